@@ -1,0 +1,46 @@
+#pragma once
+
+#include "filter_primitives.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace lumivox::engine {
+
+// The 32-band channel vocoder: one carrier and one modulator sample in, one output sample out.
+class VocoderEngine {
+public:
+    static constexpr int fixedBandCount = 32;
+    static constexpr int maxSpread = 14;
+
+    VocoderEngine();
+    VocoderEngine(const VocoderEngine&) = delete;
+    VocoderEngine& operator=(const VocoderEngine&) = delete;
+
+    // Replaces the bank (if any) with a freshly built one in zero state.
+    void buildFilterBank();
+
+    void setVagueness(double v); // clamped to [0, 1]; refills spreadWeights
+    void setClearance(double c); // clamped to [0, 1]
+
+    // Carrier in its integer sample units, modulator normalised to about +-1; result not clamped.
+    double processSample(double carrier, double modulator);
+
+    std::vector<std::unique_ptr<FilterCascade>> modulatorBands;
+    std::vector<std::unique_ptr<FilterCascade>> carrierBands;
+    std::vector<EnvelopeFollower> envelopes;
+    int bandCount = 0;
+    std::array<double, maxSpread + 1> spreadWeights {};
+    std::array<double, fixedBandCount> smoothedLevels {};
+    double vagueness = 0.0;
+    double clearance = 0.0;
+    double outputGain = 1.0;
+
+private:
+    // Per-call work arrays (band levels and band products), kept here so a call allocates nothing.
+    std::array<double, fixedBandCount> levels {};
+    std::array<double, fixedBandCount> products {};
+};
+
+} // namespace lumivox::engine

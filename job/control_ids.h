@@ -1,0 +1,29 @@
+#pragma once
+
+namespace lumivox::job {
+
+// Ids of the main window's controls, shared by the job and every front end.
+namespace control {
+    inline constexpr int notice = 17;
+    inline constexpr int carrierLabel = 0;
+    inline constexpr int carrierPath = 1;
+    inline constexpr int carrierBrowse = 2;
+    inline constexpr int modulatorLabel = 3;
+    inline constexpr int modulatorPath = 4;
+    inline constexpr int modulatorBrowse = 5;
+    inline constexpr int outputLabel = 6;
+    inline constexpr int outputPath = 7;
+    inline constexpr int outputBrowse = 8;
+    inline constexpr int clearanceLabel = 9;
+    inline constexpr int clearanceSlider = 10;
+    inline constexpr int vaguenessLabel = 11;
+    inline constexpr int vaguenessSlider = 12;
+    inline constexpr int gainLabel = 13;
+    inline constexpr int gainSlider = 14;
+    inline constexpr int vocodeButton = 15;
+    inline constexpr int previewButton = 16;
+    inline constexpr int aboutButton = 20;
+    inline constexpr int progressBar = 21;
+} // namespace control
+
+} // namespace lumivox::job

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string_view>
+
+namespace lumivox::job {
+
+// What a running job may do to its front end (the window, the command line or a test fake).
+// The job calls these from its own thread; an implementation decides how to reach its widgets.
+class DialogPort {
+public:
+    virtual ~DialogPort() = default;
+
+    virtual int readSlider(int controlId) = 0; // ids 10, 12, 14; a position 0..100
+    virtual void setProgress(int percent) = 0; // the progress bar, 0..100
+    virtual void setButtonText(int controlId, std::string_view text) = 0;
+    virtual void enableControl(int controlId, bool enabled) = 0;
+    virtual void showError(std::string_view message) = 0; // modal, caption "Error", error icon
+    // Modal, caption "Question", buttons Yes and No with No the default; true when Yes.
+    virtual bool askQuestion(std::string_view message) = 0;
+    // The program is to end with exit code 0 once the job has returned; never called twice.
+    virtual void endProgram() = 0;
+};
+
+} // namespace lumivox::job

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "dialog_port.h"
+#include "job_state.h"
+#include "vocoding_job.h"
+
+#include <thread>
+
+namespace lumivox::job {
+
+// Starts at most one background job at a time. The owner never waits for a running job; the
+// destructor joins only a thread whose job has already returned or is returning.
+class JobThread {
+public:
+    JobThread(JobState& state, DialogPort& port);
+    ~JobThread();
+    JobThread(const JobThread&) = delete;
+    JobThread& operator=(const JobThread&) = delete;
+
+    enum class StartResult { Started, AlreadyActive, ThreadFailed };
+
+    // Refuses while a job exists, even one still being set up.
+    [[nodiscard]] StartResult tryStart(JobMode mode);
+
+private:
+    JobState& state;
+    DialogPort& port;
+    std::thread worker;
+};
+
+} // namespace lumivox::job

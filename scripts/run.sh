@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts Lumivox.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh build
+scripts/build.sh
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+    echo "No display found: the window needs one. Without a display, use build/lumivox-cli (see README.md)."
+    exit 1
+fi
+exec build/lumivox
