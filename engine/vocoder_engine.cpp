@@ -1,5 +1,7 @@
 #include "vocoder_engine.h"
 
+#include "band_lanes.h"
+#include "block_path.h"
 #include "filter_tables.h"
 
 #include <cstddef>
@@ -32,6 +34,7 @@ namespace {
 } // namespace
 
 VocoderEngine::VocoderEngine()
+    : blockLanes(std::make_unique<BandLanes>())
 {
     buildFilterBank();
     setVagueness(0.0);
@@ -72,7 +75,15 @@ void VocoderEngine::setVagueness(double v)
     }
 }
 
+VocoderEngine::~VocoderEngine() = default;
+
 void VocoderEngine::setClearance(double c) { clearance = clampToUnit(c); }
+
+void VocoderEngine::processBlock(
+    std::span<const double> carrier, std::span<const double> modulator, std::span<double> output)
+{
+    processBlockWith(preferredVectorUnit(), *this, carrier, modulator, output);
+}
 
 double VocoderEngine::processSample(double carrier, double modulator)
 {

@@ -4,9 +4,12 @@
 
 #include <array>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace lumivox::engine {
+
+struct BandLanes;
 
 // The 32-band channel vocoder: one carrier and one modulator sample in, one output sample out.
 class VocoderEngine {
@@ -15,6 +18,7 @@ public:
     static constexpr int maxSpread = 14;
 
     VocoderEngine();
+    ~VocoderEngine();
     VocoderEngine(const VocoderEngine&) = delete;
     VocoderEngine& operator=(const VocoderEngine&) = delete;
 
@@ -27,6 +31,11 @@ public:
     // Carrier in its integer sample units, modulator normalised to about +-1; result not clamped.
     double processSample(double carrier, double modulator);
 
+    // processSample once per frame, for as many frames as the shortest span holds, giving the same
+    // bits; the bands run side by side in vector lanes on the widest unit this machine has.
+    void processBlock(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<double> output);
+
     std::vector<std::unique_ptr<FilterCascade>> modulatorBands;
     std::vector<std::unique_ptr<FilterCascade>> carrierBands;
     std::vector<EnvelopeFollower> envelopes;
@@ -36,6 +45,7 @@ public:
     double vagueness = 0.0;
     double clearance = 0.0;
     double outputGain = 1.0;
+    std::unique_ptr<BandLanes> blockLanes; // the work area of processBlock
 
 private:
     // Per-call work arrays (band levels and band products), kept here so a call allocates nothing.
