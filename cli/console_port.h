@@ -1,0 +1,48 @@
+#pragma once
+
+#include "job/dialog_port.h"
+#include "progress_bar.h"
+
+#include <atomic>
+#include <ostream>
+#include <string>
+
+namespace lumivox::cli {
+
+struct SliderPositions {
+    int clearance = 0;
+    int vagueness = 0;
+    int gain = 50;
+};
+
+// The job's front end on a terminal: the sliders are the command-line values, the progress goes to
+// an optional bar, and an error is printed as the job's own sentence on a line of its own.
+class ConsolePort final : public job::DialogPort {
+public:
+    ConsolePort(SliderPositions sliders, std::ostream& messages, ProgressBar* bar);
+
+    int readSlider(int controlId) override;
+    void setProgress(int percent) override;
+    void setButtonText(int controlId, std::string_view text) override;
+    void enableControl(int controlId, bool enabled) override;
+    void showError(std::string_view message) override;
+    bool askQuestion(std::string_view message) override;
+    void endProgram() override;
+
+    // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
+    // stopped job still reports.
+    void holdProgressWhile(const std::atomic<bool>& stopFlag) { holdFlag = &stopFlag; }
+
+    [[nodiscard]] const std::string& lastError() const { return errorMessage; }
+    [[nodiscard]] bool programEndRequested() const { return endRequested; }
+
+private:
+    SliderPositions sliders;
+    std::ostream& messages;
+    ProgressBar* bar;
+    const std::atomic<bool>* holdFlag = nullptr;
+    std::string errorMessage;
+    bool endRequested = false;
+};
+
+} // namespace lumivox::cli

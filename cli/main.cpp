@@ -1,0 +1,14 @@
+#include "run_command_line.h"
+
+#include <iostream>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    // Arguments are taken as they come: a path is never cut or re-encoded.
+    const std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return lumivox::cli::runCommandLine(
+        arguments, { std::cout, std::cerr, isatty(STDERR_FILENO) == 1 });
+}

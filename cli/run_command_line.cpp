@@ -1,0 +1,69 @@
+#include "run_command_line.h"
+
+#include "command_line.h"
+#include "console_port.h"
+#include "exit_status.h"
+#include "interrupt_to_stop.h"
+#include "job/audio_library.h"
+#include "job/job_state.h"
+#include "job/vocoding_job.h"
+#include "progress_bar.h"
+
+namespace lumivox::cli {
+
+namespace {
+
+    job::JobOutcome runJob(const CliOptions& options, job::JobState& state, job::DialogPort& port)
+    {
+        if (!options.preview)
+            return job::runVocodingJob(job::JobMode::Vocode, state, port);
+        // Only a preview needs the audio system: a file run must not touch any device.
+        job::startAudioLibrary();
+        const job::JobOutcome outcome = job::runVocodingJob(job::JobMode::Preview, state, port);
+        job::endAudioLibrary();
+        return outcome;
+    }
+
+} // namespace
+
+int runCommandLine(std::span<const std::string_view> arguments, Console console)
+{
+    const ParsedCommand command = parseCommandLine(arguments);
+    switch (command.kind) {
+    case CommandKind::Help:
+        console.output << usageText() << std::flush;
+        return exitStatus::finished;
+    case CommandKind::Version:
+        console.output << versionText << '\n' << std::flush;
+        return exitStatus::finished;
+    case CommandKind::BadUsage:
+        console.errors << badUsageLine(command.problem) << '\n' << std::flush;
+        return exitStatus::badUsage;
+    case CommandKind::Run:
+        break;
+    }
+
+    const CliOptions& options = command.options;
+    job::JobState state;
+    state.carrierPath = options.carrierPath;
+    state.modulatorPath = options.modulatorPath;
+    state.outputPath = options.outputPath;
+
+    ProgressBar bar(console.errors);
+    const bool showProgress = console.errorsOnTerminal && !options.quiet;
+    ConsolePort port({ options.clearance, options.vagueness, options.gain }, console.errors,
+        showProgress ? &bar : nullptr);
+    port.holdProgressWhile(state.stopRequested);
+
+    job::JobOutcome outcome;
+    {
+        const InterruptToStop interruptToStop(state.stopRequested);
+        outcome = runJob(options, state, port);
+    }
+    if (showProgress && outcome == job::JobOutcome::Finished)
+        bar.show(100);
+    bar.finish();
+    return exitStatusFor(outcome);
+}
+
+} // namespace lumivox::cli

@@ -1,0 +1,74 @@
+#include "console_port.h"
+#include "job/control_ids.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+using lumivox::cli::ConsolePort;
+using lumivox::cli::ProgressBar;
+namespace control = lumivox::job::control;
+
+TEST(ConsolePort, SlidersReadTheCommandLineValuesByControlId)
+{
+    std::ostringstream messages;
+    ConsolePort port({ 11, 22, 33 }, messages, nullptr);
+    EXPECT_EQ(port.readSlider(control::clearanceSlider), 11);
+    EXPECT_EQ(port.readSlider(control::vaguenessSlider), 22);
+    EXPECT_EQ(port.readSlider(control::gainSlider), 33);
+}
+
+TEST(ConsolePort, AnErrorIsTheJobsSentenceOnALineOfItsOwn)
+{
+    std::ostringstream messages;
+    ConsolePort port({}, messages, nullptr);
+    port.showError("The carrier wave file could not be opened.");
+    EXPECT_EQ(messages.str(), "The carrier wave file could not be opened.\n");
+    EXPECT_EQ(port.lastError(), "The carrier wave file could not be opened.");
+}
+
+TEST(ConsolePort, AnErrorAfterProgressStartsOnANewLine)
+{
+    std::ostringstream terminal;
+    ProgressBar bar(terminal);
+    ConsolePort port({}, terminal, &bar);
+    port.setProgress(40);
+    port.showError("The output wave file could not be written.");
+    const std::string text = terminal.str();
+    const std::string expectedEnd = "%\nThe output wave file could not be written.\n";
+    ASSERT_GE(text.size(), expectedEnd.size());
+    EXPECT_EQ(text.substr(text.size() - expectedEnd.size()), expectedEnd);
+}
+
+TEST(ConsolePort, ProgressWithoutABarPrintsNothing)
+{
+    std::ostringstream messages;
+    ConsolePort port({}, messages, nullptr);
+    port.setProgress(10);
+    port.setProgress(100);
+    port.setButtonText(control::vocodeButton, "Cancel");
+    port.enableControl(control::previewButton, false);
+    EXPECT_EQ(messages.str(), "");
+}
+
+TEST(ConsolePort, ProgressHoldsOnceAStopIsRequested)
+{
+    std::ostringstream terminal;
+    ProgressBar bar(terminal);
+    ConsolePort port({}, terminal, &bar);
+    std::atomic<bool> stopRequested { false };
+    port.holdProgressWhile(stopRequested);
+    port.setProgress(37);
+    stopRequested = true;
+    port.setProgress(100);
+    EXPECT_EQ(bar.shownPercent(), 37);
+}
+
+TEST(ConsolePort, QuestionsAreAnsweredNoAndProgramEndIsRecorded)
+{
+    std::ostringstream messages;
+    ConsolePort port({}, messages, nullptr);
+    EXPECT_FALSE(port.askQuestion("Vocoding is in progress, would you like to abort it?"));
+    EXPECT_FALSE(port.programEndRequested());
+    port.endProgram();
+    EXPECT_TRUE(port.programEndRequested());
+}
