@@ -1,5 +1,6 @@
 #pragma once
 
+#include "riff_chunk.h"
 #include "wave_format.h"
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace lumivox::wave {
 
@@ -26,6 +28,11 @@ class WaveWriter;
 [[nodiscard]] std::unique_ptr<WaveWriter> createWaveWriter(
     const std::string& path, const WaveFormat& format);
 
+// As above for a format with extra bytes: extraBytes must hold exactly format.extraSize bytes, and
+// the header grows by that many.
+[[nodiscard]] std::unique_ptr<WaveWriter> createWaveWriter(
+    const std::string& path, const WaveFormat& format, std::span<const std::uint8_t> extraBytes);
+
 // Appends sample bytes; the count written, or -1 on an error.
 [[nodiscard]] std::int64_t writeWave(WaveWriter& writer, const void* buffer, std::size_t byteCount);
 
@@ -33,5 +40,64 @@ class WaveWriter;
 // succeeded.
 [[nodiscard]] bool closeWave(std::unique_ptr<WaveReader> reader);
 [[nodiscard]] bool closeWave(std::unique_ptr<WaveWriter> writer);
+
+// An open input wave file, positioned inside its data chunk. A default-constructed reader has no
+// file: reads give -1 and closing gives false.
+class WaveReader {
+public:
+    WaveReader() = default;
+    WaveReader(const WaveReader&) = delete;
+    WaveReader& operator=(const WaveReader&) = delete;
+    WaveReader(WaveReader&&) noexcept = default;
+    WaveReader& operator=(WaveReader&&) noexcept = default;
+
+    [[nodiscard]] const WaveFormat& format() const { return format_; }
+    // The fmt chunk exactly as stored: 16 bytes for a minimal PCM chunk, more with extra bytes.
+    [[nodiscard]] std::span<const std::uint8_t> formatBytes() const { return formatBytes_; }
+    // The data chunk's declared size, which may be more than the file holds.
+    [[nodiscard]] std::uint32_t dataLength() const { return dataLength_; }
+
+private:
+    friend std::unique_ptr<WaveReader> openWaveReader(
+        const std::string&, WaveFormat*, std::uint32_t*);
+    friend std::int64_t readWave(WaveReader&, void*, std::size_t);
+    friend bool closeWave(std::unique_ptr<WaveReader>);
+
+    FileHandle file_;
+    std::vector<std::uint8_t> formatBytes_;
+    WaveFormat format_;
+    std::uint32_t dataLength_ = 0;
+    std::uint64_t dataBytesLeft_ = 0; // reads never go past the data chunk
+};
+
+// An output wave file being written; its chunk sizes hold 0 until closeWave patches them. A
+// default-constructed writer has no file: writes give -1 and closing gives false.
+class WaveWriter {
+public:
+    WaveWriter() = default;
+    WaveWriter(const WaveWriter&) = delete;
+    WaveWriter& operator=(const WaveWriter&) = delete;
+    WaveWriter(WaveWriter&&) noexcept = default;
+    WaveWriter& operator=(WaveWriter&&) noexcept = default;
+
+    [[nodiscard]] const WaveFormat& format() const { return format_; }
+    [[nodiscard]] std::uint64_t dataBytesWritten() const { return dataBytesWritten_; }
+    // True once a write has failed: later writes are refused and closing reports the failure.
+    [[nodiscard]] bool failed() const { return failed_; }
+
+private:
+    friend std::unique_ptr<WaveWriter> createWaveWriter(
+        const std::string&, const WaveFormat&, std::span<const std::uint8_t>);
+    friend std::int64_t writeWave(WaveWriter&, const void*, std::size_t);
+    friend bool closeWave(std::unique_ptr<WaveWriter>);
+
+    FileHandle file_;
+    ChunkInfo riffChunk_;
+    ChunkInfo dataChunk_;
+    WaveFormat format_;
+    std::vector<std::uint8_t> extraBytes_;
+    std::uint64_t dataBytesWritten_ = 0;
+    bool failed_ = false;
+};
 
 } // namespace lumivox::wave

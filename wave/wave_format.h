@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace lumivox::wave {
 
@@ -16,5 +19,19 @@ struct WaveFormat {
 };
 
 inline constexpr std::uint16_t pcmFormatTag = 1;
+
+// Sizes of the record on disk: without extraSize (the minimal PCM chunk), with it, and the largest
+// a record can be (extraSize at its maximum, with that many extra bytes).
+inline constexpr std::size_t minimalFormatBytes = 16;
+inline constexpr std::size_t formatRecordBytes = 18;
+inline constexpr std::size_t largestFormatBytes = formatRecordBytes + 65535;
+
+// The record as the first 18 bytes of a fmt chunk (extra bytes not included).
+[[nodiscard]] std::array<std::uint8_t, formatRecordBytes> encodeWaveFormat(
+    const WaveFormat& format);
+
+// The record from the bytes of a fmt chunk: all zero for fewer than 16 bytes, extraSize 0 for
+// fewer than 18.
+[[nodiscard]] WaveFormat decodeWaveFormat(std::span<const std::uint8_t> chunkBytes);
 
 } // namespace lumivox::wave
