@@ -1,0 +1,76 @@
+#include "application.h"
+
+#include "job/audio_library.h"
+#include "main_window.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+
+namespace lumivox::app {
+
+namespace {
+    // Qt ends the process when it finds no display; say so and leave with 1 instead.
+    bool displayAvailable()
+    {
+        for (const char* variable : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" }) {
+            const char* value = std::getenv(variable);
+            if (value != nullptr && *value != '\0')
+                return true;
+        }
+        return false;
+    }
+
+    QIcon programIcon()
+    {
+        QIcon icon;
+        for (int size : { 16, 32, 48, 64, 128, 256 })
+            icon.addFile(QStringLiteral(":/lumivox/lumivox-%1.png").arg(size), QSize(size, size));
+        return icon;
+    }
+
+    // Qt's own remarks (a missing runtime folder when started as root and the like) are not for
+    // the user of a desktop program; real failures still get through.
+    void quietMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+    {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "lumivox: %s\n", qPrintable(message));
+    }
+}
+
+int runApplication()
+{
+    if (!displayAvailable()) {
+        std::fputs("lumivox: no display to show the window on; lumivox-cli vocodes without one.\n",
+            stderr);
+        return 1;
+    }
+    qInstallMessageHandler(quietMessageHandler);
+
+    // Command-line arguments are ignored, so Qt is not shown them either.
+    static char programName[] = "lumivox";
+    static char* arguments[] = { programName, nullptr };
+    int argumentCount = 1;
+    QApplication application(argumentCount, arguments);
+    QApplication::setApplicationName(QStringLiteral("Lumivox"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setWindowIcon(programIcon());
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::unique_ptr<MainWindow> window;
+    try {
+        window = std::make_unique<MainWindow>();
+    } catch (const std::exception&) {
+        return 1;
+    }
+    window->show();
+    const int exitCode = QApplication::exec();
+    window.reset();
+    job::endAudioLibrary();
+    return exitCode;
+}
+
+} // namespace lumivox::app

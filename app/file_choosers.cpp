@@ -1,0 +1,50 @@
+#include "file_choosers.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+namespace lumivox::app {
+
+QString chooserTitle(FileChooserKind kind)
+{
+    switch (kind) {
+    case FileChooserKind::Carrier:
+        return QStringLiteral("Select a Carrier File");
+    case FileChooserKind::Modulator:
+        return QStringLiteral("Select a Modulator File");
+    case FileChooserKind::Output:
+        break;
+    }
+    return QStringLiteral("Select an Output File");
+}
+
+void configureFileDialog(QFileDialog& dialog, FileChooserKind kind)
+{
+    dialog.setWindowTitle(chooserTitle(kind));
+    dialog.setNameFilters(
+        { QStringLiteral("Wave Files (*.wav)"), QStringLiteral("All Files (*.*)") });
+    dialog.selectNameFilter(QStringLiteral("Wave Files (*.wav)"));
+    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    if (kind == FileChooserKind::Output) {
+        // Saving asks before replacing an existing file (QFileDialog's default).
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+}
+
+std::optional<QString> runFileDialog(QWidget* parent, FileChooserKind kind)
+{
+    QFileDialog dialog(parent);
+    configureFileDialog(dialog, kind);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.front().isEmpty())
+        return std::nullopt;
+    return chosen.front();
+}
+
+} // namespace lumivox::app

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "file_choosers.h"
+#include "job/job_state.h"
+#include "job/job_thread.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLineEdit;
+
+namespace lumivox::app {
+
+class WindowPort;
+
+// The program's one window: three path boxes, three sliders, Vocode, Preview, About and a
+// progress bar. It starts one background job at a time and passes stop and close requests to it;
+// the job switches the controls through dialogPort() while it runs.
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    using JobStarter = std::function<job::JobThread::StartResult(job::JobMode)>;
+    using QuitHandler = std::function<void(int exitCode)>;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The control with a template id, or null for an id the window does not have.
+    [[nodiscard]] QWidget* control(int controlId) const;
+    [[nodiscard]] job::JobState& jobState() { return state; }
+    [[nodiscard]] job::DialogPort& dialogPort();
+
+    // Replaceable so that tests can answer choosers, fake a job start and see the program end.
+    void setFileChooser(FileChooser chooser) { fileChooser = std::move(chooser); }
+    void setJobStarter(JobStarter starter) { jobStarter = std::move(starter); }
+    void setQuitHandler(QuitHandler handler) { quitHandler = std::move(handler); }
+
+    // A command from a control, as a click sends it; ids without a command are ignored.
+    void runCommand(int controlId);
+    void chooseFile(FileChooserKind kind);
+    void startOrStopJob(job::JobMode mode);
+    void showAbout();
+
+    // What the job may do to the window; window thread only (WindowPort gets there).
+    [[nodiscard]] int sliderPosition(int controlId) const;
+    void setProgress(int percent);
+    void setButtonText(int controlId, const QString& text);
+    void setControlEnabled(int controlId, bool enabled);
+    void showError(const QString& message);
+    [[nodiscard]] bool askQuestion(const QString& question);
+    void endProgram();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void createControls();
+    void checkPendingClose();
+    [[nodiscard]] QLineEdit* pathEdit(int controlId) const;
+    [[nodiscard]] std::string pathIn(int controlId) const;
+
+    std::array<QWidget*, 22> controls {};
+    FileChooser fileChooser;
+    JobStarter jobStarter;
+    QuitHandler quitHandler;
+    // Watches a close request made while no job was yet able to answer it.
+    QTimer pendingClose;
+    job::JobState state;
+    std::unique_ptr<WindowPort> port;
+    std::unique_ptr<job::JobThread> jobThread; // last: gone before the port and the state
+};
+
+} // namespace lumivox::app

@@ -1,0 +1,49 @@
+#include "message_boxes.h"
+
+#include <QMessageBox>
+
+namespace lumivox::app {
+
+namespace {
+    std::unique_ptr<QMessageBox> makeBox(QWidget* owner, QMessageBox::Icon icon,
+        const QString& caption, const QString& text, QMessageBox::StandardButtons buttons)
+    {
+        auto box = std::make_unique<QMessageBox>(icon, caption, text, buttons, owner);
+        box->setWindowModality(Qt::ApplicationModal);
+        box->setTextFormat(Qt::PlainText);
+        return box;
+    }
+}
+
+std::unique_ptr<QMessageBox> makeErrorBox(QWidget* owner, const QString& message)
+{
+    return makeBox(owner, QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok);
+}
+
+std::unique_ptr<QMessageBox> makeQuestionBox(QWidget* owner, const QString& question)
+{
+    auto box = makeBox(owner, QMessageBox::NoIcon, QStringLiteral("Question"), question,
+        QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    return box;
+}
+
+std::unique_ptr<QMessageBox> makeAboutBox(QWidget* owner)
+{
+    return makeBox(
+        owner, QMessageBox::NoIcon, QStringLiteral("About"), aboutText(), QMessageBox::Ok);
+}
+
+QString aboutText()
+{
+    return QStringLiteral(
+        "Lumivox\n"
+        "Version 1.0\n"
+        "\n"
+        "A 32-band channel vocoder: the modulator's voice shapes the carrier's sound.\n"
+        "Written by the Lumivox authors.\n"
+        "Audio output through PortAudio; window made with Qt.");
+}
+
+} // namespace lumivox::app

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QMessageBox;
+class QWidget;
+
+namespace lumivox::app {
+
+inline constexpr const char* threadFailedMessage
+    = "An internal error occured while trying to create the background processing thread.";
+
+// The window's modal boxes, built but not shown, so that callers decide how to run them.
+std::unique_ptr<QMessageBox> makeErrorBox(QWidget* owner, const QString& message); // "Error"
+std::unique_ptr<QMessageBox> makeQuestionBox(QWidget* owner, const QString& question); // Yes/No
+std::unique_ptr<QMessageBox> makeAboutBox(QWidget* owner);
+
+QString aboutText();
+
+} // namespace lumivox::app

@@ -1,0 +1,77 @@
+#include "window_port.h"
+
+#include "main_window.h"
+
+#include <QMetaObject>
+#include <QString>
+#include <QThread>
+
+namespace lumivox::app {
+
+namespace {
+    QString toQString(std::string_view text)
+    {
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
+}
+
+WindowPort::WindowPort(MainWindow& window_)
+    : window(window_)
+{
+}
+
+template <typename Operation> void WindowPort::onWindowThread(Operation&& operation)
+{
+    if (detached)
+        return;
+    if (QThread::currentThread() == window.thread())
+        operation();
+    else
+        QMetaObject::invokeMethod(&window, operation, Qt::BlockingQueuedConnection);
+}
+
+int WindowPort::readSlider(int controlId)
+{
+    int position = 0;
+    onWindowThread([&] { position = window.sliderPosition(controlId); });
+    return position;
+}
+
+void WindowPort::setProgress(int percent)
+{
+    onWindowThread([&] { window.setProgress(percent); });
+}
+
+void WindowPort::setButtonText(int controlId, std::string_view text)
+{
+    const QString caption = toQString(text);
+    onWindowThread([&] { window.setButtonText(controlId, caption); });
+}
+
+void WindowPort::enableControl(int controlId, bool enabled)
+{
+    onWindowThread([&] { window.setControlEnabled(controlId, enabled); });
+}
+
+void WindowPort::showError(std::string_view message)
+{
+    const QString text = toQString(message);
+    onWindowThread([&] { window.showError(text); });
+}
+
+bool WindowPort::askQuestion(std::string_view message)
+{
+    const QString text = toQString(message);
+    bool yes = false;
+    onWindowThread([&] { yes = window.askQuestion(text); });
+    return yes;
+}
+
+void WindowPort::endProgram()
+{
+    onWindowThread([&] { window.endProgram(); });
+    // Whatever the job still calls after this must not wait for a loop that has ended.
+    detach();
+}
+
+} // namespace lumivox::app
