@@ -4,6 +4,7 @@
 #include "job_state.h"
 #include "vocoding_job.h"
 
+#include <atomic>
 #include <thread>
 
 namespace lumivox::job {
@@ -26,6 +27,8 @@ private:
     JobState& state;
     DialogPort& port;
     std::thread worker;
+    // Set when the running job has asked the program to end: it only returns after that.
+    std::atomic<bool> endingProgram { false };
 };
 
 } // namespace lumivox::job

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dialog_port.h"
+#include "job_environment.h"
 #include "job_state.h"
 
 namespace lumivox::job {
@@ -14,5 +15,9 @@ enum class JobOutcome {
 
 // One run from start to finish on the calling thread. Every failure is reported through the port.
 JobOutcome runVocodingJob(JobMode mode, JobState& state, DialogPort& port);
+
+// The same with some of the job's resources supplied by the caller.
+JobOutcome runVocodingJob(
+    JobMode mode, JobState& state, DialogPort& port, const JobEnvironment& environment);
 
 } // namespace lumivox::job

@@ -1,0 +1,84 @@
+#include "job_thread.h"
+
+#include <system_error>
+
+namespace lumivox::job {
+
+namespace {
+
+    // Passes every call on, noting when the job asks the program to end.
+    class EndWatchingPort final : public DialogPort {
+    public:
+        EndWatchingPort(DialogPort& frontEnd, std::atomic<bool>& endingProgram)
+            : port(frontEnd)
+            , ending(endingProgram)
+        {
+        }
+
+        int readSlider(int controlId) override { return port.readSlider(controlId); }
+        void setProgress(int percent) override { port.setProgress(percent); }
+        void setButtonText(int controlId, std::string_view text) override
+        {
+            port.setButtonText(controlId, text);
+        }
+        void enableControl(int controlId, bool enabled) override
+        {
+            port.enableControl(controlId, enabled);
+        }
+        void showError(std::string_view message) override { port.showError(message); }
+        bool askQuestion(std::string_view message) override { return port.askQuestion(message); }
+        void endProgram() override
+        {
+            ending = true;
+            port.endProgram();
+        }
+
+    private:
+        DialogPort& port;
+        std::atomic<bool>& ending;
+    };
+
+} // namespace
+
+JobThread::JobThread(JobState& jobState, DialogPort& dialogPort)
+    : state(jobState)
+    , port(dialogPort)
+{
+}
+
+JobThread::~JobThread()
+{
+    if (!worker.joinable())
+        return;
+    // A job that has returned, or has asked the program to end, makes no further calls on the
+    // front end, so joining it cannot hang. One still running may be waiting on the front end
+    // that is going away; it is left to end with the process.
+    if (!state.jobActive || endingProgram)
+        worker.join();
+    else
+        worker.detach();
+}
+
+JobThread::StartResult JobThread::tryStart(JobMode mode)
+{
+    bool idle = false;
+    if (!state.jobActive.compare_exchange_strong(idle, true))
+        return StartResult::AlreadyActive;
+    // The previous job cleared jobActive as its very last act, so this join returns at once.
+    if (worker.joinable())
+        worker.join();
+    endingProgram = false;
+    try {
+        worker = std::thread([this, mode] {
+            EndWatchingPort watchedPort(port, endingProgram);
+            static_cast<void>(runVocodingJob(mode, state, watchedPort));
+            state.jobActive = false;
+        });
+    } catch (const std::system_error&) {
+        state.jobActive = false;
+        return StartResult::ThreadFailed;
+    }
+    return StartResult::Started;
+}
+
+} // namespace lumivox::job

@@ -1,0 +1,25 @@
+#include "mono_input.h"
+
+#include "sample_formats.h"
+
+namespace lumivox::job {
+
+std::int64_t readMonoBlock(MonoInput& input, std::uint8_t* block, bool sixteenBit)
+{
+    if (input.isMono())
+        return wave::readWave(*input.reader, block, monoBlockBytes);
+
+    const std::int64_t bytesRead
+        = wave::readWave(*input.reader, input.interleaved.get(), 2 * monoBlockBytes);
+    if (bytesRead <= 0)
+        return bytesRead;
+    if (sixteenBit) {
+        mixToMonoInt16(reinterpret_cast<const std::int16_t*>(input.interleaved.get()),
+            reinterpret_cast<std::int16_t*>(block), static_cast<std::uint32_t>(bytesRead));
+    } else {
+        mixToMonoUInt8(input.interleaved.get(), block, static_cast<std::int32_t>(bytesRead));
+    }
+    return bytesRead / 2;
+}
+
+} // namespace lumivox::job

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "fake_preview_sink.h"
+#include "job_test_files.h"
+#include "recording_port.h"
+#include "vocoding_job.h"
+
+#include <gtest/gtest.h>
+
+namespace lumivox::job::test {
+
+// A temporary folder with the job's three paths in it, a recording front end and a fake preview.
+class JobTest : public ::testing::Test {
+protected:
+    JobTest()
+    {
+        state.carrierPath = (folder / "carrier.wav").string();
+        state.modulatorPath = (folder / "modulator.wav").string();
+        state.outputPath = (folder / "output.wav").string();
+        environment.previewSink = &sink;
+    }
+
+    void writeCarrier(const PcmLayout& layout, const std::vector<std::uint8_t>& sampleBytes)
+    {
+        writeFile(state.carrierPath, waveFileBytes(layout, sampleBytes));
+    }
+    void writeModulator(const PcmLayout& layout, const std::vector<std::uint8_t>& sampleBytes)
+    {
+        writeFile(state.modulatorPath, waveFileBytes(layout, sampleBytes));
+    }
+    // Mono 16-bit inputs at 44100 Hz of the given lengths.
+    void writeMono16(std::size_t carrierSamples, std::size_t modulatorSamples)
+    {
+        writeCarrier({}, int16Bytes(testSignal16(carrierSamples, 1)));
+        writeModulator({}, int16Bytes(testSignal16(modulatorSamples, 2)));
+    }
+
+    JobOutcome run(JobMode mode) { return runVocodingJob(mode, state, port, environment); }
+
+    bool allFlagsClear() const
+    {
+        return !state.jobBusy && !state.previewRunning && !state.stopRequested;
+    }
+
+    TemporaryFolder folder;
+    JobState state;
+    RecordingPort port;
+    FakePreviewSink sink;
+    JobEnvironment environment;
+};
+
+} // namespace lumivox::job::test
