@@ -161,7 +161,9 @@ std::int64_t writeWave(WaveWriter& writer, const void* buffer, std::size_t byteC
     std::FILE* file = writer.file_.get();
     if (file == nullptr || writer.failed_ || (buffer == nullptr && byteCount > 0))
         return -1;
-    if (riffSizeWouldOverflow(writer.dataChunk_.dataOffset, writer.dataBytesWritten_ + byteCount)) {
+    if (byteCount > std::numeric_limits<std::uint32_t>::max()
+        || riffSizeWouldOverflow(
+            writer.dataChunk_.dataOffset, writer.dataBytesWritten_ + byteCount)) {
         writer.failed_ = true;
         return -1;
     }

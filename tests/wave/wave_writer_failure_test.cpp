@@ -63,6 +63,19 @@ namespace {
         EXPECT_FALSE(closeWave(std::unique_ptr<WaveWriter>()));
     }
 
+    TEST_F(WaveWriterFailure, DataTooLongForTheSizeFieldsIsRefusedUnread)
+    {
+        auto writer = createWaveWriter(path("huge.wav"), pcm8Mono());
+        ASSERT_NE(writer, nullptr);
+        const std::uint8_t sample = 1;
+        // The count is refused before a byte of the buffer is touched.
+        EXPECT_EQ(writeWave(*writer, &sample, std::size_t { 0xFFFFFFFF } - 30), -1);
+        EXPECT_TRUE(writer->failed());
+        EXPECT_EQ(writer->dataBytesWritten(), 0u);
+        EXPECT_FALSE(closeWave(std::move(writer)));
+        EXPECT_EQ(readFile(path("huge.wav")).size(), 46u);
+    }
+
     TEST_F(WaveWriterFailure, WriteBeyondFileSizeLimitFailsAndStaysFailed)
     {
         const int result = runUnderFileSizeLimit(
