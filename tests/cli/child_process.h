@@ -1,0 +1,63 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace lumivox::cli::test {
+
+// A file descriptor that closes itself.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int descriptor)
+        : fd(descriptor)
+    {
+    }
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& other) noexcept;
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    [[nodiscard]] int get() const { return fd; }
+    void reset();
+
+private:
+    int fd = -1;
+};
+
+struct ChildExit {
+    int exitStatus = -1; // -1 when the child did not exit normally
+    int signalNumber = 0; // the signal that ended it, if one did
+};
+
+// Starts lumivox-cli with stdin on /dev/null and stdout and stderr on the given descriptors.
+// Each environment entry "NAME=value" replaces or adds that variable.
+[[nodiscard]] pid_t startCli(const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment, int outputFd, int errorFd);
+
+[[nodiscard]] ChildExit waitForChild(pid_t child);
+
+struct CliRun {
+    ChildExit end;
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// Runs lumivox-cli to its end with stdout and stderr captured in files under the folder.
+[[nodiscard]] CliRun runCli(const std::vector<std::string>& arguments,
+    const std::filesystem::path& folder, const std::vector<std::string>& environment = {});
+
+// A pseudo-terminal in raw mode: the child writes to the terminal side, the test reads the other.
+struct Terminal {
+    UniqueFd reader;
+    UniqueFd terminalSide;
+};
+[[nodiscard]] Terminal openTerminal();
+
+// Everything read until the terminal side is closed by every process that held it.
+[[nodiscard]] std::string readUntilClosed(int readerFd);
+
+} // namespace lumivox::cli::test

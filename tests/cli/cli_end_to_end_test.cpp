@@ -1,0 +1,273 @@
+#include "child_process.h"
+#include "scratch_folder.h"
+#include "test_waves.h"
+
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+using namespace lumivox::cli::test;
+
+namespace {
+
+class CliEndToEnd : public ScratchFolderTest {
+protected:
+    // Writes a carrier and a modulator of the given lengths in frames.
+    void writeInputs(std::size_t carrierFrames, std::size_t modulatorFrames, WaveSpec carrier = {},
+        WaveSpec modulator = {})
+    {
+        writeWaveFile(carrierPath(), carrier,
+            carrierSamples(carrierFrames, carrier.channels, carrier.bitsPerSample));
+        writeWaveFile(modulatorPath(), modulator,
+            modulatorSamples(modulatorFrames, modulator.channels, modulator.bitsPerSample));
+    }
+    std::string carrierPath() const { return pathOf("carrier.wav"); }
+    std::string modulatorPath() const { return pathOf("modulator.wav"); }
+    std::string outputPath() const { return pathOf("output.wav"); }
+
+    // Runs a file job with the given options and returns the output's samples.
+    std::vector<std::uint8_t> vocodeWith(const std::vector<std::string>& options)
+    {
+        std::vector<std::string> arguments = options;
+        arguments.insert(arguments.end(), { carrierPath(), modulatorPath(), outputPath() });
+        const CliRun run = runCli(arguments, folder);
+        EXPECT_EQ(run.end.exitStatus, 0) << run.standardError;
+        std::string problem;
+        const auto output = readOutputWave(outputPath(), problem);
+        EXPECT_TRUE(output.has_value()) << problem;
+        return output ? output->samples : std::vector<std::uint8_t> {};
+    }
+};
+
+} // namespace
+
+TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndNothingIsPrinted)
+{
+    for (const auto& [carrierFrames, modulatorFrames] :
+        { std::pair { 10000, 6000 }, { 6000, 10000 } }) {
+        writeInputs(carrierFrames, modulatorFrames);
+        const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
+        EXPECT_EQ(run.end.exitStatus, 0);
+        EXPECT_EQ(run.standardOutput, "");
+        EXPECT_EQ(run.standardError, ""); // stderr is a file, not a terminal: no progress bar
+        std::string problem;
+        const auto output = readOutputWave(outputPath(), problem);
+        ASSERT_TRUE(output.has_value()) << problem;
+        EXPECT_EQ(output->samples.size(), 6000u * 2);
+        EXPECT_EQ(output->spec.channels, 1);
+        EXPECT_EQ(output->spec.sampleRate, 44100u);
+        EXPECT_EQ(output->spec.bitsPerSample, 16);
+    }
+}
+
+TEST_F(CliEndToEnd, AStereoEightBitCarrierGivesMonoAtTheCarriersRateAndDepth)
+{
+    const WaveSpec stereo8 { 1, 2, 22050, 8 };
+    const WaveSpec mono8 { 1, 1, 22050, 8 };
+    writeInputs(5001, 7000, stereo8, mono8);
+    const CliRun run = runCli({ "--quiet", carrierPath(), modulatorPath(), outputPath() }, folder);
+    ASSERT_EQ(run.end.exitStatus, 0) << run.standardError;
+    std::string problem;
+    const auto output = readOutputWave(outputPath(), problem);
+    ASSERT_TRUE(output.has_value()) << problem;
+    EXPECT_EQ(output->samples.size(), 5001u);
+    EXPECT_EQ(output->spec.channels, 1);
+    EXPECT_EQ(output->spec.sampleRate, 22050u);
+    EXPECT_EQ(output->spec.bitsPerSample, 8);
+}
+
+TEST_F(CliEndToEnd, TheSliderOptionsReachTheEngine)
+{
+    writeInputs(8000, 8000);
+    const auto standard = vocodeWith({});
+    ASSERT_EQ(standard.size(), 16000u);
+    EXPECT_TRUE(std::ranges::any_of(standard, [](std::uint8_t byte) { return byte != 0; }));
+
+    const auto silent = vocodeWith({ "--gain", "0" });
+    ASSERT_EQ(silent.size(), standard.size());
+    EXPECT_TRUE(std::ranges::all_of(silent, [](std::uint8_t byte) { return byte == 0; }));
+
+    EXPECT_EQ(vocodeWith({ "--gain=50", "--clearance", "0", "--vagueness=0" }), standard);
+    EXPECT_NE(vocodeWith({ "--clearance", "100" }), standard);
+    EXPECT_NE(vocodeWith({ "--vagueness", "100" }), standard);
+    EXPECT_NE(vocodeWith({ "--gain", "100" }), standard);
+}
+
+struct RefusedRun {
+    const char* name;
+    WaveSpec carrier;
+    WaveSpec modulator;
+    const char* message;
+};
+
+class CliRefusal : public CliEndToEnd, public ::testing::WithParamInterface<RefusedRun> { };
+
+TEST_P(CliRefusal, ExitsOneWithTheJobsMessageAlone)
+{
+    writeInputs(3000, 3000, GetParam().carrier, GetParam().modulator);
+    const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
+    EXPECT_EQ(run.end.exitStatus, 1);
+    EXPECT_EQ(run.standardError, std::string(GetParam().message) + "\n");
+    EXPECT_EQ(run.standardOutput, "");
+    EXPECT_FALSE(std::filesystem::exists(outputPath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(InputChecks, CliRefusal,
+    ::testing::Values(
+        RefusedRun { "SampleRates", { 1, 1, 44100, 16 }, { 1, 1, 22050, 16 },
+            "The carrier and the modulator have different sample rates. Please correct this and "
+            "try again." },
+        RefusedRun { "BitDepths", { 1, 1, 44100, 8 }, { 1, 1, 44100, 16 },
+            "The carrier and the modulator have different bit depths. Please correct this and try "
+            "again." },
+        RefusedRun { "FloatCarrier", { 3, 1, 44100, 16 }, { 3, 1, 44100, 16 },
+            "The carrier is either not a valid PCM file, or it has a bit resolution highr than "
+            "16." },
+        RefusedRun { "FloatModulator", { 1, 1, 44100, 16 }, { 3, 1, 44100, 16 },
+            "The modulator is either not a valid PCM file, or it has a bit resolution highr than "
+            "16." }),
+    [](const ::testing::TestParamInfo<RefusedRun>& run) { return std::string(run.param.name); });
+
+TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
+{
+    writeInputs(100, 100);
+    const CliRun noCarrier
+        = runCli({ pathOf("absent.wav"), modulatorPath(), outputPath() }, folder);
+    EXPECT_EQ(noCarrier.end.exitStatus, 1);
+    EXPECT_EQ(noCarrier.standardError, "The carrier wave file could not be opened.\n");
+
+    const CliRun noModulator
+        = runCli({ carrierPath(), pathOf("absent.wav"), outputPath() }, folder);
+    EXPECT_EQ(noModulator.end.exitStatus, 1);
+    EXPECT_EQ(noModulator.standardError, "The modulator wave file could not be opened.\n");
+}
+
+TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
+{
+    writeInputs(100, 100);
+    const CliRun run
+        = runCli({ carrierPath(), modulatorPath(), pathOf("no/such/dir/out.wav") }, folder);
+    EXPECT_EQ(run.end.exitStatus, 1);
+    EXPECT_EQ(run.standardError, "The output wave file could not be opened.\n");
+}
+
+TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
+{
+    writeInputs(3000, 3000);
+    const auto carrierBefore = readBytes(carrierPath());
+    const std::string sameFile = (folder / "." / "carrier.wav").string();
+    const CliRun run = runCli({ carrierPath(), modulatorPath(), sameFile }, folder);
+    EXPECT_EQ(run.end.exitStatus, 1);
+    EXPECT_EQ(run.standardError, "The output wave file could not be opened.\n");
+    EXPECT_EQ(readBytes(carrierPath()), carrierBefore);
+}
+
+// A file size limit stands in for a full disk: writes past it fail (SIGXFSZ is ignored, as a
+// child inherits that, so the failure comes back as an error from write).
+TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
+{
+    writeInputs(40000, 40000);
+    rlimit previous {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const rlimit smallFiles { 20000, previous.rlim_max };
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &smallFiles);
+    const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(run.end.exitStatus, 1);
+    EXPECT_EQ(run.standardError, "The output wave file could not be written.\n");
+}
+
+TEST_F(CliEndToEnd, AnOutputOnAFullDeviceExitsOne)
+{
+    writeInputs(20000, 20000);
+    const CliRun run = runCli({ carrierPath(), modulatorPath(), "/dev/full" }, folder);
+    EXPECT_EQ(run.end.exitStatus, 1);
+    EXPECT_TRUE(run.standardError == "The output wave file could not be opened.\n"
+        || run.standardError == "The output wave file could not be written.\n")
+        << run.standardError;
+}
+
+TEST_F(CliEndToEnd, BadUsageExitsTwoWithAOneLineHint)
+{
+    writeInputs(100, 100);
+    const std::vector<std::vector<std::string>> badCommands {
+        { "--gain", "101", carrierPath(), modulatorPath(), outputPath() },
+        { "--clearance", "2.5", carrierPath(), modulatorPath(), outputPath() },
+        { "--vagueness", carrierPath(), modulatorPath(), outputPath() },
+        { "--loud", carrierPath(), modulatorPath(), outputPath() },
+        { carrierPath(), modulatorPath() },
+        { carrierPath(), modulatorPath(), outputPath(), pathOf("extra.wav") },
+        { "--preview", carrierPath(), modulatorPath(), outputPath() },
+        {},
+    };
+    for (const auto& arguments : badCommands) {
+        const CliRun run = runCli(arguments, folder);
+        const std::string& hint = run.standardError;
+        EXPECT_EQ(run.end.exitStatus, 2) << hint;
+        EXPECT_TRUE(hint.starts_with("lumivox-cli: ")) << hint;
+        EXPECT_TRUE(hint.ends_with(" (try --help)\n")) << hint;
+        EXPECT_EQ(std::ranges::count(hint, '\n'), 1) << hint;
+        EXPECT_EQ(run.standardOutput, "");
+        EXPECT_FALSE(std::filesystem::exists(outputPath()));
+    }
+}
+
+TEST_F(CliEndToEnd, HelpAndVersionGoToStandardOutput)
+{
+    const CliRun version = runCli({ "--version" }, folder);
+    EXPECT_EQ(version.end.exitStatus, 0);
+    EXPECT_EQ(version.standardOutput, "Lumivox 1.0\n");
+    EXPECT_EQ(version.standardError, "");
+
+    const CliRun help = runCli({ "--help" }, folder);
+    EXPECT_EQ(help.end.exitStatus, 0);
+    EXPECT_TRUE(help.standardOutput.starts_with("Usage: lumivox-cli ")) << help.standardOutput;
+    EXPECT_NE(help.standardOutput.find("--preview"), std::string::npos);
+    EXPECT_EQ(help.standardError, "");
+}
+
+TEST_F(CliEndToEnd, PathsLongerThanTheWindowsLimitAreNotCut)
+{
+    writeInputs(2000, 2000);
+    std::filesystem::path deep = folder;
+    for (int level = 0; level < 4; ++level)
+        deep /= std::string(90, static_cast<char>('a' + level));
+    std::filesystem::create_directories(deep);
+    const std::string longOutput = (deep / "vocoded output.wav").string();
+    ASSERT_GT(longOutput.size(), 300u);
+    const CliRun run = runCli({ carrierPath(), modulatorPath(), longOutput }, folder);
+    EXPECT_EQ(run.end.exitStatus, 0) << run.standardError;
+    std::string problem;
+    const auto output = readOutputWave(longOutput, problem);
+    ASSERT_TRUE(output.has_value()) << problem;
+    EXPECT_EQ(output->samples.size(), 4000u);
+}
+
+// An ALSA configuration path that does not exist makes the audio library's start abort the
+// process, so a file run that succeeds under it has not started the audio library.
+TEST_F(CliEndToEnd, AFileRunTouchesNoAudioDevice)
+{
+    writeInputs(4000, 4000);
+    const std::vector<std::string> brokenAudio { "ALSA_CONFIG_PATH="
+        + pathOf("no-such-alsa.conf") };
+    const CliRun fileRun
+        = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder, brokenAudio);
+    EXPECT_EQ(fileRun.end.exitStatus, 0);
+    EXPECT_EQ(fileRun.standardError, "");
+    std::string problem;
+    EXPECT_TRUE(readOutputWave(outputPath(), problem).has_value()) << problem;
+
+    // The same setting does break a preview, which shows that the check above can fail.
+    rlimit previous {};
+    getrlimit(RLIMIT_CORE, &previous);
+    const rlimit noCoreFiles { 0, previous.rlim_max };
+    setrlimit(RLIMIT_CORE, &noCoreFiles);
+    const CliRun previewRun
+        = runCli({ "--preview", carrierPath(), modulatorPath() }, folder, brokenAudio);
+    setrlimit(RLIMIT_CORE, &previous);
+    EXPECT_NE(previewRun.end.exitStatus, 0);
+}
