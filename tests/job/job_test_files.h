@@ -35,7 +35,8 @@ inline void appendU32(std::vector<std::uint8_t>& bytes, std::uint32_t value)
 
 inline void appendId(std::vector<std::uint8_t>& bytes, const char* id)
 {
-    bytes.insert(bytes.end(), id, id + 4);
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(id[i]));
 }
 
 // A 44-byte-header wave file (16-byte fmt chunk) around the given sample bytes.
