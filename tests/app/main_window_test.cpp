@@ -1,0 +1,437 @@
+#include "app_test_support.h"
+#include "dialog_layout.h"
+#include "job/control_ids.h"
+#include "main_window.h"
+#include "path_edit.h"
+
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace lumivox::app {
+namespace {
+
+    namespace id = job::control;
+    using job::JobMode;
+    using StartResult = job::JobThread::StartResult;
+    using test::BoxAnswerer;
+    using test::waitUntil;
+
+    // A window whose job start, choosers and program end are recorded instead of carried out.
+    struct RecordedWindow {
+        RecordedWindow()
+        {
+            window.setJobStarter([this](JobMode mode) {
+                starts.push_back(mode);
+                return startResult;
+            });
+            window.setFileChooser([this](QWidget* parent, FileChooserKind kind) {
+                chooserParents.push_back(parent);
+                chooserKinds.push_back(kind);
+                return chosenPath;
+            });
+            window.setQuitHandler([this](int exitCode) { exitCodes.push_back(exitCode); });
+        }
+
+        QLineEdit* edit(int controlId)
+        {
+            return static_cast<QLineEdit*>(window.control(controlId));
+        }
+        QPushButton* button(int controlId)
+        {
+            return static_cast<QPushButton*>(window.control(controlId));
+        }
+        QSlider* slider(int controlId) { return static_cast<QSlider*>(window.control(controlId)); }
+        void fillPaths(const QString& carrier, const QString& modulator, const QString& output)
+        {
+            edit(id::carrierPath)->setText(carrier);
+            edit(id::modulatorPath)->setText(modulator);
+            edit(id::outputPath)->setText(output);
+        }
+        void showActive()
+        {
+            window.show();
+            window.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        }
+
+        MainWindow window;
+        StartResult startResult = StartResult::Started;
+        std::optional<QString> chosenPath;
+        std::vector<JobMode> starts;
+        std::vector<QWidget*> chooserParents;
+        std::vector<FileChooserKind> chooserKinds;
+        std::vector<int> exitCodes;
+    };
+
+    TEST(MainWindowStart, ShowsTheTemplateControlsWithTheirIdsAndTexts)
+    {
+        RecordedWindow recorded;
+        MainWindow& window = recorded.window;
+        EXPECT_EQ(window.windowTitle(), "Lumivox");
+        const std::pair<int, const char*> labels[] = { { id::carrierLabel, "Carrier File" },
+            { id::modulatorLabel, "Modulator File" }, { id::outputLabel, "Output File" },
+            { id::clearanceLabel, "Instrument Clearance" }, { id::vaguenessLabel, "Vagueness" },
+            { id::gainLabel, "Output Gain" } };
+        for (const auto& [controlId, text] : labels) {
+            auto* label = qobject_cast<QLabel*>(window.control(controlId));
+            ASSERT_NE(label, nullptr) << controlId;
+            EXPECT_EQ(label->text(), text);
+            EXPECT_EQ(label->objectName(), QString("control%1").arg(controlId));
+        }
+        EXPECT_FALSE(qobject_cast<QLabel*>(window.control(id::notice))->text().isEmpty());
+        const std::pair<int, const char*> buttons[]
+            = { { id::carrierBrowse, "Browse..." }, { id::modulatorBrowse, "Browse..." },
+                  { id::outputBrowse, "Browse..." }, { id::vocodeButton, "Vocode" },
+                  { id::previewButton, "Preview" }, { id::aboutButton, "About" } };
+        for (const auto& [controlId, text] : buttons) {
+            auto* button = qobject_cast<QPushButton*>(window.control(controlId));
+            ASSERT_NE(button, nullptr) << controlId;
+            EXPECT_EQ(button->text(), text);
+            EXPECT_TRUE(button->isEnabled());
+        }
+        for (int controlId : { id::carrierPath, id::modulatorPath, id::outputPath }) {
+            auto* edit = qobject_cast<QLineEdit*>(window.control(controlId));
+            ASSERT_NE(edit, nullptr) << controlId;
+            EXPECT_TRUE(edit->text().isEmpty());
+        }
+        EXPECT_EQ(window.control(18), nullptr);
+        EXPECT_EQ(window.control(99), nullptr);
+    }
+
+    TEST(MainWindowStart, SlidersRunFromZeroToHundredWithGainAtFifty)
+    {
+        RecordedWindow recorded;
+        const std::pair<int, int> starts[]
+            = { { id::clearanceSlider, 0 }, { id::vaguenessSlider, 0 }, { id::gainSlider, 50 } };
+        for (const auto& [controlId, position] : starts) {
+            auto* slider = qobject_cast<QSlider*>(recorded.window.control(controlId));
+            ASSERT_NE(slider, nullptr) << controlId;
+            EXPECT_EQ(slider->orientation(), Qt::Horizontal);
+            EXPECT_EQ(slider->minimum(), 0);
+            EXPECT_EQ(slider->maximum(), 100);
+            EXPECT_EQ(slider->value(), position);
+            EXPECT_EQ(slider->tickPosition(), QSlider::NoTicks);
+            EXPECT_EQ(recorded.window.sliderPosition(controlId), position);
+        }
+        auto* progress = qobject_cast<QProgressBar*>(recorded.window.control(id::progressBar));
+        ASSERT_NE(progress, nullptr);
+        EXPECT_EQ(progress->minimum(), 0);
+        EXPECT_EQ(progress->maximum(), 100);
+        EXPECT_EQ(progress->value(), 0);
+    }
+
+    TEST(MainWindowStart, TabOrderFollowsTheTemplateFromTheCarrierBox)
+    {
+        RecordedWindow recorded;
+        recorded.showActive();
+        const int order[] = { id::carrierPath, id::carrierBrowse, id::modulatorPath,
+            id::modulatorBrowse, id::outputPath, id::outputBrowse, id::clearanceSlider,
+            id::vaguenessSlider, id::gainSlider, id::vocodeButton, id::previewButton,
+            id::aboutButton, id::carrierPath };
+        EXPECT_EQ(QApplication::focusWidget(), recorded.window.control(order[0]));
+        for (std::size_t step = 1; step < std::size(order); ++step) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget(), recorded.window.control(order[step]))
+                << "step " << step;
+        }
+    }
+
+    TEST(MainWindowStart, VocodeIsTheDefaultButton)
+    {
+        RecordedWindow recorded;
+        EXPECT_TRUE(recorded.button(id::vocodeButton)->isDefault());
+        EXPECT_FALSE(recorded.button(id::previewButton)->isDefault());
+    }
+
+    TEST(MainWindowGeometry, ControlsStandWhereTheDialogUnitsPutThem)
+    {
+        RecordedWindow recorded;
+        MainWindow& window = recorded.window;
+        const DialogUnits units = dialogUnitsOf(window.fontMetrics());
+        const DialogLayout layout = layOutDialog(window.fontMetrics());
+        for (const PlacedControl& placed : layout.controls) {
+            const ControlTemplate& t = placed.control;
+            const QRect fromUnits = toPixels(units, t.x, t.y, t.width, t.height);
+            const QRect actual = window.control(t.id)->geometry();
+            EXPECT_EQ(actual, placed.rect) << t.id;
+            // Rows never move; only widths and the columns right of the labels may give room.
+            EXPECT_EQ(actual.top(), fromUnits.top()) << t.id;
+            EXPECT_EQ(actual.height(), fromUnits.height()) << t.id;
+            EXPECT_GE(actual.width(), fromUnits.width()) << t.id;
+            EXPECT_GE(actual.left(), fromUnits.left()) << t.id;
+        }
+        EXPECT_EQ(window.size(), layout.clientSize);
+        EXPECT_EQ(
+            window.height(), toPixels(units, 0, 0, dialogWidthUnits, dialogHeightUnits).height());
+        EXPECT_GE(
+            window.width(), toPixels(units, 0, 0, dialogWidthUnits, dialogHeightUnits).width());
+    }
+
+    TEST(MainWindowGeometry, OpensAtTheTopLeftAndResizesWithoutMovingControls)
+    {
+        RecordedWindow recorded;
+        MainWindow& window = recorded.window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_EQ(window.frameGeometry().topLeft(), window.screen()->availableGeometry().topLeft());
+        EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        EXPECT_TRUE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+        const QRect vocodeBefore = window.control(id::vocodeButton)->geometry();
+        const QRect progressBefore = window.control(id::progressBar)->geometry();
+        window.resize(window.width() * 2, window.height() * 2);
+        QApplication::processEvents();
+        EXPECT_EQ(window.control(id::vocodeButton)->geometry(), vocodeBefore);
+        EXPECT_EQ(window.control(id::progressBar)->geometry(), progressBefore);
+    }
+
+    TEST(MainWindowKeyboard, EnterInAPathBoxOrOnASliderPressesVocode)
+    {
+        RecordedWindow recorded;
+        recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
+        recorded.showActive();
+        QTest::keyClick(recorded.edit(id::modulatorPath), Qt::Key_Return);
+        recorded.slider(id::vaguenessSlider)->setFocus();
+        QTest::keyClick(recorded.slider(id::vaguenessSlider), Qt::Key_Enter);
+        EXPECT_EQ(recorded.starts, (std::vector { JobMode::Vocode, JobMode::Vocode }));
+    }
+
+    TEST(MainWindowKeyboard, EnterOnAFocusedButtonPressesThatButton)
+    {
+        RecordedWindow recorded;
+        recorded.fillPaths("/c.wav", "/m.wav", "");
+        recorded.showActive();
+        recorded.button(id::previewButton)->setFocus();
+        QTest::keyClick(recorded.button(id::previewButton), Qt::Key_Return);
+        EXPECT_EQ(recorded.starts, std::vector { JobMode::Preview });
+    }
+
+    TEST(MainWindowStartJob, EmptyBoxesAreRefusedSilently)
+    {
+        RecordedWindow recorded;
+        BoxAnswerer answerer;
+        const struct {
+            const char *carrier, *modulator, *output;
+            int command;
+        } refused[] = { { "", "/m.wav", "/o.wav", id::vocodeButton },
+            { "/c.wav", "", "/o.wav", id::vocodeButton },
+            { "/c.wav", "/m.wav", "", id::vocodeButton },
+            { "", "/m.wav", "/o.wav", id::previewButton },
+            { "/c.wav", "", "/o.wav", id::previewButton } };
+        for (const auto& attempt : refused) {
+            recorded.fillPaths(attempt.carrier, attempt.modulator, attempt.output);
+            recorded.button(attempt.command)->click();
+        }
+        QTest::qWait(50);
+        EXPECT_TRUE(recorded.starts.empty());
+        EXPECT_TRUE(answerer.seen().empty());
+    }
+
+    TEST(MainWindowStartJob, PreviewNeedsNoOutputAndLeavesTheOutputPathAlone)
+    {
+        RecordedWindow recorded;
+        recorded.window.jobState().outputPath = "/earlier/output.wav";
+        recorded.fillPaths("/c.wav", "/m.wav", "");
+        recorded.button(id::previewButton)->click();
+        EXPECT_EQ(recorded.starts, std::vector { JobMode::Preview });
+        EXPECT_EQ(recorded.window.jobState().carrierPath, "/c.wav");
+        EXPECT_EQ(recorded.window.jobState().modulatorPath, "/m.wav");
+        EXPECT_EQ(recorded.window.jobState().outputPath, "/earlier/output.wav");
+    }
+
+    TEST(MainWindowStartJob, LongPathsReachTheJobWhole)
+    {
+        RecordedWindow recorded;
+        const QString longPath = "/tmp/" + QString(400, QChar('d')) + "/carrier.wav";
+        recorded.fillPaths(longPath, "/m.wav", "/o/ü.wav");
+        recorded.button(id::vocodeButton)->click();
+        EXPECT_EQ(recorded.window.jobState().carrierPath, longPath.toStdString());
+        EXPECT_EQ(recorded.window.jobState().outputPath, "/o/\xc3\xbc.wav");
+    }
+
+    TEST(MainWindowStartJob, AFailedThreadStartShowsTheErrorBox)
+    {
+        RecordedWindow recorded;
+        recorded.startResult = StartResult::ThreadFailed;
+        recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
+        BoxAnswerer answerer;
+        recorded.button(id::vocodeButton)->click();
+        ASSERT_EQ(answerer.seen().size(), 1U);
+        const test::SeenBox& box = answerer.seen().front();
+        EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(box.text,
+            "An internal error occured while trying to create the background processing thread.");
+        EXPECT_EQ(box.icon, QMessageBox::Critical);
+        EXPECT_EQ(box.buttons, QMessageBox::Ok);
+    }
+
+    TEST(MainWindowStartJob, AStartWhileAJobIsBeingSetUpIsIgnored)
+    {
+        RecordedWindow recorded;
+        recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
+        recorded.window.jobState().jobActive = true;
+        recorded.window.jobState().carrierPath = "/first.wav";
+        recorded.button(id::vocodeButton)->click();
+        recorded.button(id::previewButton)->click();
+        EXPECT_TRUE(recorded.starts.empty());
+        EXPECT_EQ(recorded.window.jobState().carrierPath, "/first.wav");
+        EXPECT_FALSE(recorded.window.jobState().stopRequested);
+        recorded.window.jobState().jobActive = false;
+
+        recorded.startResult = StartResult::AlreadyActive;
+        BoxAnswerer answerer;
+        recorded.button(id::vocodeButton)->click();
+        QTest::qWait(30);
+        EXPECT_EQ(recorded.starts.size(), 1U);
+        EXPECT_TRUE(answerer.seen().empty());
+    }
+
+    TEST(MainWindowCommands, WhileVocodingBothButtonsRequestTheStopAndTheRestIsIgnored)
+    {
+        RecordedWindow recorded;
+        job::JobState& state = recorded.window.jobState();
+        state.jobActive = true;
+        state.jobBusy = true;
+        recorded.chosenPath = QString("/chosen.wav");
+        BoxAnswerer answerer;
+        for (int command : { id::vocodeButton, id::previewButton }) {
+            state.stopRequested = false;
+            recorded.window.runCommand(command);
+            EXPECT_TRUE(state.stopRequested) << command;
+        }
+        for (int command :
+            { id::carrierBrowse, id::modulatorBrowse, id::outputBrowse, id::aboutButton })
+            recorded.window.runCommand(command);
+        QTest::qWait(30);
+        EXPECT_TRUE(recorded.chooserKinds.empty());
+        EXPECT_TRUE(answerer.seen().empty());
+        EXPECT_TRUE(recorded.starts.empty());
+        state.jobBusy = false;
+        state.jobActive = false;
+    }
+
+    TEST(MainWindowCommands, WhilePreviewingVocodeIsIgnoredAndPreviewStops)
+    {
+        RecordedWindow recorded;
+        job::JobState& state = recorded.window.jobState();
+        state.jobActive = true;
+        state.jobBusy = true;
+        state.previewRunning = true;
+        recorded.window.runCommand(id::vocodeButton);
+        EXPECT_FALSE(state.stopRequested);
+        recorded.window.runCommand(id::previewButton);
+        EXPECT_TRUE(state.stopRequested);
+        EXPECT_TRUE(recorded.starts.empty());
+        state.jobBusy = false;
+        state.previewRunning = false;
+        state.jobActive = false;
+    }
+
+    TEST(MainWindowBrowse, TheChosenPathReplacesTheBoxAndCancelLeavesIt)
+    {
+        RecordedWindow recorded;
+        recorded.fillPaths("/old/c.wav", "/old/m.wav", "/old/o.wav");
+        recorded.chosenPath = QString("/new/carrier.wav");
+        recorded.button(id::carrierBrowse)->click();
+        recorded.chosenPath = QString("/new/modulator.wav");
+        recorded.button(id::modulatorBrowse)->click();
+        recorded.chosenPath = std::nullopt;
+        recorded.button(id::outputBrowse)->click();
+        EXPECT_EQ(recorded.edit(id::carrierPath)->text(), "/new/carrier.wav");
+        EXPECT_EQ(recorded.edit(id::modulatorPath)->text(), "/new/modulator.wav");
+        EXPECT_EQ(recorded.edit(id::outputPath)->text(), "/old/o.wav");
+        EXPECT_EQ(recorded.chooserKinds,
+            (std::vector {
+                FileChooserKind::Carrier, FileChooserKind::Modulator, FileChooserKind::Output }));
+        for (QWidget* parent : recorded.chooserParents)
+            EXPECT_EQ(parent, &recorded.window);
+    }
+
+    TEST(MainWindowBrowse, ADroppedFileFillsThePathBox)
+    {
+        RecordedWindow recorded;
+        QLineEdit* edit = recorded.edit(id::modulatorPath);
+        edit->setText("/old/modulator.wav");
+        QMimeData mime;
+        mime.setUrls({ QUrl::fromLocalFile("/home/someone/voice take.wav") });
+        const QPointF inside(5, 5);
+        QDragEnterEvent enter(
+            inside.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(inside, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &drop);
+        EXPECT_EQ(edit->text(), "/home/someone/voice take.wav");
+
+        QMimeData remote;
+        remote.setUrls({ QUrl("https://example.org/a.wav") });
+        EXPECT_TRUE(PathEdit::droppedPath(&remote).isEmpty());
+    }
+
+    TEST(MainWindowAbout, ShowsNameVersionAndCreditsWithoutAnIcon)
+    {
+        RecordedWindow recorded;
+        BoxAnswerer answerer;
+        recorded.button(id::aboutButton)->click();
+        ASSERT_EQ(answerer.seen().size(), 1U);
+        const test::SeenBox& box = answerer.seen().front();
+        EXPECT_EQ(box.caption, "About");
+        EXPECT_TRUE(box.text.startsWith("Lumivox\nVersion 1.0\n\n"));
+        EXPECT_GT(box.text.size(), QString("Lumivox\nVersion 1.0\n\n").size());
+        EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+        EXPECT_EQ(box.buttons, QMessageBox::Ok);
+    }
+
+    TEST(MainWindowClose, ClosingWhileIdleEndsTheProgramWithZero)
+    {
+        RecordedWindow recorded;
+        recorded.window.show();
+        EXPECT_TRUE(recorded.window.close());
+        EXPECT_EQ(recorded.exitCodes, std::vector { 0 });
+    }
+
+    TEST(MainWindowClose, ClosingWhileBusyOnlyRequestsTheClose)
+    {
+        RecordedWindow recorded;
+        job::JobState& state = recorded.window.jobState();
+        state.jobActive = true;
+        state.jobBusy = true;
+        recorded.window.show();
+        EXPECT_FALSE(recorded.window.close());
+        EXPECT_TRUE(recorded.window.isVisible());
+        EXPECT_TRUE(state.closeRequested);
+        // The job answers No: the close is dropped and the window stays.
+        state.closeRequested = false;
+        QTest::qWait(150);
+        state.jobBusy = false;
+        state.jobActive = false;
+        QTest::qWait(150);
+        EXPECT_TRUE(recorded.exitCodes.empty());
+        EXPECT_TRUE(recorded.window.isVisible());
+    }
+
+    TEST(MainWindowClose, AClosingDuringSetUpEndsTheProgramOnceAFailedJobHasReturned)
+    {
+        RecordedWindow recorded;
+        job::JobState& state = recorded.window.jobState();
+        state.jobActive = true; // being set up: jobBusy is still false
+        recorded.window.show();
+        EXPECT_FALSE(recorded.window.close());
+        EXPECT_TRUE(state.closeRequested);
+        QTest::qWait(120);
+        EXPECT_TRUE(recorded.exitCodes.empty());
+        state.jobActive = false; // the set-up failed and the job returned without looking
+        EXPECT_TRUE(waitUntil([&] { return !recorded.exitCodes.empty(); }));
+        EXPECT_EQ(recorded.exitCodes, std::vector { 0 });
+    }
+
+} // namespace
+} // namespace lumivox::app

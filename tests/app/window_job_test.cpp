@@ -1,0 +1,338 @@
+#include "app_test_support.h"
+#include "job/control_ids.h"
+#include "job/vocoding_job.h"
+#include "main_window.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <condition_variable>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+namespace lumivox::app {
+namespace {
+
+    namespace id = job::control;
+    using job::JobMode;
+    using StartResult = job::JobThread::StartResult;
+    using test::BoxAnswerer;
+    using test::waitUntil;
+
+    constexpr int headerBytes = 46; // "RIFF" form, an 18-byte "fmt " chunk and the "data" header
+    constexpr int carrierSamples = 30000;
+    constexpr int modulatorSamples = 24000;
+
+    // Passes the job's calls on to the window, holding the job at its first progress step past
+    // zero until the test lets it go: the run is then certainly under way.
+    class PausingPort final : public job::DialogPort {
+    public:
+        explicit PausingPort(job::DialogPort& window_)
+            : window(window_)
+        {
+        }
+        int readSlider(int controlId) override { return window.readSlider(controlId); }
+        void setProgress(int percent) override
+        {
+            window.setProgress(percent);
+            if (percent > 0 && !pausedOnce) {
+                pausedOnce = true;
+                std::unique_lock lock(mutex);
+                paused = true;
+                released.wait(lock, [this] { return letGo; });
+                paused = false;
+            }
+        }
+        void setButtonText(int controlId, std::string_view text) override
+        {
+            window.setButtonText(controlId, text);
+        }
+        void enableControl(int controlId, bool enabled) override
+        {
+            window.enableControl(controlId, enabled);
+        }
+        void showError(std::string_view message) override { window.showError(message); }
+        bool askQuestion(std::string_view message) override { return window.askQuestion(message); }
+        void endProgram() override { window.endProgram(); }
+
+        bool isPaused()
+        {
+            std::lock_guard lock(mutex);
+            return paused;
+        }
+        void release()
+        {
+            {
+                std::lock_guard lock(mutex);
+                letGo = true;
+            }
+            released.notify_all();
+        }
+
+    private:
+        job::DialogPort& window;
+        bool pausedOnce = false;
+        std::mutex mutex;
+        std::condition_variable released;
+        bool paused = false;
+        bool letGo = false;
+    };
+
+    // The real job on its own thread through a PausingPort. Declared after the window, so that it
+    // lets its job finish before the window goes.
+    class PausingJob {
+    public:
+        explicit PausingJob(MainWindow& window_)
+            : window(window_)
+            , port(window_.dialogPort())
+        {
+            window.setJobStarter([this](JobMode mode) { return start(mode); });
+        }
+        ~PausingJob()
+        {
+            port.release();
+            static_cast<void>(waitUntil([this] { return !window.jobState().jobActive; }));
+            if (thread.joinable())
+                thread.join();
+        }
+        PausingPort& gate() { return port; }
+
+    private:
+        StartResult start(JobMode mode)
+        {
+            bool idle = false;
+            if (!window.jobState().jobActive.compare_exchange_strong(idle, true))
+                return StartResult::AlreadyActive;
+            thread = std::thread([this, mode] {
+                static_cast<void>(job::runVocodingJob(mode, window.jobState(), port));
+                window.jobState().jobActive = false;
+            });
+            return StartResult::Started;
+        }
+
+        MainWindow& window;
+        PausingPort port;
+        std::thread thread;
+    };
+
+    class WindowJob : public testing::Test {
+    protected:
+        void SetUp() override
+        {
+            ASSERT_TRUE(folder.isValid());
+            carrier = path("carrier.wav");
+            modulator = path("modulator.wav");
+            output = path("output.wav");
+            test::writeWaveFile(carrier, 1, 22050, 16, test::tone16(carrierSamples, 50));
+            test::writeWaveFile(modulator, 1, 22050, 16, test::tone16(modulatorSamples, 23));
+            window.setQuitHandler([this](int exitCode) { exitCodes.push_back(exitCode); });
+            edit(id::carrierPath)->setText(QString::fromStdString(carrier));
+            edit(id::modulatorPath)->setText(QString::fromStdString(modulator));
+            edit(id::outputPath)->setText(QString::fromStdString(output));
+        }
+
+        std::string path(const char* name) const { return folder.filePath(name).toStdString(); }
+        QLineEdit* edit(int controlId)
+        {
+            return static_cast<QLineEdit*>(window.control(controlId));
+        }
+        QPushButton* button(int controlId)
+        {
+            return static_cast<QPushButton*>(window.control(controlId));
+        }
+        int progress()
+        {
+            return static_cast<QProgressBar*>(window.control(id::progressBar))->value();
+        }
+        bool idle() { return !window.jobState().jobActive && !window.jobState().jobBusy; }
+
+        void expectIdleControls()
+        {
+            for (int controlId :
+                { id::carrierPath, id::carrierBrowse, id::modulatorPath, id::modulatorBrowse,
+                    id::outputPath, id::outputBrowse, id::clearanceSlider, id::vaguenessSlider,
+                    id::gainSlider, id::vocodeButton, id::previewButton, id::aboutButton })
+                EXPECT_TRUE(window.control(controlId)->isEnabled()) << controlId;
+            EXPECT_EQ(button(id::vocodeButton)->text(), "Vocode");
+            EXPECT_EQ(button(id::previewButton)->text(), "Preview");
+        }
+
+        // The output's data chunk size, after checking that the header describes the file.
+        std::uint32_t checkedDataBytes()
+        {
+            const std::vector<std::uint8_t> bytes = test::readBytes(output);
+            EXPECT_GE(bytes.size(), static_cast<std::size_t>(headerBytes));
+            if (bytes.size() < headerBytes)
+                return 0;
+            EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+            EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
+            EXPECT_EQ(test::le32(bytes, 4), bytes.size() - 8);
+            EXPECT_EQ(bytes.at(22), 1); // one channel
+            EXPECT_EQ(test::le32(bytes, 24), 22050U);
+            EXPECT_EQ(std::string(bytes.begin() + 38, bytes.begin() + 42), "data");
+            EXPECT_EQ(test::le32(bytes, 42), bytes.size() - headerBytes);
+            return test::le32(bytes, 42);
+        }
+
+        QTemporaryDir folder;
+        std::string carrier, modulator, output;
+        MainWindow window;
+        std::vector<int> exitCodes;
+    };
+
+    TEST_F(WindowJob, VocodeThroughTheWindowWritesTheShorterInputsLength)
+    {
+        QTest::keyClick(edit(id::outputPath), Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return idle() && progress() == 100; }));
+        EXPECT_EQ(checkedDataBytes(), modulatorSamples * 2U);
+        expectIdleControls();
+        EXPECT_FALSE(window.jobState().stopRequested);
+        EXPECT_TRUE(exitCodes.empty());
+    }
+
+    TEST_F(WindowJob, ARunSwitchesTheControlsIgnoresBrowseAndAboutAndRestoresThem)
+    {
+        PausingJob job(window);
+        std::vector<FileChooserKind> chooserCalls;
+        window.setFileChooser([&](QWidget*, FileChooserKind kind) {
+            chooserCalls.push_back(kind);
+            return std::optional<QString>("/somewhere/else.wav");
+        });
+        BoxAnswerer answerer;
+        button(id::vocodeButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return job.gate().isPaused(); }));
+        for (int controlId : { id::carrierPath, id::carrierBrowse, id::modulatorPath,
+                 id::modulatorBrowse, id::outputPath, id::outputBrowse, id::aboutButton,
+                 id::clearanceSlider, id::vaguenessSlider, id::gainSlider, id::previewButton })
+            EXPECT_FALSE(window.control(controlId)->isEnabled()) << controlId;
+        EXPECT_TRUE(button(id::vocodeButton)->isEnabled());
+        EXPECT_EQ(button(id::vocodeButton)->text(), "Cancel");
+        EXPECT_GT(progress(), 0);
+        EXPECT_TRUE(window.jobState().jobBusy);
+
+        // Commands arriving while the buttons are disabled change nothing.
+        for (int command :
+            { id::carrierBrowse, id::modulatorBrowse, id::outputBrowse, id::aboutButton })
+            window.runCommand(command);
+        QTest::qWait(30);
+        EXPECT_TRUE(chooserCalls.empty());
+        EXPECT_TRUE(answerer.seen().empty());
+
+        job.gate().release();
+        ASSERT_TRUE(waitUntil([&] { return idle(); }));
+        EXPECT_EQ(progress(), 100);
+        expectIdleControls();
+        EXPECT_EQ(edit(id::carrierPath)->text().toStdString(), carrier);
+        EXPECT_EQ(checkedDataBytes(), modulatorSamples * 2U);
+    }
+
+    TEST_F(WindowJob, CancelEndsTheRunEarlyWithACompleteFile)
+    {
+        PausingJob job(window);
+        button(id::vocodeButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return job.gate().isPaused(); }));
+        button(id::vocodeButton)->click(); // it reads "Cancel" now
+        EXPECT_TRUE(window.jobState().stopRequested);
+        job.gate().release();
+        ASSERT_TRUE(waitUntil([&] { return idle(); }));
+        EXPECT_EQ(progress(), 100);
+        expectIdleControls();
+        const std::uint32_t dataBytes = checkedDataBytes();
+        EXPECT_GT(dataBytes, 0U);
+        EXPECT_LT(dataBytes, modulatorSamples * 2U);
+        EXPECT_FALSE(window.jobState().stopRequested);
+    }
+
+    TEST_F(WindowJob, ClosingDuringARunAndAnsweringNoLetsTheRunFinish)
+    {
+        PausingJob job(window);
+        window.show();
+        BoxAnswerer answerer(QMessageBox::No);
+        button(id::vocodeButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return job.gate().isPaused(); }));
+        EXPECT_FALSE(window.close());
+        EXPECT_TRUE(window.jobState().closeRequested);
+        job.gate().release();
+        ASSERT_TRUE(waitUntil([&] { return idle(); }));
+        ASSERT_EQ(answerer.seen().size(), 1U);
+        EXPECT_EQ(answerer.seen().front().caption, "Question");
+        EXPECT_EQ(
+            answerer.seen().front().text, "Vocoding is in progress, would you like to abort it?");
+        EXPECT_EQ(answerer.seen().front().defaultButton, QMessageBox::No);
+        EXPECT_EQ(checkedDataBytes(), modulatorSamples * 2U);
+        QTest::qWait(120);
+        EXPECT_TRUE(exitCodes.empty());
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_FALSE(window.jobState().closeRequested);
+    }
+
+    TEST_F(WindowJob, ClosingDuringARunAndAnsweringYesEndsTheProgramWithAFinishedFile)
+    {
+        PausingJob job(window);
+        window.show();
+        BoxAnswerer answerer(QMessageBox::Yes);
+        button(id::vocodeButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return job.gate().isPaused(); }));
+        EXPECT_FALSE(window.close());
+        job.gate().release();
+        ASSERT_TRUE(waitUntil([&] { return !exitCodes.empty(); }));
+        EXPECT_EQ(exitCodes, std::vector { 0 });
+        ASSERT_TRUE(waitUntil([&] { return !window.jobState().jobActive.load(); }));
+        const std::uint32_t dataBytes = checkedDataBytes();
+        EXPECT_GT(dataBytes, 0U);
+        EXPECT_LT(dataBytes, modulatorSamples * 2U);
+    }
+
+    TEST_F(WindowJob, AJobThatFailsShowsItsErrorAndLeavesTheWindowIdle)
+    {
+        BoxAnswerer answerer;
+        edit(id::carrierPath)->setText(QString::fromStdString(path("missing.wav")));
+        button(id::vocodeButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return idle() && !answerer.seen().empty(); }));
+        ASSERT_EQ(answerer.seen().size(), 1U);
+        EXPECT_EQ(answerer.seen().front().caption, "Error");
+        EXPECT_EQ(answerer.seen().front().text, "The carrier wave file could not be opened.");
+        EXPECT_EQ(answerer.seen().front().icon, QMessageBox::Critical);
+
+        const std::string eightBit = path("eight.wav");
+        test::writeWaveFile(eightBit, 1, 22050, 8, std::vector<std::uint8_t>(500, 128));
+        edit(id::carrierPath)->setText(QString::fromStdString(eightBit));
+        button(id::vocodeButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return idle() && answerer.seen().size() == 2; }));
+        EXPECT_EQ(answerer.seen().back().text,
+            "The carrier and the modulator have different bit depths. Please correct this and try "
+            "again.");
+        expectIdleControls();
+        EXPECT_EQ(progress(), 0);
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+
+    TEST_F(WindowJob, ClosingWhileAFailingJobIsSetUpEndsTheProgramAfterItsMessage)
+    {
+        BoxAnswerer answerer;
+        window.show();
+        edit(id::modulatorPath)->setText(QString::fromStdString(path("missing.wav")));
+        button(id::vocodeButton)->click();
+        // The job cannot show its message before this thread serves it, so it is still active.
+        EXPECT_FALSE(window.close());
+        ASSERT_TRUE(waitUntil([&] { return !exitCodes.empty(); }));
+        EXPECT_EQ(exitCodes, std::vector { 0 });
+        ASSERT_EQ(answerer.seen().size(), 1U);
+        EXPECT_EQ(answerer.seen().front().text, "The modulator wave file could not be opened.");
+    }
+
+    TEST_F(WindowJob, AnInputIsNeverOverwrittenByTheOutput)
+    {
+        BoxAnswerer answerer;
+        const std::vector<std::uint8_t> before = test::readBytes(carrier);
+        edit(id::outputPath)->setText(QString::fromStdString(carrier));
+        button(id::vocodeButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return idle() && !answerer.seen().empty(); }));
+        EXPECT_EQ(answerer.seen().front().caption, "Error");
+        EXPECT_EQ(test::readBytes(carrier), before);
+    }
+
+} // namespace
+} // namespace lumivox::app
