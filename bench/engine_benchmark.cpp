@@ -1,11 +1,14 @@
-// Throughput of VocoderEngine::processSample on one second of 44.1 kHz material, reported as
-// frames per second and as the real-time factor (frames per second / 44100).
+// Throughput of VocoderEngine::processSample and of the block path on one second of 44.1 kHz
+// material, reported as frames per second and as the real-time factor (frames per second / 44100).
+#include "block_path.h"
 #include "vocoder_engine.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,26 +44,77 @@ Material makeMaterial()
     return material;
 }
 
-// Arguments: Vagueness and Instrument Clearance slider positions (0 to 100).
-void processSample(benchmark::State& state)
+const Material& material()
 {
-    static const Material material = makeMaterial();
-    lumivox::engine::VocoderEngine engine;
-    engine.setVagueness(static_cast<double>(state.range(0)) / 100.0);
-    engine.setClearance(static_cast<double>(state.range(1)) / 100.0);
-    const auto frameCount = static_cast<std::int64_t>(material.carrier.size());
-    for (auto _ : state) {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < material.carrier.size(); ++i)
-            sum += engine.processSample(material.carrier[i], material.modulator[i]);
-        benchmark::DoNotOptimize(sum);
-    }
+    static const Material made = makeMaterial();
+    return made;
+}
+
+void reportFrames(benchmark::State& state, std::int64_t frameCount)
+{
     state.SetItemsProcessed(state.iterations() * frameCount);
     state.counters["frames/s"] = benchmark::Counter(
         static_cast<double>(state.iterations() * frameCount), benchmark::Counter::kIsRate);
     state.counters["realtime_factor"]
         = benchmark::Counter(static_cast<double>(state.iterations() * frameCount) / sampleRate,
             benchmark::Counter::kIsRate);
+}
+
+// Arguments: Vagueness and Instrument Clearance slider positions (0 to 100).
+void processSample(benchmark::State& state)
+{
+    const Material& input = material();
+    lumivox::engine::VocoderEngine engine;
+    engine.setVagueness(static_cast<double>(state.range(0)) / 100.0);
+    engine.setClearance(static_cast<double>(state.range(1)) / 100.0);
+    for (auto _ : state) {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < input.carrier.size(); ++i)
+            sum += engine.processSample(input.carrier[i], input.modulator[i]);
+        benchmark::DoNotOptimize(sum);
+    }
+    reportFrames(state, static_cast<std::int64_t>(input.carrier.size()));
+}
+
+// The block path in blocks of 2048 frames, as the job feeds it 16-bit audio. Arguments: the
+// vector unit, then the Vagueness and Instrument Clearance positions.
+void processBlock(benchmark::State& state)
+{
+    using lumivox::engine::VectorUnit;
+    const auto unit = static_cast<VectorUnit>(state.range(0));
+    const auto units = lumivox::engine::vectorUnitsOfThisMachine();
+    if (std::find(units.begin(), units.end(), unit) == units.end()) {
+        state.SkipWithError("this machine cannot run that vector unit");
+        return;
+    }
+    state.SetLabel(lumivox::engine::vectorUnitName(unit));
+    const Material& input = material();
+    lumivox::engine::VocoderEngine engine;
+    engine.setVagueness(static_cast<double>(state.range(1)) / 100.0);
+    engine.setClearance(static_cast<double>(state.range(2)) / 100.0);
+    std::vector<double> output(input.carrier.size());
+    constexpr std::size_t blockLength = 2048;
+    for (auto _ : state) {
+        for (std::size_t start = 0; start < output.size(); start += blockLength) {
+            const std::size_t length = std::min(blockLength, output.size() - start);
+            lumivox::engine::processBlockWith(unit, engine,
+                { input.carrier.data() + start, length },
+                { input.modulator.data() + start, length }, { output.data() + start, length });
+        }
+        benchmark::DoNotOptimize(output.data());
+        benchmark::ClobberMemory();
+    }
+    reportFrames(state, static_cast<std::int64_t>(input.carrier.size()));
+}
+
+void blockArguments(benchmark::internal::Benchmark* benchmark)
+{
+    using lumivox::engine::VectorUnit;
+    for (const auto& [vagueness, clearance] : { std::pair { 0, 0 }, { 50, 30 }, { 100, 0 } }) {
+        for (VectorUnit unit :
+            { VectorUnit::Portable, VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512 })
+            benchmark->Args({ static_cast<int>(unit), vagueness, clearance });
+    }
 }
 
 } // namespace
@@ -70,6 +124,11 @@ BENCHMARK(processSample)
     ->Args({ 0, 0 })
     ->Args({ 50, 30 })
     ->Args({ 100, 0 })
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(processBlock)
+    ->ArgNames({ "unit", "vagueness", "clearance" })
+    ->Apply(blockArguments)
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
