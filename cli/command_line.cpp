@@ -128,11 +128,11 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
 
     const std::size_t operandsWanted = options.preview ? 2 : 3;
     if (operands.size() < operandsWanted)
-        return badUsage(options.preview ? "--preview needs CARRIER and MODULATOR"
-                                        : "give CARRIER, MODULATOR and OUTPUT");
+        return badUsage(options.preview ? "missing operand: --preview needs CARRIER and MODULATOR"
+                                        : "missing operand: give CARRIER, MODULATOR and OUTPUT");
     if (operands.size() > operandsWanted)
         return badUsage("unexpected operand " + quoted(operands[operandsWanted])
-            + (options.preview ? " (--preview writes no file)" : ""));
+            + (options.preview ? ": --preview writes no file" : ""));
 
     const std::string_view roles[] = { "carrier", "modulator", "output" };
     for (std::size_t index = 0; index < operandsWanted; ++index) {
@@ -166,7 +166,8 @@ Options (N is a slider position, a whole number from 0 to 100):
   -h, --help      show this help and exit
   --version       show the version and exit
 
-Ctrl-C stops a run: the output file keeps what was written so far.
+Ctrl-C stops a run and the output file keeps what was written so far; a second Ctrl-C
+ends the program at once.
 
 Exit status: 0 when the run finished, 1 when the inputs were refused or the run failed
 (the reason is printed), 2 on bad usage, 130 when stopped by Ctrl-C.
