@@ -2,9 +2,9 @@
 
 #include "job/audio_library.h"
 #include "main_window.h"
+#include "program_icon.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -22,14 +22,6 @@ namespace {
                 return true;
         }
         return false;
-    }
-
-    QIcon programIcon()
-    {
-        QIcon icon;
-        for (int size : { 16, 32, 48, 64, 128, 256 })
-            icon.addFile(QStringLiteral(":/lumivox/lumivox-%1.png").arg(size), QSize(size, size));
-        return icon;
     }
 
     // Qt's own remarks (a missing runtime folder when started as root and the like) are not for

@@ -5,6 +5,7 @@
 #include "job/control_ids.h"
 #include "message_boxes.h"
 #include "path_edit.h"
+#include "program_icon.h"
 #include "window_port.h"
 
 #include <QCloseEvent>
@@ -45,6 +46,7 @@ MainWindow::MainWindow(QWidget* parent)
 {
     jobStarter = [this](JobMode mode) { return jobThread->tryStart(mode); };
     setWindowTitle(QString::fromUtf8(windowCaption));
+    setWindowIcon(programIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     createControls();

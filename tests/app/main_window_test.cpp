@@ -5,6 +5,8 @@
 #include "path_edit.h"
 
 #include <QDropEvent>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -142,6 +144,19 @@ namespace {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             EXPECT_EQ(QApplication::focusWidget(), recorded.window.control(order[step]))
                 << "step " << step;
+        }
+    }
+
+    TEST(MainWindowStart, CarriesTheProgramIconInSmallAndLargeSizes)
+    {
+        RecordedWindow recorded;
+        const QIcon icon = recorded.window.windowIcon();
+        ASSERT_FALSE(icon.isNull());
+        for (int size : { 16, 32, 256 }) {
+            const QImage image = icon.pixmap(QSize(size, size)).toImage();
+            EXPECT_EQ(image.size(), QSize(size, size));
+            // Drawn, not blank: the tile's centre is opaque.
+            EXPECT_EQ(qAlpha(image.pixel(size / 2, size / 2)), 255) << size;
         }
     }
 
