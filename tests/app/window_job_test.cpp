@@ -245,6 +245,30 @@ namespace {
         EXPECT_FALSE(window.jobState().stopRequested);
     }
 
+    TEST_F(WindowJob, APreviewOffersStopIgnoresVocodeAndKeepsTheSlidersLive)
+    {
+        PausingJob job(window);
+        edit(id::outputPath)->clear();
+        button(id::previewButton)->click();
+        ASSERT_TRUE(waitUntil([&] { return job.gate().isPaused(); }));
+        EXPECT_EQ(button(id::previewButton)->text(), "Stop");
+        EXPECT_TRUE(button(id::previewButton)->isEnabled());
+        EXPECT_FALSE(button(id::vocodeButton)->isEnabled());
+        for (int controlId : { id::clearanceSlider, id::vaguenessSlider, id::gainSlider })
+            EXPECT_TRUE(window.control(controlId)->isEnabled()) << controlId;
+        EXPECT_TRUE(window.jobState().previewRunning);
+
+        window.runCommand(id::vocodeButton); // arrives although the button is disabled
+        EXPECT_FALSE(window.jobState().stopRequested);
+        button(id::previewButton)->click();
+        EXPECT_TRUE(window.jobState().stopRequested);
+        job.gate().release();
+        ASSERT_TRUE(waitUntil([&] { return idle(); }));
+        EXPECT_EQ(progress(), 100);
+        expectIdleControls();
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+
     TEST_F(WindowJob, ClosingDuringARunAndAnsweringNoLetsTheRunFinish)
     {
         PausingJob job(window);
