@@ -143,7 +143,8 @@ std::unique_ptr<WaveWriter> createWaveWriter(
     const auto record = encodeWaveFormat(format);
     if (!createChunk(file, fmtChunk)
         || std::fwrite(record.data(), 1, record.size(), file) != record.size()
-        || std::fwrite(extraBytes.data(), 1, extraBytes.size(), file) != extraBytes.size()
+        || (!extraBytes.empty()
+            && std::fwrite(extraBytes.data(), 1, extraBytes.size(), file) != extraBytes.size())
         || std::ferror(file) || !ascendChunk(file, fmtChunk))
         return nullptr;
 
@@ -161,6 +162,8 @@ std::int64_t writeWave(WaveWriter& writer, const void* buffer, std::size_t byteC
     std::FILE* file = writer.file_.get();
     if (file == nullptr || writer.failed_ || (buffer == nullptr && byteCount > 0))
         return -1;
+    if (byteCount == 0)
+        return 0;
     if (byteCount > std::numeric_limits<std::uint32_t>::max()
         || riffSizeWouldOverflow(
             writer.dataChunk_.dataOffset, writer.dataBytesWritten_ + byteCount)) {

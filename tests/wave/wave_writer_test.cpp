@@ -66,7 +66,7 @@ namespace {
         const Bytes first = countingBytes(4096, 0);
         const Bytes second = countingBytes(1000, 7);
         EXPECT_EQ(writeWave(*writer, first.data(), first.size()), 4096);
-        EXPECT_EQ(writeWave(*writer, second.data(), 0), 0);
+        EXPECT_EQ(writeWave(*writer, nullptr, 0), 0);
         EXPECT_EQ(writeWave(*writer, second.data(), second.size()), 1000);
         EXPECT_EQ(writer->dataBytesWritten(), 5096u);
         EXPECT_TRUE(closeWave(std::move(writer)));
