@@ -1,27 +1,31 @@
-// Feeds arbitrary bytes to the wave reader as a file: open, then read every sample byte.
+// Feeds arbitrary bytes to the wave reader as a file: open, then read every sample byte. Whatever
+// is accepted is also written out again and read back, which must give the same format and samples.
 
 #include "wave/wave_file.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// One in-memory file for the whole run, reached by path like any file on disk.
-int memoryFile()
+using namespace lumivox::wave;
+
+// In-memory files for the whole run, reached by path like any file on disk.
+int memoryFile(const char* name)
 {
-    static const int descriptor = [] {
-        const int created = ::memfd_create("lumivox-wave-fuzz", MFD_CLOEXEC);
-        if (created < 0)
-            std::abort();
-        return created;
-    }();
+    const int descriptor = ::memfd_create(name, MFD_CLOEXEC);
+    if (descriptor < 0)
+        std::abort();
     return descriptor;
 }
+
+std::string pathOf(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
 
 bool replaceContents(int descriptor, const std::uint8_t* data, std::size_t size)
 {
@@ -38,43 +42,75 @@ bool replaceContents(int descriptor, const std::uint8_t* data, std::size_t size)
     return true;
 }
 
+void check(bool holds)
+{
+    if (!holds)
+        std::abort();
+}
+
+// Every sample byte the reader gives, checking each result on the way.
+std::vector<std::uint8_t> readAll(WaveReader& reader)
+{
+    std::vector<std::uint8_t> samples;
+    std::uint8_t block[4096];
+    for (;;) {
+        const std::int64_t bytesRead = readWave(reader, block, sizeof block);
+        check(bytesRead >= 0 && static_cast<std::size_t>(bytesRead) <= sizeof block);
+        if (bytesRead == 0)
+            return samples;
+        samples.insert(samples.end(), block, block + bytesRead);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    using namespace lumivox::wave;
-    const int descriptor = memoryFile();
-    if (!replaceContents(descriptor, data, size))
-        std::abort();
-    const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+    static const int inputFile = memoryFile("lumivox-fuzz-input");
+    static const int outputFile = memoryFile("lumivox-fuzz-output");
+    check(replaceContents(inputFile, data, size));
 
     WaveFormat format;
     std::uint32_t dataLength = 0;
-    auto reader = openWaveReader(path, &format, &dataLength);
+    auto reader = openWaveReader(pathOf(inputFile), &format, &dataLength);
     if (reader == nullptr)
         return 0;
 
     // What the open promised must hold whatever the file says.
     const auto formatBytes = reader->formatBytes();
-    if (formatBytes.size() < minimalFormatBytes || formatBytes.size() > largestFormatBytes)
-        std::abort();
-    if (dataLength != reader->dataLength())
-        std::abort();
-
-    std::uint8_t block[4096];
-    std::uint64_t totalBytes = 0;
-    for (;;) {
-        const std::int64_t bytesRead = readWave(*reader, block, sizeof block);
-        if (bytesRead < 0 || static_cast<std::size_t>(bytesRead) > sizeof block)
-            std::abort();
-        if (bytesRead == 0)
-            break;
-        totalBytes += static_cast<std::uint64_t>(bytesRead);
-    }
+    check(formatBytes.size() >= minimalFormatBytes && formatBytes.size() <= largestFormatBytes);
+    check(dataLength == reader->dataLength());
+    const std::vector<std::uint8_t> samples = readAll(*reader);
     // Reads stop at the data chunk's declared end and cannot return more than the file holds.
-    if (totalBytes > dataLength || totalBytes > size)
-        std::abort();
-    if (!closeWave(std::move(reader)))
-        std::abort();
+    check(samples.size() <= dataLength && samples.size() <= size);
+
+    // The record written is the one read, its extra bytes kept when the chunk holds them all.
+    WaveFormat written = format;
+    std::span<const std::uint8_t> extraBytes;
+    if (formatBytes.size() == formatRecordBytes + format.extraSize)
+        extraBytes = formatBytes.subspan(formatRecordBytes);
+    else
+        written.extraSize = 0;
+    const std::vector<std::uint8_t> extraCopy(extraBytes.begin(), extraBytes.end());
+    check(closeWave(std::move(reader)));
+
+    auto writer = createWaveWriter(pathOf(outputFile), written, extraCopy);
+    check(writer != nullptr);
+    check(writeWave(*writer, samples.data(), samples.size())
+        == static_cast<std::int64_t>(samples.size()));
+    check(closeWave(std::move(writer)));
+
+    WaveFormat readBack;
+    std::uint32_t readBackLength = 0;
+    auto again = openWaveReader(pathOf(outputFile), &readBack, &readBackLength);
+    check(again != nullptr);
+    const auto expectedRecord = encodeWaveFormat(written);
+    const auto againBytes = again->formatBytes();
+    check(againBytes.size() == formatRecordBytes + extraCopy.size());
+    check(std::equal(expectedRecord.begin(), expectedRecord.end(), againBytes.begin()));
+    check(std::equal(extraCopy.begin(), extraCopy.end(), againBytes.begin() + formatRecordBytes));
+    check(readBackLength == samples.size());
+    check(readAll(*again) == samples);
+    check(closeWave(std::move(again)));
     return 0;
 }
