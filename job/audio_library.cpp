@@ -12,7 +12,7 @@ void startAudioLibrary()
     // Probing the host APIs prints pages of ALSA and JACK noise on a machine without sound; none
     // of it is the user's concern, so stderr points at /dev/null for the duration.
     std::fflush(stderr);
-    const int savedStderr = dup(STDERR_FILENO);
+    const int savedStderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
     const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (savedStderr >= 0 && devNull >= 0)
         dup2(devNull, STDERR_FILENO);
