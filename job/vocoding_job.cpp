@@ -76,8 +76,8 @@ namespace {
         JobOutcome recoverFromMemoryFailure();
 
     private:
-        JobOutcome prepare();
-        JobOutcome openSink();
+        std::optional<JobOutcome> prepare();
+        std::optional<JobOutcome> openSink();
         void applySliders();
         void changeControls();
         void restoreControls();
@@ -138,8 +138,8 @@ namespace {
 
     JobOutcome VocodingRun::run()
     {
-        if (const JobOutcome outcome = prepare(); outcome != JobOutcome::Finished)
-            return outcome;
+        if (const auto refused = prepare())
+            return *refused;
 
         engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
         state.jobBusy = true;
@@ -160,8 +160,8 @@ namespace {
         return runLoop();
     }
 
-    // Opens and checks both inputs and opens the sink; Finished here means ready to run.
-    JobOutcome VocodingRun::prepare()
+    // Opens and checks both inputs and opens the sink; an outcome only when the job has failed.
+    std::optional<JobOutcome> VocodingRun::prepare()
     {
         if (!(carrierBlock = takeBuffer(blockBufferBytes)))
             return fail(message::carrierBuffer);
@@ -202,7 +202,7 @@ namespace {
         return openSink();
     }
 
-    JobOutcome VocodingRun::openSink()
+    std::optional<JobOutcome> VocodingRun::openSink()
     {
         if (!previewing()) {
             // Creating the writer empties the file: it must not be one of the inputs.
@@ -212,7 +212,7 @@ namespace {
             writer = wave::createWaveWriter(state.outputPath, outputFormat);
             if (!writer)
                 return fail(message::outputNotOpened);
-            return JobOutcome::Finished;
+            return std::nullopt;
         }
 
         if (previewSink == nullptr)
@@ -224,7 +224,7 @@ namespace {
         switch (previewSink->open(format)) {
         case PreviewOpenResult::Opened:
             sinkOpen = true;
-            return JobOutcome::Finished;
+            return std::nullopt;
         case PreviewOpenResult::NoDevice:
             return fail(message::noOutputDevice);
         case PreviewOpenResult::NoDeviceInfo:
