@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace lumivox::job {
 
@@ -16,6 +18,14 @@ concept SampleEngine = requires(Engine& engine, double value)
         } -> std::convertible_to<double>;
 };
 
+// An engine that also runs whole blocks, with the same results as processSample frame by frame.
+template <typename Engine>
+concept BlockEngine = SampleEngine<Engine> && requires(
+    Engine& engine, std::span<const double> input, std::span<double> output)
+{
+    engine.processBlock(input, input, output);
+};
+
 // Interleaved stereo to mono, each channel halved (toward zero) before the sum. Whole frames only:
 // the trailing bytes of an incomplete frame are ignored.
 void mixToMonoInt16(const std::int16_t* source, std::int16_t* destination, std::uint32_t byteCount);
@@ -23,62 +33,121 @@ void mixToMonoInt16(const std::int16_t* source, std::int16_t* destination, std::
 // less does nothing.
 void mixToMonoUInt8(const std::uint8_t* source, std::uint8_t* destination, std::int32_t byteCount);
 
-// The block functions run the engine once per sample, carrier first, and store the clamped result.
-// A sample count of 0 or less does nothing.
+// How each sample encoding reaches the engine and how the engine's result is stored back.
+namespace encoding {
 
+    struct Int16 {
+        using Sample = std::int16_t;
+        static double carrier(Sample s) { return static_cast<double>(s); }
+        static double modulator(Sample s) { return static_cast<double>(s) / 32767.0; }
+        static Sample store(double y)
+        {
+            // The negative limit is -32767 too: the output never holds -32768.
+            if (y > 32767.0)
+                y = 32767.0;
+            if (y < -32767.0)
+                y = -32767.0;
+            return static_cast<Sample>(y); // truncated toward zero
+        }
+    };
+
+    // 8-bit samples are centred on 127 here, not 128: earlier output files depend on it.
+    struct UInt8 {
+        using Sample = std::uint8_t;
+        static double carrier(Sample s) { return static_cast<double>(s) - 127.0; }
+        static double modulator(Sample s) { return (static_cast<double>(s) - 127.0) / 127.0; }
+        static Sample store(double y)
+        {
+            if (y > 127.0)
+                y = 127.0;
+            if (y < -127.0)
+                y = -127.0;
+            return static_cast<Sample>(std::floor(y + 127.0));
+        }
+    };
+
+    struct Int8 {
+        using Sample = std::int8_t;
+        static double carrier(Sample s) { return static_cast<double>(s); }
+        static double modulator(Sample s) { return static_cast<double>(s) / 127.0; }
+        static Sample store(double y)
+        {
+            if (y > 127.0)
+                y = 127.0;
+            if (y < -127.0)
+                y = -127.0;
+            return static_cast<Sample>(y); // truncated toward zero
+        }
+    };
+
+    struct Double {
+        using Sample = double;
+        static double carrier(Sample s) { return s; }
+        static double modulator(Sample s) { return s; }
+        static Sample store(double y) { return y; } // not clamped
+    };
+
+} // namespace encoding
+
+// Runs the engine once per sample, carrier first, and stores the converted result. An engine with
+// a block path gets the samples in short runs of doubles kept on the stack (nothing is allocated);
+// its results are the same bits, so the stored samples are too.
+template <typename Encoding, SampleEngine Engine>
+void processBlockAs(Engine& engine, typename Encoding::Sample* output,
+    const typename Encoding::Sample* carrier, const typename Encoding::Sample* modulator,
+    int sampleCount)
+{
+    if constexpr (BlockEngine<Engine>) {
+        constexpr int runLength = 256;
+        double carrierValues[runLength];
+        double modulatorValues[runLength];
+        double results[runLength];
+        for (int start = 0; start < sampleCount; start += runLength) {
+            const int length = sampleCount - start < runLength ? sampleCount - start : runLength;
+            for (int i = 0; i < length; ++i) {
+                carrierValues[i] = Encoding::carrier(carrier[start + i]);
+                modulatorValues[i] = Encoding::modulator(modulator[start + i]);
+            }
+            const auto count = static_cast<std::size_t>(length);
+            engine.processBlock(std::span<const double>(carrierValues, count),
+                std::span<const double>(modulatorValues, count), std::span<double>(results, count));
+            for (int i = 0; i < length; ++i)
+                output[start + i] = Encoding::store(results[i]);
+        }
+    } else {
+        for (int i = 0; i < sampleCount; ++i)
+            output[i] = Encoding::store(engine.processSample(
+                Encoding::carrier(carrier[i]), Encoding::modulator(modulator[i])));
+    }
+}
+
+// The block functions: a sample count of 0 or less does nothing.
 template <SampleEngine Engine>
 void processBlockInt16(Engine& engine, std::int16_t* output, const std::int16_t* carrier,
     const std::int16_t* modulator, int sampleCount)
 {
-    for (int i = 0; i < sampleCount; ++i) {
-        double y = engine.processSample(
-            static_cast<double>(carrier[i]), static_cast<double>(modulator[i]) / 32767.0);
-        // The negative limit is -32767 too: the output never holds -32768.
-        if (y > 32767.0)
-            y = 32767.0;
-        if (y < -32767.0)
-            y = -32767.0;
-        output[i] = static_cast<std::int16_t>(y); // truncated toward zero
-    }
+    processBlockAs<encoding::Int16>(engine, output, carrier, modulator, sampleCount);
 }
 
-// 8-bit samples are centred on 127 here, not 128: earlier output files depend on it.
 template <SampleEngine Engine>
 void processBlockUInt8(Engine& engine, std::uint8_t* output, const std::uint8_t* carrier,
     const std::uint8_t* modulator, int sampleCount)
 {
-    for (int i = 0; i < sampleCount; ++i) {
-        double y = engine.processSample(static_cast<double>(carrier[i]) - 127.0,
-            (static_cast<double>(modulator[i]) - 127.0) / 127.0);
-        if (y > 127.0)
-            y = 127.0;
-        if (y < -127.0)
-            y = -127.0;
-        output[i] = static_cast<std::uint8_t>(std::floor(y + 127.0));
-    }
+    processBlockAs<encoding::UInt8>(engine, output, carrier, modulator, sampleCount);
 }
 
 template <SampleEngine Engine>
 void processBlockInt8(Engine& engine, std::int8_t* output, const std::int8_t* carrier,
     const std::int8_t* modulator, int sampleCount)
 {
-    for (int i = 0; i < sampleCount; ++i) {
-        double y = engine.processSample(
-            static_cast<double>(carrier[i]), static_cast<double>(modulator[i]) / 127.0);
-        if (y > 127.0)
-            y = 127.0;
-        if (y < -127.0)
-            y = -127.0;
-        output[i] = static_cast<std::int8_t>(y); // truncated toward zero
-    }
+    processBlockAs<encoding::Int8>(engine, output, carrier, modulator, sampleCount);
 }
 
 template <SampleEngine Engine>
 void processBlockDouble(
     Engine& engine, double* output, const double* carrier, const double* modulator, int sampleCount)
 {
-    for (int i = 0; i < sampleCount; ++i)
-        output[i] = engine.processSample(carrier[i], modulator[i]);
+    processBlockAs<encoding::Double>(engine, output, carrier, modulator, sampleCount);
 }
 
 } // namespace lumivox::job
