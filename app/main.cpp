@@ -1,6 +1,8 @@
 #include "application.h"
 #include "single_instance_guard.h"
 
+#include <csignal>
+
 namespace {
 // Made before main runs and kept for the life of the process: the name marks this copy as running.
 const lumivox::app::SingleInstanceGuard instanceGuard;
@@ -10,5 +12,8 @@ int main()
 {
     if (instanceGuard.anotherInstanceRunning())
         return 0;
+    // Past a file-size limit a write must fail with an error the job reports, not end the program
+    // with a half-finished output file.
+    std::signal(SIGXFSZ, SIG_IGN);
     return lumivox::app::runApplication();
 }

@@ -163,15 +163,16 @@ TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
     EXPECT_EQ(readBytes(carrierPath()), carrierBefore);
 }
 
-// A file size limit stands in for a full disk: writes past it fail (SIGXFSZ is ignored, as a
-// child inherits that, so the failure comes back as an error from write).
+// A file size limit stands in for a full disk. The program ignores SIGXFSZ itself, so the write
+// fails with an error instead of the signal ending the run with a half-finished file.
 TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
 {
     writeInputs(40000, 40000);
     rlimit previous {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
     const rlimit smallFiles { 20000, previous.rlim_max };
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto previousHandler
+        = std::signal(SIGXFSZ, SIG_DFL); // the child must not inherit SIG_IGN
     setrlimit(RLIMIT_FSIZE, &smallFiles);
     const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
     setrlimit(RLIMIT_FSIZE, &previous);
