@@ -36,19 +36,22 @@ void mixToMonoUInt8(const std::uint8_t* source, std::uint8_t* destination, std::
 // How each sample encoding reaches the engine and how the engine's result is stored back.
 namespace encoding {
 
+    // The upper limit is tested first, then the lower one, as the stored samples have always been.
+    inline double clamp(double y, double limit)
+    {
+        if (y > limit)
+            y = limit;
+        if (y < -limit)
+            y = -limit;
+        return y;
+    }
+
     struct Int16 {
         using Sample = std::int16_t;
         static double carrier(Sample s) { return static_cast<double>(s); }
         static double modulator(Sample s) { return static_cast<double>(s) / 32767.0; }
-        static Sample store(double y)
-        {
-            // The negative limit is -32767 too: the output never holds -32768.
-            if (y > 32767.0)
-                y = 32767.0;
-            if (y < -32767.0)
-                y = -32767.0;
-            return static_cast<Sample>(y); // truncated toward zero
-        }
+        // Truncated toward zero. The negative limit is -32767 too: the output never holds -32768.
+        static Sample store(double y) { return static_cast<Sample>(clamp(y, 32767.0)); }
     };
 
     // 8-bit samples are centred on 127 here, not 128: earlier output files depend on it.
@@ -58,11 +61,7 @@ namespace encoding {
         static double modulator(Sample s) { return (static_cast<double>(s) - 127.0) / 127.0; }
         static Sample store(double y)
         {
-            if (y > 127.0)
-                y = 127.0;
-            if (y < -127.0)
-                y = -127.0;
-            return static_cast<Sample>(std::floor(y + 127.0));
+            return static_cast<Sample>(std::floor(clamp(y, 127.0) + 127.0));
         }
     };
 
@@ -70,14 +69,8 @@ namespace encoding {
         using Sample = std::int8_t;
         static double carrier(Sample s) { return static_cast<double>(s); }
         static double modulator(Sample s) { return static_cast<double>(s) / 127.0; }
-        static Sample store(double y)
-        {
-            if (y > 127.0)
-                y = 127.0;
-            if (y < -127.0)
-                y = -127.0;
-            return static_cast<Sample>(y); // truncated toward zero
-        }
+        // Truncated toward zero.
+        static Sample store(double y) { return static_cast<Sample>(clamp(y, 127.0)); }
     };
 
     struct Double {
