@@ -1,8 +1,12 @@
 #include "wave_file.h"
 
+#include "little_endian.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +47,75 @@ namespace {
     {
         const std::uint64_t riffBytes = static_cast<std::uint64_t>(dataOffset) - 8 + dataBytes + 1;
         return riffBytes > std::numeric_limits<std::uint32_t>::max();
+    }
+
+    // Writes all the bytes at the given offset on the descriptor, past the stream and its buffer.
+    bool writeAt(int descriptor, std::int64_t offset, const std::uint8_t* bytes, std::size_t count)
+    {
+        while (count > 0) {
+            const ssize_t written = ::pwrite(descriptor, bytes, count, static_cast<off_t>(offset));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return false;
+            bytes += written;
+            count -= static_cast<std::size_t>(written);
+            offset += written;
+        }
+        return true;
+    }
+
+    bool writeUint32At(int descriptor, std::int64_t offset, std::uint32_t value)
+    {
+        std::uint8_t bytes[4];
+        storeUint32(bytes, value);
+        return writeAt(descriptor, offset, bytes, sizeof bytes);
+    }
+
+    // Where a writer's chunks lie, and how much of its audio the caller handed over.
+    struct WrittenLayout {
+        std::int64_t riffDataOffset = 0;
+        std::int64_t dataOffset = 0;
+        std::uint64_t bytesAccepted = 0;
+        std::uint16_t blockAlign = 1;
+    };
+
+    // Finishes a file whose writing went wrong around the audio that really reached it: whatever
+    // the stream still buffers is dropped, the file is cut back to its whole frames on disk, and
+    // the sizes are patched to match. Rewriting header bytes and shortening the file need no new
+    // space, so this works on a full disk. True when the file could be finished.
+    bool finishWrittenPart(std::FILE* file, const WrittenLayout& layout)
+    {
+        // What cannot be flushed now never reaches the file; purged, it cannot land after the
+        // patch when the stream is closed.
+        static_cast<void>(std::fflush(file));
+        ::__fpurge(file);
+        const int descriptor = ::fileno(file);
+        struct stat status { };
+        if (descriptor < 0 || ::fstat(descriptor, &status) != 0
+            || status.st_size < layout.dataOffset)
+            return false;
+
+        // Bytes accepted but lost in the buffer are not on disk; bytes on disk beyond those
+        // accepted are not audio (a pad byte or a stale tail).
+        const auto bytesPresent = static_cast<std::uint64_t>(status.st_size - layout.dataOffset);
+        const std::uint64_t frameBytes = std::max<std::uint16_t>(layout.blockAlign, 1);
+        std::uint64_t dataBytes = std::min(layout.bytesAccepted, bytesPresent);
+        dataBytes -= dataBytes % frameBytes;
+
+        std::int64_t fileEnd = layout.dataOffset + static_cast<std::int64_t>(dataBytes);
+        bool finished = ::ftruncate(descriptor, static_cast<off_t>(fileEnd)) == 0;
+        finished = writeUint32At(
+                       descriptor, layout.dataOffset - 4, static_cast<std::uint32_t>(dataBytes))
+            && finished;
+        // Without room for the pad byte the file simply ends with the data, where a reader stops.
+        const std::uint8_t pad = 0;
+        if ((dataBytes & 1u) != 0 && writeAt(descriptor, fileEnd, &pad, 1))
+            ++fileEnd;
+        finished = writeUint32At(descriptor, layout.riffDataOffset - 4,
+                       static_cast<std::uint32_t>(fileEnd - 8))
+            && finished;
+        return finished;
     }
 
 } // namespace
@@ -193,11 +266,17 @@ bool closeWave(std::unique_ptr<WaveWriter> writer)
     if (writer == nullptr || writer->file_ == nullptr)
         return false;
     std::FILE* file = writer->file_.get();
-    // After a failed write the sizes stay 0, so the file reads as unfinished rather than as a
-    // shorter, seemingly complete recording.
-    bool finished = !writer->failed_ && ascendChunk(file, writer->dataChunk_)
-        && ascendChunk(file, writer->riffChunk_);
-    finished = std::fflush(file) == 0 && !std::ferror(file) && finished;
+    // The buffered audio goes out before the header is touched, so that its failure is seen.
+    bool finished = !writer->failed_ && std::fflush(file) == 0
+        && ascendChunk(file, writer->dataChunk_) && ascendChunk(file, writer->riffChunk_);
+    finished = finished && std::fflush(file) == 0 && !std::ferror(file);
+    // After a failed write the file still becomes a valid, shorter recording of the audio that
+    // reached it; the failure is reported all the same.
+    if (!finished) {
+        static_cast<void>(finishWrittenPart(file,
+            { writer->riffChunk_.dataOffset, writer->dataChunk_.dataOffset,
+                writer->dataBytesWritten_, writer->format_.blockAlign }));
+    }
     finished = std::fclose(writer->file_.release()) == 0 && finished;
     return finished;
 }

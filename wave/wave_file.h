@@ -37,7 +37,8 @@ class WaveWriter;
 [[nodiscard]] std::int64_t writeWave(WaveWriter& writer, const void* buffer, std::size_t byteCount);
 
 // Finishes the file (a writer's sizes are patched) and releases the handle; true when every step
-// succeeded.
+// succeeded. When a write to a writer's file failed, the file is cut back to the whole frames that
+// reached it and its sizes are patched to those, but the result is still false.
 [[nodiscard]] bool closeWave(std::unique_ptr<WaveReader> reader);
 [[nodiscard]] bool closeWave(std::unique_ptr<WaveWriter> writer);
 
