@@ -1,5 +1,6 @@
 #include "engine/vocoder_engine.h"
 #include "job_fixture.h"
+#include "wave/wave_file.h"
 
 #include <csignal>
 #include <filesystem>
@@ -68,7 +69,17 @@ TEST_F(JobFaults, AnOddSixteenBitPreviewBlockPlaysWholeSamples)
 TEST_F(JobFaults, AFailedWriteStopsTheRunAndIsReported)
 {
     writeMono16(40000, 40000);
-    std::vector<std::string> events;
+    // The whole output first, to compare with what the failed run leaves.
+    const std::string outputPath = state.outputPath;
+    state.outputPath = (folder / "complete.wav").string();
+    RecordingPort completePort;
+    ASSERT_EQ(
+        runVocodingJob(JobMode::Vocode, state, completePort, environment), JobOutcome::Finished);
+    const auto complete = readOutputWave(state.outputPath);
+    ASSERT_TRUE(complete.has_value());
+    ASSERT_EQ(complete->data.size(), 80000u);
+    state.outputPath = outputPath;
+
     {
         FileSizeLimit limit(10000);
         ASSERT_TRUE(limit.applied);
@@ -81,7 +92,26 @@ TEST_F(JobFaults, AFailedWriteStopsTheRunAndIsReported)
     EXPECT_LT(positions.size(), 6u);
     EXPECT_EQ(controls.back(), "enable 20 1");
     EXPECT_TRUE(allFlagsClear());
-    EXPECT_LE(std::filesystem::file_size(state.outputPath), 10000u);
+
+    // The output is finished as a shorter recording: whole samples, the start of the complete one.
+    const auto fileBytes = std::filesystem::file_size(state.outputPath);
+    EXPECT_LE(fileBytes, 10000u);
+    wave::WaveFormat format;
+    std::uint32_t dataLength = 0;
+    auto reader = wave::openWaveReader(state.outputPath, &format, &dataLength);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(format.blockAlign, 2);
+    EXPECT_GT(dataLength, 0u);
+    EXPECT_EQ(dataLength % 2, 0u);
+    EXPECT_EQ(46u + dataLength, fileBytes);
+    std::vector<std::uint8_t> data(80000);
+    ASSERT_EQ(wave::readWave(*reader, data.data(), data.size()), dataLength);
+    data.resize(dataLength);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), complete->data.begin()));
+    EXPECT_TRUE(wave::closeWave(std::move(reader)));
+    const auto output = readOutputWave(state.outputPath);
+    ASSERT_TRUE(output.has_value());
+    EXPECT_EQ(output->riffSize, fileBytes - 8);
 }
 
 TEST_F(JobFaults, AnOutputNamingTheCarrierThroughALinkIsRefused)
