@@ -14,8 +14,8 @@ namespace {
 class CliEndToEnd : public ScratchFolderTest {
 protected:
     // Writes a carrier and a modulator of the given lengths in frames.
-    void writeInputs(std::size_t carrierFrames, std::size_t modulatorFrames, WaveSpec carrier = {},
-        WaveSpec modulator = {})
+    void writeInputs(std::size_t carrierFrames, std::size_t modulatorFrames, WaveShape carrier = {},
+        WaveShape modulator = {})
     {
         writeWaveFile(carrierPath(), carrier,
             carrierSamples(carrierFrames, carrier.channels, carrier.bitsPerSample));
@@ -55,16 +55,16 @@ TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndNothingIsPrinted)
         const auto output = readOutputWave(outputPath(), problem);
         ASSERT_TRUE(output.has_value()) << problem;
         EXPECT_EQ(output->samples.size(), 6000u * 2);
-        EXPECT_EQ(output->spec.channels, 1);
-        EXPECT_EQ(output->spec.sampleRate, 44100u);
-        EXPECT_EQ(output->spec.bitsPerSample, 16);
+        EXPECT_EQ(output->shape.channels, 1);
+        EXPECT_EQ(output->shape.sampleRate, 44100u);
+        EXPECT_EQ(output->shape.bitsPerSample, 16);
     }
 }
 
 TEST_F(CliEndToEnd, AStereoEightBitCarrierGivesMonoAtTheCarriersRateAndDepth)
 {
-    const WaveSpec stereo8 { 1, 2, 22050, 8 };
-    const WaveSpec mono8 { 1, 1, 22050, 8 };
+    const WaveShape stereo8 { 1, 2, 22050, 8 };
+    const WaveShape mono8 { 1, 1, 22050, 8 };
     writeInputs(5001, 7000, stereo8, mono8);
     const CliRun run = runCli({ "--quiet", carrierPath(), modulatorPath(), outputPath() }, folder);
     ASSERT_EQ(run.end.exitStatus, 0) << run.standardError;
@@ -72,9 +72,9 @@ TEST_F(CliEndToEnd, AStereoEightBitCarrierGivesMonoAtTheCarriersRateAndDepth)
     const auto output = readOutputWave(outputPath(), problem);
     ASSERT_TRUE(output.has_value()) << problem;
     EXPECT_EQ(output->samples.size(), 5001u);
-    EXPECT_EQ(output->spec.channels, 1);
-    EXPECT_EQ(output->spec.sampleRate, 22050u);
-    EXPECT_EQ(output->spec.bitsPerSample, 8);
+    EXPECT_EQ(output->shape.channels, 1);
+    EXPECT_EQ(output->shape.sampleRate, 22050u);
+    EXPECT_EQ(output->shape.bitsPerSample, 8);
 }
 
 TEST_F(CliEndToEnd, TheSliderOptionsReachTheEngine)
@@ -96,8 +96,8 @@ TEST_F(CliEndToEnd, TheSliderOptionsReachTheEngine)
 
 struct RefusedRun {
     const char* name;
-    WaveSpec carrier;
-    WaveSpec modulator;
+    WaveShape carrier;
+    WaveShape modulator;
     const char* message;
 };
 
@@ -180,6 +180,13 @@ TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
 
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError, "The output wave file could not be written.\n");
+    // The output is still finished: a valid wave file holding the whole samples that fitted.
+    std::string problem;
+    const auto output = readOutputWave(outputPath(), problem);
+    ASSERT_TRUE(output.has_value()) << problem;
+    EXPECT_FALSE(output->samples.empty());
+    EXPECT_LE(output->samples.size(), 20000u - 46);
+    EXPECT_EQ(output->samples.size() % 2, 0u);
 }
 
 TEST_F(CliEndToEnd, AnOutputOnAFullDeviceExitsOne)

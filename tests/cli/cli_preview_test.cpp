@@ -33,11 +33,11 @@ protected:
 
 TEST_F(CliPreview, PlaysExactlyTheSamplesAFileRunWrites)
 {
-    const WaveSpec spec {};
+    const WaveShape shape {};
     const std::string carrier = pathOf("carrier.wav");
     const std::string modulator = pathOf("modulator.wav");
-    writeWaveFile(carrier, spec, carrierSamples(7001, 1, 16));
-    writeWaveFile(modulator, spec, modulatorSamples(9000, 1, 16));
+    writeWaveFile(carrier, shape, carrierSamples(7001, 1, 16));
+    writeWaveFile(modulator, shape, modulatorSamples(9000, 1, 16));
 
     const std::string output = pathOf("output.wav");
     const CliRun fileRun = runCli({ "--gain", "70", carrier, modulator, output }, folder);

@@ -31,12 +31,12 @@ std::vector<int> percentagesIn(const std::string& text)
 
 class CliOnATerminal : public ScratchFolderTest {
 protected:
-    void writeInputs(std::size_t frameCount, const WaveSpec& spec)
+    void writeInputs(std::size_t frameCount, const WaveShape& shape)
     {
         writeWaveFile(
-            carrierPath(), spec, carrierSamples(frameCount, spec.channels, spec.bitsPerSample));
-        writeWaveFile(
-            modulatorPath(), spec, modulatorSamples(frameCount, spec.channels, spec.bitsPerSample));
+            carrierPath(), shape, carrierSamples(frameCount, shape.channels, shape.bitsPerSample));
+        writeWaveFile(modulatorPath(), shape,
+            modulatorSamples(frameCount, shape.channels, shape.bitsPerSample));
     }
     std::string carrierPath() const { return pathOf("carrier.wav"); }
     std::string modulatorPath() const { return pathOf("modulator.wav"); }
@@ -101,7 +101,7 @@ TEST_F(CliOnATerminal, AnErrorIsShownAloneWithoutABar)
 TEST_F(CliOnATerminal, InterruptStopsTheRunAndFinishesTheFile)
 {
     const std::size_t frameCount = 4'000'000; // long enough never to end on its own first
-    const WaveSpec mono8 { 1, 1, 8000, 8 };
+    const WaveShape mono8 { 1, 1, 8000, 8 };
     writeInputs(frameCount, mono8);
 
     Terminal terminal = openTerminal();

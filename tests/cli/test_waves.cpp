@@ -71,10 +71,10 @@ namespace {
 
 } // namespace
 
-void writeWaveFile(const std::filesystem::path& path, const WaveSpec& spec,
+void writeWaveFile(const std::filesystem::path& path, const WaveShape& shape,
     const std::vector<std::uint8_t>& sampleBytes)
 {
-    const std::uint32_t bytesPerFrame = spec.channels * (spec.bitsPerSample / 8u);
+    const std::uint32_t bytesPerFrame = shape.channels * (shape.bitsPerSample / 8u);
     const auto dataSize = static_cast<std::uint32_t>(sampleBytes.size());
     std::vector<std::uint8_t> bytes;
     putTag(bytes, "RIFF");
@@ -82,12 +82,12 @@ void writeWaveFile(const std::filesystem::path& path, const WaveSpec& spec,
     putTag(bytes, "WAVE");
     putTag(bytes, "fmt ");
     put32(bytes, 16);
-    put16(bytes, spec.formatTag);
-    put16(bytes, spec.channels);
-    put32(bytes, spec.sampleRate);
-    put32(bytes, spec.sampleRate * bytesPerFrame);
+    put16(bytes, shape.formatTag);
+    put16(bytes, shape.channels);
+    put32(bytes, shape.sampleRate);
+    put32(bytes, shape.sampleRate * bytesPerFrame);
     put16(bytes, bytesPerFrame);
-    put16(bytes, spec.bitsPerSample);
+    put16(bytes, shape.bitsPerSample);
     putTag(bytes, "data");
     put32(bytes, dataSize);
     bytes.insert(bytes.end(), sampleBytes.begin(), sampleBytes.end());
@@ -146,13 +146,13 @@ std::optional<OutputWave> readOutputWave(const std::filesystem::path& path, std:
         return std::nullopt;
     }
     OutputWave wave;
-    wave.spec.formatTag = static_cast<std::uint16_t>(get16(bytes, 20));
-    wave.spec.channels = static_cast<std::uint16_t>(get16(bytes, 22));
-    wave.spec.sampleRate = get32(bytes, 24);
-    wave.spec.bitsPerSample = static_cast<std::uint16_t>(get16(bytes, 34));
-    const std::uint32_t bytesPerFrame = wave.spec.channels * (wave.spec.bitsPerSample / 8u);
+    wave.shape.formatTag = static_cast<std::uint16_t>(get16(bytes, 20));
+    wave.shape.channels = static_cast<std::uint16_t>(get16(bytes, 22));
+    wave.shape.sampleRate = get32(bytes, 24);
+    wave.shape.bitsPerSample = static_cast<std::uint16_t>(get16(bytes, 34));
+    const std::uint32_t bytesPerFrame = wave.shape.channels * (wave.shape.bitsPerSample / 8u);
     if (get16(bytes, 32) != bytesPerFrame
-        || get32(bytes, 28) != wave.spec.sampleRate * bytesPerFrame) {
+        || get32(bytes, 28) != wave.shape.sampleRate * bytesPerFrame) {
         problem = "blockAlign or avgBytesPerSec disagree with the format";
         return std::nullopt;
     }

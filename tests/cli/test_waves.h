@@ -9,14 +9,14 @@
 namespace lumivox::cli::test {
 
 // The layout of a wave file that a test writes byte by byte (a 16-byte "fmt " chunk).
-struct WaveSpec {
+struct WaveShape {
     std::uint16_t formatTag = 1;
     std::uint16_t channels = 1;
     std::uint32_t sampleRate = 44100;
     std::uint16_t bitsPerSample = 16;
 };
 
-void writeWaveFile(const std::filesystem::path& path, const WaveSpec& spec,
+void writeWaveFile(const std::filesystem::path& path, const WaveShape& shape,
     const std::vector<std::uint8_t>& sampleBytes);
 
 // Test signals as raw little-endian sample bytes, the same on every run: a bright sawtooth chord
@@ -29,7 +29,7 @@ void writeWaveFile(const std::filesystem::path& path, const WaveSpec& spec,
 // A file the program wrote, checked against the exact layout of its output: "RIFF" of form
 // "WAVE", an 18-byte "fmt " chunk, a "data" chunk, sizes patched and a zero pad after odd data.
 struct OutputWave {
-    WaveSpec spec;
+    WaveShape shape;
     std::vector<std::uint8_t> samples;
 };
 
