@@ -122,26 +122,19 @@ LUMIVOX_INLINE void analyseGroup(
 }
 
 // Sums of 32 values per frame, each in band order starting from 0.0 as processSample forms them;
-// four frames at a time so that the four independent chains of additions overlap.
+// eight frames at a time, so that eight independent chains of additions keep the adders busy.
 LUMIVOX_INLINE void sumRows(const double* rows, int rowStride, int frameCount, double* sums)
 {
+    constexpr int chains = 8;
     int t = 0;
-    for (; t + 4 <= frameCount; t += 4) {
-        const double* r0 = rows + t * rowStride;
-        const double* r1 = r0 + rowStride;
-        const double* r2 = r1 + rowStride;
-        const double* r3 = r2 + rowStride;
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (; t + chains <= frameCount; t += chains) {
+        double partial[chains] = {};
         for (int i = 0; i < BandLanes::bands; ++i) {
-            s0 += r0[i];
-            s1 += r1[i];
-            s2 += r2[i];
-            s3 += r3[i];
+            for (int c = 0; c < chains; ++c)
+                partial[c] += rows[(t + c) * rowStride + i];
         }
-        sums[t] = s0;
-        sums[t + 1] = s1;
-        sums[t + 2] = s2;
-        sums[t + 3] = s3;
+        for (int c = 0; c < chains; ++c)
+            sums[t + c] = partial[c];
     }
     for (; t < frameCount; ++t) {
         const double* row = rows + t * rowStride;
