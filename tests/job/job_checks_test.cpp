@@ -30,8 +30,8 @@ namespace {
         std::vector<std::size_t> bufferSizes;
     };
 
-    const PcmLayout mono16 {};
-    const PcmLayout stereo16 { 1, 2, 44100, 16 };
+    const WaveShape mono16 {};
+    const WaveShape stereo16 { 1, 2, 44100, 16 };
 
 } // namespace
 

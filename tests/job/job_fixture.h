@@ -20,13 +20,13 @@ protected:
         environment.previewSink = &sink;
     }
 
-    void writeCarrier(const PcmLayout& layout, const std::vector<std::uint8_t>& sampleBytes)
+    void writeCarrier(const WaveShape& shape, const std::vector<std::uint8_t>& sampleBytes)
     {
-        writeFile(state.carrierPath, waveFileBytes(layout, sampleBytes));
+        writeFile(state.carrierPath, waveFileBytes(shape, sampleBytes));
     }
-    void writeModulator(const PcmLayout& layout, const std::vector<std::uint8_t>& sampleBytes)
+    void writeModulator(const WaveShape& shape, const std::vector<std::uint8_t>& sampleBytes)
     {
-        writeFile(state.modulatorPath, waveFileBytes(layout, sampleBytes));
+        writeFile(state.modulatorPath, waveFileBytes(shape, sampleBytes));
     }
     // Mono 16-bit inputs at 44100 Hz of the given lengths.
     void writeMono16(std::size_t carrierSamples, std::size_t modulatorSamples)

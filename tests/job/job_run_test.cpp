@@ -83,9 +83,9 @@ TEST_F(JobRun, VocodeWritesTheShorterLengthAsTheEngineComputesIt)
     const auto output = readOutputWave(state.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(int16Samples(output->data), expected16(carrier, modulator, 30, 40, 70));
-    EXPECT_EQ(output->layout.channels, 1);
-    EXPECT_EQ(output->layout.sampleRate, 44100u);
-    EXPECT_EQ(output->layout.bitsPerSample, 16);
+    EXPECT_EQ(output->shape.channels, 1);
+    EXPECT_EQ(output->shape.sampleRate, 44100u);
+    EXPECT_EQ(output->shape.bitsPerSample, 16);
     // In Vocode the sliders are read once, before the run.
     EXPECT_EQ(port.sliderReads, (std::map<int, int> { { 10, 1 }, { 12, 1 }, { 14, 1 } }));
 }
@@ -116,9 +116,9 @@ TEST_F(JobRun, AStereoEightBitCarrierIsReducedAndCountedInMonoBytes)
     const auto output = readOutputWave(state.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(output->data, expected8(mono, modulator));
-    EXPECT_EQ(output->layout.channels, 1);
-    EXPECT_EQ(output->layout.sampleRate, 22050u);
-    EXPECT_EQ(output->layout.bitsPerSample, 8);
+    EXPECT_EQ(output->shape.channels, 1);
+    EXPECT_EQ(output->shape.sampleRate, 22050u);
+    EXPECT_EQ(output->shape.bitsPerSample, 8);
     // 6000 mono bytes: one full block (68%), then the rest.
     EXPECT_EQ(port.eventsStartingWith("progress"),
         (std::vector<std::string> { "progress 0", "progress 68", "progress 100", "progress 100" }));
