@@ -36,7 +36,7 @@ protected:
         std::string problem;
         const auto output = readOutputWave(outputPath(), problem);
         EXPECT_TRUE(output.has_value()) << problem;
-        return output ? output->samples : std::vector<std::uint8_t> {};
+        return output ? output->data : std::vector<std::uint8_t> {};
     }
 };
 
@@ -54,7 +54,7 @@ TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndNothingIsPrinted)
         std::string problem;
         const auto output = readOutputWave(outputPath(), problem);
         ASSERT_TRUE(output.has_value()) << problem;
-        EXPECT_EQ(output->samples.size(), 6000u * 2);
+        EXPECT_EQ(output->data.size(), 6000u * 2);
         EXPECT_EQ(output->shape.channels, 1);
         EXPECT_EQ(output->shape.sampleRate, 44100u);
         EXPECT_EQ(output->shape.bitsPerSample, 16);
@@ -71,7 +71,7 @@ TEST_F(CliEndToEnd, AStereoEightBitCarrierGivesMonoAtTheCarriersRateAndDepth)
     std::string problem;
     const auto output = readOutputWave(outputPath(), problem);
     ASSERT_TRUE(output.has_value()) << problem;
-    EXPECT_EQ(output->samples.size(), 5001u);
+    EXPECT_EQ(output->data.size(), 5001u);
     EXPECT_EQ(output->shape.channels, 1);
     EXPECT_EQ(output->shape.sampleRate, 22050u);
     EXPECT_EQ(output->shape.bitsPerSample, 8);
@@ -155,12 +155,12 @@ TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
 TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
 {
     writeInputs(3000, 3000);
-    const auto carrierBefore = readBytes(carrierPath());
+    const auto carrierBefore = readFile(carrierPath());
     const std::string sameFile = (folder / "." / "carrier.wav").string();
     const CliRun run = runCli({ carrierPath(), modulatorPath(), sameFile }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError, "The output wave file could not be opened.\n");
-    EXPECT_EQ(readBytes(carrierPath()), carrierBefore);
+    EXPECT_EQ(readFile(carrierPath()), carrierBefore);
 }
 
 // A file size limit stands in for a full disk. The program ignores SIGXFSZ itself, so the write
@@ -184,9 +184,9 @@ TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
     std::string problem;
     const auto output = readOutputWave(outputPath(), problem);
     ASSERT_TRUE(output.has_value()) << problem;
-    EXPECT_FALSE(output->samples.empty());
-    EXPECT_LE(output->samples.size(), 20000u - 46);
-    EXPECT_EQ(output->samples.size() % 2, 0u);
+    EXPECT_FALSE(output->data.empty());
+    EXPECT_LE(output->data.size(), 20000u - 46);
+    EXPECT_EQ(output->data.size() % 2, 0u);
 }
 
 TEST_F(CliEndToEnd, AnOutputOnAFullDeviceExitsOne)
@@ -252,7 +252,7 @@ TEST_F(CliEndToEnd, PathsLongerThanTheWindowsLimitAreNotCut)
     std::string problem;
     const auto output = readOutputWave(longOutput, problem);
     ASSERT_TRUE(output.has_value()) << problem;
-    EXPECT_EQ(output->samples.size(), 4000u);
+    EXPECT_EQ(output->data.size(), 4000u);
 }
 
 // An ALSA configuration path that does not exist makes the audio library's start abort the

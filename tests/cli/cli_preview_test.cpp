@@ -45,7 +45,7 @@ TEST_F(CliPreview, PlaysExactlyTheSamplesAFileRunWrites)
     std::string problem;
     const auto written = readOutputWave(output, problem);
     ASSERT_TRUE(written.has_value()) << problem;
-    ASSERT_EQ(written->samples.size(), 7001u * 2);
+    ASSERT_EQ(written->data.size(), 7001u * 2);
 
     const std::string capture = pathOf("captured.raw");
     const CliRun previewRun = runCli(
@@ -53,11 +53,11 @@ TEST_F(CliPreview, PlaysExactlyTheSamplesAFileRunWrites)
     EXPECT_EQ(previewRun.end.exitStatus, 0);
     EXPECT_EQ(previewRun.standardError, "");
 
-    const std::vector<std::uint8_t> played = readBytes(capture);
-    ASSERT_GE(played.size(), written->samples.size());
-    EXPECT_TRUE(std::equal(written->samples.begin(), written->samples.end(), played.begin()));
+    const std::vector<std::uint8_t> played = readFile(capture);
+    ASSERT_GE(played.size(), written->data.size());
+    EXPECT_TRUE(std::equal(written->data.begin(), written->data.end(), played.begin()));
     // Anything after the result is the silence that lets the device play to the end.
-    const auto pad = played.begin() + static_cast<std::ptrdiff_t>(written->samples.size());
+    const auto pad = played.begin() + static_cast<std::ptrdiff_t>(written->data.size());
     EXPECT_TRUE(std::all_of(pad, played.end(), [](std::uint8_t byte) { return byte == 0; }));
 }
 

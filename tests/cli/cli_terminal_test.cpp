@@ -136,7 +136,7 @@ TEST_F(CliOnATerminal, InterruptStopsTheRunAndFinishesTheFile)
     std::string problem;
     const auto output = readOutputWave(outputPath(), problem);
     ASSERT_TRUE(output.has_value()) << problem;
-    EXPECT_GT(output->samples.size(), 0u);
-    EXPECT_LT(output->samples.size(), frameCount);
-    EXPECT_EQ(output->samples.size() % 4096, 0u) << "whole blocks are written";
+    EXPECT_GT(output->data.size(), 0u);
+    EXPECT_LT(output->data.size(), frameCount);
+    EXPECT_EQ(output->data.size() % 4096, 0u) << "whole blocks are written";
 }
