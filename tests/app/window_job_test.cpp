@@ -125,8 +125,8 @@ namespace {
             carrier = path("carrier.wav");
             modulator = path("modulator.wav");
             output = path("output.wav");
-            test::writeWaveFile(carrier, 1, 22050, 16, test::tone16(carrierSamples, 50));
-            test::writeWaveFile(modulator, 1, 22050, 16, test::tone16(modulatorSamples, 23));
+            test::writeWaveFile(carrier, { 1, 1, 22050, 16 }, test::tone16(carrierSamples, 50));
+            test::writeWaveFile(modulator, { 1, 1, 22050, 16 }, test::tone16(modulatorSamples, 23));
             window.setQuitHandler([this](int exitCode) { exitCodes.push_back(exitCode); });
             edit(id::carrierPath)->setText(QString::fromStdString(carrier));
             edit(id::modulatorPath)->setText(QString::fromStdString(modulator));
@@ -162,18 +162,18 @@ namespace {
         // The output's data chunk size, after checking that the header describes the file.
         std::uint32_t checkedDataBytes()
         {
-            const std::vector<std::uint8_t> bytes = test::readBytes(output);
+            const std::vector<std::uint8_t> bytes = test::readFile(output);
             EXPECT_GE(bytes.size(), static_cast<std::size_t>(headerBytes));
             if (bytes.size() < headerBytes)
                 return 0;
             EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
             EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
-            EXPECT_EQ(test::le32(bytes, 4), bytes.size() - 8);
+            EXPECT_EQ(test::uint32At(bytes, 4), bytes.size() - 8);
             EXPECT_EQ(bytes.at(22), 1); // one channel
-            EXPECT_EQ(test::le32(bytes, 24), 22050U);
+            EXPECT_EQ(test::uint32At(bytes, 24), 22050U);
             EXPECT_EQ(std::string(bytes.begin() + 38, bytes.begin() + 42), "data");
-            EXPECT_EQ(test::le32(bytes, 42), bytes.size() - headerBytes);
-            return test::le32(bytes, 42);
+            EXPECT_EQ(test::uint32At(bytes, 42), bytes.size() - headerBytes);
+            return test::uint32At(bytes, 42);
         }
 
         QTemporaryDir folder;
@@ -321,7 +321,7 @@ namespace {
         EXPECT_EQ(answerer.seen().front().icon, QMessageBox::Critical);
 
         const std::string eightBit = path("eight.wav");
-        test::writeWaveFile(eightBit, 1, 22050, 8, std::vector<std::uint8_t>(500, 128));
+        test::writeWaveFile(eightBit, { 1, 1, 22050, 8 }, std::vector<std::uint8_t>(500, 128));
         edit(id::carrierPath)->setText(QString::fromStdString(eightBit));
         button(id::vocodeButton)->click();
         ASSERT_TRUE(waitUntil([&] { return idle() && answerer.seen().size() == 2; }));
@@ -350,12 +350,12 @@ namespace {
     TEST_F(WindowJob, AnInputIsNeverOverwrittenByTheOutput)
     {
         BoxAnswerer answerer;
-        const std::vector<std::uint8_t> before = test::readBytes(carrier);
+        const std::vector<std::uint8_t> before = test::readFile(carrier);
         edit(id::outputPath)->setText(QString::fromStdString(carrier));
         button(id::vocodeButton)->click();
         ASSERT_TRUE(waitUntil([&] { return idle() && !answerer.seen().empty(); }));
         EXPECT_EQ(answerer.seen().front().caption, "Error");
-        EXPECT_EQ(test::readBytes(carrier), before);
+        EXPECT_EQ(test::readFile(carrier), before);
     }
 
 } // namespace
