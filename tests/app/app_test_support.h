@@ -16,10 +16,7 @@
 
 namespace lumivox::app::test {
 
-using lumivox::test::appendUint16;
-using lumivox::test::readFile;
-using lumivox::test::uint32At;
-using lumivox::test::writeWaveFile;
+using namespace lumivox::test;
 
 // Pumps the event loop until the condition holds; false after a generous limit. The limit is a
 // guard against a hang, not a speed requirement.

@@ -7,10 +7,7 @@
 
 namespace lumivox::cli::test {
 
-using lumivox::test::readFile;
-using lumivox::test::readOutputWave;
-using lumivox::test::WaveShape;
-using lumivox::test::writeWaveFile;
+using namespace lumivox::test;
 
 // Test signals as raw little-endian sample bytes, the same on every run: a bright sawtooth chord
 // for a carrier and a tone whose level swells and falls for a modulator.

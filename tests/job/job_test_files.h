@@ -14,12 +14,7 @@
 
 namespace lumivox::job::test {
 
-using lumivox::test::appendUint16;
-using lumivox::test::readFile;
-using lumivox::test::readOutputWave;
-using lumivox::test::waveFileBytes;
-using lumivox::test::WaveShape;
-using lumivox::test::writeFile;
+using namespace lumivox::test;
 
 inline std::vector<std::uint8_t> int16Bytes(const std::vector<std::int16_t>& samples)
 {
