@@ -36,13 +36,7 @@ namespace {
         // Writes a mono file and checks what soxi reports and the samples sox decodes.
         void checkWithSox(std::uint32_t sampleRate, std::uint16_t bits, const Bytes& samples)
         {
-            WaveFormat format;
-            format.formatTag = pcmFormatTag;
-            format.channels = 1;
-            format.sampleRate = sampleRate;
-            format.blockAlign = static_cast<std::uint16_t>(bits / 8);
-            format.avgBytesPerSec = sampleRate * format.blockAlign;
-            format.bitsPerSample = bits;
+            const WaveFormat format = pcmWaveFormat(1, sampleRate, bits);
             const std::string file = path("sox.wav");
             auto writer = createWaveWriter(file, format);
             ASSERT_NE(writer, nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "test_wave_bytes.h"
+#include "wave/wave_format.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,15 +11,7 @@
 
 namespace lumivox::wave::test {
 
-using lumivox::test::append;
-using lumivox::test::appendText;
-using lumivox::test::appendUint16;
-using lumivox::test::appendUint32;
-using lumivox::test::Bytes;
-using lumivox::test::chunk;
-using lumivox::test::readFile;
-using lumivox::test::riff;
-using lumivox::test::uint32At;
+using namespace lumivox::test;
 
 // A PCM fmt payload of 16 bytes, padded with extra bytes (counting from 0x10) up to payloadBytes.
 inline Bytes pcmFormatPayload(std::uint16_t channels, std::uint32_t sampleRate, std::uint16_t bits,
@@ -29,6 +22,20 @@ inline Bytes pcmFormatPayload(std::uint16_t channels, std::uint32_t sampleRate, 
         bytes.push_back(static_cast<std::uint8_t>(bytes.size()));
     bytes.resize(payloadBytes);
     return bytes;
+}
+
+// The format record of a PCM file, as the writer takes it.
+inline WaveFormat pcmWaveFormat(
+    std::uint16_t channels, std::uint32_t sampleRate, std::uint16_t bits)
+{
+    WaveFormat format;
+    format.formatTag = pcmFormatTag;
+    format.channels = channels;
+    format.sampleRate = sampleRate;
+    format.blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+    format.avgBytesPerSec = sampleRate * format.blockAlign;
+    format.bitsPerSample = bits;
+    return format;
 }
 
 inline Bytes countingBytes(std::size_t count, std::uint8_t first = 1)

@@ -9,19 +9,7 @@
 namespace lumivox::wave::test {
 namespace {
 
-    WaveFormat pcmFormat(std::uint16_t channels, std::uint16_t bits)
-    {
-        WaveFormat format;
-        format.formatTag = pcmFormatTag;
-        format.channels = channels;
-        format.sampleRate = 8000;
-        format.blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
-        format.avgBytesPerSec = format.sampleRate * format.blockAlign;
-        format.bitsPerSample = bits;
-        return format;
-    }
-
-    WaveFormat pcm8Mono() { return pcmFormat(1, 8); }
+    WaveFormat pcm8Mono() { return pcmWaveFormat(1, 8000, 8); }
 
     // The audio the children write, one long stream whose bytes differ from their neighbours, so a
     // byte read back from the wrong place does not pass.
@@ -168,8 +156,9 @@ namespace {
     {
         // 16-bit stereo: 957 bytes fit, the last frame of which only in part.
         const std::string filePath = path("stereo.wav");
-        EXPECT_EQ(runUnderFileSizeLimit(
-                      1003, [&] { return writeUntilFailure(filePath, pcmFormat(2, 16), 4096, 3); }),
+        EXPECT_EQ(
+            runUnderFileSizeLimit(1003,
+                [&] { return writeUntilFailure(filePath, pcmWaveFormat(2, 8000, 16), 4096, 3); }),
             0);
         expectFinishedWithStreamStart(filePath, 46 + 956, 956);
     }
@@ -187,8 +176,9 @@ namespace {
     {
         // 24-bit mono: 52 bytes fit, of which 51 in whole frames; the pad byte then fits.
         const std::string filePath = path("pad.wav");
-        EXPECT_EQ(runUnderFileSizeLimit(
-                      98, [&] { return writeUntilFailure(filePath, pcmFormat(1, 24), 3000, 3); }),
+        EXPECT_EQ(
+            runUnderFileSizeLimit(98,
+                [&] { return writeUntilFailure(filePath, pcmWaveFormat(1, 8000, 24), 3000, 3); }),
             0);
         expectFinishedWithStreamStart(filePath, 46 + 51 + 1, 51);
     }

@@ -6,18 +6,6 @@
 namespace lumivox::wave::test {
 namespace {
 
-    WaveFormat monoFormat(std::uint32_t sampleRate, std::uint16_t bits)
-    {
-        WaveFormat format;
-        format.formatTag = pcmFormatTag;
-        format.channels = 1;
-        format.sampleRate = sampleRate;
-        format.blockAlign = static_cast<std::uint16_t>(bits / 8);
-        format.avgBytesPerSec = sampleRate * format.blockAlign;
-        format.bitsPerSample = bits;
-        return format;
-    }
-
     // The 46-byte header the writer must produce, sizes as given.
     Bytes expectedHeader(std::uint32_t riffSize, std::uint32_t sampleRate, std::uint16_t bits,
         std::uint32_t dataSize)
@@ -38,7 +26,7 @@ namespace {
 
     TEST_F(WaveWriterLayout, EmptyFileIsTheBare46ByteHeader)
     {
-        auto writer = createWaveWriter(path("empty.wav"), monoFormat(44100, 16));
+        auto writer = createWaveWriter(path("empty.wav"), pcmWaveFormat(1, 44100, 16));
         ASSERT_NE(writer, nullptr);
         EXPECT_TRUE(closeWave(std::move(writer)));
         EXPECT_EQ(readFile(path("empty.wav")), expectedHeader(38, 44100, 16, 0));
@@ -46,7 +34,7 @@ namespace {
 
     TEST_F(WaveWriterLayout, OddLengthIsFollowedByOneZeroPadByte)
     {
-        auto writer = createWaveWriter(path("odd.wav"), monoFormat(8000, 8));
+        auto writer = createWaveWriter(path("odd.wav"), pcmWaveFormat(1, 8000, 8));
         ASSERT_NE(writer, nullptr);
         const Bytes samples = countingBytes(7, 200);
         EXPECT_EQ(writeWave(*writer, samples.data(), samples.size()), 7);
@@ -61,7 +49,7 @@ namespace {
 
     TEST_F(WaveWriterLayout, BlocksAreAppendedInOrderAndSizesCountThemAll)
     {
-        auto writer = createWaveWriter(path("blocks.wav"), monoFormat(22050, 16));
+        auto writer = createWaveWriter(path("blocks.wav"), pcmWaveFormat(1, 22050, 16));
         ASSERT_NE(writer, nullptr);
         const Bytes first = countingBytes(4096, 0);
         const Bytes second = countingBytes(1000, 7);
@@ -79,7 +67,7 @@ namespace {
 
     TEST_F(WaveWriterLayout, SizesHoldZeroUntilClose)
     {
-        auto writer = createWaveWriter(path("open.wav"), monoFormat(44100, 16));
+        auto writer = createWaveWriter(path("open.wav"), pcmWaveFormat(1, 44100, 16));
         ASSERT_NE(writer, nullptr);
         EXPECT_EQ(readFile(path("open.wav")), expectedHeader(0, 44100, 16, 0));
         EXPECT_TRUE(closeWave(std::move(writer)));
@@ -88,7 +76,7 @@ namespace {
     TEST_F(WaveWriterLayout, ExistingFileIsEmptiedAndRewritten)
     {
         writeFile("old.wav", countingBytes(5000));
-        auto writer = createWaveWriter(path("old.wav"), monoFormat(11025, 8));
+        auto writer = createWaveWriter(path("old.wav"), pcmWaveFormat(1, 11025, 8));
         ASSERT_NE(writer, nullptr);
         const std::uint8_t sample = 127;
         EXPECT_EQ(writeWave(*writer, &sample, 1), 1);
@@ -102,7 +90,7 @@ namespace {
 
     TEST_F(WaveWriterLayout, ExtraFormatBytesLengthenTheFmtChunk)
     {
-        WaveFormat format = monoFormat(44100, 16);
+        WaveFormat format = pcmWaveFormat(1, 44100, 16);
         format.extraSize = 3;
         const std::array<std::uint8_t, 3> extra { 0xAA, 0xBB, 0xCC };
         auto writer = createWaveWriter(path("extra.wav"), format, extra);
@@ -122,7 +110,7 @@ namespace {
 
     TEST_F(WaveWriterLayout, ExtraSizeWithoutItsBytesIsRefused)
     {
-        WaveFormat format = monoFormat(44100, 16);
+        WaveFormat format = pcmWaveFormat(1, 44100, 16);
         format.extraSize = 2;
         EXPECT_EQ(createWaveWriter(path("refused.wav"), format), nullptr);
         EXPECT_FALSE(std::filesystem::exists(path("refused.wav")));
@@ -130,7 +118,7 @@ namespace {
 
     TEST_F(WaveWriterLayout, WrittenFileReadsBackThroughTheReader)
     {
-        auto writer = createWaveWriter(path("round.wav"), monoFormat(48000, 16));
+        auto writer = createWaveWriter(path("round.wav"), pcmWaveFormat(1, 48000, 16));
         ASSERT_NE(writer, nullptr);
         const Bytes samples = countingBytes(333);
         ASSERT_EQ(writeWave(*writer, samples.data(), samples.size()), 333);
