@@ -238,7 +238,7 @@ TEST_F(CliEndToEnd, HelpAndVersionGoToStandardOutput)
     EXPECT_EQ(help.standardError, "");
 }
 
-TEST_F(CliEndToEnd, PathsLongerThanTheWindowsLimitAreNotCut)
+TEST_F(CliEndToEnd, PathsLongerThan259CharactersAreNotCut)
 {
     writeInputs(2000, 2000);
     std::filesystem::path deep = folder;

@@ -18,7 +18,7 @@ ParsedCommand parse(std::initializer_list<std::string_view> arguments)
 
 } // namespace
 
-TEST(CommandLine, ThreeOperandsVocodeWithTheWindowsStartPositions)
+TEST(CommandLine, ThreeOperandsVocodeWithTheSlidersAtTheirStartPositions)
 {
     const auto command = parse({ "c.wav", "m.wav", "o.wav" });
     ASSERT_EQ(command.kind, CommandKind::Run);
