@@ -1,5 +1,7 @@
 #include "job_thread.h"
 
+#include "forwarding_port.h"
+
 #include <system_error>
 
 namespace lumivox::job {
@@ -7,34 +9,21 @@ namespace lumivox::job {
 namespace {
 
     // Passes every call on, noting when the job asks the program to end.
-    class EndWatchingPort final : public DialogPort {
+    class EndWatchingPort final : public ForwardingPort {
     public:
         EndWatchingPort(DialogPort& frontEnd, std::atomic<bool>& endingProgram)
-            : port(frontEnd)
+            : ForwardingPort(frontEnd)
             , ending(endingProgram)
         {
         }
 
-        int readSlider(int controlId) override { return port.readSlider(controlId); }
-        void setProgress(int percent) override { port.setProgress(percent); }
-        void setButtonText(int controlId, std::string_view text) override
-        {
-            port.setButtonText(controlId, text);
-        }
-        void enableControl(int controlId, bool enabled) override
-        {
-            port.enableControl(controlId, enabled);
-        }
-        void showError(std::string_view message) override { port.showError(message); }
-        bool askQuestion(std::string_view message) override { return port.askQuestion(message); }
         void endProgram() override
         {
             ending = true;
-            port.endProgram();
+            ForwardingPort::endProgram();
         }
 
     private:
-        DialogPort& port;
         std::atomic<bool>& ending;
     };
 

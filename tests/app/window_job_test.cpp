@@ -1,5 +1,6 @@
 #include "app_test_support.h"
 #include "job/control_ids.h"
+#include "job/forwarding_port.h"
 #include "job/vocoding_job.h"
 #include "main_window.h"
 
@@ -27,16 +28,15 @@ namespace {
 
     // Passes the job's calls on to the window, holding the job at its first progress step past
     // zero until the test lets it go: the run is then certainly under way.
-    class PausingPort final : public job::DialogPort {
+    class PausingPort final : public job::ForwardingPort {
     public:
-        explicit PausingPort(job::DialogPort& window_)
-            : window(window_)
+        explicit PausingPort(job::DialogPort& window)
+            : ForwardingPort(window)
         {
         }
-        int readSlider(int controlId) override { return window.readSlider(controlId); }
         void setProgress(int percent) override
         {
-            window.setProgress(percent);
+            ForwardingPort::setProgress(percent);
             if (percent > 0 && !pausedOnce) {
                 pausedOnce = true;
                 std::unique_lock lock(mutex);
@@ -45,17 +45,6 @@ namespace {
                 paused = false;
             }
         }
-        void setButtonText(int controlId, std::string_view text) override
-        {
-            window.setButtonText(controlId, text);
-        }
-        void enableControl(int controlId, bool enabled) override
-        {
-            window.enableControl(controlId, enabled);
-        }
-        void showError(std::string_view message) override { window.showError(message); }
-        bool askQuestion(std::string_view message) override { return window.askQuestion(message); }
-        void endProgram() override { window.endProgram(); }
 
         bool isPaused()
         {
@@ -72,7 +61,6 @@ namespace {
         }
 
     private:
-        job::DialogPort& window;
         bool pausedOnce = false;
         std::mutex mutex;
         std::condition_variable released;
