@@ -1,5 +1,7 @@
 #pragma once
 
+#include "run_report.h"
+
 #include <string_view>
 
 namespace lumivox::job {
@@ -19,6 +21,9 @@ public:
     virtual bool askQuestion(std::string_view message) = 0;
     // The program is to end with exit code 0 once the job has returned; never called twice.
     virtual void endProgram() = 0;
+    // The run has ended and the controls are back; called once per run that did not end the
+    // program.
+    virtual void reportRunEnd(const RunReport&) { }
 };
 
 } // namespace lumivox::job

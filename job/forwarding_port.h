@@ -25,6 +25,7 @@ public:
     void showError(std::string_view message) override { next.showError(message); }
     bool askQuestion(std::string_view message) override { return next.askQuestion(message); }
     void endProgram() override { next.endProgram(); }
+    void reportRunEnd(const RunReport& report) override { next.reportRunEnd(report); }
 
 private:
     DialogPort& next;

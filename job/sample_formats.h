@@ -37,6 +37,8 @@ void mixToMonoUInt8(const std::uint8_t* source, std::uint8_t* destination, std::
 namespace encoding {
 
     // The upper limit is tested first, then the lower one, as the stored samples have always been.
+    inline bool beyond(double y, double limit) { return y > limit || y < -limit; }
+
     inline double clamp(double y, double limit)
     {
         if (y > limit)
@@ -52,6 +54,7 @@ namespace encoding {
         static double modulator(Sample s) { return static_cast<double>(s) / 32767.0; }
         // Truncated toward zero. The negative limit is -32767 too: the output never holds -32768.
         static Sample store(double y) { return static_cast<Sample>(clamp(y, 32767.0)); }
+        static bool clips(double y) { return beyond(y, 32767.0); }
     };
 
     // 8-bit samples are centred on 127 here, not 128: earlier output files depend on it.
@@ -63,6 +66,7 @@ namespace encoding {
         {
             return static_cast<Sample>(std::floor(clamp(y, 127.0) + 127.0));
         }
+        static bool clips(double y) { return beyond(y, 127.0); }
     };
 
     struct Int8 {
@@ -71,6 +75,7 @@ namespace encoding {
         static double modulator(Sample s) { return static_cast<double>(s) / 127.0; }
         // Truncated toward zero.
         static Sample store(double y) { return static_cast<Sample>(clamp(y, 127.0)); }
+        static bool clips(double y) { return beyond(y, 127.0); }
     };
 
     struct Double {
@@ -78,18 +83,21 @@ namespace encoding {
         static double carrier(Sample s) { return s; }
         static double modulator(Sample s) { return s; }
         static Sample store(double y) { return y; } // not clamped
+        static bool clips(double) { return false; }
     };
 
 } // namespace encoding
 
 // Runs the engine once per sample, carrier first, and stores the converted result. An engine with
 // a block path gets the samples in short runs of doubles kept on the stack (nothing is allocated);
-// its results are the same bits, so the stored samples are too.
+// its results are the same bits, so the stored samples are too. Returns how many results had to be
+// clamped to full scale.
 template <typename Encoding, SampleEngine Engine>
-void processBlockAs(Engine& engine, typename Encoding::Sample* output,
+std::size_t processBlockAs(Engine& engine, typename Encoding::Sample* output,
     const typename Encoding::Sample* carrier, const typename Encoding::Sample* modulator,
     int sampleCount)
 {
+    std::size_t clippedCount = 0;
     if constexpr (BlockEngine<Engine>) {
         constexpr int runLength = 256;
         double carrierValues[runLength];
@@ -104,43 +112,49 @@ void processBlockAs(Engine& engine, typename Encoding::Sample* output,
             const auto count = static_cast<std::size_t>(length);
             engine.processBlock(std::span<const double>(carrierValues, count),
                 std::span<const double>(modulatorValues, count), std::span<double>(results, count));
-            for (int i = 0; i < length; ++i)
+            for (int i = 0; i < length; ++i) {
+                clippedCount += Encoding::clips(results[i]) ? 1 : 0;
                 output[start + i] = Encoding::store(results[i]);
+            }
         }
     } else {
-        for (int i = 0; i < sampleCount; ++i)
-            output[i] = Encoding::store(engine.processSample(
-                Encoding::carrier(carrier[i]), Encoding::modulator(modulator[i])));
+        for (int i = 0; i < sampleCount; ++i) {
+            const double y = engine.processSample(
+                Encoding::carrier(carrier[i]), Encoding::modulator(modulator[i]));
+            clippedCount += Encoding::clips(y) ? 1 : 0;
+            output[i] = Encoding::store(y);
+        }
     }
+    return clippedCount;
 }
 
-// The block functions: a sample count of 0 or less does nothing.
+// The block functions: a sample count of 0 or less does nothing. Each returns the clipped count.
 template <SampleEngine Engine>
-void processBlockInt16(Engine& engine, std::int16_t* output, const std::int16_t* carrier,
+std::size_t processBlockInt16(Engine& engine, std::int16_t* output, const std::int16_t* carrier,
     const std::int16_t* modulator, int sampleCount)
 {
-    processBlockAs<encoding::Int16>(engine, output, carrier, modulator, sampleCount);
+    return processBlockAs<encoding::Int16>(engine, output, carrier, modulator, sampleCount);
 }
 
 template <SampleEngine Engine>
-void processBlockUInt8(Engine& engine, std::uint8_t* output, const std::uint8_t* carrier,
+std::size_t processBlockUInt8(Engine& engine, std::uint8_t* output, const std::uint8_t* carrier,
     const std::uint8_t* modulator, int sampleCount)
 {
-    processBlockAs<encoding::UInt8>(engine, output, carrier, modulator, sampleCount);
+    return processBlockAs<encoding::UInt8>(engine, output, carrier, modulator, sampleCount);
 }
 
 template <SampleEngine Engine>
-void processBlockInt8(Engine& engine, std::int8_t* output, const std::int8_t* carrier,
+std::size_t processBlockInt8(Engine& engine, std::int8_t* output, const std::int8_t* carrier,
     const std::int8_t* modulator, int sampleCount)
 {
-    processBlockAs<encoding::Int8>(engine, output, carrier, modulator, sampleCount);
+    return processBlockAs<encoding::Int8>(engine, output, carrier, modulator, sampleCount);
 }
 
 template <SampleEngine Engine>
-void processBlockDouble(
+std::size_t processBlockDouble(
     Engine& engine, double* output, const double* carrier, const double* modulator, int sampleCount)
 {
-    processBlockAs<encoding::Double>(engine, output, carrier, modulator, sampleCount);
+    return processBlockAs<encoding::Double>(engine, output, carrier, modulator, sampleCount);
 }
 
 } // namespace lumivox::job

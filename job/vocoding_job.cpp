@@ -88,6 +88,8 @@ namespace {
         void releaseInputs();
         void clearFlags();
         JobOutcome fail(std::string_view message);
+        JobOutcome report(JobOutcome outcome, std::string_view failure = {});
+        double seconds(std::uint64_t frameCount) const;
 
         bool eightBit() const { return carrier.format.bitsPerSample == 8; }
         bool previewing() const { return mode == JobMode::Preview; }
@@ -113,13 +115,38 @@ namespace {
 
         std::unique_ptr<engine::VocoderEngine> engine;
         bool controlsChanged = false;
+
+        std::uint64_t framesDone = 0;
+        std::uint64_t framesTotal = 0;
+        std::uint64_t clippedSamples = 0;
     };
+
+    double VocodingRun::seconds(std::uint64_t frameCount) const
+    {
+        if (outputFormat.sampleRate == 0)
+            return 0.0;
+        return static_cast<double>(frameCount) / static_cast<double>(outputFormat.sampleRate);
+    }
+
+    // Tells the front end how the run ended; the controls are already back in their places.
+    JobOutcome VocodingRun::report(JobOutcome outcome, std::string_view failure)
+    {
+        RunReport summary;
+        summary.mode = mode;
+        summary.outcome = outcome;
+        summary.secondsDone = seconds(framesDone);
+        summary.secondsTotal = seconds(framesTotal);
+        summary.clippedSamples = clippedSamples;
+        summary.failure = std::string(failure);
+        port.reportRunEnd(summary);
+        return outcome;
+    }
 
     JobOutcome VocodingRun::fail(std::string_view message)
     {
         port.showError(message);
         releaseInputs();
-        return JobOutcome::Failed;
+        return report(JobOutcome::Failed, message);
     }
 
     // Buffers first, then the carrier reader, then the modulator reader.
@@ -153,7 +180,7 @@ namespace {
             state.jobBusy = false;
             state.stopRequested = false;
             engine.reset();
-            return JobOutcome::Failed;
+            return report(JobOutcome::Failed, message::streamNotOpened);
         }
 
         changeControls();
@@ -291,6 +318,7 @@ namespace {
         const bool sixteenBit = !eightBit();
         const std::uint64_t totalBytes
             = std::min(carrier.monoByteCount(), modulator.monoByteCount());
+        framesTotal = sixteenBit ? totalBytes / 2 : totalBytes;
         std::uint64_t processedBytes = 0;
         int lastPosition = 0;
         bool lastBlock = false;
@@ -323,11 +351,12 @@ namespace {
 
             const int sampleCount = static_cast<int>(sixteenBit ? length / 2 : length);
             if (sixteenBit) {
-                processBlockInt16(*engine, reinterpret_cast<std::int16_t*>(outputBlock.get()),
+                clippedSamples += processBlockInt16(*engine,
+                    reinterpret_cast<std::int16_t*>(outputBlock.get()),
                     reinterpret_cast<const std::int16_t*>(carrierBlock.get()),
                     reinterpret_cast<const std::int16_t*>(modulatorBlock.get()), sampleCount);
             } else {
-                processBlockUInt8(*engine, outputBlock.get(), carrierBlock.get(),
+                clippedSamples += processBlockUInt8(*engine, outputBlock.get(), carrierBlock.get(),
                     modulatorBlock.get(), sampleCount);
             }
 
@@ -355,6 +384,7 @@ namespace {
                     return finishRun(JobOutcome::Failed);
                 }
             }
+            framesDone += static_cast<std::uint64_t>(sampleCount);
         }
         return finishRun(JobOutcome::Finished);
     }
@@ -370,6 +400,7 @@ namespace {
     {
         if (!writeFailed)
             port.setProgress(100);
+        std::string_view failure;
         if (previewing()) {
             previewSink->finish(state.stopRequested);
             sinkOpen = false;
@@ -377,12 +408,13 @@ namespace {
             // The file holds what could be written; the user must know it is not all.
             port.showError(message::outputNotWritten);
             outcome = JobOutcome::Failed;
+            failure = message::outputNotWritten;
         }
         releaseInputs();
         restoreControls();
         clearFlags();
         engine.reset();
-        return outcome;
+        return report(outcome, failure);
     }
 
     // The front end ends the program once the job has returned; the output file is finished first.
@@ -418,7 +450,7 @@ namespace {
         clearFlags();
         engine.reset();
         port.showError(message::outOfMemory);
-        return JobOutcome::Failed;
+        return report(JobOutcome::Failed, message::outOfMemory);
     }
 
 } // namespace

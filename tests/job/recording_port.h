@@ -44,6 +44,11 @@ public:
         return answerYes;
     }
     void endProgram() override { record("end"); }
+    void reportRunEnd(const RunReport& report) override
+    {
+        std::lock_guard lock(mutex);
+        reports.push_back(report);
+    }
 
     std::vector<std::string> allEvents() const
     {
@@ -74,6 +79,7 @@ public:
     std::function<void(int percent)> onProgress;
     std::function<void(int controlId)> onSliderRead;
     std::map<int, int> sliderReads;
+    std::vector<RunReport> reports; // kept apart from the events: one per run that ended
 
 private:
     void record(std::string event)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "job_state.h"
+
+#include <cstdint>
+#include <string>
+
+namespace lumivox::job {
+
+enum class JobOutcome {
+    Finished, // the shorter input was used up
+    Stopped, // Cancel or Stop ended the run early; the output is complete as far as it went
+    Failed, // a check, a read or a write failed; the message has been shown through the port
+    ProgramEnded, // a close request ended the run and endProgram() was called
+};
+
+// How a run ended, told to the front end once, after the controls are handed back, so that it can
+// say what happened. A run that ends the program reports nothing.
+struct RunReport {
+    JobMode mode = JobMode::Vocode;
+    JobOutcome outcome = JobOutcome::Finished;
+    double secondsDone = 0.0; // audio written (Vocode) or handed to the device (Preview)
+    double secondsTotal = 0.0; // the shorter input's length; 0 when the inputs were refused
+    std::uint64_t clippedSamples = 0; // output samples that had to be clamped to full scale
+    std::string failure; // the message shown for a failed run; empty otherwise
+};
+
+} // namespace lumivox::job
