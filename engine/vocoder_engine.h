@@ -36,6 +36,10 @@ public:
     void processBlock(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> output);
 
+    // The level that shaped each carrier band (after Vagueness and Clearance) at the last frame
+    // processed. For now only processSample keeps it current.
+    std::span<const double, fixedBandCount> bandLevels() const { return levels; }
+
     std::vector<std::unique_ptr<FilterCascade>> modulatorBands;
     std::vector<std::unique_ptr<FilterCascade>> carrierBands;
     std::vector<EnvelopeFollower> envelopes;
