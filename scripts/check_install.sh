@@ -8,7 +8,7 @@
 #   - scripts/package.sh makes the Debian package and lintian reports no error or warning on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-app_id=org.lumivox.Lumivox
+app_id=org.lumivox.lumivox
 arch=$(dpkg --print-architecture)
 
 work=$(mktemp -d)

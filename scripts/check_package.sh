@@ -18,7 +18,7 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 scripts/setup.sh test
 deb=$(scripts/package.sh | tail -n 1)
-app_id=org.lumivox.Lumivox
+app_id=org.lumivox.lumivox
 
 base=$PWD/build/debian-bookworm
 root=$PWD/build/debian-check
