@@ -50,6 +50,7 @@ int runApplication()
     QApplication::setApplicationName(QStringLiteral("Lumivox"));
     QApplication::setApplicationVersion(QStringLiteral("1.0"));
     QApplication::setWindowIcon(programIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral(LUMIVOX_APP_ID));
     QApplication::setQuitOnLastWindowClosed(false);
 
     std::unique_ptr<MainWindow> window;
