@@ -71,6 +71,7 @@ namespace {
         }
         void abort() override { stream.abort(); }
         void close() override { stream.close(); }
+        double outputLatencySeconds() const override { return stream.outputLatencySeconds(); }
 
         int blocksWritten = 0;
         int blocksAfterStop = 0;
