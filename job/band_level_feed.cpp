@@ -58,6 +58,7 @@ std::optional<BandLevelFeed::Entry> BandLevelFeed::newestAudible(
     const std::uint64_t oldest
         = std::max(after + 1, newest > slotCount ? newest - slotCount + 1 : 1);
     Entry entry;
+    std::optional<Entry> oldestHeld;
     for (std::uint64_t number = newest; number >= oldest && number > 0; --number) {
         const Slot& slot = ring[static_cast<std::size_t>((number - 1) % slotCount)];
         // A slot refilled since the count was read holds a newer entry, not yet audible here.
@@ -65,7 +66,12 @@ std::optional<BandLevelFeed::Entry> BandLevelFeed::newestAudible(
             continue;
         if (entry.audibleAt <= now)
             return entry;
+        oldestHeld = entry;
     }
+    // A job that outruns its device (one that is not paced) can overwrite every entry before it
+    // is heard; the oldest one kept is then the nearest to what is heard.
+    if (newest > after + slotCount)
+        return oldestHeld;
     return std::nullopt;
 }
 

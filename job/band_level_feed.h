@@ -43,7 +43,8 @@ public:
     }
 
     // Any thread: the newest entry numbered above `after` that is audible at `now`; none when
-    // every such entry is still to be heard (or was overwritten while it waited).
+    // every such entry is still to be heard. When entries were overwritten before they were
+    // heard, the oldest entry still kept stands in for them.
     [[nodiscard]] std::optional<Entry> newestAudible(
         Clock::time_point now, std::uint64_t after) const;
 

@@ -1,6 +1,8 @@
+#include "band_meter.h"
 #include "band_meter_model.h"
 #include "engine/vocoder_engine.h"
 
+#include <QImage>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -77,6 +79,29 @@ namespace {
         EXPECT_GT(kilohertz.bandPosition, 17.0);
         EXPECT_LT(kilohertz.bandPosition, 18.0);
         EXPECT_DOUBLE_EQ(bandCentreHz(18, 22050), 1104.48 / 2);
+    }
+
+    TEST(BandMeter, PaintsALitBarOnlyWhereABandHasLevel)
+    {
+        BandMeter meter;
+        meter.resize(640, 160);
+        std::array<double, bands> levels {};
+        levels[5] = 32.767 * 0.1; // -20 dB: a green bar
+        levels[30] = 32.767; // full scale: red
+        meter.model().update(levels, Clock::time_point());
+        const QImage image = meter.grab().toImage();
+        const auto litRows = [&](int band, QColor colour) {
+            const QRect bar = meter.barRect(band);
+            int rows = 0;
+            for (int y = bar.top(); y <= bar.bottom(); ++y)
+                rows += image.pixelColor(bar.center().x(), y) == colour ? 1 : 0;
+            return rows;
+        };
+        const int height = meter.barRect(5).height();
+        EXPECT_NEAR(litRows(5, QColor(0x3c, 0xc8, 0x50)), height * 2 / 3, 3); // 40 of 60 dB
+        EXPECT_GE(litRows(30, QColor(0xe6, 0x46, 0x3c)), height - 3);
+        EXPECT_EQ(litRows(6, QColor(0x3c, 0xc8, 0x50)), 0);
+        EXPECT_LT(meter.barRect(5).right(), meter.barRect(6).left()); // lowest band left
     }
 
     // A sine at one band's centre as the modulator, with white noise as the carrier, lights that

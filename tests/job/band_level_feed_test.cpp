@@ -59,6 +59,21 @@ TEST(BandLevelFeed, KeepsOnlyTheNewestRingOfEntries)
     EXPECT_EQ(feed.newestAudible(Clock::now() + 1000s, 0)->number, BandLevelFeed::slotCount + 11u);
 }
 
+TEST(BandLevelFeed, AJobThatOutrunsItsDeviceShowsTheOldestEntryKept)
+{
+    BandLevelFeed feed;
+    const std::uint64_t count = BandLevelFeed::slotCount + 10;
+    for (std::uint64_t i = 1; i <= count; ++i)
+        feed.publish(allAt(static_cast<double>(i)), i, 1000.0, 100.0);
+    // Entries 1 to 10 were overwritten before they were heard: entry 11 stands in for them.
+    const auto standIn = feed.newestAudible(Clock::now(), 0);
+    ASSERT_TRUE(standIn);
+    EXPECT_EQ(standIn->number, 11u);
+    EXPECT_EQ(standIn->levels, allAt(11.0));
+    // When nothing the caller asks for was lost, nothing is shown before its time.
+    EXPECT_FALSE(feed.newestAudible(Clock::now(), 10));
+}
+
 // Run under ThreadSanitizer too: a reader never sees an entry torn between two publishes.
 TEST(BandLevelFeed, AReaderOnAnotherThreadSeesOnlyWholeEntries)
 {
