@@ -25,15 +25,27 @@ struct PlacedControl {
     QRect rect;
 };
 
-// Pixel places of every control, in template order, and the size of the window's inside.
+// The value shown right of a slider.
+struct SliderReadout {
+    int sliderId;
+    QRect rect;
+};
+
+// Pixel places of every control, in template order, of the slider readouts and of the band meter
+// panel below the template's controls, and the smallest size of the window's inside that shows
+// them all. A larger window gives its extra width and height to the meter panel.
 struct DialogLayout {
     std::vector<PlacedControl> controls;
+    std::vector<SliderReadout> readouts;
+    QRect meterPanel;
     QSize clientSize;
 };
 
 // Converts the template to pixels. A label whose text is wider than its template box is given
 // the room; if it would then reach the control to its right, everything right of the label column
 // moves right by the same amount (controls spanning the column grow) so that rows stay aligned.
+// Labels take the height of the box they name, so that their text is centred on it; the notice
+// spans the window's width in two lines, for the status line.
 DialogLayout layOutDialog(const QFontMetrics& metrics);
 
 } // namespace lumivox::app

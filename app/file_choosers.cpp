@@ -1,6 +1,9 @@
 #include "file_choosers.h"
 
+#include "window_memory.h"
+
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace lumivox::app {
@@ -25,6 +28,9 @@ void configureFileDialog(QFileDialog& dialog, FileChooserKind kind)
         { QStringLiteral("Wave Files (*.wav)"), QStringLiteral("All Files (*.*)") });
     dialog.selectNameFilter(QStringLiteral("Wave Files (*.wav)"));
     dialog.setDefaultSuffix(QStringLiteral("wav"));
+    // Each chooser opens where the last one chose a file, also after a restart.
+    if (const QString folder = rememberedFolder(); !folder.isEmpty() && QFileInfo(folder).isDir())
+        dialog.setDirectory(folder);
     if (kind == FileChooserKind::Output) {
         // Saving asks before replacing an existing file (QFileDialog's default).
         dialog.setAcceptMode(QFileDialog::AcceptSave);

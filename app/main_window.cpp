@@ -1,22 +1,29 @@
 #include "main_window.h"
 
+#include "band_meter.h"
+#include "control_help.h"
 #include "dialog_layout.h"
 #include "job/audio_library.h"
 #include "job/control_ids.h"
 #include "message_boxes.h"
 #include "path_edit.h"
 #include "program_icon.h"
+#include "status_text.h"
+#include "window_memory.h"
 #include "window_port.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QSlider>
 #include <chrono>
 #include <thread>
@@ -29,6 +36,7 @@ namespace {
     using StartResult = job::JobThread::StartResult;
 
     constexpr int pendingCloseIntervalMs = 50;
+    constexpr int meterIntervalMs = 35; // about 28 repaints a second
 
     bool isSlider(int controlId)
     {
@@ -41,6 +49,7 @@ MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window)
     , fileChooser(runFileDialog)
     , quitHandler([](int exitCode) { QCoreApplication::exit(exitCode); })
+    , meterClock([] { return std::chrono::steady_clock::now(); })
     , port(std::make_unique<WindowPort>(*this))
     , jobThread(std::make_unique<job::JobThread>(state, *port))
 {
@@ -50,6 +59,9 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     createControls();
+    createShortcuts();
+    if (const QSize size = rememberedWindowSize(); size.isValid())
+        resize(size.expandedTo(minimumSize()));
 
     // The window opens at the top-left corner of the screen, whatever the desktop would choose.
     if (const QScreen* screen = this->screen())
@@ -59,6 +71,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     pendingClose.setInterval(pendingCloseIntervalMs);
     connect(&pendingClose, &QTimer::timeout, this, &MainWindow::checkPendingClose);
+    meterTimer.setInterval(meterIntervalMs);
+    connect(&meterTimer, &QTimer::timeout, this, &MainWindow::advanceMeters);
 
     job::startAudioLibrary();
 }
@@ -66,6 +80,7 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     pendingClose.stop();
+    meterTimer.stop();
     state.stopRequested = true;
     port->detach();
     // A job still on its way out may be waiting for one last call on this thread; serve it until
@@ -119,12 +134,16 @@ void MainWindow::createControls()
             auto* progress = new QProgressBar(this);
             progress->setRange(0, 100);
             progress->setValue(0);
-            progress->setTextVisible(false);
+            // The percentage as text, so that the empty bar does not look like a text box.
+            progress->setTextVisible(true);
             widget = progress;
             break;
         }
         }
         widget->setObjectName(QStringLiteral("control%1").arg(templ.id));
+        widget->setToolTip(controlToolTip(templ.id));
+        if (const QString name = controlAccessibleName(templ.id); !name.isEmpty())
+            widget->setAccessibleName(name);
         widget->setGeometry(placed.rect);
         controls.at(static_cast<std::size_t>(templ.id)) = widget;
         if (widget->focusPolicy() & Qt::TabFocus) {
@@ -139,14 +158,65 @@ void MainWindow::createControls()
         = { { id::carrierPath, id::carrierLabel }, { id::modulatorPath, id::modulatorLabel },
               { id::outputPath, id::outputLabel }, { id::clearanceSlider, id::clearanceLabel },
               { id::vaguenessSlider, id::vaguenessLabel }, { id::gainSlider, id::gainLabel } };
-    for (const auto& [controlId, labelId] : labelled) {
-        auto* label = static_cast<QLabel*>(control(labelId));
-        label->setBuddy(control(controlId));
-        control(controlId)->setAccessibleName(label->text());
+    for (const auto& [controlId, labelId] : labelled)
+        static_cast<QLabel*>(control(labelId))->setBuddy(control(controlId));
+    auto* notice = static_cast<QLabel*>(control(id::notice));
+    notice->setWordWrap(true);
+    notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    for (const SliderReadout& placed : layout.readouts) {
+        auto* slider = static_cast<QSlider*>(control(placed.sliderId));
+        auto* readout = new QLabel(sliderReadoutText(placed.sliderId, slider->value()), this);
+        readout->setGeometry(placed.rect);
+        readout->setAccessibleName(slider->accessibleName() + QStringLiteral(" value"));
+        const int sliderId = placed.sliderId;
+        connect(slider, &QSlider::valueChanged, readout, [readout, sliderId](int position) {
+            readout->setText(sliderReadoutText(sliderId, position));
+        });
+        readouts.emplace_back(placed.sliderId, readout);
     }
 
+    meter = new BandMeter(this);
+    meter->setGeometry(layout.meterPanel);
+    meterAtLeastSize = layout.meterPanel;
+
+    setMinimumSize(layout.clientSize);
     resize(layout.clientSize);
     control(id::carrierPath)->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::createShortcuts()
+{
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &MainWindow::stopFromKeyboard);
+    auto* quitKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quitKey, &QShortcut::activated, this, [this] { close(); });
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, &MainWindow::showAbout);
+}
+
+// Esc is Cancel while vocoding and Stop while previewing; when idle it does nothing.
+void MainWindow::stopFromKeyboard()
+{
+    if (state.jobBusy)
+        state.stopRequested = true;
+}
+
+QLabel* MainWindow::statusLine() const { return static_cast<QLabel*>(control(id::notice)); }
+
+QLabel* MainWindow::sliderReadout(int sliderId) const
+{
+    for (const auto& [readoutSlider, readout] : readouts) {
+        if (readoutSlider == sliderId)
+            return readout;
+    }
+    return nullptr;
+}
+
+void MainWindow::showStatus(const QString& text, const QString& toolTip)
+{
+    statusLine()->setText(text);
+    statusLine()->setToolTip(toolTip);
 }
 
 QWidget* MainWindow::control(int controlId) const
@@ -200,8 +270,11 @@ void MainWindow::chooseFile(FileChooserKind kind)
     const int editId = kind == FileChooserKind::Carrier ? id::carrierPath
         : kind == FileChooserKind::Modulator            ? id::modulatorPath
                                                         : id::outputPath;
-    if (const std::optional<QString> chosen = fileChooser(this, kind); chosen && !chosen->isEmpty())
+    if (const std::optional<QString> chosen = fileChooser(this, kind);
+        chosen && !chosen->isEmpty()) {
         pathEdit(editId)->setText(*chosen);
+        rememberFolder(QFileInfo(*chosen).absolutePath());
+    }
 }
 
 void MainWindow::startOrStopJob(JobMode mode)
@@ -216,17 +289,18 @@ void MainWindow::startOrStopJob(JobMode mode)
     if (state.jobActive)
         return;
 
+    // An empty box is refused without a box; the status line says which one to fill.
     std::string carrier = pathIn(id::carrierPath);
     if (carrier.empty())
-        return;
+        return showStatus(emptyBoxHint(id::carrierPath));
     std::string modulator = pathIn(id::modulatorPath);
     if (modulator.empty())
-        return;
+        return showStatus(emptyBoxHint(id::modulatorPath));
     std::string output;
     if (mode == JobMode::Vocode) {
         output = pathIn(id::outputPath);
         if (output.empty())
-            return;
+            return showStatus(emptyBoxHint(id::outputPath));
     }
 
     state.carrierPath = std::move(carrier);
@@ -236,8 +310,15 @@ void MainWindow::startOrStopJob(JobMode mode)
     state.stopRequested = false;
     state.closeRequested = false;
 
+    // Levels published before this start belong to an earlier run.
+    const std::uint64_t earlierLevels = state.bandLevels.publishedCount();
     switch (jobStarter(mode)) {
     case StartResult::Started:
+        runMode = mode;
+        runOutputPath = QFile::decodeName(QByteArray::fromStdString(state.outputPath));
+        feedStart = earlierLevels;
+        meterTimer.start();
+        break;
     case StartResult::AlreadyActive: // a job is being set up: this command is ignored
         break;
     case StartResult::ThreadFailed:
@@ -263,6 +344,34 @@ int MainWindow::sliderPosition(int controlId) const
 void MainWindow::setProgress(int percent)
 {
     static_cast<QProgressBar*>(control(id::progressBar))->setValue(std::clamp(percent, 0, 100));
+    if (state.jobBusy && runMode == JobMode::Vocode)
+        showStatus(vocodingStatus(std::clamp(percent, 0, 100)));
+}
+
+void MainWindow::showRunEnd(const job::RunReport& report)
+{
+    const StatusLine line = runEndStatus(report, runOutputPath);
+    showStatus(line.text, line.toolTip);
+}
+
+void MainWindow::advanceMeters()
+{
+    const auto now = meterClock();
+    std::optional<job::BandLevelFeed::Entry> heard;
+    // Once the job has gone, nothing more is heard: the bars fall to the floor.
+    if (state.jobActive)
+        heard = state.bandLevels.newestAudible(now, feedStart);
+    if (heard) {
+        meter->setSampleRate(heard->sampleRate);
+        meter->model().update(std::span<const double, 32>(heard->levels), now);
+    } else {
+        meter->model().update(std::nullopt, now);
+    }
+    if (state.previewRunning)
+        showStatus(previewingStatus(heard ? heard->secondsDone : 0.0));
+    meter->update();
+    if (!state.jobActive && meter->model().atFloor())
+        meterTimer.stop();
 }
 
 void MainWindow::setButtonText(int controlId, const QString& text)
@@ -289,6 +398,13 @@ void MainWindow::endProgram()
     // The job has completed its output; from here on it must not wait for this window.
     port->detach();
     pendingClose.stop();
+    quit();
+}
+
+// Every way out of the program keeps the window's size for the next start.
+void MainWindow::quit()
+{
+    rememberWindowSize(size());
     quitHandler(0);
 }
 
@@ -304,7 +420,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
-    quitHandler(0);
+    quit();
 }
 
 void MainWindow::checkPendingClose()
@@ -318,7 +434,18 @@ void MainWindow::checkPendingClose()
     pendingClose.stop();
     state.closeRequested = false;
     hide();
-    quitHandler(0);
+    quit();
+}
+
+// Extra width and height go to the meter panel; the status line follows the width.
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const QSize extra = size() - minimumSize();
+    meter->setGeometry(
+        meterAtLeastSize.adjusted(0, 0, std::max(0, extra.width()), std::max(0, extra.height())));
+    QWidget* notice = control(id::notice);
+    notice->resize(width() - 2 * notice->x(), notice->height());
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

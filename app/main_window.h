@@ -7,14 +7,19 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+class QLabel;
 class QLineEdit;
 
 namespace lumivox::app {
 
+class BandMeter;
 class WindowPort;
 
 // The program's one window: three path boxes, three sliders, Vocode, Preview, About and a
@@ -26,6 +31,7 @@ class MainWindow : public QWidget {
 public:
     using JobStarter = std::function<job::JobThread::StartResult(job::JobMode)>;
     using QuitHandler = std::function<void(int exitCode)>;
+    using MeterClock = std::function<std::chrono::steady_clock::time_point()>;
 
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -39,6 +45,13 @@ public:
     void setFileChooser(FileChooser chooser) { fileChooser = std::move(chooser); }
     void setJobStarter(JobStarter starter) { jobStarter = std::move(starter); }
     void setQuitHandler(QuitHandler handler) { quitHandler = std::move(handler); }
+    void setMeterClock(MeterClock clock) { meterClock = std::move(clock); }
+
+    [[nodiscard]] QLabel* statusLine() const;
+    [[nodiscard]] QLabel* sliderReadout(int sliderId) const; // null for other ids
+    [[nodiscard]] BandMeter* bandMeter() const { return meter; }
+    // One step of the meters (the timer's tick): the newest audible levels of the run, or a fall.
+    void advanceMeters();
 
     // A command from a control, as a click sends it; ids without a command are ignored.
     void runCommand(int controlId);
@@ -54,21 +67,35 @@ public:
     void showError(const QString& message);
     [[nodiscard]] bool askQuestion(const QString& question);
     void endProgram();
+    void showRunEnd(const job::RunReport& report);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createControls();
+    void createShortcuts();
+    void stopFromKeyboard();
+    void quit();
+    void showStatus(const QString& text, const QString& toolTip = {});
     void checkPendingClose();
     [[nodiscard]] QLineEdit* pathEdit(int controlId) const;
     [[nodiscard]] std::string pathIn(int controlId) const;
 
     std::array<QWidget*, 22> controls {};
+    std::vector<std::pair<int, QLabel*>> readouts;
+    BandMeter* meter = nullptr;
+    QRect meterAtLeastSize; // the meter panel at the window's least size
     FileChooser fileChooser;
     JobStarter jobStarter;
     QuitHandler quitHandler;
+    MeterClock meterClock;
+    QTimer meterTimer; // repaints the meters while a run goes and until they reach the floor
+    std::uint64_t feedStart = 0; // feed entries up to this number belong to earlier runs
+    job::JobMode runMode = job::JobMode::Vocode;
+    QString runOutputPath;
     // Watches a close request made while no job was yet able to answer it.
     QTimer pendingClose;
     job::JobState state;

@@ -67,6 +67,11 @@ bool WindowPort::askQuestion(std::string_view message)
     return yes;
 }
 
+void WindowPort::reportRunEnd(const job::RunReport& report)
+{
+    onWindowThread([&] { window.showRunEnd(report); });
+}
+
 void WindowPort::endProgram()
 {
     onWindowThread([&] { window.endProgram(); });

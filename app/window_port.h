@@ -22,6 +22,7 @@ public:
     void showError(std::string_view message) override;
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
+    void reportRunEnd(const job::RunReport& report) override;
 
     // From now on every call returns at once without touching the window: its event loop has
     // ended or it is being destroyed.

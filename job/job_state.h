@@ -1,5 +1,7 @@
 #pragma once
 
+#include "band_level_feed.h"
+
 #include <atomic>
 #include <string>
 
@@ -20,6 +22,8 @@ struct JobState {
     std::atomic<bool> closeRequested { false };
     // A job thread exists (being set up, running or finishing): a second start is refused.
     std::atomic<bool> jobActive { false };
+    // The band levels of each block, for the window's meters.
+    BandLevelFeed bandLevels;
 };
 
 } // namespace lumivox::job

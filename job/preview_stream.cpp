@@ -105,6 +105,14 @@ void PortAudioPreview::abort()
         static_cast<void>(Pa_AbortStream(asStream(stream)));
 }
 
+double PortAudioPreview::outputLatencySeconds() const
+{
+    if (stream == nullptr)
+        return 0.0;
+    const PaStreamInfo* info = Pa_GetStreamInfo(asStream(stream));
+    return info != nullptr ? std::max(0.0, info->outputLatency) : 0.0;
+}
+
 void PortAudioPreview::close()
 {
     if (stream == nullptr)

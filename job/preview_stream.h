@@ -30,6 +30,9 @@ public:
     // The close-request path: silences the stream at once; close() follows later.
     virtual void abort() = 0;
     virtual void close() = 0;
+    // How long a frame written now takes to be heard. A blocking write returns once its block is
+    // queued at the back of the device's buffer, so this also covers the audio queued before it.
+    [[nodiscard]] virtual double outputLatencySeconds() const = 0;
 };
 
 // The default output device through PortAudio in blocking mode (the library must be started,
@@ -47,6 +50,7 @@ public:
     void finish(bool abort) override;
     void abort() override;
     void close() override;
+    [[nodiscard]] double outputLatencySeconds() const override;
 
     // The silence written before the last stop, in frames (0 when the stream was aborted).
     [[nodiscard]] std::uint64_t lastPadFrameCount() const { return padFrameCount; }

@@ -385,6 +385,8 @@ namespace {
                 }
             }
             framesDone += static_cast<std::uint64_t>(sampleCount);
+            state.bandLevels.publish(engine->bandLevels(), framesDone, outputFormat.sampleRate,
+                previewing() ? previewSink->outputLatencySeconds() : 0.0);
         }
         return finishRun(JobOutcome::Finished);
     }

@@ -1,10 +1,14 @@
 #include "app_test_support.h"
+#include "band_meter.h"
 #include "dialog_layout.h"
 #include "job/control_ids.h"
 #include "main_window.h"
 #include "path_edit.h"
 
+#include <QAccessible>
+#include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -17,6 +21,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
+#include <set>
 
 namespace lumivox::app {
 namespace {
@@ -178,14 +183,24 @@ namespace {
             const QRect fromUnits = toPixels(units, t.x, t.y, t.width, t.height);
             const QRect actual = window.control(t.id)->geometry();
             EXPECT_EQ(actual, placed.rect) << t.id;
-            // Rows never move; only widths and the columns right of the labels may give room.
-            EXPECT_EQ(actual.top(), fromUnits.top()) << t.id;
-            EXPECT_EQ(actual.height(), fromUnits.height()) << t.id;
             EXPECT_GE(actual.width(), fromUnits.width()) << t.id;
             EXPECT_GE(actual.left(), fromUnits.left()) << t.id;
+            if (t.role == ControlRole::Label && t.id != id::notice) {
+                // A label is centred on the box it names, whatever its template row said.
+                const QRect box = static_cast<QLabel*>(window.control(t.id))->buddy()->geometry();
+                EXPECT_EQ(actual.center().y(), box.center().y()) << t.id;
+                continue;
+            }
+            // Rows never move; only widths and the columns right of the labels may give room.
+            EXPECT_EQ(actual.top(), fromUnits.top()) << t.id;
+            if (t.id != id::notice) {
+                EXPECT_EQ(actual.height(), fromUnits.height()) << t.id;
+            }
         }
         EXPECT_EQ(window.size(), layout.clientSize);
-        EXPECT_EQ(
+        EXPECT_EQ(window.minimumSize(), layout.clientSize);
+        EXPECT_GT(layout.meterPanel.top(), window.control(id::notice)->geometry().bottom());
+        EXPECT_GE(
             window.height(), toPixels(units, 0, 0, dialogWidthUnits, dialogHeightUnits).height());
         EXPECT_GE(
             window.width(), toPixels(units, 0, 0, dialogWidthUnits, dialogHeightUnits).width());
@@ -248,6 +263,26 @@ namespace {
         QTest::qWait(50);
         EXPECT_TRUE(recorded.starts.empty());
         EXPECT_TRUE(answerer.seen().empty());
+    }
+
+    TEST(MainWindowStartJob, ARefusedStartNamesTheEmptyBoxInTheStatusLine)
+    {
+        RecordedWindow recorded;
+        QLabel* status = recorded.window.statusLine();
+        EXPECT_EQ(status->text(), "Drop wave files onto the path boxes.");
+        const struct {
+            const char *carrier, *modulator, *output;
+            int command;
+            const char* hint;
+        } refused[] = { { "", "/m.wav", "", id::previewButton, "Name a carrier file first." },
+            { "/c.wav", "", "/o.wav", id::vocodeButton, "Name a modulator file first." },
+            { "/c.wav", "/m.wav", "", id::vocodeButton, "Name an output file first." } };
+        for (const auto& attempt : refused) {
+            recorded.fillPaths(attempt.carrier, attempt.modulator, attempt.output);
+            recorded.button(attempt.command)->click();
+            EXPECT_EQ(status->text(), attempt.hint);
+        }
+        EXPECT_TRUE(recorded.starts.empty());
     }
 
     TEST(MainWindowStartJob, PreviewNeedsNoOutputAndLeavesTheOutputPathAlone)
@@ -403,6 +438,155 @@ namespace {
         EXPECT_GT(box.text.size(), QString("Lumivox\nVersion 1.0\n\n").size());
         EXPECT_EQ(box.icon, QMessageBox::NoIcon);
         EXPECT_EQ(box.buttons, QMessageBox::Ok);
+    }
+
+    TEST(MainWindowHelp, SlidersShowTheirValuesAsTheyMove)
+    {
+        RecordedWindow recorded;
+        const auto readout = [&](int sliderId) {
+            return recorded.window.sliderReadout(sliderId)->text().toStdString();
+        };
+        EXPECT_EQ(readout(id::clearanceSlider), "0 %");
+        EXPECT_EQ(readout(id::gainSlider), "1.00×");
+        recorded.slider(id::clearanceSlider)->setValue(100);
+        recorded.slider(id::vaguenessSlider)->setValue(37);
+        recorded.slider(id::gainSlider)->setValue(100);
+        EXPECT_EQ(readout(id::clearanceSlider), "100 %");
+        EXPECT_EQ(readout(id::vaguenessSlider), "37 %");
+        EXPECT_EQ(readout(id::gainSlider), "2.00×");
+        recorded.slider(id::gainSlider)->setValue(3);
+        EXPECT_EQ(readout(id::gainSlider), "0.06×");
+        // Each readout stands right of its slider, inside the window.
+        for (int sliderId : { id::clearanceSlider, id::vaguenessSlider, id::gainSlider }) {
+            const QRect box = recorded.window.sliderReadout(sliderId)->geometry();
+            EXPECT_GT(box.left(), recorded.slider(sliderId)->geometry().right());
+            EXPECT_LE(box.right(), recorded.window.width());
+        }
+    }
+
+    TEST(MainWindowHelp, EveryControlHasANameForScreenReadersAndTheInputsExplainThemselves)
+    {
+        RecordedWindow recorded;
+        std::set<QString> browseNames;
+        for (int controlId = 0; controlId < 22; ++controlId) {
+            QWidget* widget = recorded.window.control(controlId);
+            if (widget == nullptr)
+                continue;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            ASSERT_NE(accessible, nullptr) << controlId;
+            EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << controlId;
+            if (controlId == id::carrierBrowse || controlId == id::modulatorBrowse
+                || controlId == id::outputBrowse)
+                browseNames.insert(accessible->text(QAccessible::Name));
+        }
+        EXPECT_EQ(browseNames.size(), 3U); // three buttons reading "Browse..." are told apart
+        for (int controlId : { id::carrierPath, id::carrierBrowse, id::modulatorPath,
+                 id::modulatorBrowse, id::outputPath, id::outputBrowse, id::clearanceSlider,
+                 id::vaguenessSlider, id::gainSlider })
+            EXPECT_TRUE(recorded.window.control(controlId)->toolTip().endsWith('.')) << controlId;
+        EXPECT_TRUE(recorded.window.control(id::carrierPath)->toolTip().contains("shaped"));
+        EXPECT_TRUE(recorded.window.control(id::vaguenessSlider)->toolTip().contains("neighbours"));
+        EXPECT_TRUE(
+            static_cast<QProgressBar*>(recorded.window.control(id::progressBar))->isTextVisible());
+    }
+
+    TEST(MainWindowGeometry, TheLeastSizeShowsEveryControlAndExtraRoomGoesToTheMeters)
+    {
+        RecordedWindow recorded;
+        MainWindow& window = recorded.window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.resize(10, 10); // refused below the least size
+        QApplication::processEvents();
+        EXPECT_EQ(window.size(), window.minimumSize());
+        const QRect inside = window.rect();
+        for (int controlId = 0; controlId < 22; ++controlId) {
+            if (QWidget* widget = window.control(controlId)) {
+                EXPECT_TRUE(inside.contains(widget->geometry())) << controlId;
+            }
+        }
+        const QRect meterBefore = window.bandMeter()->geometry();
+        EXPECT_TRUE(inside.contains(meterBefore));
+
+        window.resize(window.width() + 300, window.height() + 200);
+        QApplication::processEvents();
+        const QRect meterAfter = window.bandMeter()->geometry();
+        EXPECT_EQ(meterAfter.topLeft(), meterBefore.topLeft());
+        EXPECT_EQ(meterAfter.size(), meterBefore.size() + QSize(300, 200));
+        EXPECT_EQ(window.control(id::notice)->width(),
+            window.width() - 2 * window.control(id::notice)->x());
+    }
+
+    TEST(MainWindowKeyboard, EscapeStopsARunningJobAndDoesNothingWhenIdle)
+    {
+        RecordedWindow recorded;
+        recorded.showActive();
+        job::JobState& state = recorded.window.jobState();
+        QTest::keyClick(recorded.edit(id::carrierPath), Qt::Key_Escape);
+        EXPECT_FALSE(state.stopRequested);
+        for (const bool previewing : { false, true }) {
+            state.stopRequested = false;
+            state.jobActive = true;
+            state.jobBusy = true;
+            state.previewRunning = previewing;
+            QTest::keyClick(recorded.slider(id::gainSlider), Qt::Key_Escape);
+            EXPECT_TRUE(state.stopRequested) << previewing;
+        }
+        state.stopRequested = false;
+        state.jobActive = false;
+        state.jobBusy = false;
+        state.previewRunning = false;
+        EXPECT_TRUE(recorded.exitCodes.empty());
+    }
+
+    TEST(MainWindowKeyboard, CtrlQClosesAsTheCloseButtonDoesAndF1OpensAbout)
+    {
+        RecordedWindow recorded;
+        recorded.showActive();
+        BoxAnswerer answerer;
+        QTest::keyClick(recorded.edit(id::carrierPath), Qt::Key_F1);
+        ASSERT_EQ(answerer.seen().size(), 1U);
+        EXPECT_EQ(answerer.seen().front().caption, "About");
+        recorded.showActive(); // the box took the activation with it
+
+        job::JobState& state = recorded.window.jobState();
+        state.jobActive = true;
+        state.jobBusy = true;
+        QTest::keyClick(recorded.edit(id::carrierPath), Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_TRUE(state.closeRequested); // the job will ask its question
+        EXPECT_TRUE(recorded.exitCodes.empty());
+        state.closeRequested = false;
+        state.jobBusy = false;
+        state.jobActive = false;
+        QTest::keyClick(recorded.edit(id::carrierPath), Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(recorded.exitCodes, std::vector { 0 });
+    }
+
+    TEST(MainWindowMemory, ChoosersOpenInTheLastFolderAndTheSizeIsKeptAcrossStarts)
+    {
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        QSize keptSize;
+        {
+            RecordedWindow recorded;
+            recorded.chosenPath = folder.filePath("voice.wav");
+            recorded.button(id::modulatorBrowse)->click();
+            recorded.window.resize(recorded.window.minimumSize() + QSize(120, 80));
+            keptSize = recorded.window.size();
+            recorded.window.show();
+            EXPECT_TRUE(recorded.window.close());
+        }
+        RecordedWindow restarted;
+        EXPECT_EQ(restarted.window.size(), keptSize);
+        QFileDialog chooser;
+        configureFileDialog(chooser, FileChooserKind::Output);
+        EXPECT_EQ(QDir(chooser.directory()).canonicalPath(), QDir(folder.path()).canonicalPath());
+        // Paths and sliders still start empty and at their defaults.
+        EXPECT_TRUE(restarted.edit(id::modulatorPath)->text().isEmpty());
+        EXPECT_EQ(restarted.slider(id::gainSlider)->value(), 50);
+        restarted.window.resize(restarted.window.minimumSize());
+        restarted.window.show();
+        EXPECT_TRUE(restarted.window.close()); // later tests start at the least size again
     }
 
     TEST(MainWindowClose, ClosingWhileIdleEndsTheProgramWithZero)

@@ -22,6 +22,7 @@ mkdir -p "$artifacts"
 export QT_QPA_PLATFORM=xcb
 
 work=$(mktemp -d)
+export XDG_CONFIG_HOME="$work/config" # settings of its own, not the user's
 pid=
 cleanup() {
     if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then

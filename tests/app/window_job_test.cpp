@@ -4,9 +4,11 @@
 #include "job/vocoding_job.h"
 #include "main_window.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 #include <condition_variable>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -93,6 +95,8 @@ namespace {
             bool idle = false;
             if (!window.jobState().jobActive.compare_exchange_strong(idle, true))
                 return StartResult::AlreadyActive;
+            if (thread.joinable())
+                thread.join(); // the last job has returned: it cleared jobActive on its way out
             thread = std::thread([this, mode] {
                 static_cast<void>(job::runVocodingJob(mode, window.jobState(), port));
                 window.jobState().jobActive = false;
@@ -135,6 +139,7 @@ namespace {
             return static_cast<QProgressBar*>(window.control(id::progressBar))->value();
         }
         bool idle() { return !window.jobState().jobActive && !window.jobState().jobBusy; }
+        std::string status() { return window.statusLine()->text().toStdString(); }
 
         void expectIdleControls()
         {
@@ -178,6 +183,29 @@ namespace {
         expectIdleControls();
         EXPECT_FALSE(window.jobState().stopRequested);
         EXPECT_TRUE(exitCodes.empty());
+        EXPECT_EQ(status(), "Done: 1.09 s written to output.wav"); // 24000 samples at 22050 Hz
+        EXPECT_EQ(window.statusLine()->toolTip().toStdString(), output);
+    }
+
+    TEST_F(WindowJob, TheStatusLineWarnsOfClippedSamplesOnlyWhenThereWereSome)
+    {
+        std::vector<std::uint8_t> loud;
+        for (int i = 0; i < carrierSamples; ++i)
+            test::appendUint16(loud, static_cast<std::uint16_t>((i / 40) % 2 ? 32000 : -32000));
+        test::writeWaveFile(carrier, { 1, 1, 22050, 16 }, loud);
+        test::writeWaveFile(modulator, { 1, 1, 22050, 16 }, loud);
+        auto* gain = static_cast<QSlider*>(window.control(id::gainSlider));
+        for (const int position : { 100, 0 }) {
+            gain->setValue(position);
+            button(id::vocodeButton)->click();
+            ASSERT_TRUE(waitUntil([&] { return idle() && status().starts_with("Done"); }));
+            EXPECT_TRUE(status().starts_with("Done: 1.36 s written")) << status();
+            if (position == 100)
+                EXPECT_TRUE(status().ends_with(" samples clipped; lower Output Gain")) << status();
+            else
+                EXPECT_EQ(status().find("clipped"), std::string::npos) << status();
+            window.statusLine()->clear();
+        }
     }
 
     TEST_F(WindowJob, ARunSwitchesTheControlsIgnoresBrowseAndAboutAndRestoresThem)
@@ -221,6 +249,7 @@ namespace {
         PausingJob job(window);
         button(id::vocodeButton)->click();
         ASSERT_TRUE(waitUntil([&] { return job.gate().isPaused(); }));
+        EXPECT_EQ(status(), "Vocoding… " + std::to_string(progress()) + " %");
         button(id::vocodeButton)->click(); // it reads "Cancel" now
         EXPECT_TRUE(window.jobState().stopRequested);
         job.gate().release();
@@ -231,6 +260,9 @@ namespace {
         EXPECT_GT(dataBytes, 0U);
         EXPECT_LT(dataBytes, modulatorSamples * 2U);
         EXPECT_FALSE(window.jobState().stopRequested);
+        const QString kept = QString::number(dataBytes / 2 / 22050.0, 'f', 2);
+        EXPECT_EQ(
+            window.statusLine()->text(), "Cancelled: " + kept + " s of 1.09 s kept in output.wav");
     }
 
     TEST_F(WindowJob, APreviewOffersStopIgnoresVocodeAndKeepsTheSlidersLive)
@@ -245,6 +277,7 @@ namespace {
         for (int controlId : { id::clearanceSlider, id::vaguenessSlider, id::gainSlider })
             EXPECT_TRUE(window.control(controlId)->isEnabled()) << controlId;
         EXPECT_TRUE(window.jobState().previewRunning);
+        EXPECT_TRUE(waitUntil([&] { return status() == "Previewing… 0:00"; })) << status();
 
         window.runCommand(id::vocodeButton); // arrives although the button is disabled
         EXPECT_FALSE(window.jobState().stopRequested);
@@ -255,6 +288,10 @@ namespace {
         EXPECT_EQ(progress(), 100);
         expectIdleControls();
         EXPECT_FALSE(std::filesystem::exists(output));
+        EXPECT_EQ(status(), "Preview stopped at 0:00"); // one block of 2048 samples was played
+
+        button(id::previewButton)->click(); // once more, to the end on the silent device
+        ASSERT_TRUE(waitUntil([&] { return idle() && status() == "Preview finished"; }));
     }
 
     TEST_F(WindowJob, ClosingDuringARunAndAnsweringNoLetsTheRunFinish)
@@ -307,6 +344,8 @@ namespace {
         EXPECT_EQ(answerer.seen().front().caption, "Error");
         EXPECT_EQ(answerer.seen().front().text, "The carrier wave file could not be opened.");
         EXPECT_EQ(answerer.seen().front().icon, QMessageBox::Critical);
+        ASSERT_TRUE(waitUntil([&] { return !status().starts_with("Drop"); }));
+        EXPECT_EQ(status(), "Failed: the carrier wave file could not be opened");
 
         const std::string eightBit = path("eight.wav");
         test::writeWaveFile(eightBit, { 1, 1, 22050, 8 }, std::vector<std::uint8_t>(500, 128));

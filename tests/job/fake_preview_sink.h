@@ -42,9 +42,11 @@ public:
     }
     void abort() override { calls.push_back("abort"); }
     void close() override { calls.push_back("close"); }
+    double outputLatencySeconds() const override { return latencySeconds; }
 
     PreviewOpenResult openResult = PreviewOpenResult::Opened;
     bool startSucceeds = true;
+    double latencySeconds = 0.0;
     std::function<void(int blocksWritten)> onWrite;
 
     PreviewFormat openedWith;

@@ -60,6 +60,7 @@ namespace {
             if (state.stopRequested)
                 ++blocksAfterStop;
             stream.writeBlock(samples, frameCount);
+            latencySeconds = stream.outputLatencySeconds();
             ++blocksWritten;
             if (blocksWritten == stopAfterBlocks)
                 state.stopRequested = true;
@@ -71,10 +72,12 @@ namespace {
         }
         void abort() override { stream.abort(); }
         void close() override { stream.close(); }
+        double outputLatencySeconds() const override { return stream.outputLatencySeconds(); }
 
         int blocksWritten = 0;
         int blocksAfterStop = 0;
         bool finishedByAbort = false;
+        double latencySeconds = 0.0;
 
     private:
         PortAudioPreview stream;
@@ -162,6 +165,12 @@ TEST_F(PacedPreview, PlaysAtPlaybackSpeed)
     // A device that is not paced takes milliseconds for this; the output buffer holds well under
     // half a second, so real-time playback cannot end sooner than this.
     EXPECT_GE(elapsed.count(), 1.0);
+    // The band levels wait for the device's latency, and the play-out at the end outlasts it.
+    EXPECT_GT(sink.latencySeconds, 0.0);
+    EXPECT_LT(sink.latencySeconds, 1.0);
+    const auto heard = state.bandLevels.newestAudible(std::chrono::steady_clock::now(), 0);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->number, 33u);
 }
 
 TEST_F(PacedPreview, StopEndsThePreviewWithinABlock)

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "band_meter_model.h"
+
+#include <QWidget>
+
+namespace lumivox::app {
+
+// The panel of 32 band meters, lowest band left, with a peak mark over each bar and a few
+// frequencies written under them.
+class BandMeter : public QWidget {
+public:
+    explicit BandMeter(QWidget* parent = nullptr);
+
+    [[nodiscard]] BandMeterModel& model() { return levels; }
+    [[nodiscard]] const BandMeterModel& model() const { return levels; }
+    // The files' rate, which places the frequency labels.
+    void setSampleRate(double hertz);
+
+    // Where bar `band` is drawn, in the widget's coordinates.
+    [[nodiscard]] QRect barRect(int band) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    [[nodiscard]] QRect barArea() const;
+
+    BandMeterModel levels;
+    double sampleRate = 44100.0;
+};
+
+} // namespace lumivox::app

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace lumivox::app {
+
+// Where a meter label goes: a round frequency and its place along the bars, in band indices
+// (0.0 is the centre of the lowest bar, 31.0 that of the highest).
+struct FrequencyMark {
+    double hertz;
+    double bandPosition;
+};
+
+// The 32 band meters' levels in dB with peak-meter ballistics: a bar rises at once and falls at a
+// fixed rate; a peak mark holds for a while and then falls at the same rate. Time comes from the
+// caller, so that the ballistics can be checked against a made-up clock.
+class BandMeterModel {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int bandCount = 32;
+    static constexpr double floorDb = -60.0;
+    static constexpr double ceilingDb = 0.0;
+    static constexpr double holdSeconds = 1.0;
+    static constexpr double fallDbPerSecond = 13.0;
+
+    // An engine band level in dB against the level of a full-scale modulator band, on the meter's
+    // scale (floorDb…ceilingDb).
+    static double levelDb(double level);
+
+    // Advances the bars to `now`, taking these levels if any arrived (none: the bars fall).
+    void update(std::optional<std::span<const double, bandCount>> levels, Clock::time_point now);
+    void reset(); // every bar and mark to the floor
+
+    [[nodiscard]] double barDb(int band) const { return bars[static_cast<std::size_t>(band)]; }
+    [[nodiscard]] double peakDb(int band) const { return peaks[static_cast<std::size_t>(band)]; }
+    [[nodiscard]] bool atFloor() const;
+
+private:
+    std::array<double, bandCount> bars = filled(floorDb);
+    std::array<double, bandCount> peaks = filled(floorDb);
+    std::array<Clock::time_point, bandCount> peakSetAt {};
+    std::optional<Clock::time_point> lastUpdate;
+
+    static constexpr std::array<double, bandCount> filled(double value)
+    {
+        std::array<double, bandCount> values {};
+        values.fill(value);
+        return values;
+    }
+};
+
+// The centre frequency of a band when the files have this sample rate (the bank is designed for
+// 44100 Hz and moves with the rate).
+double bandCentreHz(int band, double sampleRate);
+
+// The powers of ten that fall inside the bank at this rate, each with its place along the bars.
+std::vector<FrequencyMark> frequencyMarks(double sampleRate);
+
+} // namespace lumivox::app

@@ -1,0 +1,84 @@
+#include "control_help.h"
+
+#include "job/control_ids.h"
+
+namespace lumivox::app {
+
+namespace id = job::control;
+
+QString controlToolTip(int controlId)
+{
+    switch (controlId) {
+    case id::carrierPath:
+        return QStringLiteral("The carrier is the sound that gets shaped, such as a synthesizer "
+                              "chord or noise: a wave file.");
+    case id::carrierBrowse:
+        return QStringLiteral("Choose the carrier, the sound that gets shaped.");
+    case id::modulatorPath:
+        return QStringLiteral("The modulator is the sound whose band levels shape the carrier, "
+                              "usually a voice: a wave file.");
+    case id::modulatorBrowse:
+        return QStringLiteral(
+            "Choose the modulator, the sound whose band levels shape the carrier.");
+    case id::outputPath:
+        return QStringLiteral("The wave file Vocode writes the result to; Preview only plays it.");
+    case id::outputBrowse:
+        return QStringLiteral("Choose the wave file Vocode writes the result to.");
+    case id::clearanceSlider:
+        return QStringLiteral("Instrument Clearance pulls every band toward the average of all "
+                              "bands, letting more of the carrier through unshaped.");
+    case id::vaguenessSlider:
+        return QStringLiteral("Vagueness blurs each band's level with its neighbours, softening "
+                              "the modulator's detail.");
+    case id::gainSlider:
+        return QStringLiteral("Output Gain scales the result from 0 to 2 times; lower it when "
+                              "samples clip.");
+    case id::vocodeButton:
+        return QStringLiteral("Vocode the carrier with the modulator into the output file.");
+    case id::previewButton:
+        return QStringLiteral("Play the vocoded sound without writing a file.");
+    default:
+        break;
+    }
+    return {};
+}
+
+QString controlAccessibleName(int controlId)
+{
+    switch (controlId) {
+    case id::carrierPath:
+        return QStringLiteral("Carrier File");
+    case id::carrierBrowse:
+        return QStringLiteral("Browse for the carrier file");
+    case id::modulatorPath:
+        return QStringLiteral("Modulator File");
+    case id::modulatorBrowse:
+        return QStringLiteral("Browse for the modulator file");
+    case id::outputPath:
+        return QStringLiteral("Output File");
+    case id::outputBrowse:
+        return QStringLiteral("Browse for the output file");
+    case id::clearanceSlider:
+        return QStringLiteral("Instrument Clearance");
+    case id::vaguenessSlider:
+        return QStringLiteral("Vagueness");
+    case id::gainSlider:
+        return QStringLiteral("Output Gain");
+    case id::progressBar:
+        return QStringLiteral("Progress");
+    case id::notice:
+        return QStringLiteral("Status");
+    default:
+        break;
+    }
+    return {};
+}
+
+QString sliderReadoutText(int sliderId, int position)
+{
+    if (sliderId == id::gainSlider)
+        return QStringLiteral("%1×").arg(position / 50.0, 0, 'f', 2);
+    return QStringLiteral("%1 %").arg(position);
+}
+
+} // namespace lumivox::app
