@@ -23,6 +23,7 @@ struct RunReport {
     double secondsTotal = 0.0; // the shorter input's length; 0 when the inputs were refused
     std::uint64_t clippedSamples = 0; // output samples that had to be clamped to full scale
     std::string failure; // the message shown for a failed run; empty otherwise
+    std::string failureDetail; // its second line: the file and the cause, when known
 };
 
 } // namespace lumivox::job

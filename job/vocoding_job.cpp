@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <utility>
@@ -226,6 +228,7 @@ namespace {
             , port(dialogPort)
             , takeBuffer(environment.takeBuffer ? environment.takeBuffer : takeFromFreeStore)
             , makeEngine(environment.makeEngine)
+            , readInput(environment.readInput)
             , previewSink(environment.previewSink)
             , held(std::in_place, jobState, dialogPort, runMode)
         {
@@ -256,6 +259,14 @@ namespace {
             return ending;
         }
 
+        static RunEnding readFailure(std::string_view message, const std::string& path)
+        {
+            const int cause = errno;
+            RunEnding ending = failure(message);
+            ending.detail = path + ": " + std::strerror(cause);
+            return ending;
+        }
+
         bool eightBit() const { return held->carrier.format.bitsPerSample == 8; }
         bool previewing() const { return mode == JobMode::Preview; }
 
@@ -264,6 +275,7 @@ namespace {
         DialogPort& port;
         std::function<Buffer(std::size_t)> takeBuffer;
         std::function<std::unique_ptr<engine::VocoderEngine>()> makeEngine;
+        InputReader readInput;
         PreviewSink* previewSink = nullptr;
         std::optional<PortAudioPreview> ownPreview; // used when the environment gives no sink
         std::optional<RunHoldings> held;
@@ -292,6 +304,7 @@ namespace {
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
         summary.failure = std::string(ending.message);
+        summary.failureDetail = ending.detail;
         port.reportRunEnd(summary);
         return ending.outcome;
     }
@@ -301,7 +314,7 @@ namespace {
     {
         if (!held) {
             // Memory ran out after everything was handed back: only the telling is left.
-            port.showError(ending.message);
+            port.showFailure(ending.message, ending.detail);
             return report(ending);
         }
         RunHoldings& holdings = *held;
@@ -321,14 +334,14 @@ namespace {
                 ending.outcome = JobOutcome::Failed;
         }
         if (!ending.message.empty() && !ending.messageAfterRelease)
-            port.showError(ending.message);
+            port.showFailure(ending.message, ending.detail);
 
         if (programEnds)
             holdings.controls.keep();
         held.reset();
 
         if (!ending.message.empty() && ending.messageAfterRelease)
-            port.showError(ending.message);
+            port.showFailure(ending.message, ending.detail);
         if (programEnds) {
             // The front end ends the program once the job has returned.
             port.endProgram();
@@ -377,6 +390,15 @@ namespace {
             = wave::openWaveReader(state.modulatorPath, &modulator.format, &modulator.dataLength);
         if (!modulator.reader)
             return failure(message::modulatorNotOpened);
+        if (readInput) {
+            carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                return readInput(InputRole::Carrier, reader, buffer, count);
+            };
+            modulator.readBytes
+                = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                      return readInput(InputRole::Modulator, reader, buffer, count);
+                  };
+        }
 
         if (!isVocodablePcm(carrier.format))
             return failure(message::carrierNotPcm);
@@ -471,14 +493,19 @@ namespace {
             if (previewing())
                 applySliders();
 
-            // The modulator is read first: its end ends the run.
+            // The modulator is read first: its end ends the run. A failed read is not an end: the
+            // run fails, with the output finished as far as it was written.
             const std::int64_t modulatorBytes
                 = readMonoBlock(modulator, holdings.modulatorBlock.get(), sixteenBit);
-            if (modulatorBytes <= 0 || lastBlock)
+            if (modulatorBytes < 0)
+                return readFailure(message::modulatorNotRead, state.modulatorPath);
+            if (modulatorBytes == 0 || lastBlock)
                 break;
             const std::int64_t carrierBytes
                 = readMonoBlock(carrier, holdings.carrierBlock.get(), sixteenBit);
-            if (carrierBytes <= 0)
+            if (carrierBytes < 0)
+                return readFailure(message::carrierNotRead, state.carrierPath);
+            if (carrierBytes == 0)
                 break;
             std::int64_t length = modulatorBytes;
             if (carrierBytes < modulatorBytes) {

@@ -176,13 +176,25 @@ std::int64_t readWave(WaveReader& reader, void* buffer, std::size_t byteCount)
         = static_cast<std::size_t>(std::min<std::uint64_t>(byteCount, reader.dataBytesLeft_));
     if (wanted == 0)
         return 0;
+    if (reader.readError_ != 0) {
+        errno = reader.readError_;
+        return -1;
+    }
+    errno = 0;
     const std::size_t bytesRead = std::fread(buffer, 1, wanted, file);
     reader.dataBytesLeft_ -= bytesRead;
     if (bytesRead < wanted) {
-        if (std::ferror(file) && bytesRead == 0)
-            return -1;
-        if (std::feof(file))
+        // A read error is not the end of the data: it is remembered, so that later reads fail too
+        // rather than carrying on past the bytes that were lost.
+        if (std::ferror(file)) {
+            reader.readError_ = errno != 0 ? errno : EIO;
+            if (bytesRead == 0) {
+                errno = reader.readError_;
+                return -1;
+            }
+        } else if (std::feof(file)) {
             reader.dataBytesLeft_ = 0; // a data chunk longer than the file ends with the file
+        }
     }
     return static_cast<std::int64_t>(bytesRead);
 }

@@ -21,7 +21,8 @@ class WaveWriter;
 [[nodiscard]] std::unique_ptr<WaveReader> openWaveReader(
     const std::string& path, WaveFormat* format = nullptr, std::uint32_t* dataLength = nullptr);
 
-// Up to byteCount sample bytes: fewer near the end, 0 at the end of the data, -1 on an error.
+// Up to byteCount sample bytes: fewer near the end, 0 at the end of the data, -1 (errno set) on an
+// error. After an error every read fails.
 [[nodiscard]] std::int64_t readWave(WaveReader& reader, void* buffer, std::size_t byteCount);
 
 // Creates (or empties) the file and writes the 46-byte header; null on failure.
@@ -69,6 +70,7 @@ private:
     WaveFormat format_;
     std::uint32_t dataLength_ = 0;
     std::uint64_t dataBytesLeft_ = 0; // reads never go past the data chunk
+    int readError_ = 0; // errno of a failed read; every later read fails with it
 };
 
 // An output wave file being written; its chunk sizes hold 0 until closeWave patches them. A
