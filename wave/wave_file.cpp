@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <limits>
 #include <stdio_ext.h>
@@ -118,7 +119,26 @@ namespace {
         return finished;
     }
 
+    // How often a writer brings its header's sizes up to date while it writes.
+    constexpr std::chrono::seconds sizesRefreshInterval { 1 };
+
 } // namespace
+
+// Writes the sizes of what has been written so far into the header, so that a run killed at any
+// moment leaves a valid wave file. The buffered audio goes out first: a size never counts bytes
+// that are not in the file. No pad byte is counted, as none is written yet.
+bool refreshWaveSizes(WaveWriter& writer)
+{
+    std::FILE* file = writer.file_.get();
+    if (file == nullptr || std::fflush(file) != 0)
+        return false;
+    const int descriptor = ::fileno(file);
+    const std::int64_t dataOffset = writer.dataChunk_.dataOffset;
+    const auto dataBytes = static_cast<std::uint32_t>(writer.dataBytesWritten_);
+    return writeUint32At(descriptor, dataOffset - 4, dataBytes)
+        && writeUint32At(descriptor, writer.riffChunk_.dataOffset - 4,
+            static_cast<std::uint32_t>(dataOffset - 8 + dataBytes));
+}
 
 std::unique_ptr<WaveReader> openWaveReader(
     const std::string& path, WaveFormat* format, std::uint32_t* dataLength)
@@ -239,6 +259,7 @@ std::unique_ptr<WaveWriter> createWaveWriter(
     // A full disk or an unwritable device shows here rather than after the whole run.
     if (std::fflush(file) != 0)
         return nullptr;
+    writer->sizesRefreshed_ = std::chrono::steady_clock::now();
     return writer;
 }
 
@@ -262,6 +283,14 @@ std::int64_t writeWave(WaveWriter& writer, const void* buffer, std::size_t byteC
     if (bytesWritten != byteCount || std::ferror(file)) {
         writer.failed_ = true;
         return -1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - writer.sizesRefreshed_ >= sizesRefreshInterval) {
+        writer.sizesRefreshed_ = now;
+        if (!refreshWaveSizes(writer)) {
+            writer.failed_ = true;
+            return -1;
+        }
     }
     return static_cast<std::int64_t>(bytesWritten);
 }

@@ -3,6 +3,7 @@
 #include "riff_chunk.h"
 #include "wave_format.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,11 @@ class WaveWriter;
 
 // Appends sample bytes; the count written, or -1 on an error.
 [[nodiscard]] std::int64_t writeWave(WaveWriter& writer, const void* buffer, std::size_t byteCount);
+
+// Brings the header's two sizes up to date with the audio written so far (flushing it first);
+// writeWave does this by itself at least once a second, so that the file is a valid wave file
+// even if the program never gets to close it. False when the flush or the patch failed.
+[[nodiscard]] bool refreshWaveSizes(WaveWriter& writer);
 
 // Finishes the file (a writer's sizes are patched) and releases the handle; true when every step
 // succeeded. When a write to a writer's file failed, the file is cut back to the whole frames that
@@ -73,7 +79,8 @@ private:
     int readError_ = 0; // errno of a failed read; every later read fails with it
 };
 
-// An output wave file being written; its chunk sizes hold 0 until closeWave patches them. A
+// An output wave file being written; its chunk sizes trail the audio by at most a second until
+// closeWave patches them. A
 // default-constructed writer has no file: writes give -1 and closing gives false.
 class WaveWriter {
 public:
@@ -92,6 +99,7 @@ private:
     friend std::unique_ptr<WaveWriter> createWaveWriter(
         const std::string&, const WaveFormat&, std::span<const std::uint8_t>);
     friend std::int64_t writeWave(WaveWriter&, const void*, std::size_t);
+    friend bool refreshWaveSizes(WaveWriter&);
     friend bool closeWave(std::unique_ptr<WaveWriter>);
 
     FileHandle file_;
@@ -100,6 +108,7 @@ private:
     WaveFormat format_;
     std::vector<std::uint8_t> extraBytes_;
     std::uint64_t dataBytesWritten_ = 0;
+    std::chrono::steady_clock::time_point sizesRefreshed_; // when the header last got the sizes
     bool failed_ = false;
 };
 
