@@ -4,6 +4,7 @@
 #include "progress_bar.h"
 
 #include <atomic>
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -28,6 +29,7 @@ public:
     void showError(std::string_view message) override;
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
+    void reportRunEnd(const job::RunReport& report) override { clipped = report.clippedSamples; }
 
     // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
     // stopped job still reports.
@@ -35,6 +37,8 @@ public:
 
     [[nodiscard]] const std::string& lastError() const { return errorMessage; }
     [[nodiscard]] bool programEndRequested() const { return endRequested; }
+    // Output samples the run had to clamp to full scale.
+    [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
 
 private:
     SliderPositions sliders;
@@ -43,6 +47,7 @@ private:
     const std::atomic<bool>* holdFlag = nullptr;
     std::string errorMessage;
     bool endRequested = false;
+    std::uint64_t clipped = 0;
 };
 
 } // namespace lumivox::cli

@@ -95,3 +95,85 @@ TEST_F(CliSignals, AKilledRunLeavesAValidFileHoldingTheStartOfTheOutput)
         EXPECT_TRUE(std::equal(samples->begin(), samples->end(), whole->data.begin()));
     }
 }
+
+class CliStopSignal : public CliSignals, public ::testing::WithParamInterface<int> { };
+
+// SIGTERM and SIGHUP (a logout) stop a run as Ctrl-C does: the file is finished as far as it was
+// written, and the exit status names the signal.
+TEST_P(CliStopSignal, FinishesTheFileAndExitsWithTheSignalsStatus)
+{
+    const std::size_t frameCount = 8'000'000;
+    writeLongInputs(frameCount);
+    const ChildExit end = runAndSignal("stopped.wav", GetParam(), std::chrono::milliseconds(400));
+    EXPECT_EQ(end.exitStatus, 128 + GetParam());
+    std::string problem;
+    const auto output = readOutputWave(pathOf("stopped.wav"), problem);
+    ASSERT_TRUE(output.has_value()) << problem;
+    EXPECT_GT(output->data.size(), 0u);
+    EXPECT_LT(output->data.size(), frameCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignal, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
+    [](const ::testing::TestParamInfo<int>& signal) {
+        return std::string(sigabbrev_np(signal.param));
+    });
+
+// With its stderr on a pipe nobody reads, a refused run still ends with its own status.
+TEST_F(CliSignals, AClosedErrorPipeDoesNotKillTheProgram)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    UniqueFd reader(pipeEnds[0]);
+    const UniqueFd writer(pipeEnds[1]);
+    reader.reset();
+    const auto previous = std::signal(SIGPIPE, SIG_DFL); // the child must not inherit SIG_IGN
+    const UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const pid_t child = startCli({ pathOf("absent.wav"), pathOf("absent.wav"), pathOf("out.wav") },
+        {}, devNull.get(), writer.get());
+    const ChildExit end = waitForChild(child);
+    std::signal(SIGPIPE, previous);
+    EXPECT_EQ(end.signalNumber, 0);
+    EXPECT_EQ(end.exitStatus, 1);
+}
+
+TEST_F(CliSignals, HelpOrVersionThatCannotBeWrittenExitsOne)
+{
+    const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_GE(full.get(), 0);
+    const UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    for (const char* option : { "--help", "--version" }) {
+        SCOPED_TRACE(option);
+        EXPECT_EQ(waitForChild(startCli({ option }, {}, full.get(), devNull.get())).exitStatus, 1);
+        EXPECT_EQ(
+            waitForChild(startCli({ option }, {}, devNull.get(), devNull.get())).exitStatus, 0);
+    }
+}
+
+// A run that had to clamp samples says so on stderr (unless quiet) and still succeeds.
+TEST_F(CliSignals, ClippedSamplesAreReportedAfterTheRun)
+{
+    const WaveShape mono16 {};
+    Bytes loud;
+    for (int i = 0; i < 20000; ++i)
+        appendUint16(loud, static_cast<std::uint16_t>((i / 40) % 2 ? 32000 : -32000));
+    writeWaveFile(pathOf("carrier.wav"), mono16, loud);
+    writeWaveFile(pathOf("modulator.wav"), mono16, loud);
+    struct Case {
+        std::vector<std::string> options;
+        bool warned;
+    };
+    for (const Case& run : { Case { { "--gain", "100" }, true }, Case { { "--gain", "0" }, false },
+             Case { { "--gain", "100", "--quiet" }, false } }) {
+        std::vector<std::string> arguments = run.options;
+        arguments.insert(
+            arguments.end(), { pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") });
+        const CliRun result = runCli(arguments, folder);
+        EXPECT_EQ(result.end.exitStatus, 0);
+        EXPECT_EQ(result.standardError.find("samples clipped; lower the gain (--gain)\n")
+                != std::string::npos,
+            run.warned)
+            << result.standardError;
+        EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'),
+            run.warned ? 1 : 0);
+    }
+}
