@@ -3,8 +3,10 @@
 #include "job/audio_library.h"
 #include "main_window.h"
 #include "program_icon.h"
+#include "termination_signals.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -22,6 +24,34 @@ namespace {
                 return true;
         }
         return false;
+    }
+
+    // Closes the modal boxes now open, pressing each one's escape button (No for the question),
+    // so that nothing waits for an answer.
+    void closeModalBoxes()
+    {
+        for (int depth = 0; depth < 8; ++depth) {
+            QWidget* box = QApplication::activeModalWidget();
+            if (box == nullptr)
+                return;
+            box->close();
+        }
+    }
+
+    // SIGTERM or SIGHUP: a running job is stopped as Cancel stops it, so the output is finished as
+    // far as it was written, and the program then ends with 0 without asking anything.
+    void endOnSignal(MainWindow& window, QTimer& waitForJob)
+    {
+        job::JobState& state = window.jobState();
+        state.stopRequested = true;
+        if (waitForJob.isActive())
+            return; // a second signal while the first is being served
+        QObject::connect(&waitForJob, &QTimer::timeout, &window, [&state] {
+            closeModalBoxes();
+            if (!state.jobActive)
+                QCoreApplication::exit(0);
+        });
+        waitForJob.start(10);
     }
 
     // Qt's own remarks (a missing runtime folder when started as root and the like) are not for
@@ -58,6 +88,8 @@ int runApplication()
     } catch (const std::exception&) {
         return 1;
     }
+    QTimer waitForJob;
+    const TerminationSignals termination([&] { endOnSignal(*window, waitForJob); });
     window->show();
     const int exitCode = QApplication::exec();
     window.reset();
