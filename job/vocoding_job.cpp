@@ -13,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <optional>
 #include <utility>
@@ -35,11 +36,15 @@ namespace {
         return Buffer(new (std::nothrow) std::uint8_t[byteCount]);
     }
 
-    // Only 8- and 16-bit PCM can be vocoded.
+    // Only 8- and 16-bit PCM can be vocoded, at a rate whose byte rate a wave header can hold
+    // (a rate of 0 would give an output no reader opens).
     bool isVocodablePcm(const wave::WaveFormat& format)
     {
+        const std::uint64_t bytesPerSecond = std::uint64_t { format.sampleRate }
+            * std::max<std::uint16_t>(format.channels, 1) * (format.bitsPerSample / 8u);
         return format.formatTag == wave::pcmFormatTag
-            && (format.bitsPerSample == 8 || format.bitsPerSample == 16);
+            && (format.bitsPerSample == 8 || format.bitsPerSample == 16) && format.sampleRate != 0
+            && bytesPerSecond <= std::numeric_limits<std::uint32_t>::max();
     }
 
     bool hasOneOrTwoChannels(const wave::WaveFormat& format)

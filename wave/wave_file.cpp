@@ -216,17 +216,18 @@ std::unique_ptr<WaveReader> openWaveReader(
     if (file == nullptr)
         return nullptr;
 
+    bool gaveUp = false;
     ChunkInfo riffChunk;
     riffChunk.formType = waveFormType;
-    if (!descendChunk(file, riffChunk, nullptr, ChunkSearch::riffByFormType))
-        return refuse(WaveFileProblem::NotRiffWave);
+    if (!descendChunk(file, riffChunk, nullptr, ChunkSearch::riffByFormType, &gaveUp))
+        return refuse(gaveUp ? WaveFileProblem::TooManyChunks : WaveFileProblem::NotRiffWave);
 
     // The fmt search is not held to the RIFF chunk's extent, so a RIFF size that is too small does
     // not hide the format.
     ChunkInfo fmtChunk;
     fmtChunk.id = fmtId;
-    if (!descendChunk(file, fmtChunk, nullptr, ChunkSearch::byId))
-        return refuse(WaveFileProblem::NoFormatChunk);
+    if (!descendChunk(file, fmtChunk, nullptr, ChunkSearch::byId, &gaveUp))
+        return refuse(gaveUp ? WaveFileProblem::TooManyChunks : WaveFileProblem::NoFormatChunk);
     // Refused before anything is allocated: a record too short for the fields callers read, or
     // longer than extraSize can describe.
     if (fmtChunk.size < minimalFormatBytes || fmtChunk.size > largestFormatBytes)
@@ -238,8 +239,8 @@ std::unique_ptr<WaveReader> openWaveReader(
 
     ChunkInfo dataChunk;
     dataChunk.id = dataId;
-    if (!descendChunk(file, dataChunk, &riffChunk, ChunkSearch::byId))
-        return refuse(WaveFileProblem::NoDataChunk);
+    if (!descendChunk(file, dataChunk, &riffChunk, ChunkSearch::byId, &gaveUp))
+        return refuse(gaveUp ? WaveFileProblem::TooManyChunks : WaveFileProblem::NoDataChunk);
 
     reader->format_ = decodeWaveFormat(reader->formatBytes_);
     reader->dataLength_ = dataChunk.size;
