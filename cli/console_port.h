@@ -17,7 +17,8 @@ struct SliderPositions {
 };
 
 // The job's front end on a terminal: the sliders are the command-line values, the progress goes to
-// an optional bar, and an error is printed as the job's own sentence on a line of its own.
+// an optional bar, and an error is printed as the job's own sentence after the program's name and
+// the file concerned, with its cause on the next line.
 class ConsolePort final : public job::DialogPort {
 public:
     ConsolePort(SliderPositions sliders, std::ostream& messages, ProgressBar* bar);
@@ -27,6 +28,7 @@ public:
     void setButtonText(int controlId, std::string_view text) override;
     void enableControl(int controlId, bool enabled) override;
     void showError(std::string_view message) override;
+    void showFailure(std::string_view message, const job::FailureDetail& detail) override;
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
     void reportRunEnd(const job::RunReport& report) override { clipped = report.clippedSamples; }

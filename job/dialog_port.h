@@ -17,9 +17,9 @@ public:
     virtual void setButtonText(int controlId, std::string_view text) = 0;
     virtual void enableControl(int controlId, bool enabled) = 0;
     virtual void showError(std::string_view message) = 0; // modal, caption "Error", error icon
-    // The same with a second line naming the file and the cause (may be empty). A front end that
-    // has no place for it shows the message alone.
-    virtual void showFailure(std::string_view message, std::string_view /*detail*/)
+    // The same with a second line naming the file and the cause (either may be empty). A front
+    // end that has no place for it shows the message alone.
+    virtual void showFailure(std::string_view message, const FailureDetail& /*detail*/)
     {
         showError(message);
     }

@@ -2,6 +2,7 @@
 
 #include "control_ids.h"
 #include "engine/vocoder_engine.h"
+#include "input_checks.h"
 #include "job_messages.h"
 #include "mono_input.h"
 #include "preview_stream.h"
@@ -34,17 +35,6 @@ namespace {
     Buffer takeFromFreeStore(std::size_t byteCount)
     {
         return Buffer(new (std::nothrow) std::uint8_t[byteCount]);
-    }
-
-    // Only 8- and 16-bit PCM can be vocoded, at a rate whose byte rate a wave header can hold
-    // (a rate of 0 would give an output no reader opens).
-    bool isVocodablePcm(const wave::WaveFormat& format)
-    {
-        const std::uint64_t bytesPerSecond = std::uint64_t { format.sampleRate }
-            * std::max<std::uint16_t>(format.channels, 1) * (format.bitsPerSample / 8u);
-        return format.formatTag == wave::pcmFormatTag
-            && (format.bitsPerSample == 8 || format.bitsPerSample == 16) && format.sampleRate != 0
-            && bytesPerSecond <= std::numeric_limits<std::uint32_t>::max();
     }
 
     bool hasOneOrTwoChannels(const wave::WaveFormat& format)
@@ -218,7 +208,7 @@ namespace {
     struct RunEnding {
         JobOutcome outcome = JobOutcome::Finished;
         std::string_view message;
-        std::string detail;
+        FailureDetail detail;
         bool messageAfterRelease = false;
     };
 
@@ -257,19 +247,19 @@ namespace {
             ending.outcome = outcome;
             return ending;
         }
-        static RunEnding failure(std::string_view message)
+        static RunEnding failure(
+            std::string_view message, std::string file = {}, std::string cause = {})
         {
             RunEnding ending = endedAs(JobOutcome::Failed);
             ending.message = message;
+            ending.detail = { std::move(file), std::move(cause) };
             return ending;
         }
-
-        static RunEnding readFailure(std::string_view message, const std::string& path)
+        // For a failed system call: the cause is the system's own words for errno.
+        static RunEnding systemFailure(std::string_view message, const std::string& file)
         {
-            const int cause = errno;
-            RunEnding ending = failure(message);
-            ending.detail = path + ": " + std::strerror(cause);
-            return ending;
+            const int code = errno;
+            return failure(message, file, code != 0 ? std::strerror(code) : "");
         }
 
         bool eightBit() const { return held->carrier.format.bitsPerSample == 8; }
@@ -309,7 +299,7 @@ namespace {
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
         summary.failure = std::string(ending.message);
-        summary.failureDetail = ending.detail;
+        summary.failureDetail = ending.detail.line();
         port.reportRunEnd(summary);
         return ending.outcome;
     }
@@ -335,6 +325,7 @@ namespace {
             && ending.message.empty()) {
             // The file holds what could be written; the user must know it is not all.
             ending.message = message::outputNotWritten;
+            ending.detail = systemFailure(message::outputNotWritten, state.outputPath).detail;
             if (!programEnds)
                 ending.outcome = JobOutcome::Failed;
         }
@@ -387,14 +378,15 @@ namespace {
         if (!(holdings.outputBlock = takeBuffer(blockBufferBytes)))
             return failure(message::outputBuffer);
 
+        wave::WaveFileError why;
         carrier.reader
-            = wave::openWaveReader(state.carrierPath, &carrier.format, &carrier.dataLength);
+            = wave::openWaveReader(state.carrierPath, &carrier.format, &carrier.dataLength, &why);
         if (!carrier.reader)
-            return failure(message::carrierNotOpened);
-        modulator.reader
-            = wave::openWaveReader(state.modulatorPath, &modulator.format, &modulator.dataLength);
+            return failure(message::carrierNotOpened, state.carrierPath, wave::describe(why));
+        modulator.reader = wave::openWaveReader(
+            state.modulatorPath, &modulator.format, &modulator.dataLength, &why);
         if (!modulator.reader)
-            return failure(message::modulatorNotOpened);
+            return failure(message::modulatorNotOpened, state.modulatorPath, wave::describe(why));
         if (readInput) {
             carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
                 return readInput(InputRole::Carrier, reader, buffer, count);
@@ -405,24 +397,29 @@ namespace {
                   };
         }
 
-        if (!isVocodablePcm(carrier.format))
-            return failure(message::carrierNotPcm);
-        if (!isVocodablePcm(modulator.format))
-            return failure(message::modulatorNotPcm);
+        if (!isVocodablePcm(carrier))
+            return failure(message::carrierNotPcm, state.carrierPath, whyNotVocodable(carrier));
+        if (!isVocodablePcm(modulator))
+            return failure(
+                message::modulatorNotPcm, state.modulatorPath, whyNotVocodable(modulator));
 
         if (!hasOneOrTwoChannels(carrier.format))
-            return failure(message::carrierChannels);
+            return failure(message::carrierChannels, state.carrierPath,
+                std::to_string(carrier.format.channels) + " channels");
         if (!carrier.isMono() && !(carrier.interleaved = takeBuffer(interleavedBufferBytes)))
             return failure(message::carrierBuffer);
         if (!hasOneOrTwoChannels(modulator.format))
-            return failure(message::modulatorChannels);
+            return failure(message::modulatorChannels, state.modulatorPath,
+                std::to_string(modulator.format.channels) + " channels");
         if (!modulator.isMono() && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
             return failure(message::modulatorBuffer);
 
         if (carrier.format.bitsPerSample != modulator.format.bitsPerSample)
-            return failure(message::bitDepthsDiffer);
+            return failure(message::bitDepthsDiffer, {},
+                bitDepthMismatch(carrier.format.bitsPerSample, modulator.format.bitsPerSample));
         if (carrier.format.sampleRate != modulator.format.sampleRate)
-            return failure(message::sampleRatesDiffer);
+            return failure(message::sampleRatesDiffer, {},
+                sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
 
         outputFormat = monoOutputFormat(carrier.format);
         return openSink();
@@ -432,12 +429,14 @@ namespace {
     {
         if (!previewing()) {
             // Creating the writer empties the file: it must not be one of the inputs.
-            if (namesSameFile(state.outputPath, state.carrierPath)
-                || namesSameFile(state.outputPath, state.modulatorPath))
-                return failure(message::outputNotOpened);
-            auto writer = wave::createWaveWriter(state.outputPath, outputFormat);
+            if (namesSameFile(state.outputPath, state.carrierPath))
+                return failure(message::outputNotOpened, state.outputPath, "it is the carrier");
+            if (namesSameFile(state.outputPath, state.modulatorPath))
+                return failure(message::outputNotOpened, state.outputPath, "it is the modulator");
+            wave::WaveFileError why;
+            auto writer = wave::createWaveWriter(state.outputPath, outputFormat, {}, &why);
             if (!writer)
-                return failure(message::outputNotOpened);
+                return failure(message::outputNotOpened, state.outputPath, wave::describe(why));
             held->sink.attach(std::move(writer));
             return std::nullopt;
         }
@@ -503,13 +502,13 @@ namespace {
             const std::int64_t modulatorBytes
                 = readMonoBlock(modulator, holdings.modulatorBlock.get(), sixteenBit);
             if (modulatorBytes < 0)
-                return readFailure(message::modulatorNotRead, state.modulatorPath);
+                return systemFailure(message::modulatorNotRead, state.modulatorPath);
             if (modulatorBytes == 0 || lastBlock)
                 break;
             const std::int64_t carrierBytes
                 = readMonoBlock(carrier, holdings.carrierBlock.get(), sixteenBit);
             if (carrierBytes < 0)
-                return readFailure(message::carrierNotRead, state.carrierPath);
+                return systemFailure(message::carrierNotRead, state.carrierPath);
             if (carrierBytes == 0)
                 break;
             std::int64_t length = modulatorBytes;
@@ -551,7 +550,7 @@ namespace {
                     = static_cast<std::size_t>(sixteenBit ? 2 * sampleCount : sampleCount);
                 if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
                     != static_cast<std::int64_t>(byteCount))
-                    return failure(message::outputNotWritten);
+                    return systemFailure(message::outputNotWritten, state.outputPath);
             }
             framesDone += static_cast<std::uint64_t>(sampleCount);
         }
