@@ -54,10 +54,24 @@ namespace {
         waitForJob.start(10);
     }
 
+    // The display named in Qt's warning that it could not connect; empty until then.
+    QString unreachableDisplay;
+
     // Qt's own remarks (a missing runtime folder when started as root and the like) are not for
-    // the user of a desktop program; real failures still get through.
+    // the user of a desktop program; real failures still get through. A display that cannot be
+    // reached would end in Qt's fatal plugin error and an abort, with paragraphs of advice: it is
+    // one line and exit status 1 instead.
     void quietMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
     {
+        static const QString connectFailure = QStringLiteral("could not connect to display");
+        if (type == QtWarningMsg && message.startsWith(connectFailure))
+            unreachableDisplay = message.mid(connectFailure.size()).trimmed();
+        if (type == QtFatalMsg && !unreachableDisplay.isEmpty()) {
+            std::fprintf(
+                stderr, "lumivox: cannot connect to display %s\n", qPrintable(unreachableDisplay));
+            std::fflush(stderr);
+            std::_Exit(1); // Qt is half set up: nothing may run after this, not even destructors
+        }
         if (type == QtCriticalMsg || type == QtFatalMsg)
             std::fprintf(stderr, "lumivox: %s\n", qPrintable(message));
     }
