@@ -67,7 +67,9 @@ namespace {
         const int descriptor
             = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
         if (descriptor < 0) {
-            error = systemError(errno);
+            // A FIFO without a reader and a socket refuse a non-blocking open with ENXIO.
+            error = errno == ENXIO ? WaveFileError { WaveFileProblem::NotRegularFile, 0 }
+                                   : systemError(errno);
             return nullptr;
         }
         const auto refuse = [&](WaveFileError reason) {

@@ -33,10 +33,12 @@ protected:
     {
         return runCli({ pathOf("carrier.wav"), pathOf("modulator.wav"), output }, folder);
     }
-    static void expectRefused(const CliRun& run)
+    static void expectRefused(const CliRun& run, const std::string& cause)
     {
         EXPECT_EQ(run.end.exitStatus, 1);
-        EXPECT_NE(run.standardError.find(notOpened), std::string::npos) << run.standardError;
+        EXPECT_NE(
+            run.standardError.find(std::string(notOpened) + "\n" + cause + "\n"), std::string::npos)
+            << run.standardError;
     }
 };
 
@@ -44,6 +46,7 @@ struct OddOutput {
     const char* name;
     // Makes the output at the path; returns an empty text, or why the case cannot be made here.
     std::function<std::string(const std::string& path)> make;
+    const char* cause = "not a regular file";
 };
 
 class CliOddOutput : public CliOutput, public ::testing::WithParamInterface<OddOutput> { };
@@ -61,7 +64,7 @@ TEST_P(CliOddOutput, IsRefusedWithoutBlockingOrWriting)
         GTEST_SKIP() << problem;
     struct stat before { };
     ASSERT_EQ(::stat(output.c_str(), &before), 0);
-    expectRefused(vocodeTo(output));
+    expectRefused(vocodeTo(output), GetParam().cause);
     struct stat after { };
     ASSERT_EQ(::stat(output.c_str(), &after), 0);
     EXPECT_EQ(after.st_mode, before.st_mode);
@@ -96,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CliOddOutput,
         OddOutput { "Folder",
             [](const std::string& path) {
                 return ::mkdir(path.c_str(), 0700) == 0 ? "" : "no folder";
-            } },
+            },
+            "Is a directory" },
         OddOutput { "BlockDevice",
             [](const std::string& path) -> std::string {
                 if (::geteuid() != 0)
@@ -135,7 +139,7 @@ TEST_F(CliOutput, ASecondRunOnTheSameOutputIsRefusedAndTheFirstCompletes)
 
     const CliRun second = vocodeTo(pathOf("out.wav"));
     const ChildExit firstEnd = waitForChild(first);
-    expectRefused(second);
+    expectRefused(second, "another run is writing to it");
     EXPECT_EQ(firstEnd.exitStatus, 0);
     std::string problem;
     const auto output = readOutputWave(pathOf("out.wav"), problem);
@@ -152,6 +156,6 @@ TEST_F(CliOutput, AnOutputLockedElsewhereIsLeftUntouched)
     writeFile(pathOf("out.wav"), contents);
     const UniqueFd holder(::open(pathOf("out.wav").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
-    expectRefused(vocodeTo(pathOf("out.wav")));
+    expectRefused(vocodeTo(pathOf("out.wav")), "another run is writing to it");
     EXPECT_EQ(readFile(pathOf("out.wav")), contents);
 }
