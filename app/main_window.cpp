@@ -386,7 +386,10 @@ void MainWindow::setControlEnabled(int controlId, bool enabled)
         widget->setEnabled(enabled);
 }
 
-void MainWindow::showError(const QString& message) { makeErrorBox(this, message)->exec(); }
+void MainWindow::showError(const QString& message, const QString& detail)
+{
+    makeErrorBox(this, message, detail)->exec();
+}
 
 bool MainWindow::askQuestion(const QString& question)
 {

@@ -64,7 +64,7 @@ public:
     void setProgress(int percent);
     void setButtonText(int controlId, const QString& text);
     void setControlEnabled(int controlId, bool enabled);
-    void showError(const QString& message);
+    void showError(const QString& message, const QString& detail = {});
     [[nodiscard]] bool askQuestion(const QString& question);
     void endProgram();
     void showRunEnd(const job::RunReport& report);

@@ -15,9 +15,14 @@ namespace {
     }
 }
 
-std::unique_ptr<QMessageBox> makeErrorBox(QWidget* owner, const QString& message)
+std::unique_ptr<QMessageBox> makeErrorBox(
+    QWidget* owner, const QString& message, const QString& detail)
 {
-    return makeBox(owner, QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok);
+    auto box
+        = makeBox(owner, QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok);
+    if (!detail.isEmpty())
+        box->setInformativeText(detail);
+    return box;
 }
 
 std::unique_ptr<QMessageBox> makeQuestionBox(QWidget* owner, const QString& question)

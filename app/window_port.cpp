@@ -59,6 +59,13 @@ void WindowPort::showError(std::string_view message)
     onWindowThread([&] { window.showError(text); });
 }
 
+void WindowPort::showFailure(std::string_view message, const job::FailureDetail& detail)
+{
+    const QString text = toQString(message);
+    const QString informative = toQString(detail.line());
+    onWindowThread([&] { window.showError(text, informative); });
+}
+
 bool WindowPort::askQuestion(std::string_view message)
 {
     const QString text = toQString(message);

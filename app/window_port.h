@@ -20,6 +20,7 @@ public:
     void setButtonText(int controlId, std::string_view text) override;
     void enableControl(int controlId, bool enabled) override;
     void showError(std::string_view message) override;
+    void showFailure(std::string_view message, const job::FailureDetail& detail) override;
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
     void reportRunEnd(const job::RunReport& report) override;

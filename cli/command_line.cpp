@@ -166,11 +166,12 @@ Options (N is a slider position, a whole number from 0 to 100):
   -h, --help      show this help and exit
   --version       show the version and exit
 
-Ctrl-C stops a run and the output file keeps what was written so far; a second Ctrl-C
-ends the program at once.
+Ctrl-C (or SIGTERM, SIGHUP) stops a run and the output file keeps what was written so far;
+a second one ends the program at once.
 
 Exit status: 0 when the run finished, 1 when the inputs were refused or the run failed
-(the reason is printed), 2 on bad usage, 130 when stopped by Ctrl-C.
+(the reason is printed), 2 on bad usage, 128 + the signal's number when stopped by a signal
+(130 for Ctrl-C).
 )";
 }
 

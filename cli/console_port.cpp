@@ -1,5 +1,6 @@
 #include "console_port.h"
 
+#include "command_line.h"
 #include "job/control_ids.h"
 
 namespace lumivox::cli {
@@ -37,12 +38,21 @@ void ConsolePort::setProgress(int percent)
 void ConsolePort::setButtonText(int, std::string_view) { }
 void ConsolePort::enableControl(int, bool) { }
 
-void ConsolePort::showError(std::string_view message)
+void ConsolePort::showError(std::string_view message) { showFailure(message, {}); }
+
+// "lumivox-cli: FILE: MESSAGE", then the cause on a line of its own.
+void ConsolePort::showFailure(std::string_view message, const job::FailureDetail& detail)
 {
     if (bar != nullptr)
         bar->finish();
     errorMessage = message;
-    messages << message << '\n' << std::flush;
+    messages << programName << ": ";
+    if (!detail.file.empty())
+        messages << detail.file << ": ";
+    messages << message << '\n';
+    if (!detail.cause.empty())
+        messages << detail.cause << '\n';
+    messages << std::flush;
 }
 
 // The job asks only when the window is being closed, which cannot happen here; No keeps the run.

@@ -4,6 +4,7 @@
 #include "progress_bar.h"
 
 #include <atomic>
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -16,7 +17,8 @@ struct SliderPositions {
 };
 
 // The job's front end on a terminal: the sliders are the command-line values, the progress goes to
-// an optional bar, and an error is printed as the job's own sentence on a line of its own.
+// an optional bar, and an error is printed as the job's own sentence after the program's name and
+// the file concerned, with its cause on the next line.
 class ConsolePort final : public job::DialogPort {
 public:
     ConsolePort(SliderPositions sliders, std::ostream& messages, ProgressBar* bar);
@@ -26,8 +28,10 @@ public:
     void setButtonText(int controlId, std::string_view text) override;
     void enableControl(int controlId, bool enabled) override;
     void showError(std::string_view message) override;
+    void showFailure(std::string_view message, const job::FailureDetail& detail) override;
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
+    void reportRunEnd(const job::RunReport& report) override { clipped = report.clippedSamples; }
 
     // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
     // stopped job still reports.
@@ -35,6 +39,8 @@ public:
 
     [[nodiscard]] const std::string& lastError() const { return errorMessage; }
     [[nodiscard]] bool programEndRequested() const { return endRequested; }
+    // Output samples the run had to clamp to full scale.
+    [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
 
 private:
     SliderPositions sliders;
@@ -43,6 +49,7 @@ private:
     const std::atomic<bool>* holdFlag = nullptr;
     std::string errorMessage;
     bool endRequested = false;
+    std::uint64_t clipped = 0;
 };
 
 } // namespace lumivox::cli

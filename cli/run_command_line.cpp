@@ -24,6 +24,15 @@ namespace {
         return outcome;
     }
 
+    // Help or version text that did not reach its reader is a failure, as for any command.
+    int printed(Console console, const std::string& text)
+    {
+        if (console.output << text << std::flush)
+            return exitStatus::finished;
+        console.errors << programName << ": the text could not be written\n" << std::flush;
+        return exitStatus::failed;
+    }
+
 } // namespace
 
 int runCommandLine(std::span<const std::string_view> arguments, Console console)
@@ -31,11 +40,9 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
     const ParsedCommand command = parseCommandLine(arguments);
     switch (command.kind) {
     case CommandKind::Help:
-        console.output << usageText() << std::flush;
-        return exitStatus::finished;
+        return printed(console, usageText());
     case CommandKind::Version:
-        console.output << versionText << '\n' << std::flush;
-        return exitStatus::finished;
+        return printed(console, std::string(versionText) + '\n');
     case CommandKind::BadUsage:
         console.errors << badUsageLine(command.problem) << '\n' << std::flush;
         return exitStatus::badUsage;
@@ -56,13 +63,21 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
     port.holdProgressWhile(state.stopRequested);
 
     job::JobOutcome outcome;
+    int stopSignal = 0;
     {
         const InterruptToStop interruptToStop(state.stopRequested);
         outcome = runJob(options, state, port);
+        stopSignal = interruptToStop.signalNumber();
     }
     if (showProgress && outcome == job::JobOutcome::Finished)
         bar.show(100);
     bar.finish();
+    if (!options.quiet && port.clippedSamples() > 0)
+        console.errors << programName << ": " << port.clippedSamples()
+                       << " samples clipped; lower the gain (--gain)\n"
+                       << std::flush;
+    if (outcome == job::JobOutcome::Stopped && stopSignal != 0)
+        return 128 + stopSignal; // as a shell reports a program ended by that signal
     return exitStatusFor(outcome);
 }
 

@@ -80,6 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto formatBytes = reader->formatBytes();
     check(formatBytes.size() >= minimalFormatBytes && formatBytes.size() <= largestFormatBytes);
     check(dataLength == reader->dataLength());
+    // Judging the encoding reads only within the record, and PCM is the tag it names.
+    if (isPcmFormat(formatBytes))
+        check(effectiveFormatTag(formatBytes) == pcmFormatTag);
     const std::vector<std::uint8_t> samples = readAll(*reader);
     // Reads stop at the data chunk's declared end and cannot return more than the file holds.
     check(samples.size() <= dataLength && samples.size() <= size);

@@ -17,6 +17,12 @@ public:
     virtual void setButtonText(int controlId, std::string_view text) = 0;
     virtual void enableControl(int controlId, bool enabled) = 0;
     virtual void showError(std::string_view message) = 0; // modal, caption "Error", error icon
+    // The same with a second line naming the file and the cause (either may be empty). A front
+    // end that has no place for it shows the message alone.
+    virtual void showFailure(std::string_view message, const FailureDetail& /*detail*/)
+    {
+        showError(message);
+    }
     // Modal, caption "Question", buttons Yes and No with No the default; true when Yes.
     virtual bool askQuestion(std::string_view message) = 0;
     // The program is to end with exit code 0 once the job has returned; never called twice.

@@ -23,6 +23,10 @@ public:
         next.enableControl(controlId, enabled);
     }
     void showError(std::string_view message) override { next.showError(message); }
+    void showFailure(std::string_view message, const FailureDetail& detail) override
+    {
+        next.showFailure(message, detail);
+    }
     bool askQuestion(std::string_view message) override { return next.askQuestion(message); }
     void endProgram() override { next.endProgram(); }
     void reportRunEnd(const RunReport& report) override { next.reportRunEnd(report); }

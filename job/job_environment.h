@@ -8,10 +8,19 @@
 namespace lumivox::engine {
 class VocoderEngine;
 }
+namespace lumivox::wave {
+class WaveReader;
+}
 
 namespace lumivox::job {
 
 class PreviewSink;
+
+enum class InputRole { Carrier, Modulator };
+
+// Reads sample bytes from one of the inputs, as wave::readWave does.
+using InputReader = std::function<std::int64_t(
+    InputRole role, wave::WaveReader& reader, void* buffer, std::size_t byteCount)>;
 
 // What a job takes from outside itself: the preview output, its buffers and its engine. Empty
 // members mean the real thing; tests put fakes in their place to reach every failure.
@@ -22,6 +31,8 @@ struct JobEnvironment {
     std::function<std::unique_ptr<std::uint8_t[]>(std::size_t byteCount)> takeBuffer;
     // May throw std::bad_alloc. Empty: a freshly built engine.
     std::function<std::unique_ptr<engine::VocoderEngine>()> makeEngine;
+    // Empty: wave::readWave. Tests make reads fail part way.
+    InputReader readInput;
 };
 
 } // namespace lumivox::job

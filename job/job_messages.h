@@ -30,6 +30,10 @@ namespace message {
     inline constexpr std::string_view sampleRatesDiffer
         = "The carrier and the modulator have different sample rates. Please correct this and try "
           "again.";
+    // A read that failed mid-run; not among the original texts, worded like its neighbours.
+    inline constexpr std::string_view carrierNotRead = "The carrier wave file could not be read.";
+    inline constexpr std::string_view modulatorNotRead
+        = "The modulator wave file could not be read.";
     inline constexpr std::string_view outputNotOpened = "The output wave file could not be opened.";
     inline constexpr std::string_view outputNotWritten
         = "The output wave file could not be written.";

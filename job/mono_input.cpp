@@ -4,13 +4,21 @@
 
 namespace lumivox::job {
 
+namespace {
+    std::int64_t readBytes(MonoInput& input, void* buffer, std::size_t byteCount)
+    {
+        if (input.readBytes)
+            return input.readBytes(*input.reader, buffer, byteCount);
+        return wave::readWave(*input.reader, buffer, byteCount);
+    }
+}
+
 std::int64_t readMonoBlock(MonoInput& input, std::uint8_t* block, bool sixteenBit)
 {
     if (input.isMono())
-        return wave::readWave(*input.reader, block, monoBlockBytes);
+        return readBytes(input, block, monoBlockBytes);
 
-    const std::int64_t bytesRead
-        = wave::readWave(*input.reader, input.interleaved.get(), 2 * monoBlockBytes);
+    const std::int64_t bytesRead = readBytes(input, input.interleaved.get(), 2 * monoBlockBytes);
     if (bytesRead <= 0)
         return bytesRead;
     if (sixteenBit) {

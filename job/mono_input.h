@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace lumivox::job {
@@ -21,6 +22,8 @@ struct MonoInput {
     wave::WaveFormat format;
     std::uint32_t dataLength = 0; // as the data chunk declares it, in the file's own bytes
     std::unique_ptr<std::uint8_t[]> interleaved; // only for a stereo input
+    // Reads the reader's sample bytes; empty means wave::readWave.
+    std::function<std::int64_t(wave::WaveReader&, void*, std::size_t)> readBytes;
 
     [[nodiscard]] bool isMono() const { return format.channels == 1; }
     // The input's length once reduced to mono, in bytes.

@@ -14,6 +14,20 @@ enum class JobOutcome {
     ProgramEnded, // a close request ended the run and endProgram() was called
 };
 
+// The second line of a failure's message: the file concerned (may be empty) and the cause.
+struct FailureDetail {
+    std::string file;
+    std::string cause;
+
+    // "file: cause", or whichever of the two there is.
+    [[nodiscard]] std::string line() const
+    {
+        if (file.empty() || cause.empty())
+            return file + cause;
+        return file + ": " + cause;
+    }
+};
+
 // How a run ended, told to the front end once, after the controls are handed back, so that it can
 // say what happened. A run that ends the program reports nothing.
 struct RunReport {
@@ -23,6 +37,7 @@ struct RunReport {
     double secondsTotal = 0.0; // the shorter input's length; 0 when the inputs were refused
     std::uint64_t clippedSamples = 0; // output samples that had to be clamped to full scale
     std::string failure; // the message shown for a failed run; empty otherwise
+    std::string failureDetail; // its second line (FailureDetail::line), when known
 };
 
 } // namespace lumivox::job

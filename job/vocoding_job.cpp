@@ -2,6 +2,7 @@
 
 #include "control_ids.h"
 #include "engine/vocoder_engine.h"
+#include "input_checks.h"
 #include "job_messages.h"
 #include "mono_input.h"
 #include "preview_stream.h"
@@ -11,8 +12,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits>
 #include <new>
 #include <optional>
+#include <utility>
 
 namespace lumivox::job {
 
@@ -30,13 +35,6 @@ namespace {
     Buffer takeFromFreeStore(std::size_t byteCount)
     {
         return Buffer(new (std::nothrow) std::uint8_t[byteCount]);
-    }
-
-    // Only 8- and 16-bit PCM can be vocoded.
-    bool isVocodablePcm(const wave::WaveFormat& format)
-    {
-        return format.formatTag == wave::pcmFormatTag
-            && (format.bitsPerSample == 8 || format.bitsPerSample == 16);
     }
 
     bool hasOneOrTwoChannels(const wave::WaveFormat& format)
@@ -57,8 +55,165 @@ namespace {
         return format;
     }
 
-    // One run of the job. Everything it takes is a member, so that whatever way the run ends, the
-    // owner can still finish the output and hand the controls back.
+    // The controls a run has taken over, handed back when it is destroyed; a run that ends the
+    // program leaves them as they are.
+    class ControlsHandBack {
+    public:
+        ControlsHandBack(DialogPort& dialogPort, JobMode runMode)
+            : port(dialogPort)
+            , mode(runMode)
+        {
+        }
+        ~ControlsHandBack()
+        {
+            if (taken)
+                handBack();
+        }
+        ControlsHandBack(const ControlsHandBack&) = delete;
+        ControlsHandBack& operator=(const ControlsHandBack&) = delete;
+
+        void take(JobState& state);
+        void keep() { taken = false; }
+
+    private:
+        void handBack();
+
+        DialogPort& port;
+        JobMode mode;
+        bool taken = false;
+    };
+
+    void ControlsHandBack::take(JobState& state)
+    {
+        port.setProgress(0);
+        for (const int id : pathControls)
+            port.enableControl(id, false);
+        if (mode == JobMode::Preview) {
+            port.setButtonText(control::previewButton, "Stop");
+            port.enableControl(control::vocodeButton, false);
+            state.previewRunning = true;
+        } else {
+            for (const int id : sliders)
+                port.enableControl(id, false);
+            port.setButtonText(control::vocodeButton, "Cancel");
+            port.enableControl(control::previewButton, false);
+        }
+        taken = true;
+    }
+
+    void ControlsHandBack::handBack()
+    {
+        if (mode == JobMode::Preview) {
+            port.setButtonText(control::previewButton, "Preview");
+            port.enableControl(control::vocodeButton, true);
+        } else {
+            for (const int id : sliders)
+                port.enableControl(id, true);
+            port.setButtonText(control::vocodeButton, "Vocode");
+            port.enableControl(control::previewButton, true);
+        }
+        for (const int id : pathControls)
+            port.enableControl(id, true);
+    }
+
+    // Clears the job's flags when destroyed, whatever way the run went.
+    class FlagsClearer {
+    public:
+        explicit FlagsClearer(JobState& jobState)
+            : state(jobState)
+        {
+        }
+        ~FlagsClearer()
+        {
+            state.jobBusy = false;
+            state.previewRunning = false;
+            state.stopRequested = false;
+        }
+        FlagsClearer(const FlagsClearer&) = delete;
+        FlagsClearer& operator=(const FlagsClearer&) = delete;
+
+    private:
+        JobState& state;
+    };
+
+    // Where a run's blocks go: the output file or the preview stream. Destroyed while still open
+    // (only when finishing itself failed), it closes the file or aborts the stream.
+    class RunSink {
+    public:
+        RunSink() = default;
+        ~RunSink() { static_cast<void>(finish(true)); }
+        RunSink(const RunSink&) = delete;
+        RunSink& operator=(const RunSink&) = delete;
+
+        void attach(std::unique_ptr<wave::WaveWriter> fileWriter)
+        {
+            writer = std::move(fileWriter);
+        }
+        void attach(PreviewSink& stream) { preview = &stream; }
+
+        // Closes the file (patching its sizes), or ends the stream: played out, or at once when
+        // aborting. False when the file could not be finished completely.
+        [[nodiscard]] bool finish(bool abort)
+        {
+            if (preview != nullptr) {
+                std::exchange(preview, nullptr)->finish(abort);
+                return true;
+            }
+            if (writer)
+                return wave::closeWave(std::move(writer));
+            return true;
+        }
+        // The program is ending: the stream falls silent at once, then closes.
+        void abortAndClose()
+        {
+            if (PreviewSink* stream = std::exchange(preview, nullptr)) {
+                stream->abort();
+                stream->close();
+            }
+        }
+        // The stream has closed itself (it would not start).
+        void forgetStream() { preview = nullptr; }
+
+        wave::WaveWriter* file() const { return writer.get(); }
+        PreviewSink* stream() const { return preview; }
+
+    private:
+        std::unique_ptr<wave::WaveWriter> writer;
+        PreviewSink* preview = nullptr;
+    };
+
+    // Everything a run takes, declared so that destruction releases it in the order the run must:
+    // the sink first, then the buffers, the carrier and the modulator, then the controls are
+    // handed back, the flags cleared and the engine destroyed.
+    struct RunHoldings {
+        RunHoldings(JobState& state, DialogPort& port, JobMode mode)
+            : flags(state)
+            , controls(port, mode)
+        {
+        }
+
+        std::unique_ptr<engine::VocoderEngine> engine;
+        FlagsClearer flags;
+        ControlsHandBack controls;
+        MonoInput modulator;
+        MonoInput carrier;
+        Buffer outputBlock;
+        Buffer modulatorBlock;
+        Buffer carrierBlock;
+        RunSink sink;
+    };
+
+    // How a run ends: its outcome and, for a failure, the message and its second line. An
+    // out-of-memory failure is told after everything is handed back, when it can be.
+    struct RunEnding {
+        JobOutcome outcome = JobOutcome::Finished;
+        std::string_view message;
+        FailureDetail detail;
+        bool messageAfterRelease = false;
+    };
+
+    // One run of the job. Whatever way it ends, it ends through finish(), which releases the
+    // holdings in their order and tells the front end once.
     class VocodingRun {
     public:
         VocodingRun(JobMode runMode, JobState& jobState, DialogPort& dialogPort,
@@ -68,7 +223,9 @@ namespace {
             , port(dialogPort)
             , takeBuffer(environment.takeBuffer ? environment.takeBuffer : takeFromFreeStore)
             , makeEngine(environment.makeEngine)
+            , readInput(environment.readInput)
             , previewSink(environment.previewSink)
+            , held(std::in_place, jobState, dialogPort, runMode)
         {
         }
 
@@ -76,22 +233,36 @@ namespace {
         JobOutcome recoverFromMemoryFailure();
 
     private:
-        std::optional<JobOutcome> prepare();
-        std::optional<JobOutcome> openSink();
+        std::optional<RunEnding> prepare();
+        std::optional<RunEnding> openSink();
         void applySliders();
-        void changeControls();
-        void restoreControls();
-        JobOutcome runLoop();
-        JobOutcome finishRun(JobOutcome outcome);
-        JobOutcome endOnCloseRequest();
-        bool closeWriter();
-        void releaseInputs();
-        void clearFlags();
-        JobOutcome fail(std::string_view message);
-        JobOutcome report(JobOutcome outcome, std::string_view failure = {});
+        RunEnding runLoop();
+        JobOutcome finish(RunEnding ending);
+        JobOutcome report(const RunEnding& ending);
         double seconds(std::uint64_t frameCount) const;
 
-        bool eightBit() const { return carrier.format.bitsPerSample == 8; }
+        static RunEnding endedAs(JobOutcome outcome)
+        {
+            RunEnding ending;
+            ending.outcome = outcome;
+            return ending;
+        }
+        static RunEnding failure(
+            std::string_view message, std::string file = {}, std::string cause = {})
+        {
+            RunEnding ending = endedAs(JobOutcome::Failed);
+            ending.message = message;
+            ending.detail = { std::move(file), std::move(cause) };
+            return ending;
+        }
+        // For a failed system call: the cause is the system's own words for errno.
+        static RunEnding systemFailure(std::string_view message, const std::string& file)
+        {
+            const int code = errno;
+            return failure(message, file, code != 0 ? std::strerror(code) : "");
+        }
+
+        bool eightBit() const { return held->carrier.format.bitsPerSample == 8; }
         bool previewing() const { return mode == JobMode::Preview; }
 
         JobMode mode;
@@ -99,23 +270,13 @@ namespace {
         DialogPort& port;
         std::function<Buffer(std::size_t)> takeBuffer;
         std::function<std::unique_ptr<engine::VocoderEngine>()> makeEngine;
-
-        Buffer carrierBlock;
-        Buffer modulatorBlock;
-        Buffer outputBlock;
-        MonoInput carrier;
-        MonoInput modulator;
-        wave::WaveFormat outputFormat;
-
-        std::unique_ptr<wave::WaveWriter> writer;
-        bool writeFailed = false;
+        InputReader readInput;
         PreviewSink* previewSink = nullptr;
         std::optional<PortAudioPreview> ownPreview; // used when the environment gives no sink
-        bool sinkOpen = false;
+        std::optional<RunHoldings> held;
 
-        std::unique_ptr<engine::VocoderEngine> engine;
-        bool controlsChanged = false;
-
+        wave::WaveFormat outputFormat;
+        bool loopStarted = false;
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
@@ -129,116 +290,154 @@ namespace {
     }
 
     // Tells the front end how the run ended; the controls are already back in their places.
-    JobOutcome VocodingRun::report(JobOutcome outcome, std::string_view failure)
+    JobOutcome VocodingRun::report(const RunEnding& ending)
     {
         RunReport summary;
         summary.mode = mode;
-        summary.outcome = outcome;
+        summary.outcome = ending.outcome;
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
-        summary.failure = std::string(failure);
+        summary.failure = std::string(ending.message);
+        summary.failureDetail = ending.detail.line();
         port.reportRunEnd(summary);
-        return outcome;
+        return ending.outcome;
     }
 
-    JobOutcome VocodingRun::fail(std::string_view message)
+    // The one way out of a run.
+    JobOutcome VocodingRun::finish(RunEnding ending)
     {
-        port.showError(message);
-        releaseInputs();
-        return report(JobOutcome::Failed, message);
-    }
+        if (!held) {
+            // Memory ran out after everything was handed back: only the telling is left.
+            port.showFailure(ending.message, ending.detail);
+            return report(ending);
+        }
+        RunHoldings& holdings = *held;
+        const bool programEnds = ending.outcome == JobOutcome::ProgramEnded;
+        if (loopStarted
+            && (ending.outcome == JobOutcome::Finished || ending.outcome == JobOutcome::Stopped))
+            port.setProgress(100);
 
-    // Buffers first, then the carrier reader, then the modulator reader.
-    void VocodingRun::releaseInputs()
-    {
-        carrierBlock.reset();
-        modulatorBlock.reset();
-        outputBlock.reset();
-        carrier.interleaved.reset();
-        modulator.interleaved.reset();
-        if (carrier.reader)
-            static_cast<void>(wave::closeWave(std::move(carrier.reader)));
-        if (modulator.reader)
-            static_cast<void>(wave::closeWave(std::move(modulator.reader)));
+        if (programEnds && previewing()) {
+            holdings.sink.abortAndClose();
+        } else if (!holdings.sink.finish(
+                       state.stopRequested || ending.outcome == JobOutcome::Failed)
+            && ending.message.empty()) {
+            // The file holds what could be written; the user must know it is not all.
+            ending.message = message::outputNotWritten;
+            ending.detail = systemFailure(message::outputNotWritten, state.outputPath).detail;
+            if (!programEnds)
+                ending.outcome = JobOutcome::Failed;
+        }
+        if (!ending.message.empty() && !ending.messageAfterRelease)
+            port.showFailure(ending.message, ending.detail);
+
+        if (programEnds)
+            holdings.controls.keep();
+        held.reset();
+
+        if (!ending.message.empty() && ending.messageAfterRelease)
+            port.showFailure(ending.message, ending.detail);
+        if (programEnds) {
+            // The front end ends the program once the job has returned.
+            port.endProgram();
+            return JobOutcome::ProgramEnded;
+        }
+        return report(ending);
     }
 
     JobOutcome VocodingRun::run()
     {
-        if (const auto refused = prepare())
-            return *refused;
+        if (auto refused = prepare())
+            return finish(std::move(*refused));
 
-        engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
+        held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
         state.jobBusy = true;
         applySliders();
 
         if (previewing() && !previewSink->start()) {
-            // The sink has closed the stream that would not start.
-            sinkOpen = false;
-            port.showError(message::streamNotOpened);
-            releaseInputs();
-            state.jobBusy = false;
-            state.stopRequested = false;
-            engine.reset();
-            return report(JobOutcome::Failed, message::streamNotOpened);
+            held->sink.forgetStream(); // the sink has closed the stream that would not start
+            return finish(failure(message::streamNotOpened));
         }
 
-        changeControls();
-        return runLoop();
+        held->controls.take(state);
+        loopStarted = true;
+        return finish(runLoop());
     }
 
-    // Opens and checks both inputs and opens the sink; an outcome only when the job has failed.
-    std::optional<JobOutcome> VocodingRun::prepare()
+    // Opens and checks both inputs and opens the sink; an ending only when the job has failed.
+    std::optional<RunEnding> VocodingRun::prepare()
     {
-        if (!(carrierBlock = takeBuffer(blockBufferBytes)))
-            return fail(message::carrierBuffer);
-        if (!(modulatorBlock = takeBuffer(blockBufferBytes)))
-            return fail(message::modulatorBuffer);
-        if (!(outputBlock = takeBuffer(blockBufferBytes)))
-            return fail(message::outputBuffer);
+        RunHoldings& holdings = *held;
+        MonoInput& carrier = holdings.carrier;
+        MonoInput& modulator = holdings.modulator;
+        if (!(holdings.carrierBlock = takeBuffer(blockBufferBytes)))
+            return failure(message::carrierBuffer);
+        if (!(holdings.modulatorBlock = takeBuffer(blockBufferBytes)))
+            return failure(message::modulatorBuffer);
+        if (!(holdings.outputBlock = takeBuffer(blockBufferBytes)))
+            return failure(message::outputBuffer);
 
+        wave::WaveFileError why;
         carrier.reader
-            = wave::openWaveReader(state.carrierPath, &carrier.format, &carrier.dataLength);
+            = wave::openWaveReader(state.carrierPath, &carrier.format, &carrier.dataLength, &why);
         if (!carrier.reader)
-            return fail(message::carrierNotOpened);
-        modulator.reader
-            = wave::openWaveReader(state.modulatorPath, &modulator.format, &modulator.dataLength);
+            return failure(message::carrierNotOpened, state.carrierPath, wave::describe(why));
+        modulator.reader = wave::openWaveReader(
+            state.modulatorPath, &modulator.format, &modulator.dataLength, &why);
         if (!modulator.reader)
-            return fail(message::modulatorNotOpened);
+            return failure(message::modulatorNotOpened, state.modulatorPath, wave::describe(why));
+        if (readInput) {
+            carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                return readInput(InputRole::Carrier, reader, buffer, count);
+            };
+            modulator.readBytes
+                = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                      return readInput(InputRole::Modulator, reader, buffer, count);
+                  };
+        }
 
-        if (!isVocodablePcm(carrier.format))
-            return fail(message::carrierNotPcm);
-        if (!isVocodablePcm(modulator.format))
-            return fail(message::modulatorNotPcm);
+        if (!isVocodablePcm(carrier))
+            return failure(message::carrierNotPcm, state.carrierPath, whyNotVocodable(carrier));
+        if (!isVocodablePcm(modulator))
+            return failure(
+                message::modulatorNotPcm, state.modulatorPath, whyNotVocodable(modulator));
 
         if (!hasOneOrTwoChannels(carrier.format))
-            return fail(message::carrierChannels);
+            return failure(message::carrierChannels, state.carrierPath,
+                std::to_string(carrier.format.channels) + " channels");
         if (!carrier.isMono() && !(carrier.interleaved = takeBuffer(interleavedBufferBytes)))
-            return fail(message::carrierBuffer);
+            return failure(message::carrierBuffer);
         if (!hasOneOrTwoChannels(modulator.format))
-            return fail(message::modulatorChannels);
+            return failure(message::modulatorChannels, state.modulatorPath,
+                std::to_string(modulator.format.channels) + " channels");
         if (!modulator.isMono() && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
-            return fail(message::modulatorBuffer);
+            return failure(message::modulatorBuffer);
 
         if (carrier.format.bitsPerSample != modulator.format.bitsPerSample)
-            return fail(message::bitDepthsDiffer);
+            return failure(message::bitDepthsDiffer, {},
+                bitDepthMismatch(carrier.format.bitsPerSample, modulator.format.bitsPerSample));
         if (carrier.format.sampleRate != modulator.format.sampleRate)
-            return fail(message::sampleRatesDiffer);
+            return failure(message::sampleRatesDiffer, {},
+                sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
 
         outputFormat = monoOutputFormat(carrier.format);
         return openSink();
     }
 
-    std::optional<JobOutcome> VocodingRun::openSink()
+    std::optional<RunEnding> VocodingRun::openSink()
     {
         if (!previewing()) {
             // Creating the writer empties the file: it must not be one of the inputs.
-            if (namesSameFile(state.outputPath, state.carrierPath)
-                || namesSameFile(state.outputPath, state.modulatorPath))
-                return fail(message::outputNotOpened);
-            writer = wave::createWaveWriter(state.outputPath, outputFormat);
+            if (namesSameFile(state.outputPath, state.carrierPath))
+                return failure(message::outputNotOpened, state.outputPath, "it is the carrier");
+            if (namesSameFile(state.outputPath, state.modulatorPath))
+                return failure(message::outputNotOpened, state.outputPath, "it is the modulator");
+            wave::WaveFileError why;
+            auto writer = wave::createWaveWriter(state.outputPath, outputFormat, {}, &why);
             if (!writer)
-                return fail(message::outputNotOpened);
+                return failure(message::outputNotOpened, state.outputPath, wave::describe(why));
+            held->sink.attach(std::move(writer));
             return std::nullopt;
         }
 
@@ -250,16 +449,16 @@ namespace {
         format.framesPerBuffer = eightBit() ? 4096 : 2048; // one full mono block
         switch (previewSink->open(format)) {
         case PreviewOpenResult::Opened:
-            sinkOpen = true;
+            held->sink.attach(*previewSink);
             return std::nullopt;
         case PreviewOpenResult::NoDevice:
-            return fail(message::noOutputDevice);
+            return failure(message::noOutputDevice);
         case PreviewOpenResult::NoDeviceInfo:
-            return fail(message::noDeviceInfo);
+            return failure(message::noDeviceInfo);
         case PreviewOpenResult::StreamNotOpened:
             break;
         }
-        return fail(message::streamNotOpened);
+        return failure(message::streamNotOpened);
     }
 
     void VocodingRun::applySliders()
@@ -267,54 +466,18 @@ namespace {
         const auto position = [this](int id) {
             return static_cast<double>(std::clamp(port.readSlider(id), 0, 100));
         };
+        auto& engine = held->engine;
         engine->setClearance(position(control::clearanceSlider) / 100.0);
         engine->setVagueness(position(control::vaguenessSlider) / 100.0);
         engine->outputGain = position(control::gainSlider) / 50.0;
     }
 
-    void VocodingRun::changeControls()
+    RunEnding VocodingRun::runLoop()
     {
-        port.setProgress(0);
-        for (const int id : pathControls)
-            port.enableControl(id, false);
-        if (previewing()) {
-            port.setButtonText(control::previewButton, "Stop");
-            port.enableControl(control::vocodeButton, false);
-            state.previewRunning = true;
-        } else {
-            for (const int id : sliders)
-                port.enableControl(id, false);
-            port.setButtonText(control::vocodeButton, "Cancel");
-            port.enableControl(control::previewButton, false);
-        }
-        controlsChanged = true;
-    }
-
-    void VocodingRun::restoreControls()
-    {
-        if (previewing()) {
-            port.setButtonText(control::previewButton, "Preview");
-            port.enableControl(control::vocodeButton, true);
-        } else {
-            for (const int id : sliders)
-                port.enableControl(id, true);
-            port.setButtonText(control::vocodeButton, "Vocode");
-            port.enableControl(control::previewButton, true);
-        }
-        for (const int id : pathControls)
-            port.enableControl(id, true);
-        controlsChanged = false;
-    }
-
-    void VocodingRun::clearFlags()
-    {
-        state.jobBusy = false;
-        state.previewRunning = false;
-        state.stopRequested = false;
-    }
-
-    JobOutcome VocodingRun::runLoop()
-    {
+        RunHoldings& holdings = *held;
+        MonoInput& carrier = holdings.carrier;
+        MonoInput& modulator = holdings.modulator;
+        engine::VocoderEngine& engine = *holdings.engine;
         const bool sixteenBit = !eightBit();
         const std::uint64_t totalBytes
             = std::min(carrier.monoByteCount(), modulator.monoByteCount());
@@ -325,23 +488,28 @@ namespace {
 
         for (;;) {
             if (state.stopRequested)
-                return finishRun(JobOutcome::Stopped);
+                return endedAs(JobOutcome::Stopped);
             if (state.closeRequested) {
                 if (previewing() || port.askQuestion(message::abortQuestion))
-                    return endOnCloseRequest();
+                    return endedAs(JobOutcome::ProgramEnded);
                 state.closeRequested = false;
             }
             if (previewing())
                 applySliders();
 
-            // The modulator is read first: its end, or a failed read, ends the run.
+            // The modulator is read first: its end ends the run. A failed read is not an end: the
+            // run fails, with the output finished as far as it was written.
             const std::int64_t modulatorBytes
-                = readMonoBlock(modulator, modulatorBlock.get(), sixteenBit);
-            if (modulatorBytes <= 0 || lastBlock)
+                = readMonoBlock(modulator, holdings.modulatorBlock.get(), sixteenBit);
+            if (modulatorBytes < 0)
+                return systemFailure(message::modulatorNotRead, state.modulatorPath);
+            if (modulatorBytes == 0 || lastBlock)
                 break;
             const std::int64_t carrierBytes
-                = readMonoBlock(carrier, carrierBlock.get(), sixteenBit);
-            if (carrierBytes <= 0)
+                = readMonoBlock(carrier, holdings.carrierBlock.get(), sixteenBit);
+            if (carrierBytes < 0)
+                return systemFailure(message::carrierNotRead, state.carrierPath);
+            if (carrierBytes == 0)
                 break;
             std::int64_t length = modulatorBytes;
             if (carrierBytes < modulatorBytes) {
@@ -349,15 +517,17 @@ namespace {
                 lastBlock = true;
             }
 
+            std::uint8_t* outputBlock = holdings.outputBlock.get();
             const int sampleCount = static_cast<int>(sixteenBit ? length / 2 : length);
             if (sixteenBit) {
-                clippedSamples += processBlockInt16(*engine,
-                    reinterpret_cast<std::int16_t*>(outputBlock.get()),
-                    reinterpret_cast<const std::int16_t*>(carrierBlock.get()),
-                    reinterpret_cast<const std::int16_t*>(modulatorBlock.get()), sampleCount);
+                clippedSamples
+                    += processBlockInt16(engine, reinterpret_cast<std::int16_t*>(outputBlock),
+                        reinterpret_cast<const std::int16_t*>(holdings.carrierBlock.get()),
+                        reinterpret_cast<const std::int16_t*>(holdings.modulatorBlock.get()),
+                        sampleCount);
             } else {
-                clippedSamples += processBlockUInt8(*engine, outputBlock.get(), carrierBlock.get(),
-                    modulatorBlock.get(), sampleCount);
+                clippedSamples += processBlockUInt8(engine, outputBlock,
+                    holdings.carrierBlock.get(), holdings.modulatorBlock.get(), sampleCount);
             }
 
             processedBytes += static_cast<std::uint64_t>(length);
@@ -372,87 +542,30 @@ namespace {
                 }
             }
 
-            if (previewing()) {
-                previewSink->writeBlock(outputBlock.get(), static_cast<unsigned long>(sampleCount));
+            if (PreviewSink* stream = holdings.sink.stream()) {
+                stream->writeBlock(outputBlock, static_cast<unsigned long>(sampleCount));
             } else {
                 // Whole samples only: an odd byte at the end of a 16-bit block was never computed.
                 const auto byteCount
                     = static_cast<std::size_t>(sixteenBit ? 2 * sampleCount : sampleCount);
-                if (wave::writeWave(*writer, outputBlock.get(), byteCount)
-                    != static_cast<std::int64_t>(byteCount)) {
-                    writeFailed = true;
-                    return finishRun(JobOutcome::Failed);
-                }
+                if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
+                    != static_cast<std::int64_t>(byteCount))
+                    return systemFailure(message::outputNotWritten, state.outputPath);
             }
             framesDone += static_cast<std::uint64_t>(sampleCount);
             state.bandLevels.publish(engine->bandLevels(), framesDone, outputFormat.sampleRate,
                 previewing() ? previewSink->outputLatencySeconds() : 0.0);
         }
-        return finishRun(JobOutcome::Finished);
-    }
-
-    bool VocodingRun::closeWriter()
-    {
-        if (!writer)
-            return true;
-        return wave::closeWave(std::move(writer)) && !writeFailed;
-    }
-
-    JobOutcome VocodingRun::finishRun(JobOutcome outcome)
-    {
-        if (!writeFailed)
-            port.setProgress(100);
-        std::string_view failure;
-        if (previewing()) {
-            previewSink->finish(state.stopRequested);
-            sinkOpen = false;
-        } else if (!closeWriter()) {
-            // The file holds what could be written; the user must know it is not all.
-            port.showError(message::outputNotWritten);
-            outcome = JobOutcome::Failed;
-            failure = message::outputNotWritten;
-        }
-        releaseInputs();
-        restoreControls();
-        clearFlags();
-        engine.reset();
-        return report(outcome, failure);
-    }
-
-    // The front end ends the program once the job has returned; the output file is finished first.
-    JobOutcome VocodingRun::endOnCloseRequest()
-    {
-        if (previewing()) {
-            previewSink->abort();
-            releaseInputs();
-            previewSink->close();
-            sinkOpen = false;
-        } else {
-            releaseInputs();
-            if (!closeWriter())
-                port.showError(message::outputNotWritten);
-        }
-        clearFlags();
-        engine.reset();
-        port.endProgram();
-        return JobOutcome::ProgramEnded;
+        return endedAs(JobOutcome::Finished);
     }
 
     // Hands back everything the run had taken, finishing the output as far as it went.
     JobOutcome VocodingRun::recoverFromMemoryFailure()
     {
-        if (sinkOpen) {
-            previewSink->finish(true);
-            sinkOpen = false;
-        }
-        static_cast<void>(closeWriter()); // the memory message below reports this run's failure
-        releaseInputs();
-        if (controlsChanged)
-            restoreControls();
-        clearFlags();
-        engine.reset();
-        port.showError(message::outOfMemory);
-        return report(JobOutcome::Failed, message::outOfMemory);
+        RunEnding ending = failure(message::outOfMemory);
+        ending.messageAfterRelease = true;
+        loopStarted = false; // a run that failed does not show 100
+        return finish(std::move(ending));
     }
 
 } // namespace

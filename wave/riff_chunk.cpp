@@ -38,17 +38,25 @@ namespace {
 
 } // namespace
 
-bool descendChunk(std::FILE* file, ChunkInfo& chunk, const ChunkInfo* parent, ChunkSearch search)
+bool descendChunk(
+    std::FILE* file, ChunkInfo& chunk, const ChunkInfo* parent, ChunkSearch search, bool* gaveUp)
 {
+    if (gaveUp != nullptr)
+        *gaveUp = false;
     std::int64_t position = ftello(file);
     if (position < 0)
         return false;
     const std::int64_t limit = parent != nullptr ? parent->dataOffset + parent->size
                                                  : std::numeric_limits<std::int64_t>::max();
 
-    // Every step moves forward by at least one header, and a read past the end of the file ends
-    // the search, so a file of n bytes costs at most n / 8 steps.
-    while (position + chunkHeaderBytes <= limit) {
+    // Every step moves forward by at least one header and skips a chunk's data by seeking, never
+    // by reading it; the number of steps is bounded as well.
+    for (int examined = 0; position + chunkHeaderBytes <= limit; ++examined) {
+        if (examined == chunksSearchedAtMost) {
+            if (gaveUp != nullptr)
+                *gaveUp = true;
+            return false;
+        }
         if (!seekTo(file, position))
             return false;
         std::uint8_t header[chunkHeaderBytes];

@@ -35,9 +35,13 @@ enum class ChunkSearch {
 // From the current position, examines chunk headers in order and skips each one that does not
 // match by its declared size rounded up to even. The search ends at the parent's declared end when
 // a parent is given, else at the end of the file. On a match, fills the record and leaves the
-// position at the chunk's data (after the form type for a RIFF chunk).
-[[nodiscard]] bool descendChunk(
-    std::FILE* file, ChunkInfo& chunk, const ChunkInfo* parent, ChunkSearch search);
+// position at the chunk's data (after the form type for a RIFF chunk). A search that has examined
+// chunksSearchedAtMost headers gives up and sets gaveUp when given: a file of zeros or nonsense
+// would otherwise be walked eight bytes at a time.
+[[nodiscard]] bool descendChunk(std::FILE* file, ChunkInfo& chunk, const ChunkInfo* parent,
+    ChunkSearch search, bool* gaveUp = nullptr);
+
+inline constexpr int chunksSearchedAtMost = 1000;
 
 // Writes a chunk header (with the form type for a "RIFF" chunk) holding chunk.size at the current
 // position and marks the record as created.

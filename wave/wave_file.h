@@ -1,8 +1,10 @@
 #pragma once
 
 #include "riff_chunk.h"
+#include "wave_file_error.h"
 #include "wave_format.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,24 +19,34 @@ class WaveWriter;
 
 // Opens a RIFF/WAVE file and leaves it at its first sample byte; null when the file cannot be
 // opened or holds no usable "fmt " and "data" chunks. The format and the data chunk's declared
-// length are stored through the out-arguments that are given.
-[[nodiscard]] std::unique_ptr<WaveReader> openWaveReader(
-    const std::string& path, WaveFormat* format = nullptr, std::uint32_t* dataLength = nullptr);
+// length are stored through the out-arguments that are given, and on failure the reason.
+[[nodiscard]] std::unique_ptr<WaveReader> openWaveReader(const std::string& path,
+    WaveFormat* format = nullptr, std::uint32_t* dataLength = nullptr,
+    WaveFileError* failure = nullptr);
 
-// Up to byteCount sample bytes: fewer near the end, 0 at the end of the data, -1 on an error.
+// Up to byteCount sample bytes: fewer near the end, 0 at the end of the data, -1 (errno set) on an
+// error. After an error every read fails.
 [[nodiscard]] std::int64_t readWave(WaveReader& reader, void* buffer, std::size_t byteCount);
 
-// Creates (or empties) the file and writes the 46-byte header; null on failure.
+// Creates (or empties) the file and writes the 46-byte header; null on failure. Only a regular
+// file or /dev/null is written. The file is locked (flock) for as long as the writer lives, and
+// one that another writer holds is refused before it is emptied.
 [[nodiscard]] std::unique_ptr<WaveWriter> createWaveWriter(
     const std::string& path, const WaveFormat& format);
 
 // As above for a format with extra bytes: extraBytes must hold exactly format.extraSize bytes, and
-// the header grows by that many.
-[[nodiscard]] std::unique_ptr<WaveWriter> createWaveWriter(
-    const std::string& path, const WaveFormat& format, std::span<const std::uint8_t> extraBytes);
+// the header grows by that many. On failure the reason is stored through failure when given.
+[[nodiscard]] std::unique_ptr<WaveWriter> createWaveWriter(const std::string& path,
+    const WaveFormat& format, std::span<const std::uint8_t> extraBytes,
+    WaveFileError* failure = nullptr);
 
 // Appends sample bytes; the count written, or -1 on an error.
 [[nodiscard]] std::int64_t writeWave(WaveWriter& writer, const void* buffer, std::size_t byteCount);
+
+// Brings the header's two sizes up to date with the audio written so far (flushing it first);
+// writeWave does this by itself at least once a second, so that the file is a valid wave file
+// even if the program never gets to close it. False when the flush or the patch failed.
+[[nodiscard]] bool refreshWaveSizes(WaveWriter& writer);
 
 // Finishes the file (a writer's sizes are patched) and releases the handle; true when every step
 // succeeded. When a write to a writer's file failed, the file is cut back to the whole frames that
@@ -60,7 +72,7 @@ public:
 
 private:
     friend std::unique_ptr<WaveReader> openWaveReader(
-        const std::string&, WaveFormat*, std::uint32_t*);
+        const std::string&, WaveFormat*, std::uint32_t*, WaveFileError*);
     friend std::int64_t readWave(WaveReader&, void*, std::size_t);
     friend bool closeWave(std::unique_ptr<WaveReader>);
 
@@ -69,9 +81,11 @@ private:
     WaveFormat format_;
     std::uint32_t dataLength_ = 0;
     std::uint64_t dataBytesLeft_ = 0; // reads never go past the data chunk
+    int readError_ = 0; // errno of a failed read; every later read fails with it
 };
 
-// An output wave file being written; its chunk sizes hold 0 until closeWave patches them. A
+// An output wave file being written; its chunk sizes trail the audio by at most a second until
+// closeWave patches them. A
 // default-constructed writer has no file: writes give -1 and closing gives false.
 class WaveWriter {
 public:
@@ -88,8 +102,9 @@ public:
 
 private:
     friend std::unique_ptr<WaveWriter> createWaveWriter(
-        const std::string&, const WaveFormat&, std::span<const std::uint8_t>);
+        const std::string&, const WaveFormat&, std::span<const std::uint8_t>, WaveFileError*);
     friend std::int64_t writeWave(WaveWriter&, const void*, std::size_t);
+    friend bool refreshWaveSizes(WaveWriter&);
     friend bool closeWave(std::unique_ptr<WaveWriter>);
 
     FileHandle file_;
@@ -98,7 +113,9 @@ private:
     WaveFormat format_;
     std::vector<std::uint8_t> extraBytes_;
     std::uint64_t dataBytesWritten_ = 0;
+    std::chrono::steady_clock::time_point sizesRefreshed_; // when the header last got the sizes
     bool failed_ = false;
+    bool discards_ = false; // written to /dev/null: there is no header to patch
 };
 
 } // namespace lumivox::wave

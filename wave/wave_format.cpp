@@ -2,6 +2,8 @@
 
 #include "little_endian.h"
 
+#include <algorithm>
+
 namespace lumivox::wave {
 
 std::array<std::uint8_t, formatRecordBytes> encodeWaveFormat(const WaveFormat& format)
@@ -31,6 +33,37 @@ WaveFormat decodeWaveFormat(std::span<const std::uint8_t> chunkBytes)
     if (chunkBytes.size() >= formatRecordBytes)
         format.extraSize = loadUint16(&chunkBytes[16]);
     return format;
+}
+
+namespace {
+    // An extensible record: validBitsPerSample (2 bytes), channelMask (4), then the sub-format.
+    constexpr std::size_t validBitsOffset = 18;
+    constexpr std::size_t subFormatOffset = 24;
+    constexpr std::size_t extensibleRecordBytes = 40;
+    // KSDATAFORMAT_SUBTYPE_*: the format tag in the first two bytes, then this fixed tail.
+    constexpr std::array<std::uint8_t, 14> subFormatTail { 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71 };
+}
+
+std::uint16_t effectiveFormatTag(std::span<const std::uint8_t> chunkBytes)
+{
+    const WaveFormat format = decodeWaveFormat(chunkBytes);
+    if (format.formatTag != extensibleFormatTag)
+        return format.formatTag;
+    if (chunkBytes.size() < extensibleRecordBytes || format.extraSize < 22
+        || !std::equal(
+            subFormatTail.begin(), subFormatTail.end(), chunkBytes.begin() + subFormatOffset + 2))
+        return 0;
+    return loadUint16(&chunkBytes[subFormatOffset]);
+}
+
+bool isPcmFormat(std::span<const std::uint8_t> chunkBytes)
+{
+    const WaveFormat format = decodeWaveFormat(chunkBytes);
+    if (format.formatTag == pcmFormatTag)
+        return true;
+    return format.formatTag == extensibleFormatTag && effectiveFormatTag(chunkBytes) == pcmFormatTag
+        && loadUint16(&chunkBytes[validBitsOffset]) == format.bitsPerSample;
 }
 
 } // namespace lumivox::wave

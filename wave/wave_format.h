@@ -19,6 +19,9 @@ struct WaveFormat {
 };
 
 inline constexpr std::uint16_t pcmFormatTag = 1;
+inline constexpr std::uint16_t floatFormatTag = 3;
+// The record carries its real encoding in a sub-format GUID after the extra bytes.
+inline constexpr std::uint16_t extensibleFormatTag = 0xFFFE;
 
 // Sizes of the record on disk: without extraSize (the minimal PCM chunk), with it, and the largest
 // a record can be (extraSize at its maximum, with that many extra bytes).
@@ -29,6 +32,14 @@ inline constexpr std::size_t largestFormatBytes = formatRecordBytes + 65535;
 // The record as the first 18 bytes of a fmt chunk (extra bytes not included).
 [[nodiscard]] std::array<std::uint8_t, formatRecordBytes> encodeWaveFormat(
     const WaveFormat& format);
+
+// The encoding a fmt chunk names: its formatTag, or for an extensible record the tag inside its
+// sub-format GUID (0 when the GUID is not one of the standard tag-based ones or is cut off).
+[[nodiscard]] std::uint16_t effectiveFormatTag(std::span<const std::uint8_t> chunkBytes);
+
+// True for plain PCM, and for an extensible PCM record whose valid bits fill its samples, which
+// reads exactly like plain PCM.
+[[nodiscard]] bool isPcmFormat(std::span<const std::uint8_t> chunkBytes);
 
 // The record from the bytes of a fmt chunk: all zero for fewer than 16 bytes, extraSize 0 for
 // fewer than 18.

@@ -29,6 +29,7 @@ inline bool waitUntil(const std::function<bool()>& condition, int limitMs = 3000
 struct SeenBox {
     QString caption;
     QString text;
+    QString informativeText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
@@ -58,6 +59,7 @@ private:
         SeenBox seenBox;
         seenBox.caption = box->windowTitle();
         seenBox.text = box->text();
+        seenBox.informativeText = box->informativeText();
         seenBox.icon = box->icon();
         seenBox.buttons = box->standardButtons();
         if (QPushButton* defaultButton = box->defaultButton())

@@ -1,5 +1,6 @@
 #include "app_test_support.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <fstream>
@@ -98,6 +99,28 @@ namespace {
         const QString message = QString::fromUtf8(process.readAllStandardError());
         EXPECT_EQ(message.count('\n'), 1);
         EXPECT_TRUE(message.contains("lumivox-cli"));
+        EXPECT_FALSE(instanceNameHeld());
+    }
+
+    // A display that names no server: one line and exit status 1, not Qt's abort and advice.
+    TEST_F(ProgramProcess, ADeadDisplayGivesOneLineAndExitsOne)
+    {
+        int number = 99;
+        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+            ++number;
+        const QString display = QStringLiteral(":%1").arg(number);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        process.setProcessEnvironment(environment);
+        startProgram(process);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1);
+        EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()),
+            QStringLiteral("lumivox: cannot connect to display %1\n").arg(display));
         EXPECT_FALSE(instanceNameHeld());
     }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Drives the real program in a virtual X server: finds its window by title, types the three paths
 # into their boxes, clicks Vocode, waits for the output and checks it is a complete mono wave file
-# as long as the shorter input. Saves a screenshot of the window as an artefact.
+# as long as the shorter input. Saves a screenshot of the window as an artefact. Then starts a long
+# run and sends SIGTERM: the program must end with 0, leaving a finished, shorter output.
 #   real_window_test.sh LUMIVOX WINDOW_PROBE ARTIFACT_DIR
 set -euo pipefail
 
@@ -96,4 +97,38 @@ echo "screenshot: $artifacts/lumivox-window.png"
 kill -0 "$pid" 2>/dev/null || fail "the program ended on its own"
 [[ ! -s "$work/stdout" && ! -s "$work/stderr" ]] ||
     fail "the program printed: $(cat "$work/stdout" "$work/stderr")"
+
+# SIGTERM during a long run (10 minutes of audio): the output is finished and the program ends.
+long_carrier="$inputs/long carrier.wav"
+long_modulator="$inputs/long voice.wav"
+stopped="$work/stopped.wav"
+sox -n -r 22050 -b 16 -c 1 "$long_carrier" synth 600 sawtooth 110 gain -6
+sox -n -r 22050 -b 16 -c 1 "$long_modulator" synth 600 sine 300 tremolo 4 90
+replace() { # control id, text
+    click "$1"
+    xdotool key ctrl+a
+    xdotool type --delay 5 "$2"
+}
+replace 1 "$long_carrier"
+replace 4 "$long_modulator"
+replace 7 "$stopped"
+click 15
+for _ in $(seq 1 300); do
+    [[ -f "$stopped" ]] && [[ $(stat -c %s "$stopped") -gt 1000000 ]] && break
+    sleep 0.05
+done
+[[ -f "$stopped" ]] || fail "the long run did not start"
+kill -TERM "$pid"
+status=0
+timeout 20 tail --pid="$pid" -f /dev/null || fail "the program did not end after SIGTERM"
+wait "$pid" || status=$?
+pid=
+[[ $status -eq 0 ]] || fail "the program ended with $status after SIGTERM"
+size=$(stat -c %s "$stopped")
+[[ $(od -An -tu4 -j4 -N4 "$stopped" | tr -d ' ') -eq $((size - 8)) ]] ||
+    fail "the stopped output's RIFF size is not patched"
+[[ $(od -An -tu4 -j42 -N4 "$stopped" | tr -d ' ') -eq $((size - 46)) ]] ||
+    fail "the stopped output's data size is not patched"
+samples=$(sox --i -s "$stopped")
+((samples > 0 && samples < 600 * 22050)) || fail "the stopped output holds $samples samples"
 echo "passed"

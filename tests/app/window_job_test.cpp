@@ -343,6 +343,8 @@ namespace {
         ASSERT_EQ(answerer.seen().size(), 1U);
         EXPECT_EQ(answerer.seen().front().caption, "Error");
         EXPECT_EQ(answerer.seen().front().text, "The carrier wave file could not be opened.");
+        EXPECT_EQ(answerer.seen().front().informativeText.toStdString(),
+            path("missing.wav") + ": No such file or directory");
         EXPECT_EQ(answerer.seen().front().icon, QMessageBox::Critical);
         ASSERT_TRUE(waitUntil([&] { return !status().starts_with("Drop"); }));
         EXPECT_EQ(status(), "Failed: the carrier wave file could not be opened");
@@ -355,6 +357,9 @@ namespace {
         EXPECT_EQ(answerer.seen().back().text,
             "The carrier and the modulator have different bit depths. Please correct this and try "
             "again.");
+        EXPECT_TRUE(answerer.seen().back().informativeText.startsWith(
+            "carrier 8-bit, modulator 16-bit; convert one of them"))
+            << answerer.seen().back().informativeText.toStdString();
         expectIdleControls();
         EXPECT_EQ(progress(), 0);
         EXPECT_FALSE(std::filesystem::exists(output));

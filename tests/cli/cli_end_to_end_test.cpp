@@ -11,6 +11,11 @@ using namespace lumivox::cli::test;
 
 namespace {
 
+constexpr const char* carrierNotPcm
+    = "The carrier is either not a valid PCM file, or it has a bit resolution highr than 16.";
+constexpr const char* modulatorNotPcm
+    = "The modulator is either not a valid PCM file, or it has a bit resolution highr than 16.";
+
 class CliEndToEnd : public ScratchFolderTest {
 protected:
     // Writes a carrier and a modulator of the given lengths in frames.
@@ -94,21 +99,30 @@ TEST_F(CliEndToEnd, TheSliderOptionsReachTheEngine)
     EXPECT_NE(vocodeWith({ "--gain", "100" }), standard);
 }
 
+enum class Named { Neither, Carrier, Modulator };
+
 struct RefusedRun {
     const char* name;
     WaveShape carrier;
     WaveShape modulator;
     const char* message;
+    Named file; // the file the first line names
+    const char* cause; // the second line
 };
 
 class CliRefusal : public CliEndToEnd, public ::testing::WithParamInterface<RefusedRun> { };
 
-TEST_P(CliRefusal, ExitsOneWithTheJobsMessageAlone)
+TEST_P(CliRefusal, ExitsOneWithTheMessageTheFileAndTheCause)
 {
-    writeInputs(3000, 3000, GetParam().carrier, GetParam().modulator);
+    const RefusedRun& refused = GetParam();
+    writeInputs(3000, 3000, refused.carrier, refused.modulator);
     const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
-    EXPECT_EQ(run.standardError, std::string(GetParam().message) + "\n");
+    std::string file;
+    if (refused.file != Named::Neither)
+        file = (refused.file == Named::Carrier ? carrierPath() : modulatorPath()) + ": ";
+    EXPECT_EQ(
+        run.standardError, "lumivox-cli: " + file + refused.message + "\n" + refused.cause + "\n");
     EXPECT_EQ(run.standardOutput, "");
     EXPECT_FALSE(std::filesystem::exists(outputPath()));
 }
@@ -117,16 +131,29 @@ INSTANTIATE_TEST_SUITE_P(InputChecks, CliRefusal,
     ::testing::Values(
         RefusedRun { "SampleRates", { 1, 1, 44100, 16 }, { 1, 1, 22050, 16 },
             "The carrier and the modulator have different sample rates. Please correct this and "
-            "try again." },
+            "try again.",
+            Named::Neither,
+            "carrier 44100 Hz, modulator 22050 Hz; resample one of them, for example with `sox "
+            "in.wav -r 22050 out.wav`" },
         RefusedRun { "BitDepths", { 1, 1, 44100, 8 }, { 1, 1, 44100, 16 },
             "The carrier and the modulator have different bit depths. Please correct this and try "
-            "again." },
-        RefusedRun { "FloatCarrier", { 3, 1, 44100, 16 }, { 3, 1, 44100, 16 },
-            "The carrier is either not a valid PCM file, or it has a bit resolution highr than "
-            "16." },
-        RefusedRun { "FloatModulator", { 1, 1, 44100, 16 }, { 3, 1, 44100, 16 },
-            "The modulator is either not a valid PCM file, or it has a bit resolution highr than "
-            "16." }),
+            "again.",
+            Named::Neither,
+            "carrier 8-bit, modulator 16-bit; convert one of them, for example with `sox in.wav -b "
+            "8 out.wav`" },
+        RefusedRun { "FloatCarrier", { 3, 1, 44100, 32 }, { 3, 1, 44100, 32 }, carrierNotPcm,
+            Named::Carrier, "32-bit float samples" },
+        RefusedRun { "FloatModulator", { 1, 1, 44100, 16 }, { 3, 1, 44100, 32 }, modulatorNotPcm,
+            Named::Modulator, "32-bit float samples" },
+        RefusedRun { "TwentyFourBits", { 1, 1, 44100, 24 }, { 1, 1, 44100, 24 }, carrierNotPcm,
+            Named::Carrier, "24-bit samples" },
+        RefusedRun { "RateZero", { 1, 1, 0, 16 }, { 1, 1, 0, 16 }, carrierNotPcm, Named::Carrier,
+            "a sample rate of 0 Hz" },
+        RefusedRun { "RateOverflowingTheByteRate", { 1, 1, 44100, 16 }, { 1, 1, 4'000'000'000, 16 },
+            modulatorNotPcm, Named::Modulator,
+            "a sample rate of 4000000000 Hz, too high for a wave file" },
+        RefusedRun { "ThreeChannels", { 1, 3, 44100, 16 }, { 1, 1, 44100, 16 },
+            "The carrier must have one or two channels.", Named::Carrier, "3 channels" }),
     [](const ::testing::TestParamInfo<RefusedRun>& run) { return std::string(run.param.name); });
 
 TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
@@ -135,12 +162,16 @@ TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
     const CliRun noCarrier
         = runCli({ pathOf("absent.wav"), modulatorPath(), outputPath() }, folder);
     EXPECT_EQ(noCarrier.end.exitStatus, 1);
-    EXPECT_EQ(noCarrier.standardError, "The carrier wave file could not be opened.\n");
+    EXPECT_EQ(noCarrier.standardError,
+        "lumivox-cli: " + pathOf("absent.wav")
+            + ": The carrier wave file could not be opened.\nNo such file or directory\n");
 
     const CliRun noModulator
         = runCli({ carrierPath(), pathOf("absent.wav"), outputPath() }, folder);
     EXPECT_EQ(noModulator.end.exitStatus, 1);
-    EXPECT_EQ(noModulator.standardError, "The modulator wave file could not be opened.\n");
+    EXPECT_EQ(noModulator.standardError,
+        "lumivox-cli: " + pathOf("absent.wav")
+            + ": The modulator wave file could not be opened.\nNo such file or directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
@@ -149,7 +180,9 @@ TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
     const CliRun run
         = runCli({ carrierPath(), modulatorPath(), pathOf("no/such/dir/out.wav") }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
-    EXPECT_EQ(run.standardError, "The output wave file could not be opened.\n");
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: " + pathOf("no/such/dir/out.wav")
+            + ": The output wave file could not be opened.\nNo such file or directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
@@ -159,7 +192,9 @@ TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
     const std::string sameFile = (folder / "." / "carrier.wav").string();
     const CliRun run = runCli({ carrierPath(), modulatorPath(), sameFile }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
-    EXPECT_EQ(run.standardError, "The output wave file could not be opened.\n");
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: " + sameFile
+            + ": The output wave file could not be opened.\nit is the carrier\n");
     EXPECT_EQ(readFile(carrierPath()), carrierBefore);
 }
 
@@ -179,7 +214,9 @@ TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(run.end.exitStatus, 1);
-    EXPECT_EQ(run.standardError, "The output wave file could not be written.\n");
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: " + outputPath()
+            + ": The output wave file could not be written.\nFile too large\n");
     // The output is still finished: a valid wave file holding the whole samples that fitted.
     std::string problem;
     const auto output = readOutputWave(outputPath(), problem);
@@ -194,9 +231,8 @@ TEST_F(CliEndToEnd, AnOutputOnAFullDeviceExitsOne)
     writeInputs(20000, 20000);
     const CliRun run = runCli({ carrierPath(), modulatorPath(), "/dev/full" }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
-    EXPECT_TRUE(run.standardError == "The output wave file could not be opened.\n"
-        || run.standardError == "The output wave file could not be written.\n")
-        << run.standardError;
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: /dev/full: The output wave file could not be opened.\nnot a regular file\n");
 }
 
 TEST_F(CliEndToEnd, BadUsageExitsTwoWithAOneLineHint)

@@ -75,5 +75,6 @@ TEST_F(CliPreview, WithoutAnOutputDeviceExitsOneWithTheJobsMessage)
     const CliRun run
         = runCli({ "--preview", carrier, modulator }, folder, { "ALSA_CONFIG_PATH=" + configPath });
     EXPECT_EQ(run.end.exitStatus, 1);
-    EXPECT_EQ(run.standardError, "No default output audio device was found on your system.\n");
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: No default output audio device was found on your system.\n");
 }

@@ -92,8 +92,9 @@ TEST_F(CliOnATerminal, AnErrorIsShownAloneWithoutABar)
     const std::string shown = runOnTerminal({ carrierPath(), modulatorPath(), outputPath() }, end);
     EXPECT_EQ(end.exitStatus, 1);
     EXPECT_EQ(shown,
-        "The carrier and the modulator have different sample rates. Please correct this and try "
-        "again.\n");
+        "lumivox-cli: The carrier and the modulator have different sample rates. Please correct "
+        "this and try again.\ncarrier 44100 Hz, modulator 8000 Hz; resample one of them, for "
+        "example with `sox in.wav -r 8000 out.wav`\n");
 }
 
 // Ctrl-C once the loop has started: the run stops at the next block, the file is finished as far

@@ -22,8 +22,23 @@ TEST(ConsolePort, AnErrorIsTheJobsSentenceOnALineOfItsOwn)
     std::ostringstream messages;
     ConsolePort port({}, messages, nullptr);
     port.showError("The carrier wave file could not be opened.");
-    EXPECT_EQ(messages.str(), "The carrier wave file could not be opened.\n");
+    EXPECT_EQ(messages.str(), "lumivox-cli: The carrier wave file could not be opened.\n");
     EXPECT_EQ(port.lastError(), "The carrier wave file could not be opened.");
+}
+
+TEST(ConsolePort, AFailureNamesItsFileAndGivesTheCauseBelow)
+{
+    std::ostringstream messages;
+    ConsolePort port({}, messages, nullptr);
+    port.showFailure(
+        "The carrier wave file could not be opened.", { "in.flac", "not a RIFF/WAVE file" });
+    port.showFailure("The carrier and the modulator have different sample rates.",
+        { "", "carrier 48000 Hz, modulator 44100 Hz" });
+    EXPECT_EQ(messages.str(),
+        "lumivox-cli: in.flac: The carrier wave file could not be opened.\n"
+        "not a RIFF/WAVE file\n"
+        "lumivox-cli: The carrier and the modulator have different sample rates.\n"
+        "carrier 48000 Hz, modulator 44100 Hz\n");
 }
 
 TEST(ConsolePort, AnErrorAfterProgressStartsOnANewLine)
@@ -34,7 +49,7 @@ TEST(ConsolePort, AnErrorAfterProgressStartsOnANewLine)
     port.setProgress(40);
     port.showError("The output wave file could not be written.");
     const std::string text = terminal.str();
-    const std::string expectedEnd = "%\nThe output wave file could not be written.\n";
+    const std::string expectedEnd = "%\nlumivox-cli: The output wave file could not be written.\n";
     ASSERT_GE(text.size(), expectedEnd.size());
     EXPECT_EQ(text.substr(text.size() - expectedEnd.size()), expectedEnd);
 }

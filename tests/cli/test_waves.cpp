@@ -43,7 +43,7 @@ std::vector<std::uint8_t> carrierSamples(
     return render(
         frameCount, channels, bitsPerSample, [](std::size_t frame, std::uint16_t channel) {
             const double chord = sawtooth(frame, 401) + sawtooth(frame, 318) + sawtooth(frame, 268);
-            return (channel == 0 ? 0.3 : 0.25) * chord;
+            return (channel == 0 ? 0.1 : 0.08) * chord;
         });
 }
 

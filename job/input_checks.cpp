@@ -1,0 +1,81 @@
+#include "input_checks.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace lumivox::job {
+
+namespace {
+
+    std::span<const std::uint8_t> formatBytesOf(const MonoInput& input)
+    {
+        if (input.reader)
+            return input.reader->formatBytes();
+        return {};
+    }
+
+    std::uint64_t bytesPerSecond(const wave::WaveFormat& format)
+    {
+        return std::uint64_t { format.sampleRate } * std::max<std::uint16_t>(format.channels, 1)
+            * (format.bitsPerSample / 8u);
+    }
+
+    bool hasVocodableDepth(const wave::WaveFormat& format)
+    {
+        return format.bitsPerSample == 8 || format.bitsPerSample == 16;
+    }
+
+    bool hasUsableRate(const wave::WaveFormat& format)
+    {
+        return format.sampleRate != 0
+            && bytesPerSecond(format) <= std::numeric_limits<std::uint32_t>::max();
+    }
+
+} // namespace
+
+bool isVocodablePcm(const MonoInput& input)
+{
+    const auto bytes = formatBytesOf(input);
+    const wave::WaveFormat& format = input.format;
+    const bool pcm
+        = bytes.empty() ? format.formatTag == wave::pcmFormatTag : wave::isPcmFormat(bytes);
+    return pcm && hasVocodableDepth(format) && hasUsableRate(format);
+}
+
+std::string whyNotVocodable(const MonoInput& input)
+{
+    const auto bytes = formatBytesOf(input);
+    const wave::WaveFormat& format = input.format;
+    const std::uint16_t tag = bytes.empty() ? format.formatTag : wave::effectiveFormatTag(bytes);
+    const std::string bits = std::to_string(format.bitsPerSample) + "-bit";
+    if (tag == wave::floatFormatTag)
+        return bits + " float samples";
+    if (tag != wave::pcmFormatTag)
+        return "compressed or unknown encoding (format tag " + std::to_string(tag) + "), not PCM";
+    if (!bytes.empty() && !wave::isPcmFormat(bytes))
+        return "samples that do not fill their " + bits + " containers";
+    if (!hasVocodableDepth(format))
+        return bits + " samples";
+    if (format.sampleRate == 0)
+        return "a sample rate of 0 Hz";
+    return "a sample rate of " + std::to_string(format.sampleRate)
+        + " Hz, too high for a wave file";
+}
+
+std::string bitDepthMismatch(std::uint16_t carrierBits, std::uint16_t modulatorBits)
+{
+    return "carrier " + std::to_string(carrierBits) + "-bit, modulator "
+        + std::to_string(modulatorBits)
+        + "-bit; convert one of them, for example with `sox in.wav -b "
+        + std::to_string(carrierBits) + " out.wav`";
+}
+
+std::string sampleRateMismatch(std::uint32_t carrierRate, std::uint32_t modulatorRate)
+{
+    return "carrier " + std::to_string(carrierRate) + " Hz, modulator "
+        + std::to_string(modulatorRate)
+        + " Hz; resample one of them, for example with `sox in.wav -r "
+        + std::to_string(modulatorRate) + " out.wav`";
+}
+
+} // namespace lumivox::job

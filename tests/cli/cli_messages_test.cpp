@@ -1,0 +1,175 @@
+#include "child_process.h"
+#include "scratch_folder.h"
+#include "test_waves.h"
+
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace lumivox::cli::test;
+
+namespace {
+
+constexpr const char* carrierNotOpened = "The carrier wave file could not be opened.";
+
+// A 40-byte WAVE_FORMAT_EXTENSIBLE fmt payload with the given valid bits and sub-format tag.
+Bytes extensibleFormat(const WaveShape& shape, std::uint16_t validBits, std::uint16_t subFormat)
+{
+    Bytes payload
+        = formatPayload({ 0xFFFE, shape.channels, shape.sampleRate, shape.bitsPerSample });
+    appendUint16(payload, 22);
+    appendUint16(payload, validBits);
+    appendUint32(payload, shape.channels == 1 ? 0x4 : 0x3);
+    appendUint16(payload, subFormat);
+    append(payload,
+        { 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71 });
+    return payload;
+}
+
+Bytes extensibleWave(
+    const WaveShape& shape, std::uint16_t validBits, std::uint16_t subFormat, const Bytes& samples)
+{
+    return riff("WAVE",
+        { chunk("fmt ", extensibleFormat(shape, validBits, subFormat)), chunk("data", samples) });
+}
+
+struct UnusableCarrier {
+    const char* name;
+    // Makes the carrier at the path; returns an empty text, or why it cannot be made here.
+    std::function<std::string(const std::string& path)> make;
+    const char* message;
+    const char* cause;
+};
+
+class CliMessages : public ScratchFolderTest,
+                    public ::testing::WithParamInterface<UnusableCarrier> {
+protected:
+    void SetUp() override
+    {
+        ScratchFolderTest::SetUp();
+        writeWaveFile(pathOf("modulator.wav"), {}, modulatorSamples(3000, 1, 16));
+    }
+};
+
+Bytes textBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::string writes(const std::string& path, const Bytes& bytes)
+{
+    writeFile(path, bytes);
+    return "";
+}
+
+constexpr const char* carrierNotPcm
+    = "The carrier is either not a valid PCM file, or it has a bit resolution highr than 16.";
+
+} // namespace
+
+// Each way a carrier can be unusable gets the job's sentence after the file's name, and the cause
+// on the line below.
+TEST_P(CliMessages, NameTheFileAndTheCause)
+{
+    const UnusableCarrier& carrier = GetParam();
+    const std::string path = pathOf("carrier.wav");
+    const std::string problem = carrier.make(path);
+    if (!problem.empty())
+        GTEST_SKIP() << problem;
+    const CliRun run = runCli({ path, pathOf("modulator.wav"), pathOf("out.wav") }, folder);
+    EXPECT_EQ(run.end.exitStatus, 1);
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: " + path + ": " + carrier.message + "\n" + carrier.cause + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Carriers, CliMessages,
+    ::testing::Values(UnusableCarrier { "Missing", [](const std::string&) { return std::string(); },
+                          carrierNotOpened, "No such file or directory" },
+        UnusableCarrier { "Flac",
+            [](const std::string& path) {
+                return writes(path, textBytes(std::string("fLaC\0\0\0\x22", 8)));
+            },
+            carrierNotOpened, "not a RIFF/WAVE file" },
+        UnusableCarrier { "Text",
+            [](const std::string& path) { return writes(path, textBytes("words, no sound\n")); },
+            carrierNotOpened, "not a RIFF/WAVE file" },
+        UnusableCarrier { "Empty", [](const std::string& path) { return writes(path, {}); },
+            carrierNotOpened, "not a RIFF/WAVE file" },
+        UnusableCarrier { "Folder",
+            [](const std::string& path) {
+                return ::mkdir(path.c_str(), 0700) == 0 ? "" : "no folder";
+            },
+            carrierNotOpened, "Is a directory" },
+        UnusableCarrier { "Unreadable",
+            [](const std::string& path) -> std::string {
+                if (::geteuid() == 0)
+                    return "root reads every file";
+                writeWaveFile(path, {}, carrierSamples(100, 1, 16));
+                return ::chmod(path.c_str(), 0) == 0 ? "" : "no chmod";
+            },
+            carrierNotOpened, "Permission denied" },
+        // Gigabytes of zero bytes before the format read as millions of empty chunks.
+        UnusableCarrier { "SparseFourGigabytes",
+            [](const std::string& path) -> std::string {
+                Bytes head = textBytes("RIFF");
+                appendUint32(head, 0xFFFFFFF0);
+                appendText(head, "WAVE");
+                Bytes tail = chunk("fmt ", formatPayload({}));
+                append(tail, chunk("data", Bytes(8)));
+                const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+                const bool written
+                    = ::pwrite(fd, head.data(), head.size(), 0) == ssize_t(head.size())
+                    && ::pwrite(fd, tail.data(), tail.size(), off_t { 4'000'000'000 })
+                        == ssize_t(tail.size());
+                ::close(fd);
+                return written ? "" : "no sparse file here";
+            },
+            carrierNotOpened, "too many chunks before the audio" },
+        UnusableCarrier { "Extensible24Bit",
+            [](const std::string& path) {
+                return writes(path, extensibleWave({ 1, 1, 44100, 24 }, 24, 1, Bytes(30)));
+            },
+            carrierNotPcm, "24-bit samples" },
+        UnusableCarrier { "ExtensibleFloat",
+            [](const std::string& path) {
+                return writes(path, extensibleWave({ 1, 1, 44100, 32 }, 32, 3, Bytes(40)));
+            },
+            carrierNotPcm, "32-bit float samples" },
+        UnusableCarrier { "ExtensibleTwelveValidBits",
+            [](const std::string& path) {
+                return writes(path, extensibleWave({ 1, 1, 44100, 16 }, 12, 1, Bytes(40)));
+            },
+            carrierNotPcm, "samples that do not fill their 16-bit containers" }),
+    [](const ::testing::TestParamInfo<UnusableCarrier>& carrier) {
+        return std::string(carrier.param.name);
+    });
+
+class CliExtensible : public ScratchFolderTest, public ::testing::WithParamInterface<WaveShape> { };
+
+// Extensible PCM inputs, as many tools write them, vocode exactly as the same samples in plain PCM.
+TEST_P(CliExtensible, InputsAreReadLikePlainPcm)
+{
+    const WaveShape shape = GetParam();
+    const Bytes carrier = carrierSamples(5000, shape.channels, shape.bitsPerSample);
+    const Bytes modulator = modulatorSamples(5000, shape.channels, shape.bitsPerSample);
+    writeWaveFile(pathOf("plain-carrier.wav"), shape, carrier);
+    writeWaveFile(pathOf("plain-modulator.wav"), shape, modulator);
+    writeFile(pathOf("carrier.wav"), extensibleWave(shape, shape.bitsPerSample, 1, carrier));
+    writeFile(pathOf("modulator.wav"), extensibleWave(shape, shape.bitsPerSample, 1, modulator));
+
+    const CliRun plain = runCli(
+        { pathOf("plain-carrier.wav"), pathOf("plain-modulator.wav"), pathOf("plain.wav") },
+        folder);
+    const CliRun extensible
+        = runCli({ pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") }, folder);
+    ASSERT_EQ(plain.end.exitStatus, 0) << plain.standardError;
+    ASSERT_EQ(extensible.end.exitStatus, 0) << extensible.standardError;
+    const auto expected = readOutputWave(pathOf("plain.wav"));
+    const auto output = readOutputWave(pathOf("out.wav"));
+    ASSERT_TRUE(expected.has_value() && output.has_value());
+    EXPECT_EQ(output->data.size(), 5000u * shape.bitsPerSample / 8);
+    EXPECT_EQ(output->data, expected->data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, CliExtensible,
+    ::testing::Values(WaveShape { 1, 1, 44100, 16 }, WaveShape { 1, 2, 44100, 16 },
+        WaveShape { 1, 1, 22050, 8 }, WaveShape { 1, 2, 22050, 8 }));

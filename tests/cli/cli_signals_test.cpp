@@ -1,0 +1,179 @@
+#include "child_process.h"
+#include "scratch_folder.h"
+#include "test_waves.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+using namespace lumivox::cli::test;
+
+namespace {
+
+// A wave file as a reader finds it after the writer was stopped at an unknown moment: the header's
+// sizes must describe a prefix of what is in the file. Empty with the problem when they do not.
+std::optional<Bytes> samplesOfUnfinishedOutput(const std::string& path, std::string& problem)
+{
+    const Bytes file = readFile(path);
+    if (file.size() < 46 || std::string(file.begin(), file.begin() + 4) != "RIFF"
+        || std::string(file.begin() + 8, file.begin() + 16) != "WAVEfmt "
+        || std::string(file.begin() + 38, file.begin() + 42) != "data") {
+        problem = "not our header";
+        return std::nullopt;
+    }
+    const std::uint32_t dataSize = uint32At(file, 42);
+    if (uint32At(file, 4) != 38 + dataSize) {
+        problem = "RIFF size " + std::to_string(uint32At(file, 4)) + " does not match data size "
+            + std::to_string(dataSize);
+        return std::nullopt;
+    }
+    if (46 + static_cast<std::uint64_t>(dataSize) > file.size()) {
+        problem = "data size " + std::to_string(dataSize) + " beyond the file's "
+            + std::to_string(file.size()) + " bytes";
+        return std::nullopt;
+    }
+    return Bytes(file.begin() + 46, file.begin() + 46 + dataSize);
+}
+
+class CliSignals : public ScratchFolderTest {
+protected:
+    // Inputs long enough that a run takes seconds.
+    void writeLongInputs(std::size_t frameCount)
+    {
+        const WaveShape mono8 { 1, 1, 44100, 8 };
+        writeWaveFile(pathOf("carrier.wav"), mono8, carrierSamples(frameCount, 1, 8));
+        writeWaveFile(pathOf("modulator.wav"), mono8, modulatorSamples(frameCount, 1, 8));
+    }
+    std::vector<std::string> arguments(const std::string& output) const
+    {
+        return { "--quiet", pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf(output) };
+    }
+    // Starts a run, sends the signal after the delay and waits for the end.
+    ChildExit runAndSignal(const std::string& output, int signalNumber,
+        std::chrono::milliseconds delay, std::vector<std::string> environment = {})
+    {
+        const UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+        const pid_t child = startCli(arguments(output), environment, devNull.get(), devNull.get());
+        std::this_thread::sleep_for(delay);
+        ::kill(child, signalNumber);
+        return waitForChild(child);
+    }
+};
+
+} // namespace
+
+// Killed outright, the program cannot finish its file; the header it keeps up to date still makes
+// the file a valid wave file whose samples are the start of a full run's.
+TEST_F(CliSignals, AKilledRunLeavesAValidFileHoldingTheStartOfTheOutput)
+{
+    writeLongInputs(18'000'000);
+    const CliRun complete = runCli(arguments("complete.wav"), folder);
+    ASSERT_EQ(complete.end.exitStatus, 0) << complete.standardError;
+    const auto whole = readOutputWave(pathOf("complete.wav"));
+    ASSERT_TRUE(whole.has_value());
+
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<int> moment(1500, 3500);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::chrono::milliseconds delay(moment(random));
+        SCOPED_TRACE("killed after " + std::to_string(delay.count()) + " ms");
+        const std::string output = "killed" + std::to_string(attempt) + ".wav";
+        const ChildExit end = runAndSignal(output, SIGKILL, delay);
+        std::string problem;
+        const auto samples = samplesOfUnfinishedOutput(pathOf(output), problem);
+        ASSERT_TRUE(samples.has_value()) << problem;
+        if (end.signalNumber == SIGKILL) {
+            EXPECT_GT(samples->size(), 0u) << "more than a second in, some audio must count";
+        }
+        ASSERT_LE(samples->size(), whole->data.size());
+        EXPECT_TRUE(std::equal(samples->begin(), samples->end(), whole->data.begin()));
+    }
+}
+
+class CliStopSignal : public CliSignals, public ::testing::WithParamInterface<int> { };
+
+// SIGTERM and SIGHUP (a logout) stop a run as Ctrl-C does: the file is finished as far as it was
+// written, and the exit status names the signal.
+TEST_P(CliStopSignal, FinishesTheFileAndExitsWithTheSignalsStatus)
+{
+    const std::size_t frameCount = 8'000'000;
+    writeLongInputs(frameCount);
+    const ChildExit end = runAndSignal("stopped.wav", GetParam(), std::chrono::milliseconds(400));
+    EXPECT_EQ(end.exitStatus, 128 + GetParam());
+    std::string problem;
+    const auto output = readOutputWave(pathOf("stopped.wav"), problem);
+    ASSERT_TRUE(output.has_value()) << problem;
+    EXPECT_GT(output->data.size(), 0u);
+    EXPECT_LT(output->data.size(), frameCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignal, ::testing::Values(SIGTERM, SIGHUP, SIGINT),
+    [](const ::testing::TestParamInfo<int>& signal) {
+        return std::string(sigabbrev_np(signal.param));
+    });
+
+// With its stderr on a pipe nobody reads, a refused run still ends with its own status.
+TEST_F(CliSignals, AClosedErrorPipeDoesNotKillTheProgram)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    UniqueFd reader(pipeEnds[0]);
+    const UniqueFd writer(pipeEnds[1]);
+    reader.reset();
+    const auto previous = std::signal(SIGPIPE, SIG_DFL); // the child must not inherit SIG_IGN
+    const UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const pid_t child = startCli({ pathOf("absent.wav"), pathOf("absent.wav"), pathOf("out.wav") },
+        {}, devNull.get(), writer.get());
+    const ChildExit end = waitForChild(child);
+    std::signal(SIGPIPE, previous);
+    EXPECT_EQ(end.signalNumber, 0);
+    EXPECT_EQ(end.exitStatus, 1);
+}
+
+TEST_F(CliSignals, HelpOrVersionThatCannotBeWrittenExitsOne)
+{
+    const UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_GE(full.get(), 0);
+    const UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    for (const char* option : { "--help", "--version" }) {
+        SCOPED_TRACE(option);
+        EXPECT_EQ(waitForChild(startCli({ option }, {}, full.get(), devNull.get())).exitStatus, 1);
+        EXPECT_EQ(
+            waitForChild(startCli({ option }, {}, devNull.get(), devNull.get())).exitStatus, 0);
+    }
+}
+
+// A run that had to clamp samples says so on stderr (unless quiet) and still succeeds.
+TEST_F(CliSignals, ClippedSamplesAreReportedAfterTheRun)
+{
+    const WaveShape mono16 {};
+    Bytes loud;
+    for (int i = 0; i < 20000; ++i)
+        appendUint16(loud, static_cast<std::uint16_t>((i / 40) % 2 ? 32000 : -32000));
+    writeWaveFile(pathOf("carrier.wav"), mono16, loud);
+    writeWaveFile(pathOf("modulator.wav"), mono16, loud);
+    struct Case {
+        std::vector<std::string> options;
+        bool warned;
+    };
+    for (const Case& run : { Case { { "--gain", "100" }, true }, Case { { "--gain", "0" }, false },
+             Case { { "--gain", "100", "--quiet" }, false } }) {
+        std::vector<std::string> arguments = run.options;
+        arguments.insert(
+            arguments.end(), { pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") });
+        const CliRun result = runCli(arguments, folder);
+        EXPECT_EQ(result.end.exitStatus, 0);
+        EXPECT_EQ(result.standardError.find("samples clipped; lower the gain (--gain)\n")
+                != std::string::npos,
+            run.warned)
+            << result.standardError;
+        EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'),
+            run.warned ? 1 : 0);
+    }
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+namespace lumivox::wave {
+
+// Why a wave file could not be opened or created.
+enum class WaveFileProblem {
+    None,
+    System, // the system refused; systemError holds errno
+    NotRegularFile, // a folder, device, pipe or socket
+    InUse, // another run holds the output
+    NotRiffWave, // no RIFF chunk of form WAVE
+    NoFormatChunk,
+    BadFormatChunk, // too short, too long, or cut off
+    NoDataChunk, // none after the format chunk, within the RIFF chunk
+    TooManyChunks, // the search gave up before finding what it looked for
+};
+
+struct WaveFileError {
+    WaveFileProblem problem = WaveFileProblem::None;
+    int systemError = 0;
+};
+
+// The cause in plain words, for a message's second line: "No such file or directory", "not a
+// RIFF/WAVE file" and the like.
+[[nodiscard]] std::string describe(const WaveFileError& error);
+
+} // namespace lumivox::wave
