@@ -553,8 +553,9 @@ namespace {
                     return systemFailure(message::outputNotWritten, state.outputPath);
             }
             framesDone += static_cast<std::uint64_t>(sampleCount);
-            state.bandLevels.publish(engine->bandLevels(), framesDone, outputFormat.sampleRate,
-                previewing() ? previewSink->outputLatencySeconds() : 0.0);
+            const PreviewSink* stream = holdings.sink.stream();
+            state.bandLevels.publish(engine.bandLevels(), framesDone, outputFormat.sampleRate,
+                stream ? stream->outputLatencySeconds() : 0.0);
         }
         return endedAs(JobOutcome::Finished);
     }
