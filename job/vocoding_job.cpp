@@ -7,6 +7,7 @@
 #include "preview_stream.h"
 #include "same_file.h"
 #include "sample_formats.h"
+#include "usable_cores.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -142,6 +143,7 @@ namespace {
             return *refused;
 
         engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
+        engine->setTwoThreads(!previewing() && usableCoreCount() > 1); // Vocode on both cores
         state.jobBusy = true;
         applySliders();
 
@@ -242,7 +244,7 @@ namespace {
         };
         engine->setClearance(position(control::clearanceSlider) / 100.0);
         engine->setVagueness(position(control::vaguenessSlider) / 100.0);
-        engine->outputGain = position(control::gainSlider) / 50.0;
+        engine->setOutputGain(position(control::gainSlider) / 50.0);
     }
 
     void VocodingRun::changeControls()

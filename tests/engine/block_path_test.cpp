@@ -90,7 +90,7 @@ void apply(VocoderEngine& engine, const Settings& settings)
 {
     engine.setVagueness(settings.vagueness);
     engine.setClearance(settings.clearance);
-    engine.outputGain = settings.gain;
+    engine.setOutputGain(settings.gain);
 }
 
 std::vector<double> perSample(const Signals& signals, const Settings& settings)
