@@ -5,37 +5,32 @@
 
 namespace lumivox::engine {
 
-// One helper thread kept for the life of its owner. The owner hands it half of a task and runs
-// the other half itself; the halves can meet part-way. Destroying the worker ends and joins the
-// thread, and it never waits on anything but its owner, which is always inside runBoth when the
-// worker has work.
+// One helper thread kept for the life of its owner. Each post wakes it to call the task with the
+// posted number; posts that arrive while it is busy fold into the latest. Destroying the worker
+// ends and joins the thread; the task must return by itself in bounded time, and nothing ever
+// waits for the worker except what the task itself arranges.
 class BandWorker {
 public:
-    using Task = void (*)(void* context, int half);
+    using Task = void (*)(void* context, unsigned posted);
 
-    BandWorker(); // starts the thread; throws std::system_error where none can be made
+    BandWorker(Task task, void* context); // throws std::system_error where no thread can be made
     ~BandWorker();
     BandWorker(const BandWorker&) = delete;
     BandWorker& operator=(const BandWorker&) = delete;
 
-    // Runs task(context, 1) on the worker while the calling thread runs task(context, 0), and
-    // returns when both have returned. The task must not throw.
-    void runBoth(Task task, void* context);
-
-    // Called by both halves of a task the same number of times: returns once the other half has
-    // made as many calls as this one.
-    void meet(int half);
+    void post(unsigned number); // never 0
 
 private:
     void serve();
 
-    Task posted = nullptr;
-    void* postedContext = nullptr;
-    std::atomic<unsigned> postedCount { 0 };
-    std::atomic<unsigned> finishedCount { 0 };
+    Task task;
+    void* context;
+    std::atomic<unsigned> posted { 0 };
     std::atomic<bool> stopping { false };
-    std::atomic<unsigned> meetings[2] = { 0, 0 };
     std::thread thread; // started last, once everything it reads exists
 };
+
+// Spins briefly, then sleeps, until value differs from old.
+void waitWhileEqual(const std::atomic<unsigned>& value, unsigned old);
 
 } // namespace lumivox::engine

@@ -10,7 +10,10 @@
 #include "vocoder_engine.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -18,24 +21,24 @@
 
 namespace lumivox::engine {
 
+// The two halves of the work, compiled once per instruction set. Their arithmetic is the same
+// element by element, with no contraction anywhere.
+struct BlockBody {
+    void (*analyse)(BandLanes&, FrameRows&, int firstBand, int endBand, const double* carrier,
+        const double* modulator, int frameCount);
+    void (*finish)(FrameRows&, const kernel::BlockSettings&, int first, int end, double* output);
+};
+
 namespace {
 
     using kernel::BlockSettings;
 
     // Frames per run of the work area on one thread: small enough to stay in the first-level cache.
     constexpr int chunkFrames = 64;
-    // Frames per slice on two threads: each slice costs the threads two meetings.
-    constexpr int sliceFrames = 512;
+    // Frames per run shared by two threads: each run costs a hand-over and two waits.
+    constexpr int sharedRunFrames = 1024;
     // Shorter blocks stay on one thread: handing them over would cost more than it saves.
     constexpr int twoThreadMinimumFrames = 1024;
-
-    // The two halves of the work, compiled once per instruction set. Their arithmetic is the same
-    // element by element, with no contraction anywhere.
-    struct Body {
-        void (*analyse)(BandLanes&, FrameRows&, int firstBand, int endBand, const double* carrier,
-            const double* modulator, int frameCount);
-        void (*finish)(FrameRows&, const BlockSettings&, int first, int end, double* output);
-    };
 
     void analysePortable(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
         const double* carrier, const double* modulator, int frameCount)
@@ -83,7 +86,7 @@ namespace {
     }
 #endif
 
-    Body bodyFor(VectorUnit unit)
+    BlockBody bodyFor(VectorUnit unit)
     {
         switch (unit) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -99,10 +102,39 @@ namespace {
         }
     }
 
+    void pause()
+    {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+
+    // The units this machine runs, without allocating: processBlock asks on its first call.
+    struct MachineUnits {
+        std::array<VectorUnit, 4> units { VectorUnit::Portable };
+        int count = 1;
+    };
+
+    MachineUnits machineUnits()
+    {
+        MachineUnits machine;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("sse2"))
+            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Sse2;
+        if (__builtin_cpu_supports("avx2"))
+            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Avx2;
+        if (__builtin_cpu_supports("avx512f"))
+            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Avx512;
+#endif
+        return machine;
+    }
+
     bool runsHere(VectorUnit unit)
     {
-        static const std::vector<VectorUnit> units = vectorUnitsOfThisMachine();
-        return std::find(units.begin(), units.end(), unit) != units.end();
+        static const MachineUnits machine = machineUnits();
+        const auto end = machine.units.begin() + machine.count;
+        return std::find(machine.units.begin(), end, unit) != end;
     }
 
     // The row of levels that weighted the carrier bands of a frame the finishing step has done.
@@ -129,20 +161,11 @@ const char* vectorUnitName(VectorUnit unit)
 
 std::vector<VectorUnit> vectorUnitsOfThisMachine()
 {
-    std::vector<VectorUnit> units { VectorUnit::Portable };
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("sse2"))
-        units.push_back(VectorUnit::Sse2);
-    if (__builtin_cpu_supports("avx2"))
-        units.push_back(VectorUnit::Avx2);
-    if (__builtin_cpu_supports("avx512f"))
-        units.push_back(VectorUnit::Avx512);
-#endif
-    return units;
+    const MachineUnits machine = machineUnits();
+    return { machine.units.begin(), machine.units.begin() + machine.count };
 }
 
-VectorUnit chooseVectorUnit(const char* requested, const std::vector<VectorUnit>& available)
+VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> available)
 {
     if (requested != nullptr) {
         for (VectorUnit asked :
@@ -162,9 +185,21 @@ VectorUnit chooseVectorUnit(const char* requested, const std::vector<VectorUnit>
 
 VectorUnit preferredVectorUnit()
 {
-    static const VectorUnit preferred
-        = chooseVectorUnit(std::getenv("LUMIVOX_VECTOR_UNIT"), vectorUnitsOfThisMachine());
+    static const VectorUnit preferred = [] {
+        const MachineUnits machine = machineUnits();
+        return chooseVectorUnit(std::getenv("LUMIVOX_VECTOR_UNIT"),
+            std::span(machine.units.begin(), static_cast<std::size_t>(machine.count)));
+    }();
     return preferred;
+}
+
+bool blockPathEnabled()
+{
+    static const bool enabled = [] {
+        const char* setting = std::getenv("LUMIVOX_BLOCK_PATH");
+        return setting == nullptr || std::strcmp(setting, "off") != 0;
+    }();
+    return enabled;
 }
 
 void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const double> carrier,
@@ -173,18 +208,114 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     engine.runBlock(runsHere(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
 }
 
-// What both threads read during one run.
+// The work of one shared run, handed out in tasks that either thread claims: first the analysis
+// of a few bands over all the run's frames, then the finishing of a range of frames. A thread
+// waits only for tasks the other has claimed and not yet done, so a worker that is late, or never
+// comes, costs nothing but its share of the work. Each claim counter holds the run's number, the
+// run's task count and the next task in one word, so that a late worker can claim nothing of a run
+// that is over.
 struct BlockPath::Shared {
-    Body body;
-    BlockSettings settings;
-    BandLanes* lanes;
-    FrameRows* rows[2];
-    BandWorker* worker;
-    const double* carrier;
-    const double* modulator;
-    double* output;
-    int frameCount;
+    static constexpr int taskBands = 8;
+    static constexpr int analysisTasks = bandCount / taskBands;
+    static constexpr int finishFrames = 256;
+
+    BlockBody body {};
+    BlockSettings settings {};
+    BandLanes* lanes = nullptr;
+    FrameRows* rows = nullptr;
+    const double* carrier = nullptr;
+    const double* modulator = nullptr;
+    double* output = nullptr;
+    int frameCount = 0;
+
+    unsigned run = 0;
+    std::atomic<std::uint64_t> analysisClaimed { 0 };
+    std::atomic<std::uint64_t> analysisDone { 0 };
+    std::atomic<std::uint64_t> finishClaimed { 0 };
+    std::atomic<std::uint64_t> finishDone { 0 };
+
+    static std::uint64_t counter(unsigned runNumber, int taskCount, int count)
+    {
+        return (static_cast<std::uint64_t>(runNumber) << 32)
+            | (static_cast<std::uint64_t>(taskCount) << 16) | static_cast<std::uint64_t>(count);
+    }
+
+    // Claims the next task of the run, or returns -1 when none is left or the run is over.
+    static int claim(std::atomic<std::uint64_t>& claimed, unsigned runNumber)
+    {
+        std::uint64_t seen = claimed.load(std::memory_order_acquire);
+        for (;;) {
+            const int next = static_cast<int>(seen & 0xffffu);
+            if (seen >> 32 != runNumber || next >= static_cast<int>((seen >> 16) & 0xffffu))
+                return -1;
+            if (claimed.compare_exchange_weak(
+                    seen, seen + 1, std::memory_order_acq_rel, std::memory_order_acquire))
+                return next;
+        }
+    }
+
+    void analyseTask(int task) const
+    {
+        const int firstBand = task * taskBands;
+        body.analyse(
+            *lanes, *rows, firstBand, firstBand + taskBands, carrier, modulator, frameCount);
+    }
+
+    void finishTask(int task) const
+    {
+        const int first = task * finishFrames;
+        body.finish(*rows, settings, first, std::min(first + finishFrames, frameCount), output);
+    }
+
+    // Does tasks of one kind until none is left to claim.
+    template <typename Work>
+    static void doTasks(std::atomic<std::uint64_t>& claimed, std::atomic<std::uint64_t>& done,
+        unsigned runNumber, Work work)
+    {
+        for (int task; (task = claim(claimed, runNumber)) >= 0;) {
+            work(task);
+            done.fetch_add(1, std::memory_order_acq_rel);
+        }
+    }
+
+    // The worker's part of run runNumber.
+    static void help(void* context, unsigned runNumber)
+    {
+        Shared& shared = *static_cast<Shared*>(context);
+        doTasks(shared.analysisClaimed, shared.analysisDone, runNumber,
+            [&shared](int task) { shared.analyseTask(task); });
+        // Finishing opens once every band is analysed; if that takes long, the owner finishes
+        // alone.
+        for (int spin = 0; spin < 4000; ++spin) {
+            const std::uint64_t seen = shared.finishClaimed.load(std::memory_order_acquire);
+            if (seen >> 32 == runNumber) {
+                doTasks(shared.finishClaimed, shared.finishDone, runNumber,
+                    [&shared](int task) { shared.finishTask(task); });
+                return;
+            }
+            if (shared.analysisClaimed.load(std::memory_order_acquire) >> 32 != runNumber)
+                return; // a later run has begun
+            pause();
+        }
+    }
 };
+
+namespace {
+
+    void waitForCount(const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
+    {
+        // The other thread is in the middle of a task it claimed, which takes tens of
+        // microseconds; on a busy machine it may have lost its core, so after a while this thread
+        // gives its own up to let it finish.
+        for (int spin = 0; done.load(std::memory_order_acquire) != wanted; ++spin) {
+            if (spin < 4000)
+                pause();
+            else
+                std::this_thread::yield();
+        }
+    }
+
+} // namespace
 
 BlockPath::BlockPath()
     : rows(chunkFrames)
@@ -203,35 +334,47 @@ bool BlockPath::setTwoThreads(bool enabled)
         return true;
     if (std::thread::hardware_concurrency() < 2)
         return false;
-    for (auto& slice : sliceRows) {
-        if (!slice)
-            slice = std::make_unique<FrameRows>(sliceFrames);
-    }
+    if (!sharedRows)
+        sharedRows = std::make_unique<FrameRows>(sharedRunFrames);
+    if (!shared)
+        shared = std::make_unique<Shared>();
     try {
-        worker = std::make_unique<BandWorker>();
+        worker = std::make_unique<BandWorker>(Shared::help, shared.get());
     } catch (const std::system_error&) {
         return false; // no thread to be had: one thread does it all, as before
     }
     return true;
 }
 
-// Analysis is split by bands and finishing by frames. The halves meet after each slice's analysis;
-// the slices use the two work areas in turn, so that one thread may analyse the next slice while
-// the other still finishes this one.
-void BlockPath::runHalf(void* context, int half)
+const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& settings,
+    const double* carrier, const double* modulator, double* output, int frameCount)
 {
-    const Shared& shared = *static_cast<const Shared*>(context);
-    const int firstBand = half * (bandCount / 2);
-    for (int start = 0, slice = 0; start < shared.frameCount; start += sliceFrames, ++slice) {
-        FrameRows& sliceRows = *shared.rows[slice % 2];
-        const int frames = std::min(sliceFrames, shared.frameCount - start);
-        shared.body.analyse(*shared.lanes, sliceRows, firstBand, firstBand + bandCount / 2,
-            shared.carrier + start, shared.modulator + start, frames);
-        shared.worker->meet(half);
-        const int split = frames / 16 * 8; // whole cache lines of output to each thread
-        shared.body.finish(sliceRows, shared.settings, half == 0 ? 0 : split,
-            half == 0 ? split : frames, shared.output + start);
-    }
+    Shared& work = *shared;
+    const unsigned runNumber = work.run + 1 == 0 ? 1 : work.run + 1; // the worker starts from 0
+    const int finishTasks = (frameCount + Shared::finishFrames - 1) / Shared::finishFrames;
+    work.body = body;
+    work.settings = settings;
+    work.lanes = &lanes;
+    work.rows = sharedRows.get();
+    work.carrier = carrier;
+    work.modulator = modulator;
+    work.output = output;
+    work.frameCount = frameCount;
+    work.run = runNumber;
+    work.analysisDone.store(0, std::memory_order_relaxed);
+    work.finishDone.store(0, std::memory_order_relaxed);
+    work.analysisClaimed.store(
+        Shared::counter(runNumber, Shared::analysisTasks, 0), std::memory_order_release);
+    worker->post(runNumber);
+
+    Shared::doTasks(work.analysisClaimed, work.analysisDone, runNumber,
+        [&work](int task) { work.analyseTask(task); });
+    waitForCount(work.analysisDone, Shared::analysisTasks);
+    work.finishClaimed.store(Shared::counter(runNumber, finishTasks, 0), std::memory_order_release);
+    Shared::doTasks(work.finishClaimed, work.finishDone, runNumber,
+        [&work](int task) { work.finishTask(task); });
+    waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
+    return usedLevels(*work.rows, work.settings, frameCount - 1);
 }
 
 void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
@@ -250,17 +393,14 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
     settings.clearance = clearance;
     settings.clearing = clearance > 0.0;
     settings.outputGain = outputGain;
-    const Body body = bodyFor(unit);
+    const BlockBody body = bodyFor(unit);
 
     lanes.load(bank);
     const double* last = nullptr;
     if (worker && frameCount >= twoThreadMinimumFrames) {
-        Shared shared { body, settings, &lanes, { sliceRows[0].get(), sliceRows[1].get() },
-            worker.get(), carrier, modulator, output, frameCount };
-        worker->runBoth(runHalf, &shared);
-        const int lastSlice = (frameCount - 1) / sliceFrames;
-        last = usedLevels(
-            *sliceRows[lastSlice % 2], settings, frameCount - 1 - lastSlice * sliceFrames);
+        for (int start = 0; start < frameCount; start += sharedRunFrames)
+            last = runShared(body, settings, carrier + start, modulator + start, output + start,
+                std::min(sharedRunFrames, frameCount - start));
     } else {
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);

@@ -12,6 +12,10 @@ namespace lumivox::engine {
 
 class BandWorker;
 class VocoderEngine;
+struct BlockBody;
+namespace kernel {
+    struct BlockSettings;
+}
 struct FilterBank;
 struct Spread;
 
@@ -28,9 +32,13 @@ std::vector<VectorUnit> vectorUnitsOfThisMachine();
 // cannot run gives the widest it can that is no wider.
 VectorUnit preferredVectorUnit();
 
+// False when the environment variable LUMIVOX_BLOCK_PATH is "off": processBlock then calls
+// processSample frame by frame, so that the same job can be timed on both paths. Read once.
+bool blockPathEnabled();
+
 // The unit a LUMIVOX_VECTOR_UNIT value asks for among the given units (portable first, widest
 // last); an empty or unknown value gives the widest.
-VectorUnit chooseVectorUnit(const char* requested, const std::vector<VectorUnit>& available);
+VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> available);
 
 // processBlock on a chosen unit, for tests and benchmarks. A unit this machine cannot run is taken
 // as the portable one.
@@ -38,7 +46,7 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     std::span<const double> modulator, std::span<double> output);
 
 // The block path's own state: the bank in lanes, the work area of a run of frames and, while two
-// threads are wanted, the worker thread with its larger work areas.
+// threads are wanted, the worker thread with its larger work area.
 class BlockPath {
 public:
     BlockPath(); // may throw std::bad_alloc
@@ -55,14 +63,17 @@ public:
         double outputGain, const double* carrier, const double* modulator, double* output,
         int frameCount, std::array<double, bandCount>& lastLevels);
 
-private:
     struct Shared;
-    static void runHalf(void* context, int half);
+
+private:
+    const double* runShared(const BlockBody& body, const kernel::BlockSettings& settings,
+        const double* carrier, const double* modulator, double* output, int frameCount);
 
     BandLanes lanes;
     FrameRows rows;
-    std::unique_ptr<FrameRows> sliceRows[2]; // used in turn by the two threads
-    std::unique_ptr<BandWorker> worker;
+    std::unique_ptr<FrameRows> sharedRows;
+    std::unique_ptr<Shared> shared;
+    std::unique_ptr<BandWorker> worker; // last: it is joined before what it reads goes
 };
 
 } // namespace lumivox::engine

@@ -42,6 +42,13 @@ void VocoderEngine::setOutputGain(double outputGain) { gain = outputGain; }
 void VocoderEngine::processBlock(
     std::span<const double> carrier, std::span<const double> modulator, std::span<double> output)
 {
+    if (!blockPathEnabled()) {
+        const std::size_t frameCount
+            = std::min({ carrier.size(), modulator.size(), output.size() });
+        for (std::size_t t = 0; t < frameCount; ++t)
+            output[t] = processSample(carrier[t], modulator[t]);
+        return;
+    }
     runBlock(preferredVectorUnit(), carrier, modulator, output);
 }
 
