@@ -2,21 +2,6 @@
 
 namespace lumivox::engine {
 
-void waitWhileEqual(const std::atomic<unsigned>& value, unsigned old)
-{
-    // Work is usually posted again within tens of microseconds, far sooner than a sleeping
-    // thread wakes.
-    for (int spin = 0; spin < 2000; ++spin) {
-        if (value.load(std::memory_order_acquire) != old)
-            return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-    while (value.load(std::memory_order_acquire) == old)
-        value.wait(old, std::memory_order_acquire);
-}
-
 BandWorker::BandWorker(Task workerTask, void* workerContext)
     : task(workerTask)
     , context(workerContext)
@@ -26,16 +11,19 @@ BandWorker::BandWorker(Task workerTask, void* workerContext)
 
 BandWorker::~BandWorker()
 {
-    stopping.store(true, std::memory_order_release);
-    posted.fetch_add(1, std::memory_order_acq_rel);
+    stopping.store(true);
+    posted.fetch_add(1);
     posted.notify_one();
     thread.join();
 }
 
+// Sequentially consistent: either the worker sees the new number before it sleeps, or this sees
+// that it sleeps and wakes it.
 void BandWorker::post(unsigned number)
 {
-    posted.store(number, std::memory_order_release);
-    posted.notify_one();
+    posted.store(number);
+    if (sleeping.load())
+        posted.notify_one();
 }
 
 void BandWorker::serve()
@@ -44,8 +32,18 @@ void BandWorker::serve()
     // may come before this thread first runs.
     unsigned seen = 0;
     for (;;) {
-        waitWhileEqual(posted, seen);
-        if (stopping.load(std::memory_order_acquire))
+        // Work is usually posted again within tens of microseconds, far sooner than a sleeping
+        // thread wakes, so the worker spins a while before it sleeps.
+        for (int spin = 0; spin < 2000 && posted.load(std::memory_order_acquire) == seen; ++spin) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        sleeping.store(true);
+        while (posted.load() == seen)
+            posted.wait(seen);
+        sleeping.store(false);
+        if (stopping.load())
             return;
         seen = posted.load(std::memory_order_acquire);
         task(context, seen);

@@ -27,10 +27,8 @@ private:
     void* context;
     std::atomic<unsigned> posted { 0 };
     std::atomic<bool> stopping { false };
+    std::atomic<bool> sleeping { false }; // so that a post wakes it only when it has to
     std::thread thread; // started last, once everything it reads exists
 };
-
-// Spins briefly, then sleeps, until value differs from old.
-void waitWhileEqual(const std::atomic<unsigned>& value, unsigned old);
 
 } // namespace lumivox::engine
