@@ -32,9 +32,10 @@ void BandWorker::serve()
     // may come before this thread first runs.
     unsigned seen = 0;
     for (;;) {
-        // Work is usually posted again within tens of microseconds, far sooner than a sleeping
-        // thread wakes, so the worker spins a while before it sleeps.
-        for (int spin = 0; spin < 2000 && posted.load(std::memory_order_acquire) == seen; ++spin) {
+        // Work is often posted again within microseconds, sooner than a sleeping thread wakes, so
+        // the worker spins a little before it sleeps; not long, for spinning takes the core's
+        // time from others on a busy machine.
+        for (int spin = 0; spin < 1000 && posted.load(std::memory_order_acquire) == seen; ++spin) {
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
 #endif

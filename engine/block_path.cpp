@@ -36,7 +36,7 @@ namespace {
     // Frames per run of the work area on one thread: small enough to stay in the first-level cache.
     constexpr int chunkFrames = 64;
     // Frames per run shared by two threads: each run costs a hand-over and two waits.
-    constexpr int sharedRunFrames = 1024;
+    constexpr int sharedRunFrames = 512;
     // Shorter blocks stay on one thread: handing them over would cost more than it saves.
     constexpr int twoThreadMinimumFrames = 1024;
 
@@ -233,6 +233,7 @@ struct BlockPath::Shared {
     std::atomic<std::uint64_t> analysisDone { 0 };
     std::atomic<std::uint64_t> finishClaimed { 0 };
     std::atomic<std::uint64_t> finishDone { 0 };
+    std::atomic<bool> ownerSleeping { false };
 
     static std::uint64_t counter(unsigned runNumber, int taskCount, int count)
     {
@@ -267,29 +268,47 @@ struct BlockPath::Shared {
         body.finish(*rows, settings, first, std::min(first + finishFrames, frameCount), output);
     }
 
-    // Does tasks of one kind until none is left to claim.
+    // Does tasks of one kind until none is left to claim, waking the owner if it sleeps waiting
+    // for them (sequentially consistent with its going to sleep in waitForCount).
     template <typename Work>
-    static void doTasks(std::atomic<std::uint64_t>& claimed, std::atomic<std::uint64_t>& done,
+    void doTasks(std::atomic<std::uint64_t>& claimed, std::atomic<std::uint64_t>& done,
         unsigned runNumber, Work work)
     {
         for (int task; (task = claim(claimed, runNumber)) >= 0;) {
             work(task);
-            done.fetch_add(1, std::memory_order_acq_rel);
+            done.fetch_add(1);
+            if (ownerSleeping.load())
+                done.notify_all();
         }
+    }
+
+    // Waits until done counts wanted tasks: the other thread is in the middle of one it claimed,
+    // which takes tens of microseconds, unless a busy machine took its core away.
+    void waitForCount(const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
+    {
+        for (int spin = 0; spin < 1000; ++spin) {
+            if (done.load(std::memory_order_acquire) == wanted)
+                return;
+            pause();
+        }
+        ownerSleeping.store(true);
+        for (std::uint64_t seen; (seen = done.load()) != wanted;)
+            done.wait(seen);
+        ownerSleeping.store(false);
     }
 
     // The worker's part of run runNumber.
     static void help(void* context, unsigned runNumber)
     {
         Shared& shared = *static_cast<Shared*>(context);
-        doTasks(shared.analysisClaimed, shared.analysisDone, runNumber,
+        shared.doTasks(shared.analysisClaimed, shared.analysisDone, runNumber,
             [&shared](int task) { shared.analyseTask(task); });
         // Finishing opens once every band is analysed; if that takes long, the owner finishes
         // alone.
-        for (int spin = 0; spin < 4000; ++spin) {
+        for (int spin = 0; spin < 1000; ++spin) {
             const std::uint64_t seen = shared.finishClaimed.load(std::memory_order_acquire);
             if (seen >> 32 == runNumber) {
-                doTasks(shared.finishClaimed, shared.finishDone, runNumber,
+                shared.doTasks(shared.finishClaimed, shared.finishDone, runNumber,
                     [&shared](int task) { shared.finishTask(task); });
                 return;
             }
@@ -299,23 +318,6 @@ struct BlockPath::Shared {
         }
     }
 };
-
-namespace {
-
-    void waitForCount(const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
-    {
-        // The other thread is in the middle of a task it claimed, which takes tens of
-        // microseconds; on a busy machine it may have lost its core, so after a while this thread
-        // gives its own up to let it finish.
-        for (int spin = 0; done.load(std::memory_order_acquire) != wanted; ++spin) {
-            if (spin < 4000)
-                pause();
-            else
-                std::this_thread::yield();
-        }
-    }
-
-} // namespace
 
 BlockPath::BlockPath()
     : rows(chunkFrames)
@@ -367,13 +369,13 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
         Shared::counter(runNumber, Shared::analysisTasks, 0), std::memory_order_release);
     worker->post(runNumber);
 
-    Shared::doTasks(work.analysisClaimed, work.analysisDone, runNumber,
+    work.doTasks(work.analysisClaimed, work.analysisDone, runNumber,
         [&work](int task) { work.analyseTask(task); });
-    waitForCount(work.analysisDone, Shared::analysisTasks);
+    work.waitForCount(work.analysisDone, Shared::analysisTasks);
     work.finishClaimed.store(Shared::counter(runNumber, finishTasks, 0), std::memory_order_release);
-    Shared::doTasks(work.finishClaimed, work.finishDone, runNumber,
+    work.doTasks(work.finishClaimed, work.finishDone, runNumber,
         [&work](int task) { work.finishTask(task); });
-    waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
+    work.waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
     return usedLevels(*work.rows, work.settings, frameCount - 1);
 }
 
