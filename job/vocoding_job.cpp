@@ -7,7 +7,7 @@
 #include "preview_stream.h"
 #include "same_file.h"
 #include "sample_formats.h"
-#include "usable_cores.h"
+#include "second_core.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -143,7 +143,8 @@ namespace {
             return *refused;
 
         engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
-        engine->setTwoThreads(!previewing() && usableCoreCount() > 1); // Vocode on both cores
+        engine->setTwoThreads(useSecondCore(
+            previewing(), std::min(carrier.monoByteCount(), modulator.monoByteCount())));
         state.jobBusy = true;
         applySliders();
 

@@ -1,4 +1,4 @@
-#include "usable_cores.h"
+#include "second_core.h"
 
 #include <algorithm>
 #include <sched.h>
@@ -14,6 +14,12 @@ int usableCoreCount()
     if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
         cores = cores > 0 ? std::min(cores, CPU_COUNT(&allowed)) : CPU_COUNT(&allowed);
     return std::max(cores, 1);
+}
+
+bool useSecondCore(bool previewing, std::uint64_t monoByteCount)
+{
+    constexpr std::uint64_t shortestBytes = 2 * 44100;
+    return !previewing && monoByteCount >= shortestBytes && usableCoreCount() > 1;
 }
 
 } // namespace lumivox::job
