@@ -26,6 +26,7 @@ namespace lumivox::engine {
 struct BlockBody {
     void (*analyse)(BandLanes&, FrameRows&, int firstBand, int endBand, const double* carrier,
         const double* modulator, int frameCount);
+    int bandsPerTask; // a whole number of the unit's lane groups, and at least 4 bands
     void (*finish)(FrameRows&, const kernel::BlockSettings&, int first, int end, double* output);
 };
 
@@ -91,14 +92,14 @@ namespace {
         switch (unit) {
 #if defined(__x86_64__) || defined(__i386__)
         case VectorUnit::Sse2:
-            return { analyseSse2, finishSse2 };
+            return { analyseSse2, 4, finishSse2 };
         case VectorUnit::Avx2:
-            return { analyseAvx2, finishAvx2 };
+            return { analyseAvx2, 4, finishAvx2 };
         case VectorUnit::Avx512:
-            return { analyseAvx512, finishAvx512 };
+            return { analyseAvx512, 8, finishAvx512 };
 #endif
         default:
-            return { analysePortable, finishPortable };
+            return { analysePortable, 4, finishPortable };
         }
     }
 
@@ -215,9 +216,7 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
 // run's task count and the next task in one word, so that a late worker can claim nothing of a run
 // that is over.
 struct BlockPath::Shared {
-    static constexpr int taskBands = 8;
-    static constexpr int analysisTasks = bandCount / taskBands;
-    static constexpr int finishFrames = 256;
+    static constexpr int finishFrames = 128;
 
     BlockBody body {};
     BlockSettings settings {};
@@ -257,9 +256,9 @@ struct BlockPath::Shared {
 
     void analyseTask(int task) const
     {
-        const int firstBand = task * taskBands;
-        body.analyse(
-            *lanes, *rows, firstBand, firstBand + taskBands, carrier, modulator, frameCount);
+        const int firstBand = task * body.bandsPerTask;
+        body.analyse(*lanes, *rows, firstBand, firstBand + body.bandsPerTask, carrier, modulator,
+            frameCount);
     }
 
     void finishTask(int task) const
@@ -353,6 +352,7 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
 {
     Shared& work = *shared;
     const unsigned runNumber = work.run + 1 == 0 ? 1 : work.run + 1; // the worker starts from 0
+    const int analysisTasks = bandCount / body.bandsPerTask;
     const int finishTasks = (frameCount + Shared::finishFrames - 1) / Shared::finishFrames;
     work.body = body;
     work.settings = settings;
@@ -366,12 +366,12 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
     work.analysisDone.store(0, std::memory_order_relaxed);
     work.finishDone.store(0, std::memory_order_relaxed);
     work.analysisClaimed.store(
-        Shared::counter(runNumber, Shared::analysisTasks, 0), std::memory_order_release);
+        Shared::counter(runNumber, analysisTasks, 0), std::memory_order_release);
     worker->post(runNumber);
 
     work.doTasks(work.analysisClaimed, work.analysisDone, runNumber,
         [&work](int task) { work.analyseTask(task); });
-    work.waitForCount(work.analysisDone, Shared::analysisTasks);
+    work.waitForCount(work.analysisDone, static_cast<std::uint64_t>(analysisTasks));
     work.finishClaimed.store(Shared::counter(runNumber, finishTasks, 0), std::memory_order_release);
     work.doTasks(work.finishClaimed, work.finishDone, runNumber,
         [&work](int task) { work.finishTask(task); });
