@@ -88,8 +88,8 @@ template <int Width, int First, int Count> struct SectionStates {
 };
 
 // Sections [First, First + Count) of the modulator and the carrier band-pass of one group, side by
-// side: two independent chains in flight, and each coefficient loaded once for both (a band's two
-// cascades carry the same coefficients).
+// side: two independent chains in flight on the same coefficients (a band's two cascades carry the
+// same ones, and the engine's bank is only ever built from the table).
 template <int Width, int First, int Count> struct BandPair {
     SectionStates<Width, First, Count> modulator;
     SectionStates<Width, First, Count> carrier;

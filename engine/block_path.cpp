@@ -34,7 +34,8 @@ namespace {
 
     using kernel::BlockSettings;
 
-    // Frames per run of the work area on one thread: small enough to stay in the first-level cache.
+    // Frames per run of the work area on one thread: few enough for the work area to stay in the
+    // second-level cache, many enough that each group's states are loaded and stored rarely.
     constexpr int chunkFrames = 64;
     // Frames per run shared by two threads: each run costs a hand-over and two waits.
     constexpr int sharedRunFrames = 512;
@@ -211,8 +212,9 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
 
 // The work of one shared run, handed out in tasks that either thread claims: first the analysis
 // of a few bands over all the run's frames, then the finishing of a range of frames. A thread
-// waits only for tasks the other has claimed and not yet done, so a worker that is late, or never
-// comes, costs nothing but its share of the work. Each claim counter holds the run's number, the
+// waits only for tasks the other has claimed and not yet done: a worker that comes late, or not at
+// all, leaves its share to the owner; one that loses its core in the middle of a task holds the
+// owner up until it gets the core back. Each claim counter holds the run's number, the
 // run's task count and the next task in one word, so that a late worker can claim nothing of a run
 // that is over.
 struct BlockPath::Shared {
