@@ -26,7 +26,9 @@ namespace lumivox::engine {
 struct BlockBody {
     void (*analyse)(BandLanes&, FrameRows&, int firstBand, int endBand, const double* carrier,
         const double* modulator, int frameCount);
-    int bandsPerTask; // a whole number of the unit's lane groups, and at least 4 bands
+    // A whole number of the unit's lane groups and of cache lines of a row (8 doubles), so that
+    // the two threads never write to the same line.
+    int bandsPerTask;
     void (*finish)(FrameRows&, const kernel::BlockSettings&, int first, int end, double* output);
 };
 
@@ -93,14 +95,14 @@ namespace {
         switch (unit) {
 #if defined(__x86_64__) || defined(__i386__)
         case VectorUnit::Sse2:
-            return { analyseSse2, 4, finishSse2 };
+            return { analyseSse2, 8, finishSse2 };
         case VectorUnit::Avx2:
-            return { analyseAvx2, 4, finishAvx2 };
+            return { analyseAvx2, 8, finishAvx2 };
         case VectorUnit::Avx512:
             return { analyseAvx512, 8, finishAvx512 };
 #endif
         default:
-            return { analysePortable, 4, finishPortable };
+            return { analysePortable, 8, finishPortable };
         }
     }
 
@@ -287,7 +289,7 @@ struct BlockPath::Shared {
     // which takes tens of microseconds, unless a busy machine took its core away.
     void waitForCount(const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
     {
-        for (int spin = 0; spin < 1000; ++spin) {
+        for (int spin = 0; spin < 200; ++spin) {
             if (done.load(std::memory_order_acquire) == wanted)
                 return;
             pause();
@@ -306,7 +308,7 @@ struct BlockPath::Shared {
             [&shared](int task) { shared.analyseTask(task); });
         // Finishing opens once every band is analysed; if that takes long, the owner finishes
         // alone.
-        for (int spin = 0; spin < 1000; ++spin) {
+        for (int spin = 0; spin < 200; ++spin) {
             const std::uint64_t seen = shared.finishClaimed.load(std::memory_order_acquire);
             if (seen >> 32 == runNumber) {
                 shared.doTasks(shared.finishClaimed, shared.finishDone, runNumber,
