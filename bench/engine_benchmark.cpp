@@ -1,5 +1,7 @@
-// Throughput of VocoderEngine::processSample and of the block path on one second of 44.1 kHz
-// material, reported as frames per second and as the real-time factor (frames per second / 44100).
+// Throughput of VocoderEngine::processSample and of the block path (on each vector unit, on one and
+// on two threads) on one second of 44.1 kHz material, reported as frames per second, as the
+// real-time factor (frames per second / 44100) and, for the block path, as the fraction of its
+// arithmetic bound. Rates are per second of wall time.
 #include "block_path.h"
 #include "vocoder_engine.h"
 
@@ -7,7 +9,9 @@
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <numbers>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -76,8 +80,75 @@ void processSample(benchmark::State& state)
     reportFrames(state, static_cast<std::int64_t>(input.carrier.size()));
 }
 
+// The arithmetic bound of the block path, from its instruction mix per frame on Width-wide vectors
+// (Width bands per vector, 32 / Width groups): each group runs a gain and 5 sections of 4
+// multiplies and 4 additions on the modulator and on the carrier, the envelope's gain and 2 such
+// sections, the level scale and the carrier band's product, so 53 multiplies and 48 additions; the
+// output is a sum of 32 scalars. Vagueness adds reach terms on each side (an addition, and a
+// multiply unless the weights are all exactly 1); Instrument Clearance a multiply and an addition
+// per group and a sum of 32 scalars for the mean. The core is taken to have two multiply and two
+// add pipes (AMD Zen; no fused multiply-adds are allowed), so a frame needs at least the larger of
+// multiplies / 2 and additions / 2 cycles. Divisions run on their own unit and are not counted.
+double boundCyclesPerFrame(int width, const lumivox::engine::VocoderEngine& engine)
+{
+    const double groups = 32.0 / width;
+    double multiplies = 53.0 * groups;
+    double additions = 48.0 * groups + 32.0;
+    if (engine.vagueness() > 0.0) {
+        int reach = 0;
+        bool allOne = true;
+        for (std::size_t k = 1; k < engine.spreadWeights().size(); ++k) {
+            if (engine.spreadWeights()[k] != 0.0) {
+                ++reach;
+                allOne = allOne && engine.spreadWeights()[k] == 1.0;
+            }
+        }
+        additions += 2.0 * reach * groups;
+        if (!allOne)
+            multiplies += 2.0 * reach * groups;
+    }
+    if (engine.clearance() > 0.0) {
+        multiplies += groups;
+        additions += groups + 32.0;
+    }
+    return std::max(multiplies, additions) / 2.0;
+}
+
+// The clock as the core runs it now: a chain of dependent additions, each taking 3 cycles on the
+// cores this is written for, timed in processor time (so that a busy machine does not make the
+// clock look slow) over a tenth of a second or so.
+double measuredClockHz()
+{
+    static const double hertz = [] {
+        constexpr long additions = 100'000'000;
+        volatile double step = 1e-9;
+        double sum = 0.0;
+        const double increment = step;
+        const std::clock_t start = std::clock();
+        for (long i = 0; i < additions; ++i)
+            sum += increment;
+        const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+        benchmark::DoNotOptimize(sum);
+        return 3.0 * additions / seconds;
+    }();
+    return hertz;
+}
+
+int laneWidth(lumivox::engine::VectorUnit unit)
+{
+    switch (unit) {
+    case lumivox::engine::VectorUnit::Avx2:
+        return 4;
+    case lumivox::engine::VectorUnit::Avx512:
+        return 8;
+    default:
+        return 2;
+    }
+}
+
 // The block path in blocks of 2048 frames, as the job feeds it 16-bit audio. Arguments: the
-// vector unit, then the Vagueness and Instrument Clearance positions.
+// vector unit, the thread count (1 or 2), then the Vagueness and Instrument Clearance positions.
+// bound_fraction is the frame rate over the arithmetic bound of that many cores.
 void processBlock(benchmark::State& state)
 {
     using lumivox::engine::VectorUnit;
@@ -87,11 +158,17 @@ void processBlock(benchmark::State& state)
         state.SkipWithError("this machine cannot run that vector unit");
         return;
     }
-    state.SetLabel(lumivox::engine::vectorUnitName(unit));
     const Material& input = material();
     lumivox::engine::VocoderEngine engine;
-    engine.setVagueness(static_cast<double>(state.range(1)) / 100.0);
-    engine.setClearance(static_cast<double>(state.range(2)) / 100.0);
+    const int threads = engine.setTwoThreads(state.range(1) == 2) ? 2 : 1;
+    if (threads != state.range(1)) {
+        state.SkipWithError("this machine offers one core only");
+        return;
+    }
+    state.SetLabel(std::string(lumivox::engine::vectorUnitName(unit)) + ", "
+        + std::to_string(threads) + (threads == 1 ? " thread" : " threads"));
+    engine.setVagueness(static_cast<double>(state.range(2)) / 100.0);
+    engine.setClearance(static_cast<double>(state.range(3)) / 100.0);
     std::vector<double> output(input.carrier.size());
     constexpr std::size_t blockLength = 2048;
     for (auto _ : state) {
@@ -104,7 +181,13 @@ void processBlock(benchmark::State& state)
         benchmark::DoNotOptimize(output.data());
         benchmark::ClobberMemory();
     }
-    reportFrames(state, static_cast<std::int64_t>(input.carrier.size()));
+    const auto frameCount = static_cast<std::int64_t>(input.carrier.size());
+    reportFrames(state, frameCount);
+    const double boundFramesPerSecond
+        = threads * measuredClockHz() / boundCyclesPerFrame(laneWidth(unit), engine);
+    state.counters["bound_fraction"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * frameCount) / boundFramesPerSecond,
+        benchmark::Counter::kIsRate);
 }
 
 void blockArguments(benchmark::internal::Benchmark* benchmark)
@@ -112,8 +195,10 @@ void blockArguments(benchmark::internal::Benchmark* benchmark)
     using lumivox::engine::VectorUnit;
     for (const auto& [vagueness, clearance] : { std::pair { 0, 0 }, { 50, 30 }, { 100, 0 } }) {
         for (VectorUnit unit :
-            { VectorUnit::Portable, VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512 })
-            benchmark->Args({ static_cast<int>(unit), vagueness, clearance });
+            { VectorUnit::Portable, VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512 }) {
+            for (int threads : { 1, 2 })
+                benchmark->Args({ static_cast<int>(unit), threads, vagueness, clearance });
+        }
     }
 }
 
@@ -124,11 +209,13 @@ BENCHMARK(processSample)
     ->Args({ 0, 0 })
     ->Args({ 50, 30 })
     ->Args({ 100, 0 })
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(processBlock)
-    ->ArgNames({ "unit", "vagueness", "clearance" })
+    ->ArgNames({ "unit", "threads", "vagueness", "clearance" })
     ->Apply(blockArguments)
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

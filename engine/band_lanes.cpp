@@ -1,18 +1,12 @@
 #include "band_lanes.h"
 
-#include "vocoder_engine.h"
+#include "filter_bank.h"
 
 #include <cstddef>
 
 namespace lumivox::engine {
 
 namespace {
-
-    bool hasSections(const FilterCascade* cascade, int count)
-    {
-        return cascade != nullptr && cascade->sectionCount == count
-            && cascade->sections.size() == static_cast<std::size_t>(count);
-    }
 
     void loadCascade(BandLanes::Cascades& lanes, int band, const FilterCascade& cascade)
     {
@@ -38,63 +32,42 @@ namespace {
 
 } // namespace
 
-bool BandLanes::fits(const VocoderEngine& engine)
-{
-    if (engine.bandCount != bands || engine.modulatorBands.size() != bands
-        || engine.carrierBands.size() != bands || engine.envelopes.size() != bands)
-        return false;
-    for (std::size_t i = 0; i < bands; ++i) {
-        if (!hasSections(engine.modulatorBands[i].get(), bandSections)
-            || !hasSections(engine.carrierBands[i].get(), bandSections)
-            || !hasSections(engine.envelopes[i].lowPass.get(), envelopeSections))
-            return false;
-    }
-    return true;
-}
-
-void BandLanes::load(const VocoderEngine& engine)
+void BandLanes::load(const FilterBank& bank)
 {
     for (int band = 0; band < bands; ++band) {
         const auto i = static_cast<std::size_t>(band);
-        loadCascade(modulator, band, *engine.modulatorBands[i]);
-        loadCascade(carrier, band, *engine.carrierBands[i]);
-        loadCascade(envelope, band, *engine.envelopes[i].lowPass);
-    }
-
-    // The padding around each level row must hold plain numbers: lanes at the edges of the bank
-    // load from it (and then ignore what they loaded).
-    for (auto& row : levels) {
-        for (int i = 0; i < levelPad; ++i) {
-            row[i] = 0.0;
-            row[levelPad + bands + i] = 0.0;
-        }
-    }
-
-    // Each band's Vagueness denominator, summed in the order processSample sums it.
-    for (int band = 0; band < bands; ++band) {
-        double denominator = 1.0;
-        for (int k = 1; k <= maxSpread && band + k < bands; ++k) {
-            if (engine.spreadWeights[static_cast<std::size_t>(k)] == 0.0)
-                break;
-            denominator += engine.spreadWeights[static_cast<std::size_t>(k)];
-        }
-        for (int k = 1; k <= maxSpread && k <= band; ++k) {
-            if (engine.spreadWeights[static_cast<std::size_t>(k)] == 0.0)
-                break;
-            denominator += engine.spreadWeights[static_cast<std::size_t>(k)];
-        }
-        denominators[band] = denominator;
+        loadCascade(modulator, band, bank.modulatorBands[i]);
+        loadCascade(carrier, band, bank.carrierBands[i]);
+        loadCascade(envelope, band, *bank.envelopes[i].lowPass);
     }
 }
 
-void BandLanes::storeStates(VocoderEngine& engine) const
+void BandLanes::storeStates(FilterBank& bank) const
 {
     for (int band = 0; band < bands; ++band) {
         const auto i = static_cast<std::size_t>(band);
-        storeCascadeStates(modulator, band, *engine.modulatorBands[i]);
-        storeCascadeStates(carrier, band, *engine.carrierBands[i]);
-        storeCascadeStates(envelope, band, *engine.envelopes[i].lowPass);
+        storeCascadeStates(modulator, band, bank.modulatorBands[i]);
+        storeCascadeStates(carrier, band, bank.carrierBands[i]);
+        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass);
     }
+}
+
+FrameRows::FrameRows(int capacity)
+    : frameCapacity(capacity)
+{
+    constexpr std::size_t perLine = 8;
+    const auto frames = static_cast<std::size_t>(capacity);
+    const std::size_t levelLines = frames * levelStride / perLine;
+    const std::size_t bandLines = frames * bandCount / perLine;
+    const std::size_t meanLines = (frames + perLine - 1) / perLine;
+    lines.resize(levelLines + 2 * bandLines + meanLines);
+    for (std::size_t i = 0; i < levelLines; ++i) {
+        for (double& value : lines[i].values)
+            value = -0.0;
+    }
+    carrierStart = &lines[levelLines].values[0];
+    smoothedStart = &lines[levelLines + bandLines].values[0];
+    meansStart = &lines[levelLines + 2 * bandLines].values[0];
 }
 
 } // namespace lumivox::engine

@@ -1,50 +1,67 @@
 #pragma once
 
+#include "engine_constants.h"
+
 #include <cstddef>
+#include <vector>
 
 namespace lumivox::engine {
 
-class VocoderEngine;
+struct FilterBank;
 
-// The engine's bank copied into structure-of-arrays form (one array per coefficient or state
-// across the 32 bands), so that neighbouring bands sit in neighbouring vector lanes, plus the work
-// area of one chunk of frames. The block path loads it from the cascades, runs, and stores the
-// filter states back, so the cascades stay the one true record of the engine's state.
+// The bank copied into structure-of-arrays form (one array per coefficient or state across the 32
+// bands), so that neighbouring bands sit in neighbouring vector lanes. The block path loads it
+// from the cascades, runs, and stores the filter states back, so the cascades stay the one true
+// record of the engine's state.
 struct BandLanes {
-    static constexpr int bands = 32;
-    static constexpr int bandSections = 5;
-    static constexpr int envelopeSections = 2;
-    static constexpr int maxSpread = 14;
-    static constexpr int chunkFrames = 64;
-    // Level rows carry zeros on both sides so that a neighbour 14 bands away is always a valid
-    // load; lanes whose neighbour lies outside the bank never use the value they load.
-    static constexpr int levelPad = 16;
-    static constexpr int levelRow = levelPad + bands + levelPad;
+    static constexpr int bands = bandCount;
 
     struct Cascades {
         alignas(64) double gain[bands];
-        alignas(64) double b1[bandSections][bands];
-        alignas(64) double b2[bandSections][bands];
-        alignas(64) double a1[bandSections][bands];
-        alignas(64) double a2[bandSections][bands];
-        alignas(64) double z1[bandSections][bands];
-        alignas(64) double z2[bandSections][bands];
+        alignas(64) double b1[bandSectionCount][bands];
+        alignas(64) double b2[bandSectionCount][bands];
+        alignas(64) double a1[bandSectionCount][bands];
+        alignas(64) double a2[bandSectionCount][bands];
+        alignas(64) double z1[bandSectionCount][bands];
+        alignas(64) double z2[bandSectionCount][bands];
     };
 
     Cascades modulator;
     Cascades carrier;
-    Cascades envelope; // only the first envelopeSections sections are used
+    Cascades envelope; // only the first envelopeSectionCount sections are used
 
-    alignas(64) double denominators[bands]; // the Vagueness weights' sum for each band
-    alignas(64) double levels[chunkFrames][levelRow];
-    alignas(64) double smoothed[chunkFrames][bands];
-    alignas(64) double carrierBands[chunkFrames][bands];
-    alignas(64) double means[chunkFrames];
+    void load(const FilterBank& bank);
+    void storeStates(FilterBank& bank) const;
+};
 
-    // True when the engine's bank has the fixed shape this layout holds.
-    static bool fits(const VocoderEngine& engine);
-    void load(const VocoderEngine& engine);
-    void storeStates(VocoderEngine& engine) const;
+// The work area of a run of frames: for each frame the 32 levels, the carrier band signals (which
+// become the band products), the smoothed levels, and the mean level.
+class FrameRows {
+public:
+    // Level rows carry -0.0 on both sides, so that a neighbour up to 14 bands away is always a
+    // valid load, and adding its weighted value (-0.0) leaves any sum exactly as it was.
+    static constexpr int levelPad = 16;
+    static constexpr int levelStride = levelPad + bandCount + levelPad;
+
+    explicit FrameRows(int frameCapacity); // may throw std::bad_alloc
+    FrameRows(const FrameRows&) = delete;
+    FrameRows& operator=(const FrameRows&) = delete;
+
+    int capacity() const { return frameCapacity; }
+    double* levels(int frame) { return &lines[0].values[0] + frame * levelStride + levelPad; }
+    double* carrierBands(int frame) { return carrierStart + frame * bandCount; }
+    double* smoothed(int frame) { return smoothedStart + frame * bandCount; }
+    double* means() { return meansStart; }
+
+private:
+    struct alignas(64) Line {
+        double values[8];
+    };
+    int frameCapacity;
+    std::vector<Line> lines;
+    double* carrierStart;
+    double* smoothedStart;
+    double* meansStart;
 };
 
 } // namespace lumivox::engine

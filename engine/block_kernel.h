@@ -5,8 +5,15 @@
 // without fused multiply-adds, so the results are the same bits; only sums across bands (which
 // processSample forms in band order) are left as ordinary scalar sums in that order.
 //
-// Everything here is always inlined into one entry function per instruction set, each compiled
-// with its own target attribute, so the same source yields an AVX-512, an AVX2 and an SSE2 body.
+// Everything here is always inlined into the entry functions of each instruction set, each
+// compiled with its own target attribute, so the same source yields an AVX-512, an AVX2 and an SSE2
+// body.
+//
+// The work has two halves. Analysis runs the band filters of some bands over all frames, keeping
+// each group's filter states in registers; its frames depend on each other but its bands do not.
+// Finishing turns each frame's levels and carrier bands into an output sample; its bands depend on
+// each other but its frames do not. Two threads can therefore split analysis by bands and
+// finishing by frames.
 
 #include "band_lanes.h"
 
@@ -15,10 +22,8 @@ namespace lumivox::engine::kernel {
 // The vector types go through a class template: GCC drops attributes written on alias templates.
 template <int Width> struct LaneTypes {
     typedef double Values __attribute__((vector_size(Width * sizeof(double))));
-    typedef long long Indices __attribute__((vector_size(Width * sizeof(long long))));
 };
 template <int Width> using Lane = typename LaneTypes<Width>::Values;
-template <int Width> using LaneIndex = typename LaneTypes<Width>::Indices;
 
 #define LUMIVOX_INLINE inline __attribute__((always_inline))
 
@@ -36,13 +41,14 @@ template <int Width> LUMIVOX_INLINE void store(double* destination, Lane<Width> 
 
 // The parameters of one block; they do not change inside it.
 struct BlockSettings {
-    const double* weights; // spreadWeights[0..14]
-    int spread; // weights 1..spread are non-zero; 0 when Vagueness is off
+    const double* weights; // the spread's weights[0..14]
+    const double* denominators; // the spread's denominators[0..31]
+    int reach; // weights 1..reach are non-zero
     bool smoothing; // vagueness > 0
+    bool weightsAllOne; // weights 1..reach are all exactly 1
     double clearance;
     bool clearing; // clearance > 0
     double outputGain;
-    double bandCount;
 };
 
 // One BiquadSection::process step per lane.
@@ -56,182 +62,236 @@ LUMIVOX_INLINE Lane<Width> section(Lane<Width> x, Lane<Width>& z1, Lane<Width>& 
     return y;
 }
 
-// Band-pass filtering, envelopes and levels of one group of Width bands over the chunk, with the
-// group's filter states held in registers from frame to frame.
-template <int Width>
-LUMIVOX_INLINE void analyseGroup(
-    BandLanes& lanes, int firstBand, const double* carrier, const double* modulator, int frameCount)
+template <typename V> LUMIVOX_INLINE void keepInRegister(V& value) { asm("" : "+v"(value)); }
+
+// The states of sections [First, First + Count) of one group of Width bands, for one cascade, held
+// in registers over a run of frames.
+template <int Width, int First, int Count> struct SectionStates {
+    Lane<Width> z1[Count];
+    Lane<Width> z2[Count];
+
+    LUMIVOX_INLINE void load(const BandLanes::Cascades& lanes, int firstBand)
+    {
+        for (int s = 0; s < Count; ++s) {
+            z1[s] = kernel::load<Width>(&lanes.z1[First + s][firstBand]);
+            z2[s] = kernel::load<Width>(&lanes.z2[First + s][firstBand]);
+        }
+    }
+
+    LUMIVOX_INLINE void store(BandLanes::Cascades& lanes, int firstBand) const
+    {
+        for (int s = 0; s < Count; ++s) {
+            kernel::store<Width>(&lanes.z1[First + s][firstBand], z1[s]);
+            kernel::store<Width>(&lanes.z2[First + s][firstBand], z2[s]);
+        }
+    }
+};
+
+// Sections [First, First + Count) of the modulator and the carrier band-pass of one group, side by
+// side: two independent chains in flight on the same coefficients (a band's two cascades carry the
+// same ones, and the engine's bank is only ever built from the table).
+template <int Width, int First, int Count> struct BandPair {
+    SectionStates<Width, First, Count> modulator;
+    SectionStates<Width, First, Count> carrier;
+
+    LUMIVOX_INLINE void load(const BandLanes& lanes, int firstBand)
+    {
+        modulator.load(lanes.modulator, firstBand);
+        carrier.load(lanes.carrier, firstBand);
+    }
+
+    LUMIVOX_INLINE void store(BandLanes& lanes, int firstBand) const
+    {
+        modulator.store(lanes.modulator, firstBand);
+        carrier.store(lanes.carrier, firstBand);
+    }
+
+    LUMIVOX_INLINE void run(
+        const BandLanes::Cascades& coefficients, int firstBand, Lane<Width>& m, Lane<Width>& c)
+    {
+        for (int s = 0; s < Count; ++s) {
+            Lane<Width> b1 = kernel::load<Width>(&coefficients.b1[First + s][firstBand]);
+            Lane<Width> b2 = kernel::load<Width>(&coefficients.b2[First + s][firstBand]);
+            Lane<Width> a1 = kernel::load<Width>(&coefficients.a1[First + s][firstBand]);
+            Lane<Width> a2 = kernel::load<Width>(&coefficients.a2[First + s][firstBand]);
+            m = section<Width>(m, modulator.z1[s], modulator.z2[s], b1, b2, a1, a2);
+            c = section<Width>(c, carrier.z1[s], carrier.z2[s], b1, b2, a1, a2);
+        }
+    }
+};
+
+template <int Width> LUMIVOX_INLINE Lane<Width> broadcast(double value)
 {
-    constexpr int sections = BandLanes::bandSections;
-    constexpr int envelopeSections = BandLanes::envelopeSections;
+    Lane<Width> lanes;
+    for (int j = 0; j < Width; ++j)
+        lanes[j] = value;
+    return lanes;
+}
+
+// Splits the five band-pass sections into two passes over the frames, so that each pass keeps its
+// states in registers.
+constexpr int firstPassSections = 3;
+
+// Analysis of one group: the first band-pass sections of both cascades, staged in the level and
+// carrier rows; then the remaining sections, the envelope and the level.
+template <int Width>
+LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBand,
+    const double* carrier, const double* modulator, int frameCount)
+{
     using V = Lane<Width>;
-    BandLanes::Cascades& mod = lanes.modulator;
-    BandLanes::Cascades& car = lanes.carrier;
-    BandLanes::Cascades& env = lanes.envelope;
-
-    V modZ1[sections], modZ2[sections], carZ1[sections], carZ2[sections];
-    V envZ1[envelopeSections], envZ2[envelopeSections];
-    for (int s = 0; s < sections; ++s) {
-        modZ1[s] = load<Width>(&mod.z1[s][firstBand]);
-        modZ2[s] = load<Width>(&mod.z2[s][firstBand]);
-        carZ1[s] = load<Width>(&car.z1[s][firstBand]);
-        carZ2[s] = load<Width>(&car.z2[s][firstBand]);
+    const BandLanes::Cascades& coefficients = lanes.modulator;
+    const V gain = load<Width>(&coefficients.gain[firstBand]);
+    {
+        BandPair<Width, 0, firstPassSections> pair;
+        pair.load(lanes, firstBand);
+        for (int t = 0; t < frameCount; ++t) {
+            V m = gain * modulator[t];
+            V c = gain * carrier[t];
+            pair.run(coefficients, firstBand, m, c);
+            store<Width>(rows.levels(t) + firstBand, m);
+            store<Width>(rows.carrierBands(t) + firstBand, c);
+        }
+        pair.store(lanes, firstBand);
     }
-    for (int s = 0; s < envelopeSections; ++s) {
-        envZ1[s] = load<Width>(&env.z1[s][firstBand]);
-        envZ2[s] = load<Width>(&env.z2[s][firstBand]);
-    }
-    const V modGain = load<Width>(&mod.gain[firstBand]);
-    const V carGain = load<Width>(&car.gain[firstBand]);
-    const V envGain = load<Width>(&env.gain[firstBand]);
-    const V zero {};
-
-    for (int t = 0; t < frameCount; ++t) {
-        V m = modGain * modulator[t];
-        for (int s = 0; s < sections; ++s)
-            m = section<Width>(m, modZ1[s], modZ2[s], load<Width>(&mod.b1[s][firstBand]),
-                load<Width>(&mod.b2[s][firstBand]), load<Width>(&mod.a1[s][firstBand]),
-                load<Width>(&mod.a2[s][firstBand]));
-
-        const V rectified = m >= zero ? m : -m;
-        V e = envGain * rectified;
-        for (int s = 0; s < envelopeSections; ++s)
-            e = section<Width>(e, envZ1[s], envZ2[s], load<Width>(&env.b1[s][firstBand]),
-                load<Width>(&env.b2[s][firstBand]), load<Width>(&env.a1[s][firstBand]),
-                load<Width>(&env.a2[s][firstBand]));
-        store<Width>(&lanes.levels[t][BandLanes::levelPad + firstBand], e * 32.767);
-
-        V c = carGain * carrier[t];
-        for (int s = 0; s < sections; ++s)
-            c = section<Width>(c, carZ1[s], carZ2[s], load<Width>(&car.b1[s][firstBand]),
-                load<Width>(&car.b2[s][firstBand]), load<Width>(&car.a1[s][firstBand]),
-                load<Width>(&car.a2[s][firstBand]));
-        store<Width>(&lanes.carrierBands[t][firstBand], c);
-    }
-
-    for (int s = 0; s < sections; ++s) {
-        store<Width>(&mod.z1[s][firstBand], modZ1[s]);
-        store<Width>(&mod.z2[s][firstBand], modZ2[s]);
-        store<Width>(&car.z1[s][firstBand], carZ1[s]);
-        store<Width>(&car.z2[s][firstBand], carZ2[s]);
-    }
-    for (int s = 0; s < envelopeSections; ++s) {
-        store<Width>(&env.z1[s][firstBand], envZ1[s]);
-        store<Width>(&env.z2[s][firstBand], envZ2[s]);
+    {
+        constexpr int rest = bandSectionCount - firstPassSections;
+        BandPair<Width, firstPassSections, rest> pair;
+        SectionStates<Width, 0, envelopeSectionCount> envelope;
+        pair.load(lanes, firstBand);
+        envelope.load(lanes.envelope, firstBand);
+        const V envelopeGain = load<Width>(&lanes.envelope.gain[firstBand]);
+        const V zero {};
+        for (int t = 0; t < frameCount; ++t) {
+            V m = load<Width>(rows.levels(t) + firstBand);
+            V c = load<Width>(rows.carrierBands(t) + firstBand);
+            pair.run(coefficients, firstBand, m, c);
+            V e = envelopeGain * (m >= zero ? m : -m);
+            for (int s = 0; s < envelopeSectionCount; ++s)
+                e = section<Width>(e, envelope.z1[s], envelope.z2[s],
+                    load<Width>(&lanes.envelope.b1[s][firstBand]),
+                    load<Width>(&lanes.envelope.b2[s][firstBand]),
+                    load<Width>(&lanes.envelope.a1[s][firstBand]),
+                    load<Width>(&lanes.envelope.a2[s][firstBand]));
+            store<Width>(rows.levels(t) + firstBand, e * levelScale);
+            store<Width>(rows.carrierBands(t) + firstBand, c);
+        }
+        pair.store(lanes, firstBand);
+        envelope.store(lanes.envelope, firstBand);
     }
 }
 
-// Sums of 32 values per frame, each in band order starting from 0.0 as processSample forms them;
+// Analysis of the bands [firstBand, endBand), both multiples of Width, over frameCount frames.
+template <int Width>
+LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
+    const double* carrier, const double* modulator, int frameCount)
+{
+    for (int first = firstBand; first < endBand; first += Width)
+        analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
+}
+
+// The sum of 32 values per frame, in band order starting from 0.0 as processSample forms it;
 // eight frames at a time, so that eight independent chains of additions keep the adders busy.
-LUMIVOX_INLINE void sumRows(const double* rows, int rowStride, int frameCount, double* sums)
+template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int end, double* sums)
 {
     constexpr int chains = 8;
-    int t = 0;
-    for (; t + chains <= frameCount; t += chains) {
+    int t = first;
+    for (; t + chains <= end; t += chains) {
         double partial[chains] = {};
-        for (int i = 0; i < BandLanes::bands; ++i) {
+        for (int i = 0; i < bandCount; ++i) {
             for (int c = 0; c < chains; ++c)
-                partial[c] += rows[(t + c) * rowStride + i];
+                partial[c] += row(t + c)[i];
         }
         for (int c = 0; c < chains; ++c)
             sums[t + c] = partial[c];
     }
-    for (; t < frameCount; ++t) {
-        const double* row = rows + t * rowStride;
+    for (; t < end; ++t) {
         double sum = 0.0;
-        for (int i = 0; i < BandLanes::bands; ++i)
-            sum += row[i];
+        for (int i = 0; i < bandCount; ++i)
+            sum += row(t)[i];
         sums[t] = sum;
     }
 }
 
+// Adds the upward then the downward neighbours' terms to the numerators of all groups of one
+// frame. AllOnes: every weight is exactly 1, and a weight of 1 leaves a term's bits as they are.
+template <int Width, bool AllOnes>
+LUMIVOX_INLINE void addNeighbours(
+    Lane<Width>* numerator, const double* levels, const BlockSettings& settings)
+{
+    constexpr int groups = bandCount / Width;
+    for (int side = 1; side >= -1; side -= 2) {
+        for (int k = 1; k <= settings.reach; ++k) {
+            const double* neighbours = levels + side * k;
+            if constexpr (AllOnes) {
+                for (int g = 0; g < groups; ++g)
+                    numerator[g] = numerator[g] + load<Width>(neighbours + g * Width);
+            } else {
+                const double weight = settings.weights[k];
+                for (int g = 0; g < groups; ++g)
+                    numerator[g] = numerator[g] + weight * load<Width>(neighbours + g * Width);
+            }
+        }
+    }
+}
+
 // Vagueness for one frame: each band's weighted mean of itself and its neighbours, numerators
-// built upward first and then downward, exactly as processSample builds them. Lanes whose
-// neighbour lies outside the bank keep their numerator unchanged.
+// built upward first and then downward, exactly as processSample builds them. The padding makes
+// the terms of neighbours outside the bank -0.0, which leaves a numerator as it was. All groups
+// move together, so each step has a chain of additions per group in flight.
 template <int Width>
-LUMIVOX_INLINE void smoothFrame(BandLanes& lanes, const BlockSettings& settings, int t)
+LUMIVOX_INLINE void smoothFrame(
+    const double* levels, double* smoothed, const BlockSettings& settings)
 {
-    using V = Lane<Width>;
-    using I = LaneIndex<Width>;
-    const double* row = &lanes.levels[t][BandLanes::levelPad];
-    I laneOffsets;
-    for (int j = 0; j < Width; ++j)
-        laneOffsets[j] = j;
-
-    for (int first = 0; first < BandLanes::bands; first += Width) {
-        const I band = laneOffsets + first;
-        V numerator = load<Width>(row + first);
-        for (int k = 1; k <= settings.spread; ++k) {
-            const V term = settings.weights[k] * load<Width>(row + first + k);
-            if (first + Width - 1 + k < BandLanes::bands)
-                numerator = numerator + term;
-            else
-                numerator = band + k < BandLanes::bands ? numerator + term : numerator;
-        }
-        for (int k = 1; k <= settings.spread; ++k) {
-            const V term = settings.weights[k] * load<Width>(row + first - k);
-            if (first - k >= 0)
-                numerator = numerator + term;
-            else
-                numerator = band - k >= 0 ? numerator + term : numerator;
-        }
+    constexpr int groups = bandCount / Width;
+    Lane<Width> numerator[groups];
+    for (int g = 0; g < groups; ++g)
+        numerator[g] = load<Width>(levels + g * Width);
+    if (settings.weightsAllOne)
+        addNeighbours<Width, true>(numerator, levels, settings);
+    else
+        addNeighbours<Width, false>(numerator, levels, settings);
+    for (int g = 0; g < groups; ++g)
         store<Width>(
-            &lanes.smoothed[t][first], numerator / load<Width>(&lanes.denominators[first]));
-    }
+            smoothed + g * Width, numerator[g] / load<Width>(settings.denominators + g * Width));
 }
 
-template <int Width> LUMIVOX_INLINE void clearFrame(double* levels, double clearance, double mean)
-{
-    const double pull = clearance * mean;
-    const double keep = 1.0 - clearance;
-    for (int first = 0; first < BandLanes::bands; first += Width)
-        store<Width>(levels + first, pull + keep * load<Width>(levels + first));
-}
-
-// One chunk of at most BandLanes::chunkFrames frames.
+// Finishing of the frames [first, end): the mean, Vagueness, Instrument Clearance, the band
+// products and their sum times the gain. Returns the row of levels the last frame used.
 template <int Width>
-LUMIVOX_INLINE void runChunk(BandLanes& lanes, const BlockSettings& settings, const double* carrier,
-    const double* modulator, double* output, int frameCount)
+LUMIVOX_INLINE const double* finish(
+    FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
 {
-    for (int first = 0; first < BandLanes::bands; first += Width)
-        analyseGroup<Width>(lanes, first, carrier, modulator, frameCount);
+    double* means = rows.means();
+    // The mean only matters to Instrument Clearance.
+    if (settings.clearing) {
+        sumRows([&rows](int t) { return rows.levels(t); }, first, end, means);
+        for (int t = first; t < end; ++t)
+            means[t] = means[t] / static_cast<double>(bandCount);
+    }
 
-    sumRows(&lanes.levels[0][BandLanes::levelPad], BandLanes::levelRow, frameCount, lanes.means);
-    for (int t = 0; t < frameCount; ++t)
-        lanes.means[t] = lanes.means[t] / settings.bandCount;
-
-    for (int t = 0; t < frameCount; ++t) {
-        double* levels = &lanes.levels[t][BandLanes::levelPad];
+    const double* levels = nullptr;
+    for (int t = first; t < end; ++t) {
+        double* row = rows.levels(t);
         if (settings.smoothing) {
-            smoothFrame<Width>(lanes, settings, t);
-            levels = lanes.smoothed[t];
+            smoothFrame<Width>(row, rows.smoothed(t), settings);
+            row = rows.smoothed(t);
         }
-        if (settings.clearing)
-            clearFrame<Width>(levels, settings.clearance, lanes.means[t]);
-        double* products = lanes.carrierBands[t];
-        for (int first = 0; first < BandLanes::bands; first += Width)
-            store<Width>(
-                products + first, load<Width>(products + first) * load<Width>(levels + first));
+        if (settings.clearing) {
+            const double pull = settings.clearance * means[t];
+            const double keep = 1.0 - settings.clearance;
+            for (int i = 0; i < bandCount; i += Width)
+                store<Width>(row + i, pull + keep * load<Width>(row + i));
+        }
+        double* products = rows.carrierBands(t);
+        for (int i = 0; i < bandCount; i += Width)
+            store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
+        levels = row;
     }
 
-    sumRows(&lanes.carrierBands[0][0], BandLanes::bands, frameCount, output);
-    for (int t = 0; t < frameCount; ++t)
+    sumRows([&rows](int t) { return rows.carrierBands(t); }, first, end, output);
+    for (int t = first; t < end; ++t)
         output[t] = output[t] * settings.outputGain;
-}
-
-template <int Width>
-LUMIVOX_INLINE void runBlock(BandLanes& lanes, const BlockSettings& settings, const double* carrier,
-    const double* modulator, double* output, long frameCount)
-{
-    while (frameCount > 0) {
-        const int chunk = frameCount < BandLanes::chunkFrames ? static_cast<int>(frameCount)
-                                                              : BandLanes::chunkFrames;
-        runChunk<Width>(lanes, settings, carrier, modulator, output, chunk);
-        carrier += chunk;
-        modulator += chunk;
-        output += chunk;
-        frameCount -= chunk;
-    }
+    return levels;
 }
 
 #undef LUMIVOX_INLINE

@@ -1,6 +1,8 @@
 #include "block_path.h"
 
-#include "band_lanes.h"
+#include "band_worker.h"
+#include "filter_bank.h"
+#include "spread.h"
 // The kernel's vector helpers never cross a call boundary (they are always inlined into a body
 // compiled for its unit), so the ABI note GCC gives about passing wide vectors does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -8,78 +10,141 @@
 #include "vocoder_engine.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace lumivox::engine {
+
+// The two halves of the work, compiled once per instruction set. Their arithmetic is the same
+// element by element, with no contraction anywhere.
+struct BlockBody {
+    void (*analyse)(BandLanes&, FrameRows&, int firstBand, int endBand, const double* carrier,
+        const double* modulator, int frameCount);
+    // A whole number of the unit's lane groups and of cache lines of a row (8 doubles), so that
+    // the two threads never write to the same line.
+    int bandsPerTask;
+    void (*finish)(FrameRows&, const kernel::BlockSettings&, int first, int end, double* output);
+};
 
 namespace {
 
     using kernel::BlockSettings;
 
-    // One entry per instruction set: the kernel is inlined into each, so each is compiled for its
-    // own target. Their arithmetic is the same element by element, with no contraction anywhere.
-    void runPortable(BandLanes& lanes, const BlockSettings& settings, const double* carrier,
-        const double* modulator, double* output, long frameCount)
+    // Frames per run of the work area on one thread: few enough for the work area to stay in the
+    // second-level cache, many enough that each group's states are loaded and stored rarely.
+    constexpr int chunkFrames = 64;
+    // Frames per run shared by two threads: each run costs a hand-over and two waits.
+    constexpr int sharedRunFrames = 512;
+    // Shorter blocks stay on one thread: handing them over would cost more than it saves.
+    constexpr int twoThreadMinimumFrames = 1024;
+
+    void analysePortable(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
+        const double* carrier, const double* modulator, int frameCount)
     {
-        kernel::runBlock<2>(lanes, settings, carrier, modulator, output, frameCount);
+        kernel::analyse<2>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+    }
+    void finishPortable(
+        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    {
+        kernel::finish<2>(rows, settings, first, end, output);
     }
 
 #if defined(__x86_64__) || defined(__i386__)
-    __attribute__((target("sse2"))) void runSse2(BandLanes& lanes, const BlockSettings& settings,
-        const double* carrier, const double* modulator, double* output, long frameCount)
+    __attribute__((target("sse2"))) void analyseSse2(BandLanes& lanes, FrameRows& rows,
+        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount)
     {
-        kernel::runBlock<2>(lanes, settings, carrier, modulator, output, frameCount);
+        kernel::analyse<2>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+    }
+    __attribute__((target("sse2"))) void finishSse2(
+        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    {
+        kernel::finish<2>(rows, settings, first, end, output);
     }
 
-    __attribute__((target("avx2"))) void runAvx2(BandLanes& lanes, const BlockSettings& settings,
-        const double* carrier, const double* modulator, double* output, long frameCount)
+    __attribute__((target("avx2"))) void analyseAvx2(BandLanes& lanes, FrameRows& rows,
+        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount)
     {
-        kernel::runBlock<4>(lanes, settings, carrier, modulator, output, frameCount);
+        kernel::analyse<4>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+    }
+    __attribute__((target("avx2"))) void finishAvx2(
+        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    {
+        kernel::finish<4>(rows, settings, first, end, output);
     }
 
-    __attribute__((target("avx512f"))) void runAvx512(BandLanes& lanes,
-        const BlockSettings& settings, const double* carrier, const double* modulator,
-        double* output, long frameCount)
+    __attribute__((target("avx512f"))) void analyseAvx512(BandLanes& lanes, FrameRows& rows,
+        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount)
     {
-        kernel::runBlock<8>(lanes, settings, carrier, modulator, output, frameCount);
+        kernel::analyse<8>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+    }
+    __attribute__((target("avx512f"))) void finishAvx512(
+        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    {
+        kernel::finish<8>(rows, settings, first, end, output);
     }
 #endif
-
-    using BlockBody
-        = void (*)(BandLanes&, const BlockSettings&, const double*, const double*, double*, long);
 
     BlockBody bodyFor(VectorUnit unit)
     {
         switch (unit) {
 #if defined(__x86_64__) || defined(__i386__)
         case VectorUnit::Sse2:
-            return runSse2;
+            return { analyseSse2, 8, finishSse2 };
         case VectorUnit::Avx2:
-            return runAvx2;
+            return { analyseAvx2, 8, finishAvx2 };
         case VectorUnit::Avx512:
-            return runAvx512;
+            return { analyseAvx512, 8, finishAvx512 };
 #endif
         default:
-            return runPortable;
+            return { analysePortable, 8, finishPortable };
         }
     }
 
-    BlockSettings settingsOf(const VocoderEngine& engine)
+    void pause()
     {
-        BlockSettings settings {};
-        settings.weights = engine.spreadWeights.data();
-        settings.smoothing = engine.vagueness > 0.0;
-        settings.spread = 0;
-        if (settings.smoothing) {
-            while (settings.spread < VocoderEngine::maxSpread
-                && engine.spreadWeights[static_cast<std::size_t>(settings.spread + 1)] != 0.0)
-                ++settings.spread;
-        }
-        settings.clearance = engine.clearance;
-        settings.clearing = engine.clearance > 0.0;
-        settings.outputGain = engine.outputGain;
-        settings.bandCount = engine.bandCount;
-        return settings;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+
+    // The units this machine runs, without allocating: processBlock asks on its first call.
+    struct MachineUnits {
+        std::array<VectorUnit, 4> units { VectorUnit::Portable };
+        int count = 1;
+    };
+
+    MachineUnits machineUnits()
+    {
+        MachineUnits machine;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("sse2"))
+            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Sse2;
+        if (__builtin_cpu_supports("avx2"))
+            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Avx2;
+        if (__builtin_cpu_supports("avx512f"))
+            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Avx512;
+#endif
+        return machine;
+    }
+
+    bool runsHere(VectorUnit unit)
+    {
+        static const MachineUnits machine = machineUnits();
+        const auto end = machine.units.begin() + machine.count;
+        return std::find(machine.units.begin(), end, unit) != end;
+    }
+
+    // The row of levels that weighted the carrier bands of a frame the finishing step has done.
+    const double* usedLevels(FrameRows& rows, const BlockSettings& settings, int frame)
+    {
+        return settings.smoothing ? rows.smoothed(frame) : rows.levels(frame);
     }
 
 } // namespace
@@ -100,41 +165,258 @@ const char* vectorUnitName(VectorUnit unit)
 
 std::vector<VectorUnit> vectorUnitsOfThisMachine()
 {
-    std::vector<VectorUnit> units { VectorUnit::Portable };
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("sse2"))
-        units.push_back(VectorUnit::Sse2);
-    if (__builtin_cpu_supports("avx2"))
-        units.push_back(VectorUnit::Avx2);
-    if (__builtin_cpu_supports("avx512f"))
-        units.push_back(VectorUnit::Avx512);
-#endif
-    return units;
+    const MachineUnits machine = machineUnits();
+    return { machine.units.begin(), machine.units.begin() + machine.count };
+}
+
+VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> available)
+{
+    if (requested != nullptr) {
+        for (VectorUnit asked :
+            { VectorUnit::Portable, VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512 }) {
+            if (std::strcmp(requested, vectorUnitName(asked)) != 0)
+                continue;
+            VectorUnit chosen = available.front();
+            for (VectorUnit unit : available) {
+                if (unit <= asked)
+                    chosen = unit;
+            }
+            return chosen;
+        }
+    }
+    return available.back();
 }
 
 VectorUnit preferredVectorUnit()
 {
-    static const VectorUnit preferred = vectorUnitsOfThisMachine().back();
+    static const VectorUnit preferred = [] {
+        const MachineUnits machine = machineUnits();
+        return chooseVectorUnit(std::getenv("LUMIVOX_VECTOR_UNIT"),
+            std::span(machine.units.begin(), static_cast<std::size_t>(machine.count)));
+    }();
     return preferred;
+}
+
+bool blockPathEnabled()
+{
+    static const bool enabled = [] {
+        const char* setting = std::getenv("LUMIVOX_BLOCK_PATH");
+        return setting == nullptr || std::strcmp(setting, "off") != 0;
+    }();
+    return enabled;
 }
 
 void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const double> carrier,
     std::span<const double> modulator, std::span<double> output)
 {
-    const std::size_t frameCount = std::min({ carrier.size(), modulator.size(), output.size() });
-    if (frameCount == 0)
-        return;
-    if (!engine.blockLanes || !BandLanes::fits(engine)) {
-        for (std::size_t t = 0; t < frameCount; ++t)
-            output[t] = engine.processSample(carrier[t], modulator[t]);
-        return;
+    engine.runBlock(runsHere(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
+}
+
+// The work of one shared run, handed out in tasks that either thread claims: first the analysis
+// of a few bands over all the run's frames, then the finishing of a range of frames. A thread
+// waits only for tasks the other has claimed and not yet done: a worker that comes late, or not at
+// all, leaves its share to the owner; one that loses its core in the middle of a task holds the
+// owner up until it gets the core back. Each claim counter holds the run's number, the
+// run's task count and the next task in one word, so that a late worker can claim nothing of a run
+// that is over.
+struct BlockPath::Shared {
+    static constexpr int finishFrames = 128;
+
+    BlockBody body {};
+    BlockSettings settings {};
+    BandLanes* lanes = nullptr;
+    FrameRows* rows = nullptr;
+    const double* carrier = nullptr;
+    const double* modulator = nullptr;
+    double* output = nullptr;
+    int frameCount = 0;
+
+    unsigned run = 0;
+    std::atomic<std::uint64_t> analysisClaimed { 0 };
+    std::atomic<std::uint64_t> analysisDone { 0 };
+    std::atomic<std::uint64_t> finishClaimed { 0 };
+    std::atomic<std::uint64_t> finishDone { 0 };
+    std::atomic<bool> ownerSleeping { false };
+
+    static std::uint64_t counter(unsigned runNumber, int taskCount, int count)
+    {
+        return (static_cast<std::uint64_t>(runNumber) << 32)
+            | (static_cast<std::uint64_t>(taskCount) << 16) | static_cast<std::uint64_t>(count);
     }
-    BandLanes& lanes = *engine.blockLanes;
-    lanes.load(engine);
-    bodyFor(unit)(lanes, settingsOf(engine), carrier.data(), modulator.data(), output.data(),
-        static_cast<long>(frameCount));
-    lanes.storeStates(engine);
+
+    // Claims the next task of the run, or returns -1 when none is left or the run is over.
+    static int claim(std::atomic<std::uint64_t>& claimed, unsigned runNumber)
+    {
+        std::uint64_t seen = claimed.load(std::memory_order_acquire);
+        for (;;) {
+            const int next = static_cast<int>(seen & 0xffffu);
+            if (seen >> 32 != runNumber || next >= static_cast<int>((seen >> 16) & 0xffffu))
+                return -1;
+            if (claimed.compare_exchange_weak(
+                    seen, seen + 1, std::memory_order_acq_rel, std::memory_order_acquire))
+                return next;
+        }
+    }
+
+    void analyseTask(int task) const
+    {
+        const int firstBand = task * body.bandsPerTask;
+        body.analyse(*lanes, *rows, firstBand, firstBand + body.bandsPerTask, carrier, modulator,
+            frameCount);
+    }
+
+    void finishTask(int task) const
+    {
+        const int first = task * finishFrames;
+        body.finish(*rows, settings, first, std::min(first + finishFrames, frameCount), output);
+    }
+
+    // Does tasks of one kind until none is left to claim, waking the owner if it sleeps waiting
+    // for them (sequentially consistent with its going to sleep in waitForCount).
+    template <typename Work>
+    void doTasks(std::atomic<std::uint64_t>& claimed, std::atomic<std::uint64_t>& done,
+        unsigned runNumber, Work work)
+    {
+        for (int task; (task = claim(claimed, runNumber)) >= 0;) {
+            work(task);
+            done.fetch_add(1);
+            if (ownerSleeping.load())
+                done.notify_all();
+        }
+    }
+
+    // Waits until done counts wanted tasks: the other thread is in the middle of one it claimed,
+    // which takes tens of microseconds, unless a busy machine took its core away.
+    void waitForCount(const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
+    {
+        for (int spin = 0; spin < 200; ++spin) {
+            if (done.load(std::memory_order_acquire) == wanted)
+                return;
+            pause();
+        }
+        ownerSleeping.store(true);
+        for (std::uint64_t seen; (seen = done.load()) != wanted;)
+            done.wait(seen);
+        ownerSleeping.store(false);
+    }
+
+    // The worker's part of run runNumber.
+    static void help(void* context, unsigned runNumber)
+    {
+        Shared& shared = *static_cast<Shared*>(context);
+        shared.doTasks(shared.analysisClaimed, shared.analysisDone, runNumber,
+            [&shared](int task) { shared.analyseTask(task); });
+        // Finishing opens once every band is analysed; if that takes long, the owner finishes
+        // alone.
+        for (int spin = 0; spin < 200; ++spin) {
+            const std::uint64_t seen = shared.finishClaimed.load(std::memory_order_acquire);
+            if (seen >> 32 == runNumber) {
+                shared.doTasks(shared.finishClaimed, shared.finishDone, runNumber,
+                    [&shared](int task) { shared.finishTask(task); });
+                return;
+            }
+            if (shared.analysisClaimed.load(std::memory_order_acquire) >> 32 != runNumber)
+                return; // a later run has begun
+            pause();
+        }
+    }
+};
+
+BlockPath::BlockPath()
+    : rows(chunkFrames)
+{
+}
+
+BlockPath::~BlockPath() = default;
+
+bool BlockPath::setTwoThreads(bool enabled)
+{
+    if (!enabled) {
+        worker.reset();
+        return false;
+    }
+    if (worker)
+        return true;
+    if (std::thread::hardware_concurrency() < 2)
+        return false;
+    if (!sharedRows)
+        sharedRows = std::make_unique<FrameRows>(sharedRunFrames);
+    if (!shared)
+        shared = std::make_unique<Shared>();
+    try {
+        worker = std::make_unique<BandWorker>(Shared::help, shared.get());
+    } catch (const std::system_error&) {
+        return false; // no thread to be had: one thread does it all, as before
+    }
+    return true;
+}
+
+const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& settings,
+    const double* carrier, const double* modulator, double* output, int frameCount)
+{
+    Shared& work = *shared;
+    const unsigned runNumber = work.run + 1 == 0 ? 1 : work.run + 1; // the worker starts from 0
+    const int analysisTasks = bandCount / body.bandsPerTask;
+    const int finishTasks = (frameCount + Shared::finishFrames - 1) / Shared::finishFrames;
+    work.body = body;
+    work.settings = settings;
+    work.lanes = &lanes;
+    work.rows = sharedRows.get();
+    work.carrier = carrier;
+    work.modulator = modulator;
+    work.output = output;
+    work.frameCount = frameCount;
+    work.run = runNumber;
+    work.analysisDone.store(0, std::memory_order_relaxed);
+    work.finishDone.store(0, std::memory_order_relaxed);
+    work.analysisClaimed.store(
+        Shared::counter(runNumber, analysisTasks, 0), std::memory_order_release);
+    worker->post(runNumber);
+
+    work.doTasks(work.analysisClaimed, work.analysisDone, runNumber,
+        [&work](int task) { work.analyseTask(task); });
+    work.waitForCount(work.analysisDone, static_cast<std::uint64_t>(analysisTasks));
+    work.finishClaimed.store(Shared::counter(runNumber, finishTasks, 0), std::memory_order_release);
+    work.doTasks(work.finishClaimed, work.finishDone, runNumber,
+        [&work](int task) { work.finishTask(task); });
+    work.waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
+    return usedLevels(*work.rows, work.settings, frameCount - 1);
+}
+
+void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+    double outputGain, const double* carrier, const double* modulator, double* output,
+    int frameCount, std::array<double, bandCount>& lastLevels)
+{
+    if (frameCount <= 0)
+        return;
+    BlockSettings settings {};
+    settings.weights = spread.weights.data();
+    settings.denominators = spread.denominators.data();
+    settings.reach = spread.reach;
+    settings.smoothing = spread.vagueness > 0.0;
+    settings.weightsAllOne = std::all_of(spread.weights.begin() + 1,
+        spread.weights.begin() + 1 + spread.reach, [](double weight) { return weight == 1.0; });
+    settings.clearance = clearance;
+    settings.clearing = clearance > 0.0;
+    settings.outputGain = outputGain;
+    const BlockBody body = bodyFor(unit);
+
+    lanes.load(bank);
+    const double* last = nullptr;
+    if (worker && frameCount >= twoThreadMinimumFrames) {
+        for (int start = 0; start < frameCount; start += sharedRunFrames)
+            last = runShared(body, settings, carrier + start, modulator + start, output + start,
+                std::min(sharedRunFrames, frameCount - start));
+    } else {
+        for (int start = 0; start < frameCount; start += chunkFrames) {
+            const int frames = std::min(chunkFrames, frameCount - start);
+            body.analyse(lanes, rows, 0, bandCount, carrier + start, modulator + start, frames);
+            body.finish(rows, settings, 0, frames, output + start);
+        }
+        last = usedLevels(rows, settings, (frameCount - 1) % chunkFrames);
+    }
+    lanes.storeStates(bank);
+    std::copy(last, last + bandCount, lastLevels.begin());
 }
 
 } // namespace lumivox::engine

@@ -1,11 +1,23 @@
 #pragma once
 
+#include "band_lanes.h"
+#include "engine_constants.h"
+
+#include <array>
+#include <memory>
 #include <span>
 #include <vector>
 
 namespace lumivox::engine {
 
+class BandWorker;
 class VocoderEngine;
+struct BlockBody;
+namespace kernel {
+    struct BlockSettings;
+}
+struct FilterBank;
+struct Spread;
 
 // The instruction sets the block path has a body for. Every one gives the same bits.
 enum class VectorUnit { Portable, Sse2, Avx2, Avx512 };
@@ -15,11 +27,53 @@ const char* vectorUnitName(VectorUnit unit);
 // The units this machine can run, the portable one first and the widest last.
 std::vector<VectorUnit> vectorUnitsOfThisMachine();
 
-// The widest unit this machine can run; chosen once.
+// The unit processBlock uses, chosen once: the widest this machine runs, or the one named by the
+// environment variable LUMIVOX_VECTOR_UNIT (portable, sse2, avx2, avx512). A unit this machine
+// cannot run gives the widest it can that is no wider.
 VectorUnit preferredVectorUnit();
 
-// processBlock on a chosen unit, for tests and benchmarks. The unit must be one this machine runs.
+// False when the environment variable LUMIVOX_BLOCK_PATH is "off": processBlock then calls
+// processSample frame by frame, so that the same job can be timed on both paths. Read once.
+bool blockPathEnabled();
+
+// The unit a LUMIVOX_VECTOR_UNIT value asks for among the given units (portable first, widest
+// last); an empty or unknown value gives the widest.
+VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> available);
+
+// processBlock on a chosen unit, for tests and benchmarks. A unit this machine cannot run is taken
+// as the portable one.
 void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const double> carrier,
     std::span<const double> modulator, std::span<double> output);
+
+// The block path's own state: the bank in lanes, the work area of a run of frames and, while two
+// threads are wanted, the worker thread with its larger work area.
+class BlockPath {
+public:
+    BlockPath(); // may throw std::bad_alloc
+    ~BlockPath();
+    BlockPath(const BlockPath&) = delete;
+    BlockPath& operator=(const BlockPath&) = delete;
+
+    // Starts or ends the worker; returns whether one is running. May throw std::bad_alloc.
+    bool setTwoThreads(bool enabled);
+    bool twoThreads() const { return worker != nullptr; }
+
+    // Runs the frames through the bank and leaves in lastLevels the levels of the last frame.
+    void run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+        double outputGain, const double* carrier, const double* modulator, double* output,
+        int frameCount, std::array<double, bandCount>& lastLevels);
+
+    struct Shared;
+
+private:
+    const double* runShared(const BlockBody& body, const kernel::BlockSettings& settings,
+        const double* carrier, const double* modulator, double* output, int frameCount);
+
+    BandLanes lanes;
+    FrameRows rows;
+    std::unique_ptr<FrameRows> sharedRows;
+    std::unique_ptr<Shared> shared;
+    std::unique_ptr<BandWorker> worker; // last: it is joined before what it reads goes
+};
 
 } // namespace lumivox::engine

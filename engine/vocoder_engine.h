@@ -1,60 +1,73 @@
 #pragma once
 
-#include "filter_primitives.h"
+#include "block_path.h"
+#include "engine_constants.h"
+#include "filter_bank.h"
+#include "spread.h"
 
 #include <array>
 #include <memory>
 #include <span>
-#include <vector>
 
 namespace lumivox::engine {
-
-struct BandLanes;
 
 // The 32-band channel vocoder: one carrier and one modulator sample in, one output sample out.
 class VocoderEngine {
 public:
-    static constexpr int fixedBandCount = 32;
-    static constexpr int maxSpread = 14;
-
-    VocoderEngine();
+    VocoderEngine(); // may throw std::bad_alloc
     ~VocoderEngine();
     VocoderEngine(const VocoderEngine&) = delete;
     VocoderEngine& operator=(const VocoderEngine&) = delete;
 
-    // Replaces the bank (if any) with a freshly built one in zero state.
+    // Replaces the bank with a freshly built one in zero state; if that runs out of memory, the
+    // engine stays as it was.
     void buildFilterBank();
 
-    void setVagueness(double v); // clamped to [0, 1]; refills spreadWeights
+    void setVagueness(double v); // clamped to [0, 1]
     void setClearance(double c); // clamped to [0, 1]
+    void setOutputGain(double gain); // used as given
+
+    double vagueness() const { return spread.vagueness; }
+    double clearance() const { return clearanceAmount; }
+    double outputGain() const { return gain; }
+    const std::array<double, maxSpread + 1>& spreadWeights() const { return spread.weights; }
+    const FilterBank& bank() const { return filterBank; }
 
     // Carrier in its integer sample units, modulator normalised to about +-1; result not clamped.
     double processSample(double carrier, double modulator);
 
     // processSample once per frame, for as many frames as the shortest span holds, giving the same
-    // bits; the bands run side by side in vector lanes on the widest unit this machine has.
+    // bits; the bands run side by side in vector lanes on preferredVectorUnit().
     void processBlock(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> output);
 
-    // The level that shaped each carrier band (after Vagueness and Clearance) at the last frame
-    // processed. For now only processSample keeps it current.
-    std::span<const double, fixedBandCount> bandLevels() const { return levels; }
+    // The 32 levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in
+    // the last frame of the latest processSample or processBlock call; zeros before the first.
+    const std::array<double, bandCount>& bandLevels() const { return levels; }
 
-    std::vector<std::unique_ptr<FilterCascade>> modulatorBands;
-    std::vector<std::unique_ptr<FilterCascade>> carrierBands;
-    std::vector<EnvelopeFollower> envelopes;
-    int bandCount = 0;
-    std::array<double, maxSpread + 1> spreadWeights {};
-    std::array<double, fixedBandCount> smoothedLevels {};
-    double vagueness = 0.0;
-    double clearance = 0.0;
-    double outputGain = 1.0;
-    std::unique_ptr<BandLanes> blockLanes; // the work area of processBlock
+    // Lets processBlock share long blocks (1024 frames or more) between the calling thread and one
+    // worker thread the engine keeps until this is turned off or the engine is destroyed. The
+    // output bits stay the same. Returns whether the worker is running: false when turned off, or
+    // where this machine offers one core only. May throw std::bad_alloc.
+    bool setTwoThreads(bool enabled) { return blockPath->setTwoThreads(enabled); }
+    bool twoThreads() const { return blockPath->twoThreads(); }
 
 private:
-    // Per-call work arrays (band levels and band products), kept here so a call allocates nothing.
-    std::array<double, fixedBandCount> levels {};
-    std::array<double, fixedBandCount> products {};
+    friend void processBlockWith(VectorUnit, VocoderEngine&, std::span<const double>,
+        std::span<const double>, std::span<double>);
+    void runBlock(VectorUnit unit, std::span<const double> carrier,
+        std::span<const double> modulator, std::span<double> output);
+
+    FilterBank filterBank;
+    Spread spread;
+    double clearanceAmount = 0.0;
+    double gain = 1.0;
+    // Per-call work of processSample, kept here so a call allocates nothing; levels also keeps the
+    // last frame's levels for bandLevels().
+    std::array<double, bandCount> levels {};
+    std::array<double, bandCount> smoothedLevels {};
+    std::array<double, bandCount> products {};
+    std::unique_ptr<BlockPath> blockPath;
 };
 
 } // namespace lumivox::engine

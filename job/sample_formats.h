@@ -89,9 +89,10 @@ namespace encoding {
 } // namespace encoding
 
 // Runs the engine once per sample, carrier first, and stores the converted result. An engine with
-// a block path gets the samples in short runs of doubles kept on the stack (nothing is allocated);
-// its results are the same bits, so the stored samples are too. Returns how many results had to be
-// clamped to full scale.
+// a block path gets the samples as doubles in runs of up to 2048 frames, kept on the stack (nothing
+// is allocated): a whole 16-bit block of the job at once, so that the engine has enough work to
+// share between threads. Its results are the same bits, so the stored samples are too. Returns how
+// many results had to be clamped to full scale.
 template <typename Encoding, SampleEngine Engine>
 std::size_t processBlockAs(Engine& engine, typename Encoding::Sample* output,
     const typename Encoding::Sample* carrier, const typename Encoding::Sample* modulator,
@@ -99,7 +100,7 @@ std::size_t processBlockAs(Engine& engine, typename Encoding::Sample* output,
 {
     std::size_t clippedCount = 0;
     if constexpr (BlockEngine<Engine>) {
-        constexpr int runLength = 256;
+        constexpr int runLength = 2048;
         double carrierValues[runLength];
         double modulatorValues[runLength];
         double results[runLength];

@@ -8,6 +8,7 @@
 #include "preview_stream.h"
 #include "same_file.h"
 #include "sample_formats.h"
+#include "second_core.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -352,6 +353,8 @@ namespace {
             return finish(std::move(*refused));
 
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
+        held->engine->setTwoThreads(useSecondCore(previewing(),
+            std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount())));
         state.jobBusy = true;
         applySliders();
 
@@ -469,7 +472,7 @@ namespace {
         auto& engine = held->engine;
         engine->setClearance(position(control::clearanceSlider) / 100.0);
         engine->setVagueness(position(control::vaguenessSlider) / 100.0);
-        engine->outputGain = position(control::gainSlider) / 50.0;
+        engine->setOutputGain(position(control::gainSlider) / 50.0);
     }
 
     RunEnding VocodingRun::runLoop()

@@ -112,7 +112,7 @@ namespace {
 TEST(BandTable, AgreesWithTheDesignRuleInEveryValue)
 {
     const auto design = tools::designBandTable();
-    for (int band = 0; band < bandTableBandCount; ++band) {
+    for (int band = 0; band < bandCount; ++band) {
         const auto row = bandRow(band);
         const auto& designed = design[static_cast<std::size_t>(band)];
         EXPECT_NEAR(row[0], designed[0], 1e-12 * designed[0]) << "gain of band " << band;
@@ -136,7 +136,7 @@ TEST(BandTable, TableHoldsTheDocumentedExampleRows)
 
 TEST(BandTable, GainsOfAllBandsMatchTheDocumentedGains)
 {
-    for (int band = 0; band < bandTableBandCount; ++band) {
+    for (int band = 0; band < bandCount; ++band) {
         const double documented = documentedGains[static_cast<std::size_t>(band)];
         EXPECT_NEAR(bandRow(band)[0], documented, 1e-12 * documented) << "band " << band;
     }
@@ -144,20 +144,20 @@ TEST(BandTable, GainsOfAllBandsMatchTheDocumentedGains)
 
 TEST(BandTable, BandEdgesGiveTheDocumentedCentres)
 {
-    for (int band = 0; band < bandTableBandCount; ++band)
+    for (int band = 0; band < bandCount; ++band)
         EXPECT_NEAR(centreHz(band), documentedCentresHz[static_cast<std::size_t>(band)], 0.0051)
             << "band " << band;
 }
 
 TEST(BandResponse, IsOneAtTheCentreFrequency)
 {
-    for (int band = 0; band < bandTableBandCount; ++band)
+    for (int band = 0; band < bandCount; ++band)
         EXPECT_NEAR(magnitude(bandCascade(band), centreHz(band)), 1.0, 1e-8) << "band " << band;
 }
 
 TEST(BandResponse, SitsAtTheRippleFloorAtBothEdges)
 {
-    for (int band = 0; band < bandTableBandCount; ++band) {
+    for (int band = 0; band < bandCount; ++band) {
         const FilterCascade cascade = bandCascade(band);
         EXPECT_NEAR(magnitude(cascade, edges(band).lowHz), rippleFloor, 1e-7) << "band " << band;
         EXPECT_NEAR(magnitude(cascade, edges(band).highHz), rippleFloor, 1e-7) << "band " << band;
@@ -166,7 +166,7 @@ TEST(BandResponse, SitsAtTheRippleFloorAtBothEdges)
 
 TEST(BandResponse, StaysWithinTheRippleAcrossThePassBand)
 {
-    for (int band = 0; band < bandTableBandCount; ++band) {
+    for (int band = 0; band < bandCount; ++band) {
         const FilterCascade cascade = bandCascade(band);
         const double low = edges(band).lowHz;
         const double high = edges(band).highHz;
@@ -184,7 +184,7 @@ TEST(BandResponse, IsAtLeast80DecibelsDownInTheStopBands)
 {
     const double stopEdge = prototypeStopEdge();
     const double ceiling = fromDecibels(-80.0);
-    for (int band = 0; band < bandTableBandCount; ++band) {
+    for (int band = 0; band < bandCount; ++band) {
         const FilterCascade cascade = bandCascade(band);
         const double lowerStop = bandPassImageHz(band, -stopEdge);
         const double upperStop = bandPassImageHz(band, stopEdge);
@@ -211,7 +211,7 @@ TEST(BandResponse, Band18StopBandsAreWhereDocumented)
 
 TEST(BandResponse, NeighbouringBandsCrossBetween8And17DecibelsDown)
 {
-    for (int band = 0; band + 1 < bandTableBandCount; ++band) {
+    for (int band = 0; band + 1 < bandCount; ++band) {
         const FilterCascade lower = bandCascade(band);
         const FilterCascade upper = bandCascade(band + 1);
         // Walk the gap between the two pass-bands to where the responses meet.
@@ -229,7 +229,7 @@ TEST(BandResponse, NeighbouringBandsCrossBetween8And17DecibelsDown)
 
 TEST(BandCascade, ConstantAndAlternatingInputsDecayToZero)
 {
-    for (int band = 0; band < bandTableBandCount; ++band) {
+    for (int band = 0; band < bandCount; ++band) {
         FilterCascade constant = bandCascade(band);
         FilterCascade alternating = bandCascade(band);
         // The lowest band rings for about 1.5 million samples; each band up rings 1.25 times less.

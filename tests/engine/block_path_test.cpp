@@ -1,6 +1,8 @@
 #include "block_path.h"
+#include "engine_signals.h"
 #include "vocoder_engine.h"
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -16,63 +18,9 @@ using lumivox::engine::VectorUnit;
 using lumivox::engine::vectorUnitName;
 using lumivox::engine::vectorUnitsOfThisMachine;
 using lumivox::engine::VocoderEngine;
+using namespace lumivox::engine::testing;
 
 namespace {
-
-constexpr std::size_t sampleRate = 44100;
-
-struct Signals {
-    std::vector<double> carrier; // in 16-bit sample units
-    std::vector<double> modulator; // normalised to about +-1
-};
-
-// A detuned sawtooth chord for the carrier and a voiced, formant-swept buzz with noisy bursts and
-// pauses for the modulator: material with the level changes a vocoder is used for.
-Signals musicalSignals(std::size_t frameCount)
-{
-    Signals s { std::vector<double>(frameCount), std::vector<double>(frameCount) };
-    std::mt19937 noise(7);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    const double chord[] = { 110.0, 138.6, 164.8, 220.7 };
-    for (std::size_t t = 0; t < frameCount; ++t) {
-        const double time = static_cast<double>(t) / sampleRate;
-        double saw = 0.0;
-        for (double f : chord) {
-            const double phase = f * time - std::floor(f * time);
-            saw += 2.0 * phase - 1.0;
-        }
-        s.carrier[t] = std::trunc(7000.0 * saw);
-
-        const double syllable = std::sin(std::numbers::pi * 3.0 * time);
-        const double envelope = syllable > 0.2 ? syllable : 0.0; // pauses between syllables
-        const double pitch = 120.0 + 30.0 * std::sin(2.0 * std::numbers::pi * 0.7 * time);
-        const double formant
-            = 500.0 + 1500.0 * (0.5 + 0.5 * std::sin(2.0 * std::numbers::pi * time));
-        const double voiced = std::sin(2.0 * std::numbers::pi * pitch * time)
-            * (0.6 + 0.4 * std::sin(2.0 * std::numbers::pi * formant * time));
-        const double hiss = (t / 20000) % 5 == 3 ? 0.5 * unit(noise) : 0.0;
-        s.modulator[t] = std::round((envelope * voiced + hiss) * 20000.0) / 32767.0;
-    }
-    return s;
-}
-
-Signals randomSignals(std::size_t frameCount, unsigned seed)
-{
-    Signals s { std::vector<double>(frameCount), std::vector<double>(frameCount) };
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> sample(-32768, 32767);
-    for (std::size_t t = 0; t < frameCount; ++t) {
-        s.carrier[t] = sample(rng);
-        s.modulator[t] = sample(rng) / 32767.0;
-    }
-    return s;
-}
-
-struct Settings {
-    double vagueness;
-    double clearance;
-    double gain;
-};
 
 // Slider corners and a few positions in between (sliders move in steps of 0.01 and gain 0.02).
 const Settings sliderSettings[] = {
@@ -85,13 +33,6 @@ const Settings sliderSettings[] = {
     { 0.07, 0.93, 0.62 },
     { 0.99, 0.01, 1.98 },
 };
-
-void apply(VocoderEngine& engine, const Settings& settings)
-{
-    engine.setVagueness(settings.vagueness);
-    engine.setClearance(settings.clearance);
-    engine.outputGain = settings.gain;
-}
 
 std::vector<double> perSample(const Signals& signals, const Settings& settings)
 {
@@ -118,21 +59,6 @@ std::vector<double> inBlocks(VectorUnit unit, const Signals& signals, const Sett
             { signals.modulator.data() + start, length }, { output.data() + start, length });
     }
     return output;
-}
-
-// Counts outputs whose bits differ, so -0.0 against 0.0 counts too; reports the first.
-std::size_t differingSamples(const std::vector<double>& want, const std::vector<double>& got)
-{
-    std::size_t differing = 0;
-    for (std::size_t t = 0; t < want.size(); ++t) {
-        if (std::memcmp(&want[t], &got[t], sizeof(double)) != 0) {
-            if (differing == 0)
-                ADD_FAILURE() << "first difference at frame " << t << ": " << want[t] << " vs "
-                              << got[t];
-            ++differing;
-        }
-    }
-    return differing;
 }
 
 } // namespace
@@ -175,11 +101,6 @@ TEST(BlockPath, FollowsParametersChangedBetweenBlocksOverMinutesOfAudio)
     // A minute and a half, with the sliders moved before every block as a preview does.
     const Signals signals = musicalSignals(90 * sampleRate);
     const std::size_t blockLength = 2048;
-    auto settingsForBlock = [](std::size_t block) {
-        return Settings { static_cast<double>(block * 37 % 101) / 100.0,
-            static_cast<double>(block * 53 % 103) / 100.0,
-            static_cast<double>(block * 29 % 101) / 50.0 };
-    };
 
     VocoderEngine reference;
     std::vector<double> want(signals.carrier.size());
@@ -235,4 +156,52 @@ TEST(BlockPath, ProcessesOnlyAsManyFramesAsTheShortestSpanHolds)
     VocoderEngine reference;
     for (std::size_t t = 0; t < 7; ++t)
         EXPECT_EQ(output[t], reference.processSample(1000.0, 0.5));
+}
+
+TEST(BlockPath, LeavesTheBandLevelsProcessSampleLeavesOnEveryUnit)
+{
+    const Signals signals = musicalSignals(sampleRate / 4);
+    for (const Settings& settings : sliderSettings) {
+        VocoderEngine reference;
+        apply(reference, settings);
+        for (std::size_t t = 0; t < signals.carrier.size(); ++t)
+            reference.processSample(signals.carrier[t], signals.modulator[t]);
+        for (VectorUnit unit : vectorUnitsOfThisMachine()) {
+            SCOPED_TRACE(std::string(vectorUnitName(unit)) + " v="
+                + std::to_string(settings.vagueness) + " c=" + std::to_string(settings.clearance));
+            VocoderEngine engine;
+            apply(engine, settings);
+            std::vector<double> output(signals.carrier.size());
+            processBlockWith(unit, engine, signals.carrier, signals.modulator, output);
+            for (std::size_t k = 0; k < lumivox::engine::bandCount; ++k)
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(engine.bandLevels()[k]),
+                    std::bit_cast<std::uint64_t>(reference.bandLevels()[k]))
+                    << "band " << k;
+        }
+    }
+}
+
+TEST(VectorUnitChoice, TakesTheNamedUnitOrTheWidestNoWiderOne)
+{
+    using enum VectorUnit;
+    const std::vector<VectorUnit> avx2Machine { Portable, Sse2, Avx2 };
+    struct Case {
+        const char* requested;
+        std::vector<VectorUnit> available;
+        VectorUnit chosen;
+    };
+    const Case cases[] = {
+        { nullptr, avx2Machine, Avx2 },
+        { "", avx2Machine, Avx2 },
+        { "AVX2 please", avx2Machine, Avx2 },
+        { "portable", avx2Machine, Portable },
+        { "sse2", avx2Machine, Sse2 },
+        { "avx2", avx2Machine, Avx2 },
+        { "avx512", avx2Machine, Avx2 },
+        { "avx2", { Portable }, Portable },
+        { "avx512", { Portable, Sse2, Avx2, Avx512 }, Avx512 },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(lumivox::engine::chooseVectorUnit(c.requested, c.available), c.chosen)
+            << (c.requested ? c.requested : "(unset)");
 }

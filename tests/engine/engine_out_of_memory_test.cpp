@@ -1,9 +1,12 @@
 #include "failing_allocator.h"
 #include "vocoder_engine.h"
 
+#include <cstddef>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace lumivox::engine {
 namespace {
@@ -11,6 +14,22 @@ namespace {
     using testing::AllocationFailure;
     using testing::allocationsMade;
     using testing::blocksHeld;
+
+    std::vector<double> someCarrier()
+    {
+        std::vector<double> carrier(4096);
+        for (std::size_t n = 0; n < carrier.size(); ++n)
+            carrier[n] = static_cast<double>(n % 97) * 300.0 - 14000.0;
+        return carrier;
+    }
+
+    std::vector<double> someModulator()
+    {
+        std::vector<double> modulator(4096);
+        for (std::size_t n = 0; n < modulator.size(); ++n)
+            modulator[n] = static_cast<double>(n * 37 % 101) / 50.0 - 1.0;
+        return modulator;
+    }
 
     long allocationsToBuildAnEngine()
     {
@@ -24,7 +43,7 @@ namespace {
 TEST(VocoderEngineMemory, ConstructionFailingAtAnyAllocationThrowsAndReleasesEverything)
 {
     const long total = allocationsToBuildAnEngine();
-    ASSERT_GE(total, 3 + 96 * 2);
+    ASSERT_GE(total, 3 + 64 + 32 * 2); // the bank vectors, the band cascades, the envelopes
     for (long failAt = 0; failAt < total; ++failAt) {
         const long heldBefore = blocksHeld();
         bool threw = false;
@@ -62,7 +81,7 @@ TEST(VocoderEngineMemory, FailedRebuildLeavesTheEngineAsItWas)
                 << "failing allocation " << failAt;
         }
         EXPECT_EQ(blocksHeld(), heldBefore) << "failing allocation " << failAt;
-        EXPECT_EQ(failing.bandCount, 32);
+        EXPECT_EQ(failing.bank().carrierBands.size(), 32u);
     }
 }
 
@@ -76,6 +95,63 @@ TEST(VocoderEngineMemory, ProcessingAllocatesNothing)
     for (int n = 0; n < 1000; ++n)
         engine.processSample((n % 50) * 400.0 - 10000.0, ((n * 13) % 29) / 14.0 - 1.0);
     EXPECT_EQ(allocationsMade(), before);
+}
+
+TEST(VocoderEngineMemory, BlocksOnTwoThreadsAllocateNothing)
+{
+    VocoderEngine engine;
+    engine.setVagueness(0.8);
+    engine.setTwoThreads(true);
+    const std::vector<double> carrier = someCarrier();
+    const std::vector<double> modulator = someModulator();
+    std::vector<double> output(carrier.size());
+    const long before = allocationsMade();
+    const AllocationFailure scope(0);
+    for (int block = 0; block < 20; ++block)
+        engine.processBlock(carrier, modulator, output);
+    EXPECT_EQ(allocationsMade(), before);
+}
+
+TEST(VocoderEngineMemory, TurningOnTwoThreadsFailingAtAnyAllocationThrowsAndKeepsOneThreadWorking)
+{
+    long total = 0;
+    {
+        VocoderEngine engine;
+        const long before = allocationsMade();
+        engine.setTwoThreads(true);
+        total = allocationsMade() - before;
+    }
+    if (total == 0)
+        GTEST_SKIP() << "one core only: no worker to start";
+    const std::vector<double> carrier = someCarrier();
+    const std::vector<double> modulator = someModulator();
+    std::vector<double> want(carrier.size());
+    VocoderEngine control;
+    control.processBlock(carrier, modulator, want);
+    control.processBlock(carrier, modulator, want);
+
+    for (long failAt = 0; failAt < total; ++failAt) {
+        const long heldBefore = blocksHeld();
+        {
+            VocoderEngine engine;
+            bool threw = false;
+            try {
+                const AllocationFailure scope(failAt);
+                engine.setTwoThreads(true);
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            EXPECT_TRUE(threw) << "failing allocation " << failAt;
+            EXPECT_FALSE(engine.twoThreads());
+            std::vector<double> got(carrier.size());
+            engine.processBlock(carrier, modulator, got);
+            EXPECT_TRUE(engine.setTwoThreads(true));
+            engine.processBlock(carrier, modulator, got);
+            EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size() * sizeof(double)), 0)
+                << "failing allocation " << failAt;
+        }
+        EXPECT_EQ(blocksHeld(), heldBefore) << "failing allocation " << failAt;
+    }
 }
 
 } // namespace lumivox::engine

@@ -97,34 +97,33 @@ namespace {
 TEST(VocoderEngine, ConstructsAFullBankAtRest)
 {
     const VocoderEngine engine;
-    EXPECT_EQ(engine.bandCount, 32);
-    ASSERT_EQ(engine.modulatorBands.size(), bands);
-    ASSERT_EQ(engine.carrierBands.size(), bands);
-    ASSERT_EQ(engine.envelopes.size(), bands);
+    const FilterBank& bank = engine.bank();
+    ASSERT_EQ(bank.modulatorBands.size(), bands);
+    ASSERT_EQ(bank.carrierBands.size(), bands);
+    ASSERT_EQ(bank.envelopes.size(), bands);
     for (std::size_t k = 0; k < bands; ++k) {
-        ASSERT_NE(engine.modulatorBands[k], nullptr);
-        ASSERT_NE(engine.carrierBands[k], nullptr);
-        EXPECT_EQ(engine.modulatorBands[k]->sectionCount, 5);
-        EXPECT_EQ(engine.carrierBands[k]->sectionCount, 5);
-        EXPECT_EQ(engine.envelopes[k].lowPass->sectionCount, 2);
-        EXPECT_TRUE(allStatesZero(*engine.modulatorBands[k]));
-        EXPECT_TRUE(allStatesZero(*engine.carrierBands[k]));
-        EXPECT_TRUE(allStatesZero(*engine.envelopes[k].lowPass));
+        EXPECT_EQ(bank.modulatorBands[k].sectionCount, 5);
+        EXPECT_EQ(bank.carrierBands[k].sectionCount, 5);
+        EXPECT_EQ(bank.envelopes[k].lowPass->sectionCount, 2);
+        EXPECT_TRUE(allStatesZero(bank.modulatorBands[k]));
+        EXPECT_TRUE(allStatesZero(bank.carrierBands[k]));
+        EXPECT_TRUE(allStatesZero(*bank.envelopes[k].lowPass));
     }
-    EXPECT_EQ(engine.vagueness, 0.0);
-    EXPECT_EQ(engine.clearance, 0.0);
-    EXPECT_EQ(engine.outputGain, 1.0);
-    EXPECT_EQ(engine.spreadWeights[0], 1.0);
-    for (std::size_t k = 1; k < engine.spreadWeights.size(); ++k)
-        EXPECT_EQ(engine.spreadWeights[k], 0.0);
+    EXPECT_EQ(engine.vagueness(), 0.0);
+    EXPECT_EQ(engine.clearance(), 0.0);
+    EXPECT_EQ(engine.outputGain(), 1.0);
+    EXPECT_EQ(engine.spreadWeights()[0], 1.0);
+    for (std::size_t k = 1; k < engine.spreadWeights().size(); ++k)
+        EXPECT_EQ(engine.spreadWeights()[k], 0.0);
 }
 
 TEST(VocoderEngine, CarrierAndModulatorBandsAreEqualButSeparate)
 {
     VocoderEngine engine;
+    const FilterBank& bank = engine.bank();
     for (std::size_t k = 0; k < bands; ++k) {
-        FilterCascade& carrier = *engine.carrierBands[k];
-        FilterCascade& modulator = *engine.modulatorBands[k];
+        const FilterCascade& carrier = bank.carrierBands[k];
+        const FilterCascade& modulator = bank.modulatorBands[k];
         EXPECT_NE(&carrier, &modulator);
         EXPECT_EQ(carrier.gain, modulator.gain);
         EXPECT_EQ(carrier.gain, bandCoefficients()[k * bandRowSize]);
@@ -134,10 +133,15 @@ TEST(VocoderEngine, CarrierAndModulatorBandsAreEqualButSeparate)
             EXPECT_EQ(carrier.sections[s].a1, modulator.sections[s].a1);
             EXPECT_EQ(carrier.sections[s].a2, modulator.sections[s].a2);
         }
-        for (int n = 0; n < 200; ++n) {
-            const double x = voiceModulator(n);
-            ASSERT_EQ(carrier.process(x), modulator.process(x)) << "band " << k << " at " << n;
-        }
+    }
+    // Fed with the same signal scaled apart, each cascade's state follows its own input.
+    for (int n = 0; n < 200; ++n)
+        engine.processSample(voiceModulator(n), 2.0 * voiceModulator(n));
+    for (std::size_t k = 0; k < bands; ++k) {
+        const auto& carrier = bank.carrierBands[k].sections[4];
+        const auto& modulator = bank.modulatorBands[k].sections[4];
+        EXPECT_EQ(2.0 * carrier.z1, modulator.z1) << "band " << k;
+        EXPECT_NE(carrier.z1, 0.0) << "band " << k;
     }
 }
 
@@ -147,9 +151,9 @@ TEST(VocoderEngineWeights, FollowTheDocumentedTriangles)
     const auto expectWeights = [&](double v, std::vector<double> neighbours) {
         engine.setVagueness(v);
         neighbours.resize(14, 0.0);
-        EXPECT_EQ(engine.spreadWeights[0], 1.0) << "v = " << v;
+        EXPECT_EQ(engine.spreadWeights()[0], 1.0) << "v = " << v;
         for (std::size_t k = 1; k <= 14; ++k)
-            EXPECT_EQ(engine.spreadWeights[k], neighbours[k - 1])
+            EXPECT_EQ(engine.spreadWeights()[k], neighbours[k - 1])
                 << "v = " << v << ", w[" << k << "]";
     };
     expectWeights(0.0, {});
@@ -170,10 +174,10 @@ TEST(VocoderEngineWeights, NeverIncreaseAndStayWithinZeroAndOne)
     VocoderEngine engine;
     for (int position = 0; position <= 1000; ++position) {
         engine.setVagueness(position / 1000.0);
-        EXPECT_EQ(engine.spreadWeights[0], 1.0);
-        for (std::size_t k = 1; k < engine.spreadWeights.size(); ++k) {
-            EXPECT_LE(engine.spreadWeights[k], engine.spreadWeights[k - 1]);
-            EXPECT_GE(engine.spreadWeights[k], 0.0);
+        EXPECT_EQ(engine.spreadWeights()[0], 1.0);
+        for (std::size_t k = 1; k < engine.spreadWeights().size(); ++k) {
+            EXPECT_LE(engine.spreadWeights()[k], engine.spreadWeights()[k - 1]);
+            EXPECT_GE(engine.spreadWeights()[k], 0.0);
         }
     }
 }
@@ -190,9 +194,9 @@ TEST(VocoderEngineWeights, RepeatedSubtractionIsExactlyOneMinusKTimesTheStep)
         const double v = position / 100'000.0;
         engine.setVagueness(v);
         const double step = 1.0 - v;
-        for (std::size_t k = 1; k < engine.spreadWeights.size(); ++k) {
+        for (std::size_t k = 1; k < engine.spreadWeights().size(); ++k) {
             const double direct = std::max(0.0, 1.0 - static_cast<double>(k) * step);
-            if (engine.spreadWeights[k] != direct)
+            if (engine.spreadWeights()[k] != direct)
                 ++differing;
         }
     }
@@ -203,36 +207,36 @@ TEST(VocoderEngineParameters, AreClampedToZeroAndOne)
 {
     VocoderEngine engine;
     engine.setVagueness(-3.0);
-    EXPECT_EQ(engine.vagueness, 0.0);
-    EXPECT_EQ(engine.spreadWeights[1], 0.0);
+    EXPECT_EQ(engine.vagueness(), 0.0);
+    EXPECT_EQ(engine.spreadWeights()[1], 0.0);
     engine.setVagueness(7.0);
-    EXPECT_EQ(engine.vagueness, 1.0);
-    EXPECT_EQ(engine.spreadWeights[14], 1.0);
+    EXPECT_EQ(engine.vagueness(), 1.0);
+    EXPECT_EQ(engine.spreadWeights()[14], 1.0);
     engine.setClearance(-3.0);
-    EXPECT_EQ(engine.clearance, 0.0);
+    EXPECT_EQ(engine.clearance(), 0.0);
     engine.setClearance(7.0);
-    EXPECT_EQ(engine.clearance, 1.0);
+    EXPECT_EQ(engine.clearance(), 1.0);
     engine.setClearance(0.25);
-    EXPECT_EQ(engine.clearance, 0.25);
-    engine.outputGain = 5.0; // no clamp on the gain
-    EXPECT_EQ(engine.outputGain, 5.0);
+    EXPECT_EQ(engine.clearance(), 0.25);
+    engine.setOutputGain(5.0); // no clamp on the gain
+    EXPECT_EQ(engine.outputGain(), 5.0);
 }
 
 TEST(VocoderEngineParameters, NotANumberCountsAsZero)
 {
     VocoderEngine engine;
     engine.setVagueness(std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(engine.vagueness, 0.0);
-    EXPECT_EQ(engine.spreadWeights[0], 1.0);
-    EXPECT_EQ(engine.spreadWeights[1], 0.0);
+    EXPECT_EQ(engine.vagueness(), 0.0);
+    EXPECT_EQ(engine.spreadWeights()[0], 1.0);
+    EXPECT_EQ(engine.spreadWeights()[1], 0.0);
     engine.setClearance(std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(engine.clearance, 0.0);
+    EXPECT_EQ(engine.clearance(), 0.0);
 }
 
 TEST(VocoderEngineOutput, FirstCallHasTheClosedForm)
 {
     VocoderEngine engine;
-    engine.outputGain = 1.5;
+    engine.setOutputGain(1.5);
     const double carrier = 12345.0;
     const double modulator = -0.4;
     double sumOfSquaredGains = 0.0;
@@ -250,7 +254,7 @@ TEST(VocoderEngineOutput, SilentModulatorGivesExactlyZero)
     VocoderEngine engine;
     engine.setVagueness(0.6);
     engine.setClearance(0.3);
-    engine.outputGain = 2.0;
+    engine.setOutputGain(2.0);
     for (int n = 0; n < 3000; ++n)
         ASSERT_EQ(engine.processSample(chordCarrier(n), 0.0), 0.0) << "at " << n;
 }
@@ -260,7 +264,7 @@ TEST(VocoderEngineOutput, SilentCarrierGivesExactlyZero)
     VocoderEngine engine;
     engine.setVagueness(1.0);
     engine.setClearance(0.5);
-    engine.outputGain = 2.0;
+    engine.setOutputGain(2.0);
     for (int n = 0; n < 3000; ++n)
         ASSERT_EQ(engine.processSample(0.0, voiceModulator(n)), 0.0) << "at " << n;
 }
@@ -268,7 +272,7 @@ TEST(VocoderEngineOutput, SilentCarrierGivesExactlyZero)
 TEST(VocoderEngineOutput, PlainSettingsWeightEachCarrierBandByItsLevel)
 {
     VocoderEngine engine;
-    engine.outputGain = 0.8;
+    engine.setOutputGain(0.8);
     ReferenceBank reference;
     for (int n = 0; n < 3000; ++n) {
         const double output = engine.processSample(chordCarrier(n), voiceModulator(n));
@@ -286,7 +290,7 @@ TEST(VocoderEngineOutput, FullClearanceGivesEveryBandTheMeanLevel)
         VocoderEngine engine;
         engine.setClearance(1.0);
         engine.setVagueness(vagueness);
-        engine.outputGain = 1.3;
+        engine.setOutputGain(1.3);
         ReferenceBank reference;
         for (int n = 0; n < 3000; ++n) {
             const double output = engine.processSample(chordCarrier(n), voiceModulator(n));
@@ -322,8 +326,8 @@ TEST(VocoderEngineOutput, FullVaguenessAveragesFourteenNeighboursEachSide)
             smoothed[k] = sum / static_cast<double>(last - first + 1);
         }
         // Band 0: the plain mean of bands 0 to 14, summed in the same order.
-        ASSERT_EQ(engine.smoothedLevels[0], smoothed[0]) << "at " << n;
-        ASSERT_NEAR(engine.smoothedLevels[16], smoothed[16], 1e-13 * smoothed[16]) << "at " << n;
+        ASSERT_EQ(engine.bandLevels()[0], smoothed[0]) << "at " << n;
+        ASSERT_NEAR(engine.bandLevels()[16], smoothed[16], 1e-13 * smoothed[16]) << "at " << n;
         double expected = 0.0;
         for (std::size_t k = 0; k < bands; ++k)
             expected += reference.carrierBands[k] * smoothed[k];
@@ -340,10 +344,10 @@ TEST(VocoderEngineOutput, HalfVaguenessBlendsHalfOfEachNeighbour)
         engine.processSample(chordCarrier(n), voiceModulator(n));
         reference.step(chordCarrier(n), voiceModulator(n));
         const auto& l = reference.levels;
-        ASSERT_EQ(engine.smoothedLevels[0], (l[0] + 0.5 * l[1]) / 1.5) << "at " << n;
+        ASSERT_EQ(engine.bandLevels()[0], (l[0] + 0.5 * l[1]) / 1.5) << "at " << n;
         // The upper neighbour is added before the lower one; the order decides the last bit.
-        ASSERT_EQ(engine.smoothedLevels[5], (l[5] + 0.5 * l[6] + 0.5 * l[4]) / 2.0) << "at " << n;
-        ASSERT_EQ(engine.smoothedLevels[31], (l[31] + 0.5 * l[30]) / 1.5) << "at " << n;
+        ASSERT_EQ(engine.bandLevels()[5], (l[5] + 0.5 * l[6] + 0.5 * l[4]) / 2.0) << "at " << n;
+        ASSERT_EQ(engine.bandLevels()[31], (l[31] + 0.5 * l[30]) / 1.5) << "at " << n;
     }
 }
 
@@ -370,12 +374,12 @@ TEST(VocoderEngineOutput, ZeroGainSilencesButKeepsTheFiltersRunning)
 {
     VocoderEngine muted;
     VocoderEngine open;
-    muted.outputGain = 0.0;
+    muted.setOutputGain(0.0);
     for (int n = 0; n < 1500; ++n) {
         ASSERT_EQ(muted.processSample(chordCarrier(n), voiceModulator(n)), 0.0);
         open.processSample(chordCarrier(n), voiceModulator(n));
     }
-    muted.outputGain = 1.0;
+    muted.setOutputGain(1.0);
     for (int n = 1500; n < 2000; ++n) {
         ASSERT_EQ(muted.processSample(chordCarrier(n), voiceModulator(n)),
             open.processSample(chordCarrier(n), voiceModulator(n)))
@@ -405,9 +409,8 @@ TEST(VocoderEngine, RebuildingTheBankStartsFromSilence)
     for (int n = 0; n < 800; ++n)
         used.processSample(chordCarrier(n), voiceModulator(n));
     used.buildFilterBank();
-    EXPECT_EQ(used.bandCount, 32);
-    EXPECT_EQ(used.vagueness, 0.7);
-    EXPECT_EQ(used.clearance, 0.2);
+    EXPECT_EQ(used.vagueness(), 0.7);
+    EXPECT_EQ(used.clearance(), 0.2);
 
     VocoderEngine fresh;
     fresh.setVagueness(0.7);

@@ -16,7 +16,7 @@ namespace {
         engine::VocoderEngine engine;
         engine.setClearance(clearance / 100.0);
         engine.setVagueness(vagueness / 100.0);
-        engine.outputGain = gain / 50.0;
+        engine.setOutputGain(gain / 50.0);
         std::vector<std::int16_t> output;
         for (std::size_t i = 0; i < std::min(carrier.size(), modulator.size()); ++i) {
             const double y = engine.processSample(carrier[i], modulator[i] / 32767.0);

@@ -12,7 +12,7 @@ namespace {
         const std::vector<std::int16_t>& modulator, int gainPosition)
     {
         engine::VocoderEngine engine;
-        engine.outputGain = gainPosition / 50.0;
+        engine.setOutputGain(gainPosition / 50.0);
         std::uint64_t count = 0;
         for (std::size_t i = 0; i < std::min(carrier.size(), modulator.size()); ++i) {
             const double y = engine.processSample(carrier[i], modulator[i] / 32767.0);

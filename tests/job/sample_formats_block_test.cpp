@@ -58,7 +58,7 @@ namespace {
     {
         engine.setClearance(sliders.clearance / 100.0);
         engine.setVagueness(sliders.vagueness / 100.0);
-        engine.outputGain = sliders.gain / 50.0;
+        engine.setOutputGain(sliders.gain / 50.0);
     }
 
     // Slider corners and some positions in between; a preview moves them before every block.
