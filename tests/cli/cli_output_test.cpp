@@ -23,12 +23,7 @@ constexpr std::string_view notOpened = "The output wave file could not be opened
 
 class CliOutput : public ScratchFolderTest {
 protected:
-    void writeInputs(std::size_t frameCount)
-    {
-        const WaveShape mono8 { 1, 1, 44100, 8 };
-        writeWaveFile(pathOf("carrier.wav"), mono8, carrierSamples(frameCount, 1, 8));
-        writeWaveFile(pathOf("modulator.wav"), mono8, modulatorSamples(frameCount, 1, 8));
-    }
+    void writeInputs(std::size_t frameCount) { writeMono8Inputs(folder, frameCount); }
     CliRun vocodeTo(const std::string& output)
     {
         return runCli({ pathOf("carrier.wav"), pathOf("modulator.wav"), output }, folder);

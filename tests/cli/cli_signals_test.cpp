@@ -43,12 +43,7 @@ std::optional<Bytes> samplesOfUnfinishedOutput(const std::string& path, std::str
 class CliSignals : public ScratchFolderTest {
 protected:
     // Inputs long enough that a run takes seconds.
-    void writeLongInputs(std::size_t frameCount)
-    {
-        const WaveShape mono8 { 1, 1, 44100, 8 };
-        writeWaveFile(pathOf("carrier.wav"), mono8, carrierSamples(frameCount, 1, 8));
-        writeWaveFile(pathOf("modulator.wav"), mono8, modulatorSamples(frameCount, 1, 8));
-    }
+    void writeLongInputs(std::size_t frameCount) { writeMono8Inputs(folder, frameCount); }
     std::vector<std::string> arguments(const std::string& output) const
     {
         return { "--quiet", pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf(output) };

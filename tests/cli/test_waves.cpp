@@ -57,4 +57,11 @@ std::vector<std::uint8_t> modulatorSamples(
     });
 }
 
+void writeMono8Inputs(const std::filesystem::path& folder, std::size_t frameCount)
+{
+    const WaveShape mono8 { 1, 1, 44100, 8 };
+    writeWaveFile(folder / "carrier.wav", mono8, carrierSamples(frameCount, 1, 8));
+    writeWaveFile(folder / "modulator.wav", mono8, modulatorSamples(frameCount, 1, 8));
+}
+
 } // namespace lumivox::cli::test

@@ -3,6 +3,7 @@
 #include "test_wave_bytes.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 namespace lumivox::cli::test {
@@ -15,5 +16,8 @@ using namespace lumivox::test;
     std::size_t frameCount, std::uint16_t channels, std::uint16_t bitsPerSample);
 [[nodiscard]] std::vector<std::uint8_t> modulatorSamples(
     std::size_t frameCount, std::uint16_t channels, std::uint16_t bitsPerSample);
+
+// carrier.wav and modulator.wav in the folder: 8-bit mono at 44100 Hz, frameCount frames each.
+void writeMono8Inputs(const std::filesystem::path& folder, std::size_t frameCount);
 
 } // namespace lumivox::cli::test

@@ -70,15 +70,9 @@ TEST_F(JobFaults, AFailedWriteStopsTheRunAndIsReported)
 {
     writeMono16(40000, 40000);
     // The whole output first, to compare with what the failed run leaves.
-    const std::string outputPath = state.outputPath;
-    state.outputPath = (folder / "complete.wav").string();
-    RecordingPort completePort;
-    ASSERT_EQ(
-        runVocodingJob(JobMode::Vocode, state, completePort, environment), JobOutcome::Finished);
-    const auto complete = readOutputWave(state.outputPath);
+    const auto complete = completeOutput();
     ASSERT_TRUE(complete.has_value());
     ASSERT_EQ(complete->data.size(), 80000u);
-    state.outputPath = outputPath;
 
     {
         FileSizeLimit limit(10000);

@@ -6,6 +6,7 @@
 #include "vocoding_job.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace lumivox::job::test {
 
@@ -36,6 +37,20 @@ protected:
     }
 
     JobOutcome run(JobMode mode) { return runVocodingJob(mode, state, port, environment); }
+
+    // The whole output of a Vocode of the present inputs, written beside the output and read back,
+    // for comparing with what a run that fails part-way leaves. Empty if that run did not finish.
+    std::optional<lumivox::test::OutputWave> completeOutput()
+    {
+        JobState side;
+        side.carrierPath = state.carrierPath;
+        side.modulatorPath = state.modulatorPath;
+        side.outputPath = (folder / "complete.wav").string();
+        RecordingPort sidePort;
+        if (runVocodingJob(JobMode::Vocode, side, sidePort, environment) != JobOutcome::Finished)
+            return std::nullopt;
+        return lumivox::test::readOutputWave(side.outputPath);
+    }
 
     bool allFlagsClear() const
     {

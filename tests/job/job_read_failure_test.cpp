@@ -27,14 +27,8 @@ TEST_P(JobReadFailure, FailsTheRunAndKeepsWhatWasWritten)
 {
     const ReadFault& fault = GetParam();
     writeMono16(60000, 60000);
-    const std::string outputPath = state.outputPath;
-    state.outputPath = (folder / "complete.wav").string();
-    RecordingPort completePort;
-    ASSERT_EQ(
-        runVocodingJob(JobMode::Vocode, state, completePort, environment), JobOutcome::Finished);
-    const auto complete = readOutputWave(state.outputPath);
+    const auto complete = completeOutput();
     ASSERT_TRUE(complete.has_value());
-    state.outputPath = outputPath;
 
     std::size_t delivered = 0;
     environment.readInput
