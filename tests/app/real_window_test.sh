@@ -6,21 +6,7 @@
 #   real_window_test.sh LUMIVOX WINDOW_PROBE ARTIFACT_DIR
 set -euo pipefail
 
-if [[ "${1:-}" != --inside ]]; then
-    for tool in xvfb-run xauth xdotool import sox; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "skipped: $tool is not installed (scripts/setup.sh test installs it)"
-            exit 77
-        fi
-    done
-    exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside "$@"
-fi
-shift
-lumivox=$1
-probe=$2
-artifacts=$3
-mkdir -p "$artifacts"
-export QT_QPA_PLATFORM=xcb
+source "$(dirname "$0")/in_virtual_display.sh" 1280x800x24 "import sox" "$@"
 
 work=$(mktemp -d)
 export XDG_CONFIG_HOME="$work/config" # settings of its own, not the user's

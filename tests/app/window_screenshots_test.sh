@@ -9,21 +9,7 @@
 #   window_screenshots_test.sh LUMIVOX WINDOW_PROBE ARTIFACT_DIR
 set -euo pipefail
 
-if [[ "${1:-}" != --inside ]]; then
-    for tool in xvfb-run xauth xdotool import convert sox; do
-        if ! command -v "$tool" >/dev/null; then
-            echo "skipped: $tool is not installed (scripts/setup.sh test installs it)"
-            exit 77
-        fi
-    done
-    exec xvfb-run -a -s "-screen 0 2400x1600x24" "$0" --inside "$@"
-fi
-shift
-lumivox=$1
-probe=$2
-artifacts=$3
-mkdir -p "$artifacts"
-export QT_QPA_PLATFORM=xcb
+source "$(dirname "$0")/in_virtual_display.sh" 2400x1600x24 "import convert sox" "$@"
 
 work=$(mktemp -d)
 pid=
