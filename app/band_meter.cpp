@@ -1,5 +1,6 @@
 #include "band_meter.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
 
@@ -54,6 +55,8 @@ void BandMeter::setSampleRate(double hertz)
     }
 }
 
+void BandMeter::refreshBars() { update(barArea()); }
+
 QRect BandMeter::barArea() const
 {
     const int labelHeight = fontMetrics().height() + 2;
@@ -71,10 +74,10 @@ QRect BandMeter::barRect(int band) const
     return QRect(left, area.top(), std::max(1, right - left - gap), area.height());
 }
 
-void BandMeter::paintEvent(QPaintEvent*)
+void BandMeter::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), background);
+    painter.fillRect(event->rect(), background);
 
     for (int band = 0; band < BandMeterModel::bandCount; ++band) {
         const QRect bar = barRect(band);
@@ -93,7 +96,10 @@ void BandMeter::paintEvent(QPaintEvent*)
         }
     }
 
-    // Labels under the bars, centred where their frequency lies between two band centres.
+    // Labels under the bars, centred where their frequency lies between two band centres; shaping
+    // their text is most of a repaint's cost, so the bars' own repaints leave them alone.
+    if (barArea().contains(event->rect()))
+        return;
     painter.setPen(palette().color(QPalette::Disabled, QPalette::Text).lighter(180));
     const QRect area = barArea();
     const double pitch = area.width() / static_cast<double>(BandMeterModel::bandCount);

@@ -17,6 +17,9 @@ public:
     // The files' rate, which places the frequency labels.
     void setSampleRate(double hertz);
 
+    // Repaints the bars alone: the frequency labels change only with the rate.
+    void refreshBars();
+
     // Where bar `band` is drawn, in the widget's coordinates.
     [[nodiscard]] QRect barRect(int band) const;
 

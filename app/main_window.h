@@ -83,6 +83,7 @@ private:
     void checkPendingClose();
     [[nodiscard]] QLineEdit* pathEdit(int controlId) const;
     [[nodiscard]] std::string pathIn(int controlId) const;
+    void showProgress(std::chrono::steady_clock::time_point now);
 
     std::array<QWidget*, 22> controls {};
     std::vector<std::pair<int, QLabel*>> readouts;
@@ -93,6 +94,11 @@ private:
     QuitHandler quitHandler;
     MeterClock meterClock;
     QTimer meterTimer; // repaints the meters while a run goes and until they reach the floor
+    // While the meters run, the progress bar and the status line follow the job's percentages
+    // on the meters' ticks, a few times a second, rather than at each of them.
+    int progressWanted = 0;
+    int progressShown = 0;
+    std::chrono::steady_clock::time_point progressShownAt;
     std::uint64_t feedStart = 0; // feed entries up to this number belong to earlier runs
     job::JobMode runMode = job::JobMode::Vocode;
     QString runOutputPath;

@@ -39,7 +39,17 @@ int WindowPort::readSlider(int controlId)
 
 void WindowPort::setProgress(int percent)
 {
-    onWindowThread([&] { window.setProgress(percent); });
+    // Nothing the job does waits on the bar, so the position is posted rather than handed over:
+    // a hand-over would stop the job, and with it the engine's second thread, each percent until
+    // the window's thread came round. Posted events keep their order with the handed-over ones.
+    if (detached)
+        return;
+    if (QThread::currentThread() == window.thread())
+        window.setProgress(percent);
+    else
+        QMetaObject::invokeMethod(
+            &window, [target = &window, percent] { target->setProgress(percent); },
+            Qt::QueuedConnection);
 }
 
 void WindowPort::setButtonText(int controlId, std::string_view text)

@@ -9,8 +9,9 @@ namespace lumivox::app {
 class MainWindow;
 
 // The job's way into the main window. Every operation runs on the window's thread: called from
-// the job's thread it is handed over and waited for, like a sent message; called on the window's
-// own thread it runs directly (a blocking hand-over to oneself would never return).
+// the job's thread it is handed over and waited for, like a sent message (progress alone is
+// posted, as nothing waits on it); called on the window's own thread it runs directly (a blocking
+// hand-over to oneself would never return).
 class WindowPort final : public job::DialogPort {
 public:
     explicit WindowPort(MainWindow& window);

@@ -225,7 +225,8 @@ namespace {
             EXPECT_FALSE(window.control(controlId)->isEnabled()) << controlId;
         EXPECT_TRUE(button(id::vocodeButton)->isEnabled());
         EXPECT_EQ(button(id::vocodeButton)->text(), "Cancel");
-        EXPECT_GT(progress(), 0);
+        // The bar follows the job on the meters' next tick.
+        EXPECT_TRUE(waitUntil([&] { return progress() > 0; }));
         EXPECT_TRUE(window.jobState().jobBusy);
 
         // Commands arriving while the buttons are disabled change nothing.
@@ -249,6 +250,7 @@ namespace {
         PausingJob job(window);
         button(id::vocodeButton)->click();
         ASSERT_TRUE(waitUntil([&] { return job.gate().isPaused(); }));
+        ASSERT_TRUE(waitUntil([&] { return progress() > 0; }));
         EXPECT_EQ(status(), "Vocoding… " + std::to_string(progress()) + " %");
         button(id::vocodeButton)->click(); // it reads "Cancel" now
         EXPECT_TRUE(window.jobState().stopRequested);
