@@ -17,6 +17,8 @@
 
 #include "band_lanes.h"
 
+#include <algorithm>
+
 namespace lumivox::engine::kernel {
 
 // The vector types go through a class template: GCC drops attributes written on alias templates.
@@ -134,9 +136,11 @@ constexpr int firstPassSections = 3;
 
 // Analysis of one group: the first band-pass sections of both cascades, staged in the level and
 // carrier rows; then the remaining sections, the envelope and the level.
-template <int Width>
+// Summing: the group's band products are also added, in band order, to each frame's sum in
+// sums, so that the carrier bands need not be stored (Vagueness and Instrument Clearance off).
+template <int Width, bool Summing = false>
 LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBand,
-    const double* carrier, const double* modulator, int frameCount)
+    const double* carrier, const double* modulator, int frameCount, double* sums = nullptr)
 {
     using V = Lane<Width>;
     const BandLanes::Cascades& coefficients = lanes.modulator;
@@ -172,8 +176,17 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
                     load<Width>(&lanes.envelope.b2[s][firstBand]),
                     load<Width>(&lanes.envelope.a1[s][firstBand]),
                     load<Width>(&lanes.envelope.a2[s][firstBand]));
-            store<Width>(rows.levels(t) + firstBand, e * levelScale);
-            store<Width>(rows.carrierBands(t) + firstBand, c);
+            const V level = e * levelScale;
+            store<Width>(rows.levels(t) + firstBand, level);
+            if constexpr (Summing) {
+                const V product = c * level;
+                double sum = sums[t];
+                for (int j = 0; j < Width; ++j)
+                    sum = sum + product[j];
+                sums[t] = sum;
+            } else {
+                store<Width>(rows.carrierBands(t) + firstBand, c);
+            }
         }
         pair.store(lanes, firstBand);
         envelope.store(lanes.envelope, firstBand);
@@ -187,6 +200,21 @@ LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, in
 {
     for (int first = firstBand; first < endBand; first += Width)
         analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
+}
+
+// Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
+// Clearance: each group adds its band products to the frames' sums as it goes, in band order
+// from 0.0, and the sums are then scaled by the gain.
+template <int Width>
+LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
+    const double* modulator, int frameCount, double outputGain, double* output)
+{
+    for (int t = 0; t < frameCount; ++t)
+        output[t] = 0.0;
+    for (int first = 0; first < bandCount; first += Width)
+        analyseGroup<Width, true>(lanes, rows, first, carrier, modulator, frameCount, output);
+    for (int t = 0; t < frameCount; ++t)
+        output[t] = output[t] * outputGain;
 }
 
 // The sum of 32 values per frame, in band order starting from 0.0 as processSample forms it;
@@ -255,10 +283,133 @@ LUMIVOX_INLINE void smoothFrame(
             smoothed + g * Width, numerator[g] / load<Width>(settings.denominators + g * Width));
 }
 
-// Finishing of the frames [first, end): the mean, Vagueness, Instrument Clearance, the band
-// products and their sum times the gain. Returns the row of levels the last frame used.
+// Transposes a square of Width rows in registers: lane f of row j becomes lane j of row f.
+template <int Width> LUMIVOX_INLINE void transpose(Lane<Width>* rows)
+{
+    static_assert(Width == 2 || Width == 4, "frames go across two or four lanes");
+    using V = Lane<Width>;
+    if constexpr (Width == 2) {
+        const V first = __builtin_shufflevector(rows[0], rows[1], 0, 2);
+        const V second = __builtin_shufflevector(rows[0], rows[1], 1, 3);
+        rows[0] = first;
+        rows[1] = second;
+    } else {
+        const V low01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
+        const V high01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
+        const V low23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
+        const V high23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
+        rows[0] = __builtin_shufflevector(low01, low23, 0, 1, 4, 5);
+        rows[1] = __builtin_shufflevector(high01, high23, 0, 1, 4, 5);
+        rows[2] = __builtin_shufflevector(low01, low23, 2, 3, 6, 7);
+        rows[3] = __builtin_shufflevector(high01, high23, 2, 3, 6, 7);
+    }
+}
+
+// The levels of a few frames with the frames across the lanes (one vector per band), between
+// maxSpread vectors of -0.0 on each side: a neighbour outside the bank then adds -0.0 to a
+// numerator, which leaves it as it was.
+template <int Frames> struct LevelsAcrossFrames {
+    Lane<Frames> padded[maxSpread + bandCount + maxSpread];
+
+    LUMIVOX_INLINE LevelsAcrossFrames()
+    {
+        Lane<Frames> negativeZero;
+        for (int f = 0; f < Frames; ++f)
+            negativeZero[f] = -0.0;
+        for (int k = 0; k < maxSpread; ++k) {
+            padded[k] = negativeZero;
+            padded[maxSpread + bandCount + k] = negativeZero;
+        }
+    }
+    LUMIVOX_INLINE Lane<Frames>& band(int i) { return padded[maxSpread + i]; }
+};
+
+// Finishing of Frames frames from frame t with the frames across the lanes: every sum is then a
+// sum of whole vectors, formed in the order processSample forms it for each frame. Eight bands go
+// together, so that eight chains of additions are in flight. When asked, the levels the last of
+// the frames used are written to its smoothed row.
+template <int Frames>
+LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& settings, int t,
+    double* output, LevelsAcrossFrames<Frames>& levels, bool keepLastLevels)
+{
+    using V = Lane<Frames>;
+    for (int i = 0; i < bandCount; i += Frames) {
+        V square[Frames];
+        for (int f = 0; f < Frames; ++f)
+            square[f] = load<Frames>(rows.levels(t + f) + i);
+        transpose<Frames>(square);
+        for (int j = 0; j < Frames; ++j)
+            levels.band(i + j) = square[j];
+    }
+
+    V pull {};
+    const double keep = 1.0 - settings.clearance;
+    if (settings.clearing) {
+        V sum {};
+        for (int i = 0; i < bandCount; ++i)
+            sum = sum + levels.band(i);
+        pull = settings.clearance * (sum / static_cast<double>(bandCount));
+    }
+
+    constexpr int together = 8;
+    V total {};
+    for (int first = 0; first < bandCount; first += together) {
+        V level[together];
+        for (int j = 0; j < together; ++j)
+            level[j] = levels.band(first + j);
+        if (settings.smoothing) {
+            // Steps that reach past the bank for all eight bands are left out.
+            const int up = std::min(settings.reach, bandCount - 1 - first);
+            const int down = std::min(settings.reach, first + together - 1);
+            if (settings.weightsAllOne) {
+                for (int k = 1; k <= up; ++k) {
+                    for (int j = 0; j < together; ++j)
+                        level[j] = level[j] + levels.band(first + j + k);
+                }
+                for (int k = 1; k <= down; ++k) {
+                    for (int j = 0; j < together; ++j)
+                        level[j] = level[j] + levels.band(first + j - k);
+                }
+            } else {
+                for (int k = 1; k <= up; ++k) {
+                    const double weight = settings.weights[k];
+                    for (int j = 0; j < together; ++j)
+                        level[j] = level[j] + weight * levels.band(first + j + k);
+                }
+                for (int k = 1; k <= down; ++k) {
+                    const double weight = settings.weights[k];
+                    for (int j = 0; j < together; ++j)
+                        level[j] = level[j] + weight * levels.band(first + j - k);
+                }
+            }
+            for (int j = 0; j < together; ++j)
+                level[j] = level[j] / settings.denominators[first + j];
+        }
+        if (settings.clearing) {
+            for (int j = 0; j < together; ++j)
+                level[j] = pull + keep * level[j];
+        }
+        if (keepLastLevels) {
+            for (int j = 0; j < together; ++j)
+                rows.smoothed(t + Frames - 1)[first + j] = level[j][Frames - 1];
+        }
+        for (int i = first; i < first + together; i += Frames) {
+            V carrierBands[Frames];
+            for (int f = 0; f < Frames; ++f)
+                carrierBands[f] = load<Frames>(rows.carrierBands(t + f) + i);
+            transpose<Frames>(carrierBands);
+            for (int j = 0; j < Frames; ++j)
+                total = total + carrierBands[j] * level[i - first + j];
+        }
+    }
+    store<Frames>(output + t, total * settings.outputGain);
+}
+
+// Finishing of the frames [first, end) with the bands across the lanes: the mean, Vagueness,
+// Instrument Clearance, the band products and their sum times the gain, eight frames' sums at a
+// time.
 template <int Width>
-LUMIVOX_INLINE const double* finish(
+LUMIVOX_INLINE void finishAlongBands(
     FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
 {
     double* means = rows.means();
@@ -269,9 +420,8 @@ LUMIVOX_INLINE const double* finish(
             means[t] = means[t] / static_cast<double>(bandCount);
     }
 
-    const double* levels = nullptr;
     for (int t = first; t < end; ++t) {
-        double* row = rows.levels(t);
+        const double* row = rows.levels(t);
         if (settings.smoothing) {
             smoothFrame<Width>(row, rows.smoothed(t), settings);
             row = rows.smoothed(t);
@@ -279,19 +429,39 @@ LUMIVOX_INLINE const double* finish(
         if (settings.clearing) {
             const double pull = settings.clearance * means[t];
             const double keep = 1.0 - settings.clearance;
+            double* cleared = rows.smoothed(t);
             for (int i = 0; i < bandCount; i += Width)
-                store<Width>(row + i, pull + keep * load<Width>(row + i));
+                store<Width>(cleared + i, pull + keep * load<Width>(row + i));
+            row = cleared;
         }
         double* products = rows.carrierBands(t);
         for (int i = 0; i < bandCount; i += Width)
             store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
-        levels = row;
     }
 
     sumRows([&rows](int t) { return rows.carrierBands(t); }, first, end, output);
     for (int t = first; t < end; ++t)
         output[t] = output[t] * settings.outputGain;
-    return levels;
+}
+
+// Finishing of the frames [first, end). The levels the last frame used are left in its smoothed
+// row when Vagueness or Instrument Clearance changed them, and in its level row when neither did.
+template <int Width>
+LUMIVOX_INLINE void finish(
+    FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+{
+    int t = first;
+    // At full Vagueness every band adds 14 neighbours on each side, which is most of the work;
+    // there the frames go across the lanes (four at most, which AVX-512 runs with its AVX2
+    // half), so that the loads are whole vectors and the sums need no scalar additions. Where
+    // fewer neighbours count, that costs more than it saves.
+    if (settings.smoothing && settings.weightsAllOne) {
+        constexpr int frames = Width < 4 ? Width : 4;
+        LevelsAcrossFrames<frames> levels;
+        for (; t + frames <= end; t += frames)
+            finishAcrossFrames<frames>(rows, settings, t, output, levels, t + frames == end);
+    }
+    finishAlongBands<Width>(rows, settings, t, end, output);
 }
 
 #undef LUMIVOX_INLINE

@@ -30,6 +30,9 @@ struct BlockBody {
     // the two threads never write to the same line.
     int bandsPerTask;
     void (*finish)(FrameRows&, const kernel::BlockSettings&, int first, int end, double* output);
+    // Both halves at once on one thread, without Vagueness and Instrument Clearance.
+    void (*analyseAndFinish)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
+        int frameCount, double outputGain, double* output);
 };
 
 namespace {
@@ -54,6 +57,12 @@ namespace {
     {
         kernel::finish<2>(rows, settings, first, end, output);
     }
+    void analyseAndFinishPortable(BandLanes& lanes, FrameRows& rows, const double* carrier,
+        const double* modulator, int frameCount, double outputGain, double* output)
+    {
+        kernel::analyseAndFinish<2>(
+            lanes, rows, carrier, modulator, frameCount, outputGain, output);
+    }
 
 #if defined(__x86_64__) || defined(__i386__)
     __attribute__((target("sse2"))) void analyseSse2(BandLanes& lanes, FrameRows& rows,
@@ -66,6 +75,12 @@ namespace {
     {
         kernel::finish<2>(rows, settings, first, end, output);
     }
+    __attribute__((target("sse2"))) void analyseAndFinishSse2(BandLanes& lanes, FrameRows& rows, const double* carrier,
+        const double* modulator, int frameCount, double outputGain, double* output)
+    {
+        kernel::analyseAndFinish<2>(
+            lanes, rows, carrier, modulator, frameCount, outputGain, output);
+    }
 
     __attribute__((target("avx2"))) void analyseAvx2(BandLanes& lanes, FrameRows& rows,
         int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount)
@@ -76,6 +91,12 @@ namespace {
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
     {
         kernel::finish<4>(rows, settings, first, end, output);
+    }
+    __attribute__((target("avx2"))) void analyseAndFinishAvx2(BandLanes& lanes, FrameRows& rows, const double* carrier,
+        const double* modulator, int frameCount, double outputGain, double* output)
+    {
+        kernel::analyseAndFinish<4>(
+            lanes, rows, carrier, modulator, frameCount, outputGain, output);
     }
 
     __attribute__((target("avx512f"))) void analyseAvx512(BandLanes& lanes, FrameRows& rows,
@@ -88,6 +109,12 @@ namespace {
     {
         kernel::finish<8>(rows, settings, first, end, output);
     }
+    __attribute__((target("avx512f"))) void analyseAndFinishAvx512(BandLanes& lanes, FrameRows& rows, const double* carrier,
+        const double* modulator, int frameCount, double outputGain, double* output)
+    {
+        kernel::analyseAndFinish<8>(
+            lanes, rows, carrier, modulator, frameCount, outputGain, output);
+    }
 #endif
 
     BlockBody bodyFor(VectorUnit unit)
@@ -95,14 +122,14 @@ namespace {
         switch (unit) {
 #if defined(__x86_64__) || defined(__i386__)
         case VectorUnit::Sse2:
-            return { analyseSse2, 8, finishSse2 };
+            return { analyseSse2, 8, finishSse2, analyseAndFinishSse2 };
         case VectorUnit::Avx2:
-            return { analyseAvx2, 8, finishAvx2 };
+            return { analyseAvx2, 8, finishAvx2, analyseAndFinishAvx2 };
         case VectorUnit::Avx512:
-            return { analyseAvx512, 8, finishAvx512 };
+            return { analyseAvx512, 8, finishAvx512, analyseAndFinishAvx512 };
 #endif
         default:
-            return { analysePortable, 8, finishPortable };
+            return { analysePortable, 8, finishPortable, analyseAndFinishPortable };
         }
     }
 
@@ -144,7 +171,7 @@ namespace {
     // The row of levels that weighted the carrier bands of a frame the finishing step has done.
     const double* usedLevels(FrameRows& rows, const BlockSettings& settings, int frame)
     {
-        return settings.smoothing ? rows.smoothed(frame) : rows.levels(frame);
+        return settings.smoothing || settings.clearing ? rows.smoothed(frame) : rows.levels(frame);
     }
 
 } // namespace
@@ -408,10 +435,16 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
             last = runShared(body, settings, carrier + start, modulator + start, output + start,
                 std::min(sharedRunFrames, frameCount - start));
     } else {
+        const bool together = !settings.smoothing && !settings.clearing;
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
-            body.analyse(lanes, rows, 0, bandCount, carrier + start, modulator + start, frames);
-            body.finish(rows, settings, 0, frames, output + start);
+            if (together) {
+                body.analyseAndFinish(lanes, rows, carrier + start, modulator + start, frames,
+                    outputGain, output + start);
+            } else {
+                body.analyse(lanes, rows, 0, bandCount, carrier + start, modulator + start, frames);
+                body.finish(rows, settings, 0, frames, output + start);
+            }
         }
         last = usedLevels(rows, settings, (frameCount - 1) % chunkFrames);
     }

@@ -158,9 +158,8 @@ TEST(BlockPath, ProcessesOnlyAsManyFramesAsTheShortestSpanHolds)
         EXPECT_EQ(output[t], reference.processSample(1000.0, 0.5));
 }
 
-TEST(BlockPath, LeavesTheBandLevelsProcessSampleLeavesOnEveryUnit)
+static void expectBandLevelsOfProcessSample(const Signals& signals)
 {
-    const Signals signals = musicalSignals(sampleRate / 4);
     for (const Settings& settings : sliderSettings) {
         VocoderEngine reference;
         apply(reference, settings);
@@ -179,6 +178,13 @@ TEST(BlockPath, LeavesTheBandLevelsProcessSampleLeavesOnEveryUnit)
                     << "band " << k;
         }
     }
+}
+
+TEST(BlockPath, LeavesTheBandLevelsProcessSampleLeavesOnEveryUnit)
+{
+    // One length ends on a whole vector of frames, the other one frame past it.
+    for (const std::size_t frames : { std::size_t { 11024 }, std::size_t { 11025 } })
+        expectBandLevelsOfProcessSample(musicalSignals(frames));
 }
 
 TEST(VectorUnitChoice, TakesTheNamedUnitOrTheWidestNoWiderOne)
