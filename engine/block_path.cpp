@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -46,6 +47,10 @@ namespace {
     constexpr int sharedRunFrames = 512;
     // Shorter blocks stay on one thread: handing them over would cost more than it saves.
     constexpr int twoThreadMinimumFrames = 1024;
+    // Shared runs left to one thread after the worker kept the owner waiting: at first a few
+    // (about 2000 frames), at most about a third of a second of 44.1 kHz audio.
+    constexpr int shortestAlonePenalty = 4;
+    constexpr int longestAlonePenalty = 256;
 
     void analysePortable(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
         const double* carrier, const double* modulator, int frameCount)
@@ -313,18 +318,22 @@ struct BlockPath::Shared {
     }
 
     // Waits until done counts wanted tasks: the other thread is in the middle of one it claimed,
-    // which takes tens of microseconds, unless a busy machine took its core away.
-    void waitForCount(const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
+    // which takes tens of microseconds, unless a busy machine took its core away. Returns how
+    // long it slept.
+    std::chrono::steady_clock::duration waitForCount(
+        const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
     {
         for (int spin = 0; spin < 200; ++spin) {
             if (done.load(std::memory_order_acquire) == wanted)
-                return;
+                return {};
             pause();
         }
+        const auto asleep = std::chrono::steady_clock::now();
         ownerSleeping.store(true);
         for (std::uint64_t seen; (seen = done.load()) != wanted;)
             done.wait(seen);
         ownerSleeping.store(false);
+        return std::chrono::steady_clock::now() - asleep;
     }
 
     // The worker's part of run runNumber.
@@ -333,9 +342,11 @@ struct BlockPath::Shared {
         Shared& shared = *static_cast<Shared*>(context);
         shared.doTasks(shared.analysisClaimed, shared.analysisDone, runNumber,
             [&shared](int task) { shared.analyseTask(task); });
-        // Finishing opens once every band is analysed; if that takes long, the owner finishes
-        // alone.
-        for (int spin = 0; spin < 200; ++spin) {
+        // Finishing opens once every band is analysed, which is at most one task of the
+        // owner's away: a wait of tens of microseconds, worth it for half the finishing. If the
+        // owner has lost its core, the worker gives up and the owner finishes alone.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+        for (int spin = 1;; ++spin) {
             const std::uint64_t seen = shared.finishClaimed.load(std::memory_order_acquire);
             if (seen >> 32 == runNumber) {
                 shared.doTasks(shared.finishClaimed, shared.finishDone, runNumber,
@@ -344,6 +355,8 @@ struct BlockPath::Shared {
             }
             if (shared.analysisClaimed.load(std::memory_order_acquire) >> 32 != runNumber)
                 return; // a later run has begun
+            if (spin % 64 == 0 && std::chrono::steady_clock::now() > giveUp)
+                return;
             pause();
         }
     }
@@ -382,6 +395,7 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
     const double* carrier, const double* modulator, double* output, int frameCount)
 {
     Shared& work = *shared;
+    const auto begun = std::chrono::steady_clock::now();
     const unsigned runNumber = work.run + 1 == 0 ? 1 : work.run + 1; // the worker starts from 0
     const int analysisTasks = bandCount / body.bandsPerTask;
     const int finishTasks = (frameCount + Shared::finishFrames - 1) / Shared::finishFrames;
@@ -402,12 +416,39 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
 
     work.doTasks(work.analysisClaimed, work.analysisDone, runNumber,
         [&work](int task) { work.analyseTask(task); });
-    work.waitForCount(work.analysisDone, static_cast<std::uint64_t>(analysisTasks));
+    auto waited = work.waitForCount(work.analysisDone, static_cast<std::uint64_t>(analysisTasks));
     work.finishClaimed.store(Shared::counter(runNumber, finishTasks, 0), std::memory_order_release);
     work.doTasks(work.finishClaimed, work.finishDone, runNumber,
         [&work](int task) { work.finishTask(task); });
-    work.waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
+    waited += work.waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
+
+    // A worker that kept this thread waiting for a quarter of the run had lost its core (a busy
+    // machine, or a virtual one whose second processor is not always there). The next runs then
+    // go on one thread, longer each time it happens again, shorter again once sharing pays.
+    if (4 * waited > std::chrono::steady_clock::now() - begun) {
+        aloneRuns = alonePenalty;
+        alonePenalty = std::min(2 * alonePenalty, longestAlonePenalty);
+    } else {
+        alonePenalty = std::max(alonePenalty / 2, shortestAlonePenalty);
+    }
     return usedLevels(*work.rows, work.settings, frameCount - 1);
+}
+
+const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& settings,
+    const double* carrier, const double* modulator, double* output, int frameCount)
+{
+    const bool together = !settings.smoothing && !settings.clearing;
+    for (int start = 0; start < frameCount; start += chunkFrames) {
+        const int frames = std::min(chunkFrames, frameCount - start);
+        if (together) {
+            body.analyseAndFinish(lanes, rows, carrier + start, modulator + start, frames,
+                settings.outputGain, output + start);
+        } else {
+            body.analyse(lanes, rows, 0, bandCount, carrier + start, modulator + start, frames);
+            body.finish(rows, settings, 0, frames, output + start);
+        }
+    }
+    return usedLevels(rows, settings, (frameCount - 1) % chunkFrames);
 }
 
 void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
@@ -431,22 +472,19 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
     lanes.load(bank);
     const double* last = nullptr;
     if (worker && frameCount >= twoThreadMinimumFrames) {
-        for (int start = 0; start < frameCount; start += sharedRunFrames)
-            last = runShared(body, settings, carrier + start, modulator + start, output + start,
-                std::min(sharedRunFrames, frameCount - start));
-    } else {
-        const bool together = !settings.smoothing && !settings.clearing;
-        for (int start = 0; start < frameCount; start += chunkFrames) {
-            const int frames = std::min(chunkFrames, frameCount - start);
-            if (together) {
-                body.analyseAndFinish(lanes, rows, carrier + start, modulator + start, frames,
-                    outputGain, output + start);
+        for (int start = 0; start < frameCount; start += sharedRunFrames) {
+            const int frames = std::min(sharedRunFrames, frameCount - start);
+            if (aloneRuns > 0) {
+                --aloneRuns;
+                last = runAlone(
+                    body, settings, carrier + start, modulator + start, output + start, frames);
             } else {
-                body.analyse(lanes, rows, 0, bandCount, carrier + start, modulator + start, frames);
-                body.finish(rows, settings, 0, frames, output + start);
+                last = runShared(
+                    body, settings, carrier + start, modulator + start, output + start, frames);
             }
         }
-        last = usedLevels(rows, settings, (frameCount - 1) % chunkFrames);
+    } else {
+        last = runAlone(body, settings, carrier, modulator, output, frameCount);
     }
     lanes.storeStates(bank);
     std::copy(last, last + bandCount, lastLevels.begin());

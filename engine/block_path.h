@@ -68,11 +68,16 @@ public:
 private:
     const double* runShared(const BlockBody& body, const kernel::BlockSettings& settings,
         const double* carrier, const double* modulator, double* output, int frameCount);
+    const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,
+        const double* carrier, const double* modulator, double* output, int frameCount);
 
     BandLanes lanes;
     FrameRows rows;
     std::unique_ptr<FrameRows> sharedRows;
     std::unique_ptr<Shared> shared;
+    int aloneRuns = 0; // shared runs to do on this thread alone, the worker having lagged
+    int alonePenalty = 4; // the next such spell: shortestAlonePenalty at first
+
     std::unique_ptr<BandWorker> worker; // last: it is joined before what it reads goes
 };
 
