@@ -51,6 +51,9 @@ struct BlockSettings {
     double clearance;
     bool clearing; // clearance > 0
     double outputGain;
+    // Analysis has already turned the carrier bands into the band products, which it does
+    // when neither Vagueness nor Instrument Clearance changes the levels.
+    bool productsFormed;
 };
 
 // One BiquadSection::process step per lane.
@@ -136,9 +139,12 @@ constexpr int firstPassSections = 3;
 
 // Analysis of one group: the first band-pass sections of both cascades, staged in the level and
 // carrier rows; then the remaining sections, the envelope and the level.
-// Summing: the group's band products are also added, in band order, to each frame's sum in
-// sums, so that the carrier bands need not be stored (Vagueness and Instrument Clearance off).
-template <int Width, bool Summing = false>
+// What the analysis of a group leaves for finishing: the carrier bands; the band products in
+// their place; or no row at all, the products being added, in band order, to each frame's sum in
+// sums. The last two are for blocks without Vagueness and Instrument Clearance.
+enum class Leaving { CarrierBands, Products, Sums };
+
+template <int Width, Leaving Leaves = Leaving::CarrierBands>
 LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBand,
     const double* carrier, const double* modulator, int frameCount, double* sums = nullptr)
 {
@@ -178,12 +184,14 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
                     load<Width>(&lanes.envelope.a2[s][firstBand]));
             const V level = e * levelScale;
             store<Width>(rows.levels(t) + firstBand, level);
-            if constexpr (Summing) {
+            if constexpr (Leaves == Leaving::Sums) {
                 const V product = c * level;
                 double sum = sums[t];
                 for (int j = 0; j < Width; ++j)
                     sum = sum + product[j];
                 sums[t] = sum;
+            } else if constexpr (Leaves == Leaving::Products) {
+                store<Width>(rows.carrierBands(t) + firstBand, c * level);
             } else {
                 store<Width>(rows.carrierBands(t) + firstBand, c);
             }
@@ -196,10 +204,15 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
 // Analysis of the bands [firstBand, endBand), both multiples of Width, over frameCount frames.
 template <int Width>
 LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
-    const double* carrier, const double* modulator, int frameCount)
+    const double* carrier, const double* modulator, int frameCount, bool formProducts)
 {
-    for (int first = firstBand; first < endBand; first += Width)
-        analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
+    for (int first = firstBand; first < endBand; first += Width) {
+        if (formProducts)
+            analyseGroup<Width, Leaving::Products>(
+                lanes, rows, first, carrier, modulator, frameCount);
+        else
+            analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
+    }
 }
 
 // Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
@@ -212,7 +225,8 @@ LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const do
     for (int t = 0; t < frameCount; ++t)
         output[t] = 0.0;
     for (int first = 0; first < bandCount; first += Width)
-        analyseGroup<Width, true>(lanes, rows, first, carrier, modulator, frameCount, output);
+        analyseGroup<Width, Leaving::Sums>(
+            lanes, rows, first, carrier, modulator, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
@@ -434,9 +448,11 @@ LUMIVOX_INLINE void finishAlongBands(
                 store<Width>(cleared + i, pull + keep * load<Width>(row + i));
             row = cleared;
         }
-        double* products = rows.carrierBands(t);
-        for (int i = 0; i < bandCount; i += Width)
-            store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
+        if (!settings.productsFormed) {
+            double* products = rows.carrierBands(t);
+            for (int i = 0; i < bandCount; i += Width)
+                store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
+        }
     }
 
     sumRows([&rows](int t) { return rows.carrierBands(t); }, first, end, output);

@@ -26,7 +26,7 @@ namespace lumivox::engine {
 // element by element, with no contraction anywhere.
 struct BlockBody {
     void (*analyse)(BandLanes&, FrameRows&, int firstBand, int endBand, const double* carrier,
-        const double* modulator, int frameCount);
+        const double* modulator, int frameCount, bool formProducts);
     // A whole number of the unit's lane groups and of cache lines of a row (8 doubles), so that
     // the two threads never write to the same line.
     int bandsPerTask;
@@ -53,9 +53,10 @@ namespace {
     constexpr int longestAlonePenalty = 256;
 
     void analysePortable(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
-        const double* carrier, const double* modulator, int frameCount)
+        const double* carrier, const double* modulator, int frameCount, bool formProducts)
     {
-        kernel::analyse<2>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+        kernel::analyse<2>(
+            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
     }
     void finishPortable(
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
@@ -71,9 +72,11 @@ namespace {
 
 #if defined(__x86_64__) || defined(__i386__)
     __attribute__((target("sse2"))) void analyseSse2(BandLanes& lanes, FrameRows& rows,
-        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount)
+        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount,
+        bool formProducts)
     {
-        kernel::analyse<2>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+        kernel::analyse<2>(
+            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
     }
     __attribute__((target("sse2"))) void finishSse2(
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
@@ -88,9 +91,11 @@ namespace {
     }
 
     __attribute__((target("avx2"))) void analyseAvx2(BandLanes& lanes, FrameRows& rows,
-        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount)
+        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount,
+        bool formProducts)
     {
-        kernel::analyse<4>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+        kernel::analyse<4>(
+            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
     }
     __attribute__((target("avx2"))) void finishAvx2(
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
@@ -105,9 +110,11 @@ namespace {
     }
 
     __attribute__((target("avx512f"))) void analyseAvx512(BandLanes& lanes, FrameRows& rows,
-        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount)
+        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount,
+        bool formProducts)
     {
-        kernel::analyse<8>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount);
+        kernel::analyse<8>(
+            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
     }
     __attribute__((target("avx512f"))) void finishAvx512(
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
@@ -294,7 +301,7 @@ struct BlockPath::Shared {
     {
         const int firstBand = task * body.bandsPerTask;
         body.analyse(*lanes, *rows, firstBand, firstBand + body.bandsPerTask, carrier, modulator,
-            frameCount);
+            frameCount, settings.productsFormed);
     }
 
     void finishTask(int task) const
@@ -401,6 +408,9 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
     const int finishTasks = (frameCount + Shared::finishFrames - 1) / Shared::finishFrames;
     work.body = body;
     work.settings = settings;
+    // Each analysis task forms its bands' products, which halves what finishing reads of rows
+    // the other thread wrote.
+    work.settings.productsFormed = !settings.smoothing && !settings.clearing;
     work.lanes = &lanes;
     work.rows = sharedRows.get();
     work.carrier = carrier;
@@ -444,7 +454,8 @@ const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& se
             body.analyseAndFinish(lanes, rows, carrier + start, modulator + start, frames,
                 settings.outputGain, output + start);
         } else {
-            body.analyse(lanes, rows, 0, bandCount, carrier + start, modulator + start, frames);
+            body.analyse(
+                lanes, rows, 0, bandCount, carrier + start, modulator + start, frames, false);
             body.finish(rows, settings, 0, frames, output + start);
         }
     }
