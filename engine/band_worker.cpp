@@ -19,11 +19,13 @@ BandWorker::~BandWorker()
 
 // Sequentially consistent: either the worker sees the new number before it sleeps, or this sees
 // that it sleeps and wakes it.
-void BandWorker::post(unsigned number)
+bool BandWorker::post(unsigned number)
 {
     posted.store(number);
-    if (sleeping.load())
-        posted.notify_one();
+    if (!sleeping.load())
+        return false;
+    posted.notify_one();
+    return true;
 }
 
 void BandWorker::serve()

@@ -18,7 +18,8 @@ public:
     BandWorker(const BandWorker&) = delete;
     BandWorker& operator=(const BandWorker&) = delete;
 
-    void post(unsigned number); // never 0
+    // Returns whether the worker was asleep and had to be woken, which takes a while.
+    bool post(unsigned number); // never 0
 
 private:
     void serve();

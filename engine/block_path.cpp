@@ -422,7 +422,7 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
     work.finishDone.store(0, std::memory_order_relaxed);
     work.analysisClaimed.store(
         Shared::counter(runNumber, analysisTasks, 0), std::memory_order_release);
-    worker->post(runNumber);
+    const bool workerWoken = worker->post(runNumber);
 
     work.doTasks(work.analysisClaimed, work.analysisDone, runNumber,
         [&work](int task) { work.analyseTask(task); });
@@ -434,12 +434,15 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
 
     // A worker that kept this thread waiting for a quarter of the run had lost its core (a busy
     // machine, or a virtual one whose second processor is not always there). The next runs then
-    // go on one thread, longer each time it happens again, shorter again once sharing pays.
-    if (4 * waited > std::chrono::steady_clock::now() - begun) {
-        aloneRuns = alonePenalty;
-        alonePenalty = std::min(2 * alonePenalty, longestAlonePenalty);
-    } else {
-        alonePenalty = std::max(alonePenalty / 2, shortestAlonePenalty);
+    // go on one thread, longer each time it happens again, shorter again once sharing pays. A
+    // worker that had to be woken for the run starts late, which says nothing of its core.
+    if (!workerWoken) {
+        if (4 * waited > std::chrono::steady_clock::now() - begun) {
+            aloneRuns = alonePenalty;
+            alonePenalty = std::min(2 * alonePenalty, longestAlonePenalty);
+        } else {
+            alonePenalty = std::max(alonePenalty / 2, shortestAlonePenalty);
+        }
     }
     return usedLevels(*work.rows, work.settings, frameCount - 1);
 }
