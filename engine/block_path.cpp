@@ -47,10 +47,6 @@ namespace {
     constexpr int sharedRunFrames = 512;
     // Shorter blocks stay on one thread: handing them over would cost more than it saves.
     constexpr int twoThreadMinimumFrames = 1024;
-    // Shared runs left to one thread after the worker kept the owner waiting: at first a few
-    // (about 2000 frames), at most about a third of a second of 44.1 kHz audio.
-    constexpr int shortestAlonePenalty = 4;
-    constexpr int longestAlonePenalty = 256;
 
     void analysePortable(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
         const double* carrier, const double* modulator, int frameCount, bool formProducts)
@@ -432,18 +428,7 @@ const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& s
         [&work](int task) { work.finishTask(task); });
     waited += work.waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
 
-    // A worker that kept this thread waiting for a quarter of the run had lost its core (a busy
-    // machine, or a virtual one whose second processor is not always there). The next runs then
-    // go on one thread, longer each time it happens again, shorter again once sharing pays. A
-    // worker that had to be woken for the run starts late, which says nothing of its core.
-    if (!workerWoken) {
-        if (4 * waited > std::chrono::steady_clock::now() - begun) {
-            aloneRuns = alonePenalty;
-            alonePenalty = std::min(2 * alonePenalty, longestAlonePenalty);
-        } else {
-            alonePenalty = std::max(alonePenalty / 2, shortestAlonePenalty);
-        }
-    }
+    backoff.afterSharedRun(workerWoken, waited, std::chrono::steady_clock::now() - begun);
     return usedLevels(*work.rows, work.settings, frameCount - 1);
 }
 
@@ -488,12 +473,11 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
     if (worker && frameCount >= twoThreadMinimumFrames) {
         for (int start = 0; start < frameCount; start += sharedRunFrames) {
             const int frames = std::min(sharedRunFrames, frameCount - start);
-            if (aloneRuns > 0) {
-                --aloneRuns;
-                last = runAlone(
+            if (backoff.shareNext()) {
+                last = runShared(
                     body, settings, carrier + start, modulator + start, output + start, frames);
             } else {
-                last = runShared(
+                last = runAlone(
                     body, settings, carrier + start, modulator + start, output + start, frames);
             }
         }

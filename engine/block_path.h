@@ -2,6 +2,7 @@
 
 #include "band_lanes.h"
 #include "engine_constants.h"
+#include "sharing_backoff.h"
 
 #include <array>
 #include <memory>
@@ -75,8 +76,7 @@ private:
     FrameRows rows;
     std::unique_ptr<FrameRows> sharedRows;
     std::unique_ptr<Shared> shared;
-    int aloneRuns = 0; // shared runs to do on this thread alone, the worker having lagged
-    int alonePenalty = 4; // the next such spell: shortestAlonePenalty at first
+    SharingBackoff backoff;
 
     std::unique_ptr<BandWorker> worker; // last: it is joined before what it reads goes
 };

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
@@ -105,6 +106,43 @@ TEST(TwoThreads, WorkerStartsAndStopsBetweenBlocksWithoutChangingBits)
         engine.setTwoThreads(true);
     } // destroyed with its worker running: the destructor joins it
     EXPECT_EQ(differingSamples(want, got), 0u);
+}
+
+} // namespace lumivox::engine::testing
+
+namespace lumivox::engine::testing {
+namespace {
+
+    using std::chrono::microseconds;
+
+    // Runs one shared run with the given wait and counts the runs then kept on one thread.
+    int aloneRunsAfter(SharingBackoff& backoff, int waitedMicroseconds, bool workerWoken = false)
+    {
+        backoff.afterSharedRun(workerWoken, microseconds(waitedMicroseconds), microseconds(100));
+        int alone = 0;
+        while (!backoff.shareNext())
+            ++alone;
+        return alone;
+    }
+
+} // namespace
+
+TEST(SharingBackoff, LagsLengthenTheSpellsOnOneThreadAndRunsThatShareWellShortenThem)
+{
+    SharingBackoff backoff;
+    EXPECT_TRUE(backoff.shareNext());
+    // A wait of exactly a quarter of the run is still sharing that pays.
+    EXPECT_EQ(aloneRunsAfter(backoff, 25), 0);
+    // A lag while the worker had to be woken says nothing of its core.
+    EXPECT_EQ(aloneRunsAfter(backoff, 90, true), 0);
+    for (int spell : { 4, 8, 16, 32, 64, 128, 256, 256 })
+        EXPECT_EQ(aloneRunsAfter(backoff, 26), spell);
+    EXPECT_EQ(aloneRunsAfter(backoff, 0), 0);
+    EXPECT_EQ(aloneRunsAfter(backoff, 0), 0);
+    EXPECT_EQ(aloneRunsAfter(backoff, 50), 64);
+    for (int i = 0; i < 10; ++i)
+        aloneRunsAfter(backoff, 0);
+    EXPECT_EQ(aloneRunsAfter(backoff, 50), SharingBackoff::shortestSpell);
 }
 
 } // namespace lumivox::engine::testing
