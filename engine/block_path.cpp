@@ -47,6 +47,9 @@ namespace {
     constexpr int sharedRunFrames = 512;
     // Shorter blocks stay on one thread: handing them over would cost more than it saves.
     constexpr int twoThreadMinimumFrames = 1024;
+    // How long a thread of a shared run spins for the other before it sleeps or gives up: a few
+    // tasks' time.
+    constexpr std::chrono::microseconds longestSpin { 150 };
 
     void analysePortable(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
         const double* carrier, const double* modulator, int frameCount, bool formProducts)
@@ -321,22 +324,25 @@ struct BlockPath::Shared {
     }
 
     // Waits until done counts wanted tasks: the other thread is in the middle of one it claimed,
-    // which takes tens of microseconds, unless a busy machine took its core away. Returns how
-    // long it slept.
+    // which takes tens of microseconds, unless a busy machine took its core away. It spins that
+    // long before it sleeps, for waking a sleeping thread can itself take tens of microseconds
+    // (more on a virtual machine), longer than a run. Returns how long it slept.
     std::chrono::steady_clock::duration waitForCount(
         const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
     {
-        for (int spin = 0; spin < 200; ++spin) {
-            if (done.load(std::memory_order_acquire) == wanted)
-                return {};
+        const auto sleepAt = std::chrono::steady_clock::now() + longestSpin;
+        for (int spin = 1; done.load(std::memory_order_acquire) != wanted; ++spin) {
+            if (spin % 64 == 0 && std::chrono::steady_clock::now() > sleepAt) {
+                const auto asleep = std::chrono::steady_clock::now();
+                ownerSleeping.store(true);
+                for (std::uint64_t seen; (seen = done.load()) != wanted;)
+                    done.wait(seen);
+                ownerSleeping.store(false);
+                return std::chrono::steady_clock::now() - asleep;
+            }
             pause();
         }
-        const auto asleep = std::chrono::steady_clock::now();
-        ownerSleeping.store(true);
-        for (std::uint64_t seen; (seen = done.load()) != wanted;)
-            done.wait(seen);
-        ownerSleeping.store(false);
-        return std::chrono::steady_clock::now() - asleep;
+        return {};
     }
 
     // The worker's part of run runNumber.
@@ -348,7 +354,7 @@ struct BlockPath::Shared {
         // Finishing opens once every band is analysed, which is at most one task of the
         // owner's away: a wait of tens of microseconds, worth it for half the finishing. If the
         // owner has lost its core, the worker gives up and the owner finishes alone.
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+        const auto giveUp = std::chrono::steady_clock::now() + longestSpin;
         for (int spin = 1;; ++spin) {
             const std::uint64_t seen = shared.finishClaimed.load(std::memory_order_acquire);
             if (seen >> 32 == runNumber) {
