@@ -1,5 +1,7 @@
 #include "band_worker.h"
 
+#include <chrono>
+
 namespace lumivox::engine {
 
 BandWorker::BandWorker(Task workerTask, void* workerContext)
@@ -34,10 +36,14 @@ void BandWorker::serve()
     // may come before this thread first runs.
     unsigned seen = 0;
     for (;;) {
-        // Work is often posted again within microseconds, sooner than a sleeping thread wakes, so
-        // the worker spins a little before it sleeps; not long, for spinning takes the core's
-        // time from others on a busy machine.
-        for (int spin = 0; spin < 1000 && posted.load(std::memory_order_acquire) == seen; ++spin) {
+        // Work is often posted again within microseconds (the next run), or after the caller
+        // has read and written a block, sooner than a sleeping thread wakes (tens of
+        // microseconds, more on a virtual machine). So the worker spins that long before it
+        // sleeps; not longer, for spinning takes the core's time from others on a busy machine.
+        const auto sleepAt = std::chrono::steady_clock::now() + std::chrono::microseconds(150);
+        for (int spin = 1; posted.load(std::memory_order_acquire) == seen; ++spin) {
+            if (spin % 64 == 0 && std::chrono::steady_clock::now() > sleepAt)
+                break;
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
 #endif
