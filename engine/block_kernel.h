@@ -54,6 +54,9 @@ struct BlockSettings {
     // Analysis has already turned the carrier bands into the band products, which it does
     // when neither Vagueness nor Instrument Clearance changes the levels.
     bool productsFormed;
+    // With productsFormed: the bands [0, summedBands) are already summed, in band order from
+    // 0.0, into the frames' partial sums (the rows' means), and only their products are left.
+    int summedBands;
 };
 
 // One BiquadSection::process step per lane.
@@ -215,6 +218,20 @@ LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, in
     }
 }
 
+// Analysis of the bands [0, endBand) that adds their products, in band order from 0.0, to the
+// frames' partial sums (the rows' means), for blocks without Vagueness and Instrument Clearance.
+template <int Width>
+LUMIVOX_INLINE void analyseSumming(BandLanes& lanes, FrameRows& rows, int endBand,
+    const double* carrier, const double* modulator, int frameCount)
+{
+    double* partialSums = rows.means();
+    for (int t = 0; t < frameCount; ++t)
+        partialSums[t] = 0.0;
+    for (int first = 0; first < endBand; first += Width)
+        analyseGroup<Width, Leaving::Sums>(
+            lanes, rows, first, carrier, modulator, frameCount, partialSums);
+}
+
 // Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
 // Clearance: each group adds its band products to the frames' sums as it goes, in band order
 // from 0.0, and the sums are then scaled by the gain.
@@ -231,15 +248,18 @@ LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const do
         output[t] = output[t] * outputGain;
 }
 
-// The sum of 32 values per frame, in band order starting from 0.0 as processSample forms it;
-// eight frames at a time, so that eight independent chains of additions keep the adders busy.
-template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int end, double* sums)
+// Adds values [firstValue, 32) of each frame's row, in order, to the frame's sum; eight frames at
+// a time, so that eight independent chains of additions keep the adders busy.
+template <typename RowOf>
+LUMIVOX_INLINE void addRows(RowOf row, int firstValue, int first, int end, double* sums)
 {
     constexpr int chains = 8;
     int t = first;
     for (; t + chains <= end; t += chains) {
-        double partial[chains] = {};
-        for (int i = 0; i < bandCount; ++i) {
+        double partial[chains];
+        for (int c = 0; c < chains; ++c)
+            partial[c] = sums[t + c];
+        for (int i = firstValue; i < bandCount; ++i) {
             for (int c = 0; c < chains; ++c)
                 partial[c] += row(t + c)[i];
         }
@@ -247,11 +267,19 @@ template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int 
             sums[t + c] = partial[c];
     }
     for (; t < end; ++t) {
-        double sum = 0.0;
-        for (int i = 0; i < bandCount; ++i)
+        double sum = sums[t];
+        for (int i = firstValue; i < bandCount; ++i)
             sum += row(t)[i];
         sums[t] = sum;
     }
+}
+
+// The sum of 32 values per frame, in band order starting from 0.0 as processSample forms it.
+template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int end, double* sums)
+{
+    for (int t = first; t < end; ++t)
+        sums[t] = 0.0;
+    addRows(row, 0, first, end, sums);
 }
 
 // Adds the upward then the downward neighbours' terms to the numerators of all groups of one
@@ -455,7 +483,15 @@ LUMIVOX_INLINE void finishAlongBands(
         }
     }
 
-    sumRows([&rows](int t) { return rows.carrierBands(t); }, first, end, output);
+    if (settings.summedBands > 0) {
+        const double* partialSums = rows.means();
+        for (int t = first; t < end; ++t)
+            output[t] = partialSums[t];
+        addRows([&rows](int t) { return rows.carrierBands(t); }, settings.summedBands, first, end,
+            output);
+    } else {
+        sumRows([&rows](int t) { return rows.carrierBands(t); }, first, end, output);
+    }
     for (int t = first; t < end; ++t)
         output[t] = output[t] * settings.outputGain;
 }
