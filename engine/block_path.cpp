@@ -54,116 +54,58 @@ namespace {
     // tasks' time.
     constexpr std::chrono::microseconds longestSpin { 150 };
 
-    void analysePortable(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
-        const double* carrier, const double* modulator, int frameCount, bool formProducts)
-    {
-        kernel::analyse<2>(
-            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
-    }
-    void finishPortable(
-        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
-    {
-        kernel::finish<2>(rows, settings, first, end, output);
-    }
-    void analyseSummingPortable(BandLanes& lanes, FrameRows& rows, int endBand,
-        const double* carrier, const double* modulator, int frameCount)
-    {
-        kernel::analyseSumming<2>(lanes, rows, endBand, carrier, modulator, frameCount);
-    }
-    void analyseAndFinishPortable(BandLanes& lanes, FrameRows& rows, const double* carrier,
-        const double* modulator, int frameCount, double outputGain, double* output)
-    {
-        kernel::analyseAndFinish<2>(
-            lanes, rows, carrier, modulator, frameCount, outputGain, output);
+// The entry points of one instruction set. Each inlines the kernel under its unit's target
+// attribute, so the one source gives every unit its own machine code.
+#define LUMIVOX_BLOCK_BODY(Unit, Attributes, Width)                                                \
+    Attributes void analyse##Unit(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,   \
+        const double* carrier, const double* modulator, int frameCount, bool formProducts)         \
+    {                                                                                              \
+        kernel::analyse<Width>(                                                                    \
+            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);        \
+    }                                                                                              \
+    Attributes void finish##Unit(                                                                  \
+        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)        \
+    {                                                                                              \
+        kernel::finish<Width>(rows, settings, first, end, output);                                 \
+    }                                                                                              \
+    Attributes void analyseSumming##Unit(BandLanes& lanes, FrameRows& rows, int endBand,           \
+        const double* carrier, const double* modulator, int frameCount)                            \
+    {                                                                                              \
+        kernel::analyseSumming<Width>(lanes, rows, endBand, carrier, modulator, frameCount);       \
+    }                                                                                              \
+    Attributes void analyseAndFinish##Unit(BandLanes& lanes, FrameRows& rows,                      \
+        const double* carrier, const double* modulator, int frameCount, double outputGain,         \
+        double* output)                                                                            \
+    {                                                                                              \
+        kernel::analyseAndFinish<Width>(                                                           \
+            lanes, rows, carrier, modulator, frameCount, outputGain, output);                      \
+    }                                                                                              \
+    BlockBody body##Unit()                                                                         \
+    {                                                                                              \
+        return { analyse##Unit, 8, finish##Unit, analyseSumming##Unit, analyseAndFinish##Unit };   \
     }
 
+    LUMIVOX_BLOCK_BODY(Portable, , 2)
 #if defined(__x86_64__) || defined(__i386__)
-    __attribute__((target("sse2"))) void analyseSse2(BandLanes& lanes, FrameRows& rows,
-        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount,
-        bool formProducts)
-    {
-        kernel::analyse<2>(
-            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
-    }
-    __attribute__((target("sse2"))) void finishSse2(
-        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
-    {
-        kernel::finish<2>(rows, settings, first, end, output);
-    }
-    __attribute__((target("sse2"))) void analyseSummingSse2(BandLanes& lanes, FrameRows& rows, int endBand,
-        const double* carrier, const double* modulator, int frameCount)
-    {
-        kernel::analyseSumming<2>(lanes, rows, endBand, carrier, modulator, frameCount);
-    }
-    __attribute__((target("sse2"))) void analyseAndFinishSse2(BandLanes& lanes, FrameRows& rows, const double* carrier,
-        const double* modulator, int frameCount, double outputGain, double* output)
-    {
-        kernel::analyseAndFinish<2>(
-            lanes, rows, carrier, modulator, frameCount, outputGain, output);
-    }
-
-    __attribute__((target("avx2"))) void analyseAvx2(BandLanes& lanes, FrameRows& rows,
-        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount,
-        bool formProducts)
-    {
-        kernel::analyse<4>(
-            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
-    }
-    __attribute__((target("avx2"))) void finishAvx2(
-        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
-    {
-        kernel::finish<4>(rows, settings, first, end, output);
-    }
-    __attribute__((target("avx2"))) void analyseSummingAvx2(BandLanes& lanes, FrameRows& rows, int endBand,
-        const double* carrier, const double* modulator, int frameCount)
-    {
-        kernel::analyseSumming<4>(lanes, rows, endBand, carrier, modulator, frameCount);
-    }
-    __attribute__((target("avx2"))) void analyseAndFinishAvx2(BandLanes& lanes, FrameRows& rows, const double* carrier,
-        const double* modulator, int frameCount, double outputGain, double* output)
-    {
-        kernel::analyseAndFinish<4>(
-            lanes, rows, carrier, modulator, frameCount, outputGain, output);
-    }
-
-    __attribute__((target("avx512f"))) void analyseAvx512(BandLanes& lanes, FrameRows& rows,
-        int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount,
-        bool formProducts)
-    {
-        kernel::analyse<8>(
-            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);
-    }
-    __attribute__((target("avx512f"))) void finishAvx512(
-        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
-    {
-        kernel::finish<8>(rows, settings, first, end, output);
-    }
-    __attribute__((target("avx512f"))) void analyseSummingAvx512(BandLanes& lanes, FrameRows& rows, int endBand,
-        const double* carrier, const double* modulator, int frameCount)
-    {
-        kernel::analyseSumming<8>(lanes, rows, endBand, carrier, modulator, frameCount);
-    }
-    __attribute__((target("avx512f"))) void analyseAndFinishAvx512(BandLanes& lanes, FrameRows& rows, const double* carrier,
-        const double* modulator, int frameCount, double outputGain, double* output)
-    {
-        kernel::analyseAndFinish<8>(
-            lanes, rows, carrier, modulator, frameCount, outputGain, output);
-    }
+    LUMIVOX_BLOCK_BODY(Sse2, __attribute__((target("sse2"))), 2)
+    LUMIVOX_BLOCK_BODY(Avx2, __attribute__((target("avx2"))), 4)
+    LUMIVOX_BLOCK_BODY(Avx512, __attribute__((target("avx512f"))), 8)
 #endif
+#undef LUMIVOX_BLOCK_BODY
 
     BlockBody bodyFor(VectorUnit unit)
     {
         switch (unit) {
 #if defined(__x86_64__) || defined(__i386__)
         case VectorUnit::Sse2:
-            return { analyseSse2, 8, finishSse2, analyseSummingSse2, analyseAndFinishSse2 };
+            return bodySse2();
         case VectorUnit::Avx2:
-            return { analyseAvx2, 8, finishAvx2, analyseSummingAvx2, analyseAndFinishAvx2 };
+            return bodyAvx2();
         case VectorUnit::Avx512:
-            return { analyseAvx512, 8, finishAvx512, analyseSummingAvx512, analyseAndFinishAvx512 };
+            return bodyAvx512();
 #endif
         default:
-            return { analysePortable, 8, finishPortable, analyseSummingPortable, analyseAndFinishPortable };
+            return bodyPortable();
         }
     }
 
