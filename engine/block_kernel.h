@@ -24,8 +24,10 @@ namespace lumivox::engine::kernel {
 // The vector types go through a class template: GCC drops attributes written on alias templates.
 template <int Width> struct LaneTypes {
     typedef double Values __attribute__((vector_size(Width * sizeof(double))));
+    typedef long long Bits __attribute__((vector_size(Width * sizeof(double))));
 };
 template <int Width> using Lane = typename LaneTypes<Width>::Values;
+template <int Width> using LaneBits = typename LaneTypes<Width>::Bits;
 
 #define LUMIVOX_INLINE inline __attribute__((always_inline))
 
@@ -70,11 +72,48 @@ LUMIVOX_INLINE Lane<Width> section(Lane<Width> x, Lane<Width>& z1, Lane<Width>& 
     return y;
 }
 
+// The band-pass sections of the bank all have their zeros at z = 1 and z = -1, which the table
+// gives exactly: section 0 as b1 = 0 and b2 = -1, the others as b2 = 1 (band_table_test checks
+// this). Multiplying by 1 leaves a value as it is, by -1 negates it, and by +0 gives a zero with
+// the value's sign (the inputs are PCM samples, always finite), so the sections below skip those
+// multiplies and give the same bits as section().
+
+// 0.0 * x for finite x: a zero with the sign of x.
+template <int Width> LUMIVOX_INLINE Lane<Width> zeroSignedAs(Lane<Width> x)
+{
+    constexpr long long signBit = static_cast<long long>(0x8000000000000000ull);
+    return reinterpret_cast<Lane<Width>>(reinterpret_cast<LaneBits<Width>>(x) & signBit);
+}
+
+// Section 0 of a band-pass (b1 = 0, b2 = -1), with its second state held negated, w2 = -z2:
+// z2 = -x - a2 y is -(x + a2 y) exactly, and b1 x + z2 is 0 x - w2.
+template <int Width>
+LUMIVOX_INLINE Lane<Width> firstBandPassSection(
+    Lane<Width> x, Lane<Width>& z1, Lane<Width>& w2, Lane<Width> a1, Lane<Width> a2)
+{
+    const Lane<Width> y = x + z1;
+    z1 = zeroSignedAs<Width>(x) - w2 - a1 * y;
+    w2 = x + a2 * y;
+    return y;
+}
+
+// Sections 1 to 4 of a band-pass (b2 = 1).
+template <int Width>
+LUMIVOX_INLINE Lane<Width> laterBandPassSection(Lane<Width> x, Lane<Width>& z1, Lane<Width>& z2,
+    Lane<Width> b1, Lane<Width> a1, Lane<Width> a2)
+{
+    const Lane<Width> y = x + z1;
+    z1 = b1 * x + z2 - a1 * y;
+    z2 = x - a2 * y;
+    return y;
+}
+
 template <typename V> LUMIVOX_INLINE void keepInRegister(V& value) { asm("" : "+v"(value)); }
 
 // The states of sections [First, First + Count) of one group of Width bands, for one cascade, held
-// in registers over a run of frames.
-template <int Width, int First, int Count> struct SectionStates {
+// in registers over a run of frames. A band-pass holds section 0's second state negated.
+template <int Width, int First, int Count, bool BandPass = false> struct SectionStates {
+    static constexpr bool negatesFirst = BandPass && First == 0;
     Lane<Width> z1[Count];
     Lane<Width> z2[Count];
 
@@ -84,6 +123,8 @@ template <int Width, int First, int Count> struct SectionStates {
             z1[s] = kernel::load<Width>(&lanes.z1[First + s][firstBand]);
             z2[s] = kernel::load<Width>(&lanes.z2[First + s][firstBand]);
         }
+        if constexpr (negatesFirst)
+            z2[0] = -z2[0];
     }
 
     LUMIVOX_INLINE void store(BandLanes::Cascades& lanes, int firstBand) const
@@ -92,6 +133,8 @@ template <int Width, int First, int Count> struct SectionStates {
             kernel::store<Width>(&lanes.z1[First + s][firstBand], z1[s]);
             kernel::store<Width>(&lanes.z2[First + s][firstBand], z2[s]);
         }
+        if constexpr (negatesFirst)
+            kernel::store<Width>(&lanes.z2[0][firstBand], -z2[0]);
     }
 };
 
@@ -99,8 +142,8 @@ template <int Width, int First, int Count> struct SectionStates {
 // side: two independent chains in flight on the same coefficients (a band's two cascades carry the
 // same ones, and the engine's bank is only ever built from the table).
 template <int Width, int First, int Count> struct BandPair {
-    SectionStates<Width, First, Count> modulator;
-    SectionStates<Width, First, Count> carrier;
+    SectionStates<Width, First, Count, true> modulator;
+    SectionStates<Width, First, Count, true> carrier;
 
     LUMIVOX_INLINE void load(const BandLanes& lanes, int firstBand)
     {
@@ -118,12 +161,16 @@ template <int Width, int First, int Count> struct BandPair {
         const BandLanes::Cascades& coefficients, int firstBand, Lane<Width>& m, Lane<Width>& c)
     {
         for (int s = 0; s < Count; ++s) {
-            Lane<Width> b1 = kernel::load<Width>(&coefficients.b1[First + s][firstBand]);
-            Lane<Width> b2 = kernel::load<Width>(&coefficients.b2[First + s][firstBand]);
-            Lane<Width> a1 = kernel::load<Width>(&coefficients.a1[First + s][firstBand]);
-            Lane<Width> a2 = kernel::load<Width>(&coefficients.a2[First + s][firstBand]);
-            m = section<Width>(m, modulator.z1[s], modulator.z2[s], b1, b2, a1, a2);
-            c = section<Width>(c, carrier.z1[s], carrier.z2[s], b1, b2, a1, a2);
+            const Lane<Width> a1 = kernel::load<Width>(&coefficients.a1[First + s][firstBand]);
+            const Lane<Width> a2 = kernel::load<Width>(&coefficients.a2[First + s][firstBand]);
+            if (First + s == 0) {
+                m = firstBandPassSection<Width>(m, modulator.z1[s], modulator.z2[s], a1, a2);
+                c = firstBandPassSection<Width>(c, carrier.z1[s], carrier.z2[s], a1, a2);
+            } else {
+                const Lane<Width> b1 = kernel::load<Width>(&coefficients.b1[First + s][firstBand]);
+                m = laterBandPassSection<Width>(m, modulator.z1[s], modulator.z2[s], b1, a1, a2);
+                c = laterBandPassSection<Width>(c, carrier.z1[s], carrier.z2[s], b1, a1, a2);
+            }
         }
     }
 };

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <numbers>
 
@@ -131,6 +133,20 @@ TEST(BandTable, TableHoldsTheDocumentedExampleRows)
                 EXPECT_NEAR(row[1 + 4 * s + v], example.sections[s][v], 1e-12)
                     << "band " << example.band << " section " << s << " value " << v;
         }
+    }
+}
+
+// The block path leaves out the multiplies by these numerator values; with any other value it
+// would no longer match processSample.
+TEST(BandTable, EverySectionHasItsZerosExactlyAtZeroAndHalfTheRate)
+{
+    for (int band = 0; band < bandCount; ++band) {
+        const FilterCascade cascade = bandCascade(band);
+        const BiquadSection& first = cascade.sections[0];
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(first.b1), 0u) << "band " << band; // +0.0
+        EXPECT_EQ(first.b2, -1.0) << "band " << band;
+        for (int s = 1; s < bandSectionCount; ++s)
+            EXPECT_EQ(cascade.sections[s].b2, 1.0) << "band " << band << " section " << s;
     }
 }
 
