@@ -99,8 +99,8 @@ LUMIVOX_INLINE Lane<Width> firstBandPassSection(
 
 // Sections 1 to 4 of a band-pass (b2 = 1).
 template <int Width>
-LUMIVOX_INLINE Lane<Width> laterBandPassSection(Lane<Width> x, Lane<Width>& z1, Lane<Width>& z2,
-    Lane<Width> b1, Lane<Width> a1, Lane<Width> a2)
+LUMIVOX_INLINE Lane<Width> laterBandPassSection(
+    Lane<Width> x, Lane<Width>& z1, Lane<Width>& z2, Lane<Width> b1, Lane<Width> a1, Lane<Width> a2)
 {
     const Lane<Width> y = x + z1;
     z1 = b1 * x + z2 - a1 * y;
