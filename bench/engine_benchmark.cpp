@@ -82,17 +82,19 @@ void processSample(benchmark::State& state)
 
 // The arithmetic bound of the block path, from its instruction mix per frame on Width-wide vectors
 // (Width bands per vector, 32 / Width groups): each group runs a gain and 5 sections of 4
-// multiplies and 4 additions on the modulator and on the carrier, the envelope's gain and 2 such
-// sections, the level scale and the carrier band's product, so 53 multiplies and 48 additions; the
-// output is a sum of 32 scalars. Vagueness adds reach terms on each side (an addition, and a
-// multiply unless the weights are all exactly 1); Instrument Clearance a multiply and an addition
-// per group and a sum of 32 scalars for the mean. The core is taken to have two multiply and two
-// add pipes (AMD Zen; no fused multiply-adds are allowed), so a frame needs at least the larger of
-// multiplies / 2 and additions / 2 cycles. Divisions run on their own unit and are not counted.
+// additions on the modulator and on the carrier, with 2 multiplies in section 0 and 3 in the
+// others (the numerators' exact 0, 1 and -1 need none), the envelope's gain and 2 sections of 4
+// multiplies and 4 additions, the level scale and the carrier band's product, so 41 multiplies
+// and 48 additions; the output is a sum of 32 scalars. Vagueness adds reach terms on each side (an
+// addition, and a multiply unless the weights are all exactly 1); Instrument Clearance a multiply
+// and an addition per group and a sum of 32 scalars for the mean. The core is taken to have two
+// multiply and two add pipes (AMD Zen; no fused multiply-adds are allowed), so a frame needs at
+// least the larger of multiplies / 2 and additions / 2 cycles. Divisions run on their own unit and
+// are not counted.
 double boundCyclesPerFrame(int width, const lumivox::engine::VocoderEngine& engine)
 {
     const double groups = 32.0 / width;
-    double multiplies = 53.0 * groups;
+    double multiplies = 41.0 * groups;
     double additions = 48.0 * groups + 32.0;
     if (engine.vagueness() > 0.0) {
         int reach = 0;
