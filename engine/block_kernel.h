@@ -183,6 +183,28 @@ template <int Width> LUMIVOX_INLINE Lane<Width> broadcast(double value)
     return lanes;
 }
 
+// Transposes a square of Width rows in registers: lane f of row j becomes lane j of row f.
+template <int Width> LUMIVOX_INLINE void transpose(Lane<Width>* rows)
+{
+    static_assert(Width == 2 || Width == 4, "frames go across two or four lanes");
+    using V = Lane<Width>;
+    if constexpr (Width == 2) {
+        const V first = __builtin_shufflevector(rows[0], rows[1], 0, 2);
+        const V second = __builtin_shufflevector(rows[0], rows[1], 1, 3);
+        rows[0] = first;
+        rows[1] = second;
+    } else {
+        const V low01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
+        const V high01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
+        const V low23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
+        const V high23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
+        rows[0] = __builtin_shufflevector(low01, low23, 0, 1, 4, 5);
+        rows[1] = __builtin_shufflevector(high01, high23, 0, 1, 4, 5);
+        rows[2] = __builtin_shufflevector(low01, low23, 2, 3, 6, 7);
+        rows[3] = __builtin_shufflevector(high01, high23, 2, 3, 6, 7);
+    }
+}
+
 // Splits the five band-pass sections into two passes over the frames, so that each pass keeps its
 // states in registers.
 constexpr int firstPassSections = 3;
@@ -286,6 +308,36 @@ template <int Width>
 LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
     const double* modulator, int frameCount, double outputGain, double* output)
 {
+    if constexpr (Width == 4) {
+        // Products left in the rows, then summed with four frames across the lanes: each square
+        // of four frames and four bands is transposed, so that its bands go into the frames'
+        // sums as whole vectors, in band order. This saves three of every four scalar additions
+        // on AVX2; with two lanes it gains nothing.
+        for (int first = 0; first < bandCount; first += Width)
+            analyseGroup<Width, Leaving::Products>(
+                lanes, rows, first, carrier, modulator, frameCount);
+        using V = Lane<Width>;
+        int t = 0;
+        for (; t + Width <= frameCount; t += Width) {
+            V sum {};
+            for (int first = 0; first < bandCount; first += Width) {
+                V products[Width];
+                for (int f = 0; f < Width; ++f)
+                    products[f] = load<Width>(rows.carrierBands(t + f) + first);
+                transpose<Width>(products);
+                for (int j = 0; j < Width; ++j)
+                    sum = sum + products[j];
+            }
+            store<Width>(output + t, sum * outputGain);
+        }
+        for (; t < frameCount; ++t) {
+            double sum = 0.0;
+            for (int i = 0; i < bandCount; ++i)
+                sum = sum + rows.carrierBands(t)[i];
+            output[t] = sum * outputGain;
+        }
+        return;
+    }
     for (int t = 0; t < frameCount; ++t)
         output[t] = 0.0;
     for (int first = 0; first < bandCount; first += Width)
@@ -370,28 +422,6 @@ LUMIVOX_INLINE void smoothFrame(
     for (int g = 0; g < groups; ++g)
         store<Width>(
             smoothed + g * Width, numerator[g] / load<Width>(settings.denominators + g * Width));
-}
-
-// Transposes a square of Width rows in registers: lane f of row j becomes lane j of row f.
-template <int Width> LUMIVOX_INLINE void transpose(Lane<Width>* rows)
-{
-    static_assert(Width == 2 || Width == 4, "frames go across two or four lanes");
-    using V = Lane<Width>;
-    if constexpr (Width == 2) {
-        const V first = __builtin_shufflevector(rows[0], rows[1], 0, 2);
-        const V second = __builtin_shufflevector(rows[0], rows[1], 1, 3);
-        rows[0] = first;
-        rows[1] = second;
-    } else {
-        const V low01 = __builtin_shufflevector(rows[0], rows[1], 0, 4, 2, 6);
-        const V high01 = __builtin_shufflevector(rows[0], rows[1], 1, 5, 3, 7);
-        const V low23 = __builtin_shufflevector(rows[2], rows[3], 0, 4, 2, 6);
-        const V high23 = __builtin_shufflevector(rows[2], rows[3], 1, 5, 3, 7);
-        rows[0] = __builtin_shufflevector(low01, low23, 0, 1, 4, 5);
-        rows[1] = __builtin_shufflevector(high01, high23, 0, 1, 4, 5);
-        rows[2] = __builtin_shufflevector(low01, low23, 2, 3, 6, 7);
-        rows[3] = __builtin_shufflevector(high01, high23, 2, 3, 6, 7);
-    }
 }
 
 // The levels of a few frames with the frames across the lanes (one vector per band), between
