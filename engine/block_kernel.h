@@ -273,6 +273,62 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
     }
 }
 
+// Adds values [firstValue, endValue) of each frame's row, in order, to the frame's sum; eight
+// frames at a time, so that eight independent chains of additions keep the adders busy.
+template <typename RowOf>
+LUMIVOX_INLINE void addRows(
+    RowOf row, int firstValue, int endValue, int first, int end, double* sums)
+{
+    constexpr int chains = 8;
+    int t = first;
+    for (; t + chains <= end; t += chains) {
+        double partial[chains];
+        for (int c = 0; c < chains; ++c)
+            partial[c] = sums[t + c];
+        for (int i = firstValue; i < endValue; ++i) {
+            for (int c = 0; c < chains; ++c)
+                partial[c] += row(t + c)[i];
+        }
+        for (int c = 0; c < chains; ++c)
+            sums[t + c] = partial[c];
+    }
+    for (; t < end; ++t) {
+        double sum = sums[t];
+        for (int i = firstValue; i < endValue; ++i)
+            sum += row(t)[i];
+        sums[t] = sum;
+    }
+}
+
+// Adds the band products [firstBand, endBand) the rows hold to the sums of the frames
+// [first, end), in band order. With four lanes (AVX2) four frames go across the lanes: each square
+// of four frames and four bands is transposed, so that its bands go into the sums as whole
+// vectors, one vector addition per band and four frames instead of a scalar one per band and
+// frame. With two lanes that gains nothing, and eight (AVX-512) would need more registers.
+template <int Width>
+LUMIVOX_INLINE void addProductsAcrossFrames(
+    FrameRows& rows, int firstBand, int endBand, int first, int end, double* sums)
+{
+    int t = first;
+    if constexpr (Width == 4) {
+        using V = Lane<Width>;
+        for (; t + Width <= end; t += Width) {
+            V sum = load<Width>(sums + t);
+            for (int band = firstBand; band < endBand; band += Width) {
+                V products[Width];
+                for (int f = 0; f < Width; ++f)
+                    products[f] = load<Width>(rows.carrierBands(t + f) + band);
+                transpose<Width>(products);
+                for (int j = 0; j < Width; ++j)
+                    sum = sum + products[j];
+            }
+            store<Width>(sums + t, sum);
+        }
+    }
+    addRows(
+        [&rows](int frame) { return rows.carrierBands(frame); }, firstBand, endBand, t, end, sums);
+}
+
 // Analysis of the bands [firstBand, endBand), both multiples of Width, over frameCount frames.
 template <int Width>
 LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
@@ -294,48 +350,28 @@ LUMIVOX_INLINE void analyseSumming(BandLanes& lanes, FrameRows& rows, int endBan
     const double* carrier, const double* modulator, int frameCount)
 {
     double* partialSums = rows.means();
-    for (int t = 0; t < frameCount; ++t)
-        partialSums[t] = 0.0;
+    std::fill_n(partialSums, frameCount, 0.0);
     for (int first = 0; first < endBand; first += Width)
         analyseGroup<Width, Leaving::Sums>(
             lanes, rows, first, carrier, modulator, frameCount, partialSums);
 }
 
 // Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
-// Clearance: each group adds its band products to the frames' sums as it goes, in band order
-// from 0.0, and the sums are then scaled by the gain.
+// Clearance: the band products summed in band order from 0.0, then scaled by the gain. With four
+// lanes the products are summed across frames once every group is done; otherwise each group adds
+// its products to the frames' sums as it goes, which saves storing them.
 template <int Width>
 LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
     const double* modulator, int frameCount, double outputGain, double* output)
 {
     if constexpr (Width == 4) {
-        // Products left in the rows, then summed with four frames across the lanes: each square
-        // of four frames and four bands is transposed, so that its bands go into the frames'
-        // sums as whole vectors, in band order. This saves three of every four scalar additions
-        // on AVX2; with two lanes it gains nothing.
         for (int first = 0; first < bandCount; first += Width)
             analyseGroup<Width, Leaving::Products>(
                 lanes, rows, first, carrier, modulator, frameCount);
-        using V = Lane<Width>;
-        int t = 0;
-        for (; t + Width <= frameCount; t += Width) {
-            V sum {};
-            for (int first = 0; first < bandCount; first += Width) {
-                V products[Width];
-                for (int f = 0; f < Width; ++f)
-                    products[f] = load<Width>(rows.carrierBands(t + f) + first);
-                transpose<Width>(products);
-                for (int j = 0; j < Width; ++j)
-                    sum = sum + products[j];
-            }
-            store<Width>(output + t, sum * outputGain);
-        }
-        for (; t < frameCount; ++t) {
-            double sum = 0.0;
-            for (int i = 0; i < bandCount; ++i)
-                sum = sum + rows.carrierBands(t)[i];
-            output[t] = sum * outputGain;
-        }
+        std::fill_n(output, frameCount, 0.0);
+        addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
+        for (int t = 0; t < frameCount; ++t)
+            output[t] = output[t] * outputGain;
         return;
     }
     for (int t = 0; t < frameCount; ++t)
@@ -347,38 +383,12 @@ LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const do
         output[t] = output[t] * outputGain;
 }
 
-// Adds values [firstValue, 32) of each frame's row, in order, to the frame's sum; eight frames at
-// a time, so that eight independent chains of additions keep the adders busy.
-template <typename RowOf>
-LUMIVOX_INLINE void addRows(RowOf row, int firstValue, int first, int end, double* sums)
-{
-    constexpr int chains = 8;
-    int t = first;
-    for (; t + chains <= end; t += chains) {
-        double partial[chains];
-        for (int c = 0; c < chains; ++c)
-            partial[c] = sums[t + c];
-        for (int i = firstValue; i < bandCount; ++i) {
-            for (int c = 0; c < chains; ++c)
-                partial[c] += row(t + c)[i];
-        }
-        for (int c = 0; c < chains; ++c)
-            sums[t + c] = partial[c];
-    }
-    for (; t < end; ++t) {
-        double sum = sums[t];
-        for (int i = firstValue; i < bandCount; ++i)
-            sum += row(t)[i];
-        sums[t] = sum;
-    }
-}
-
 // The sum of 32 values per frame, in band order starting from 0.0 as processSample forms it.
 template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int end, double* sums)
 {
     for (int t = first; t < end; ++t)
         sums[t] = 0.0;
-    addRows(row, 0, first, end, sums);
+    addRows(row, 0, bandCount, first, end, sums);
 }
 
 // Adds the upward then the downward neighbours' terms to the numerators of all groups of one
@@ -560,15 +570,11 @@ LUMIVOX_INLINE void finishAlongBands(
         }
     }
 
-    if (settings.summedBands > 0) {
-        const double* partialSums = rows.means();
-        for (int t = first; t < end; ++t)
-            output[t] = partialSums[t];
-        addRows([&rows](int t) { return rows.carrierBands(t); }, settings.summedBands, first, end,
-            output);
-    } else {
-        sumRows([&rows](int t) { return rows.carrierBands(t); }, first, end, output);
-    }
+    if (settings.summedBands > 0)
+        std::copy(rows.means() + first, rows.means() + end, output + first);
+    else
+        std::fill(output + first, output + end, 0.0);
+    addProductsAcrossFrames<Width>(rows, settings.summedBands, bandCount, first, end, output);
     for (int t = first; t < end; ++t)
         output[t] = output[t] * settings.outputGain;
 }
