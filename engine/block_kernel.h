@@ -364,21 +364,17 @@ template <int Width>
 LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
     const double* modulator, int frameCount, double outputGain, double* output)
 {
-    if constexpr (Width == 4) {
-        for (int first = 0; first < bandCount; first += Width)
+    std::fill_n(output, frameCount, 0.0);
+    for (int first = 0; first < bandCount; first += Width) {
+        if constexpr (Width == 4)
             analyseGroup<Width, Leaving::Products>(
                 lanes, rows, first, carrier, modulator, frameCount);
-        std::fill_n(output, frameCount, 0.0);
-        addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
-        for (int t = 0; t < frameCount; ++t)
-            output[t] = output[t] * outputGain;
-        return;
+        else
+            analyseGroup<Width, Leaving::Sums>(
+                lanes, rows, first, carrier, modulator, frameCount, output);
     }
-    for (int t = 0; t < frameCount; ++t)
-        output[t] = 0.0;
-    for (int first = 0; first < bandCount; first += Width)
-        analyseGroup<Width, Leaving::Sums>(
-            lanes, rows, first, carrier, modulator, frameCount, output);
+    if constexpr (Width == 4)
+        addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
