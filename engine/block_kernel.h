@@ -1,9 +1,10 @@
 #pragma once
 
 // The vocoder's arithmetic for a run of frames with the bands side by side in vector lanes. Every
-// lane performs exactly the operations processSample performs for its band, in the same order and
-// without fused multiply-adds, so the results are the same bits; only sums across bands (which
-// processSample forms in band order) are left as ordinary scalar sums in that order.
+// lane performs the operations processSample performs for its band, in the same order and without
+// fused multiply-adds, leaving out only multiplies by the exact 0, 1 and -1 of the bank, so the
+// results are the same bits. Sums across bands, which processSample forms in band order, are
+// formed in that order either as scalar sums or with frames across the lanes.
 //
 // Everything here is always inlined into the entry functions of each instruction set, each
 // compiled with its own target attribute, so the same source yields an AVX-512, an AVX2 and an SSE2
