@@ -344,38 +344,47 @@ LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, in
     }
 }
 
-// Analysis of the bands [0, endBand) that adds their products, in band order from 0.0, to the
-// frames' partial sums (the rows' means), for blocks without Vagueness and Instrument Clearance.
-template <int Width>
-LUMIVOX_INLINE void analyseSumming(BandLanes& lanes, FrameRows& rows, int endBand,
-    const double* carrier, const double* modulator, int frameCount)
+// Analysis of the bands [0, endBand) for blocks without Vagueness and Instrument Clearance: their
+// products summed into sums in band order from 0.0. AcrossFrames: the groups leave their products
+// in the rows, which are then summed with frames across the lanes (four lanes only); otherwise
+// each group adds its products to the sums as it goes, which saves storing them.
+template <int Width, bool AcrossFrames>
+LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, FrameRows& rows, int endBand,
+    const double* carrier, const double* modulator, int frameCount, double* sums)
 {
-    double* partialSums = rows.means();
-    std::fill_n(partialSums, frameCount, 0.0);
-    for (int first = 0; first < endBand; first += Width)
-        analyseGroup<Width, Leaving::Sums>(
-            lanes, rows, first, carrier, modulator, frameCount, partialSums);
-}
-
-// Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
-// Clearance: the band products summed in band order from 0.0, then scaled by the gain. With four
-// lanes the products are summed across frames once every group is done; otherwise each group adds
-// its products to the frames' sums as it goes, which saves storing them.
-template <int Width>
-LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
-    const double* modulator, int frameCount, double outputGain, double* output)
-{
-    std::fill_n(output, frameCount, 0.0);
-    for (int first = 0; first < bandCount; first += Width) {
-        if constexpr (Width == 4)
+    static_assert(!AcrossFrames || Width == 4, "frames go across four lanes");
+    std::fill_n(sums, frameCount, 0.0);
+    for (int first = 0; first < endBand; first += Width) {
+        if constexpr (AcrossFrames)
             analyseGroup<Width, Leaving::Products>(
                 lanes, rows, first, carrier, modulator, frameCount);
         else
             analyseGroup<Width, Leaving::Sums>(
-                lanes, rows, first, carrier, modulator, frameCount, output);
+                lanes, rows, first, carrier, modulator, frameCount, sums);
     }
-    if constexpr (Width == 4)
-        addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
+    if constexpr (AcrossFrames)
+        addProductsAcrossFrames<Width>(rows, 0, endBand, 0, frameCount, sums);
+}
+
+// Analysis of the bands [0, endBand) into the frames' partial sums (the rows' means), for a
+// shared run. Summing as it goes: over a shared run's frames, storing the products and reading
+// them back costs more than the scalar additions it saves.
+template <int Width>
+LUMIVOX_INLINE void analyseSumming(BandLanes& lanes, FrameRows& rows, int endBand,
+    const double* carrier, const double* modulator, int frameCount)
+{
+    analyseIntoSums<Width, false>(
+        lanes, rows, endBand, carrier, modulator, frameCount, rows.means());
+}
+
+// Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
+// Clearance: the band products summed in band order from 0.0, then scaled by the gain.
+template <int Width>
+LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
+    const double* modulator, int frameCount, double outputGain, double* output)
+{
+    analyseIntoSums<Width, Width == 4>(
+        lanes, rows, bandCount, carrier, modulator, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
