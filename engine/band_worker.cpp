@@ -1,6 +1,6 @@
 #include "band_worker.h"
 
-#include <chrono>
+#include "spin_wait.h"
 
 namespace lumivox::engine {
 
@@ -40,14 +40,7 @@ void BandWorker::serve()
         // has read and written a block, sooner than a sleeping thread wakes (tens of
         // microseconds, more on a virtual machine). So the worker spins that long before it
         // sleeps; not longer, for spinning takes the core's time from others on a busy machine.
-        const auto sleepAt = std::chrono::steady_clock::now() + std::chrono::microseconds(150);
-        for (int spin = 1; posted.load(std::memory_order_acquire) == seen; ++spin) {
-            if (spin % 64 == 0 && std::chrono::steady_clock::now() > sleepAt)
-                break;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
+        spinUntil([&] { return posted.load(std::memory_order_acquire) != seen; });
         sleeping.store(true);
         while (posted.load() == seen)
             posted.wait(seen);

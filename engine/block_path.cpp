@@ -2,6 +2,7 @@
 
 #include "band_worker.h"
 #include "filter_bank.h"
+#include "spin_wait.h"
 #include "spread.h"
 // The kernel's vector helpers never cross a call boundary (they are always inlined into a body
 // compiled for its unit), so the ABI note GCC gives about passing wide vectors does not apply.
@@ -50,9 +51,6 @@ namespace {
     constexpr int sharedRunFrames = 512;
     // Shorter blocks stay on one thread: handing them over would cost more than it saves.
     constexpr int twoThreadMinimumFrames = 1024;
-    // How long a thread of a shared run spins for the other before it sleeps or gives up: a few
-    // tasks' time.
-    constexpr std::chrono::microseconds longestSpin { 150 };
 
 // The entry points of one instruction set. Each inlines the kernel under its unit's target
 // attribute, so the one source gives every unit its own machine code.
@@ -107,13 +105,6 @@ namespace {
         default:
             return bodyPortable();
         }
-    }
-
-    void pause()
-    {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
     }
 
     // The units this machine runs, without allocating: processBlock asks on its first call.
@@ -311,19 +302,14 @@ struct BlockPath::Shared {
     std::chrono::steady_clock::duration waitForCount(
         const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
     {
-        const auto sleepAt = std::chrono::steady_clock::now() + longestSpin;
-        for (int spin = 1; done.load(std::memory_order_acquire) != wanted; ++spin) {
-            if (spin % 64 == 0 && std::chrono::steady_clock::now() > sleepAt) {
-                const auto asleep = std::chrono::steady_clock::now();
-                ownerSleeping.store(true);
-                for (std::uint64_t seen; (seen = done.load()) != wanted;)
-                    done.wait(seen);
-                ownerSleeping.store(false);
-                return std::chrono::steady_clock::now() - asleep;
-            }
-            pause();
-        }
-        return {};
+        if (spinUntil([&] { return done.load(std::memory_order_acquire) == wanted; }))
+            return {};
+        const auto asleep = std::chrono::steady_clock::now();
+        ownerSleeping.store(true);
+        for (std::uint64_t seen; (seen = done.load()) != wanted;)
+            done.wait(seen);
+        ownerSleeping.store(false);
+        return std::chrono::steady_clock::now() - asleep;
     }
 
     // The worker's part of run runNumber.
@@ -335,20 +321,16 @@ struct BlockPath::Shared {
         // Finishing opens once every band is analysed, which is at most one task of the
         // owner's away: a wait of tens of microseconds, worth it for half the finishing. If the
         // owner has lost its core, the worker gives up and the owner finishes alone.
-        const auto giveUp = std::chrono::steady_clock::now() + longestSpin;
-        for (int spin = 1;; ++spin) {
-            const std::uint64_t seen = shared.finishClaimed.load(std::memory_order_acquire);
-            if (seen >> 32 == runNumber) {
-                shared.doTasks(shared.finishClaimed, shared.finishDone, runNumber,
-                    [&shared](int task) { shared.finishTask(task); });
-                return;
-            }
-            if (shared.analysisClaimed.load(std::memory_order_acquire) >> 32 != runNumber)
-                return; // a later run has begun
-            if (spin % 64 == 0 && std::chrono::steady_clock::now() > giveUp)
-                return;
-            pause();
-        }
+        bool finishingOpen = false;
+        spinUntil([&] {
+            finishingOpen = shared.finishClaimed.load(std::memory_order_acquire) >> 32 == runNumber;
+            // A later run having begun ends the wait too.
+            return finishingOpen
+                || shared.analysisClaimed.load(std::memory_order_acquire) >> 32 != runNumber;
+        });
+        if (finishingOpen)
+            shared.doTasks(shared.finishClaimed, shared.finishDone, runNumber,
+                [&shared](int task) { shared.finishTask(task); });
     }
 };
 
