@@ -34,22 +34,44 @@ namespace {
 
 void BandLanes::load(const FilterBank& bank)
 {
-    for (int band = 0; band < bands; ++band) {
-        const auto i = static_cast<std::size_t>(band);
-        loadCascade(modulator, band, bank.modulatorBands[i]);
-        loadCascade(carrier, band, bank.carrierBands[i]);
-        loadCascade(envelope, band, *bank.envelopes[i].lowPass);
-    }
+    loadModulatorSide(bank);
+    loadCarrierSide(bank);
 }
 
 void BandLanes::storeStates(FilterBank& bank) const
 {
+    storeModulatorSideStates(bank);
+    storeCarrierSideStates(bank);
+}
+
+void BandLanes::loadModulatorSide(const FilterBank& bank)
+{
+    for (int band = 0; band < bands; ++band) {
+        const auto i = static_cast<std::size_t>(band);
+        loadCascade(modulator, band, bank.modulatorBands[i]);
+        loadCascade(envelope, band, *bank.envelopes[i].lowPass);
+    }
+}
+
+void BandLanes::storeModulatorSideStates(FilterBank& bank) const
+{
     for (int band = 0; band < bands; ++band) {
         const auto i = static_cast<std::size_t>(band);
         storeCascadeStates(modulator, band, bank.modulatorBands[i]);
-        storeCascadeStates(carrier, band, bank.carrierBands[i]);
         storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass);
     }
+}
+
+void BandLanes::loadCarrierSide(const FilterBank& bank)
+{
+    for (int band = 0; band < bands; ++band)
+        loadCascade(carrier, band, bank.carrierBands[static_cast<std::size_t>(band)]);
+}
+
+void BandLanes::storeCarrierSideStates(FilterBank& bank) const
+{
+    for (int band = 0; band < bands; ++band)
+        storeCascadeStates(carrier, band, bank.carrierBands[static_cast<std::size_t>(band)]);
 }
 
 FrameRows::FrameRows(int capacity)

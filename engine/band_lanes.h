@@ -32,6 +32,12 @@ struct BandLanes {
 
     void load(const FilterBank& bank);
     void storeStates(FilterBank& bank) const;
+    // The modulator side (modulator band-passes and envelopes) and the carrier side (carrier
+    // band-passes) alone: two threads each load and store their own side of the bank.
+    void loadModulatorSide(const FilterBank& bank);
+    void storeModulatorSideStates(FilterBank& bank) const;
+    void loadCarrierSide(const FilterBank& bank);
+    void storeCarrierSideStates(FilterBank& bank) const;
 };
 
 // The work area of a run of frames: for each frame the 32 levels, the carrier band signals (which

@@ -605,6 +605,212 @@ LUMIVOX_INLINE void finish(
     finishAlongBands<Width>(rows, settings, t, end, output);
 }
 
+// The two halves of the engine for a run split between two threads. The modulator side runs the
+// modulator band-passes, the envelopes, Vagueness and Instrument Clearance, and leaves the 32
+// levels of each frame; the carrier side runs the carrier band-passes and weights and sums them by
+// those levels. Each works on two neighbouring groups of bands at once, so that two independent
+// chains are in flight, as the carrier and the modulator of one group are on one thread.
+
+// Sections [First, First + Count) of one band-pass cascade for the groups at firstBand and
+// firstBand + Width.
+template <int Width, int First, int Count> struct GroupPair {
+    SectionStates<Width, First, Count, true> low;
+    SectionStates<Width, First, Count, true> high;
+
+    LUMIVOX_INLINE void load(const BandLanes::Cascades& lanes, int firstBand)
+    {
+        low.load(lanes, firstBand);
+        high.load(lanes, firstBand + Width);
+    }
+
+    LUMIVOX_INLINE void store(BandLanes::Cascades& lanes, int firstBand) const
+    {
+        low.store(lanes, firstBand);
+        high.store(lanes, firstBand + Width);
+    }
+
+    LUMIVOX_INLINE void run(
+        const BandLanes::Cascades& c, int firstBand, Lane<Width>& x0, Lane<Width>& x1)
+    {
+        const int secondBand = firstBand + Width;
+        for (int s = 0; s < Count; ++s) {
+            const int at = First + s;
+            const Lane<Width> a1Low = kernel::load<Width>(&c.a1[at][firstBand]);
+            const Lane<Width> a2Low = kernel::load<Width>(&c.a2[at][firstBand]);
+            const Lane<Width> a1High = kernel::load<Width>(&c.a1[at][secondBand]);
+            const Lane<Width> a2High = kernel::load<Width>(&c.a2[at][secondBand]);
+            if (at == 0) {
+                x0 = firstBandPassSection<Width>(x0, low.z1[s], low.z2[s], a1Low, a2Low);
+                x1 = firstBandPassSection<Width>(x1, high.z1[s], high.z2[s], a1High, a2High);
+            } else {
+                const Lane<Width> b1Low = kernel::load<Width>(&c.b1[at][firstBand]);
+                const Lane<Width> b1High = kernel::load<Width>(&c.b1[at][secondBand]);
+                x0 = laterBandPassSection<Width>(x0, low.z1[s], low.z2[s], b1Low, a1Low, a2Low);
+                x1 = laterBandPassSection<Width>(
+                    x1, high.z1[s], high.z2[s], b1High, a1High, a2High);
+            }
+        }
+    }
+};
+
+// One envelope low-pass step per lane for the group at firstBand: the rectified band signal
+// through the input gain and the sections.
+template <int Width>
+LUMIVOX_INLINE Lane<Width> envelopeStep(Lane<Width> bandSignal,
+    SectionStates<Width, 0, envelopeSectionCount>& states, const BandLanes::Cascades& envelope,
+    int firstBand)
+{
+    const Lane<Width> zero {};
+    Lane<Width> e = kernel::load<Width>(&envelope.gain[firstBand])
+        * (bandSignal >= zero ? bandSignal : -bandSignal);
+    for (int s = 0; s < envelopeSectionCount; ++s)
+        e = section<Width>(e, states.z1[s], states.z2[s],
+            kernel::load<Width>(&envelope.b1[s][firstBand]),
+            kernel::load<Width>(&envelope.b2[s][firstBand]),
+            kernel::load<Width>(&envelope.a1[s][firstBand]),
+            kernel::load<Width>(&envelope.a2[s][firstBand]));
+    return e;
+}
+
+// The modulator side of two groups: the first band-pass sections staged in the level rows, then
+// the remaining sections, the envelopes and the levels.
+template <int Width>
+LUMIVOX_INLINE void modulatorGroupPair(
+    BandLanes& lanes, FrameRows& rows, int firstBand, const double* modulator, int frameCount)
+{
+    using V = Lane<Width>;
+    const BandLanes::Cascades& bands = lanes.modulator;
+    const int secondBand = firstBand + Width;
+    {
+        const V gainLow = load<Width>(&bands.gain[firstBand]);
+        const V gainHigh = load<Width>(&bands.gain[secondBand]);
+        GroupPair<Width, 0, firstPassSections> pair;
+        pair.load(bands, firstBand);
+        for (int t = 0; t < frameCount; ++t) {
+            V low = gainLow * modulator[t];
+            V high = gainHigh * modulator[t];
+            pair.run(bands, firstBand, low, high);
+            store<Width>(rows.levels(t) + firstBand, low);
+            store<Width>(rows.levels(t) + secondBand, high);
+        }
+        pair.store(lanes.modulator, firstBand);
+    }
+    {
+        constexpr int rest = bandSectionCount - firstPassSections;
+        GroupPair<Width, firstPassSections, rest> pair;
+        SectionStates<Width, 0, envelopeSectionCount> envelopeLow;
+        SectionStates<Width, 0, envelopeSectionCount> envelopeHigh;
+        pair.load(bands, firstBand);
+        envelopeLow.load(lanes.envelope, firstBand);
+        envelopeHigh.load(lanes.envelope, secondBand);
+        for (int t = 0; t < frameCount; ++t) {
+            V low = load<Width>(rows.levels(t) + firstBand);
+            V high = load<Width>(rows.levels(t) + secondBand);
+            pair.run(bands, firstBand, low, high);
+            const V levelLow = envelopeStep<Width>(low, envelopeLow, lanes.envelope, firstBand);
+            const V levelHigh = envelopeStep<Width>(high, envelopeHigh, lanes.envelope, secondBand);
+            store<Width>(rows.levels(t) + firstBand, levelLow * levelScale);
+            store<Width>(rows.levels(t) + secondBand, levelHigh * levelScale);
+        }
+        pair.store(lanes.modulator, firstBand);
+        envelopeLow.store(lanes.envelope, firstBand);
+        envelopeHigh.store(lanes.envelope, secondBand);
+    }
+}
+
+// The levels that weight the carrier bands of frames [0, frameCount), from the level rows:
+// Vagueness and Instrument Clearance applied as processSample applies them, 32 per frame.
+template <int Width>
+LUMIVOX_INLINE void finishLevels(
+    FrameRows& rows, const BlockSettings& settings, int frameCount, double* levels)
+{
+    double* means = rows.means();
+    if (settings.clearing) {
+        sumRows([&rows](int t) { return rows.levels(t); }, 0, frameCount, means);
+        for (int t = 0; t < frameCount; ++t)
+            means[t] = means[t] / static_cast<double>(bandCount);
+    }
+    for (int t = 0; t < frameCount; ++t) {
+        const double* row = rows.levels(t);
+        double* used = levels + t * bandCount;
+        if (settings.smoothing) {
+            smoothFrame<Width>(row, used, settings);
+            row = used;
+        }
+        if (settings.clearing) {
+            const double pull = settings.clearance * means[t];
+            const double keep = 1.0 - settings.clearance;
+            for (int i = 0; i < bandCount; i += Width)
+                store<Width>(used + i, pull + keep * load<Width>(row + i));
+        } else if (!settings.smoothing) {
+            std::copy(row, row + bandCount, used);
+        }
+    }
+}
+
+// The modulator side of frames [0, frameCount), at most the rows' capacity.
+template <int Width>
+LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
+    const double* modulator, int frameCount, double* levels)
+{
+    for (int first = 0; first < bandCount; first += 2 * Width)
+        modulatorGroupPair<Width>(lanes, rows, first, modulator, frameCount);
+    finishLevels<Width>(rows, settings, frameCount, levels);
+}
+
+// The carrier side of two groups: the band products of frames [0, frameCount) in the carrier
+// rows, from the levels (32 per frame).
+template <int Width>
+LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
+    const double* carrier, const double* levels, int frameCount)
+{
+    using V = Lane<Width>;
+    const BandLanes::Cascades& bands = lanes.carrier;
+    const int secondBand = firstBand + Width;
+    {
+        const V gainLow = load<Width>(&bands.gain[firstBand]);
+        const V gainHigh = load<Width>(&bands.gain[secondBand]);
+        GroupPair<Width, 0, firstPassSections> pair;
+        pair.load(bands, firstBand);
+        for (int t = 0; t < frameCount; ++t) {
+            V low = gainLow * carrier[t];
+            V high = gainHigh * carrier[t];
+            pair.run(bands, firstBand, low, high);
+            store<Width>(rows.carrierBands(t) + firstBand, low);
+            store<Width>(rows.carrierBands(t) + secondBand, high);
+        }
+        pair.store(lanes.carrier, firstBand);
+    }
+    {
+        constexpr int rest = bandSectionCount - firstPassSections;
+        GroupPair<Width, firstPassSections, rest> pair;
+        pair.load(bands, firstBand);
+        for (int t = 0; t < frameCount; ++t) {
+            V low = load<Width>(rows.carrierBands(t) + firstBand);
+            V high = load<Width>(rows.carrierBands(t) + secondBand);
+            pair.run(bands, firstBand, low, high);
+            const double* level = levels + t * bandCount;
+            store<Width>(rows.carrierBands(t) + firstBand, low * load<Width>(level + firstBand));
+            store<Width>(rows.carrierBands(t) + secondBand, high * load<Width>(level + secondBand));
+        }
+        pair.store(lanes.carrier, firstBand);
+    }
+}
+
+// The carrier side of frames [0, frameCount), at most the rows' capacity: the band products
+// summed in band order from 0.0, times the gain.
+template <int Width>
+LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const double* carrier,
+    const double* levels, int frameCount, double outputGain, double* output)
+{
+    for (int first = 0; first < bandCount; first += 2 * Width)
+        carrierGroupPair<Width>(lanes, rows, first, carrier, levels, frameCount);
+    std::fill_n(output, frameCount, 0.0);
+    addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
+    for (int t = 0; t < frameCount; ++t)
+        output[t] = output[t] * outputGain;
+}
+
 #undef LUMIVOX_INLINE
 
 } // namespace lumivox::engine::kernel

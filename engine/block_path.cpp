@@ -38,6 +38,11 @@ struct BlockBody {
     // Both halves at once on one thread, without Vagueness and Instrument Clearance.
     void (*analyseAndFinish)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
         int frameCount, double outputGain, double* output);
+    // The modulator side and the carrier side of at most a chunk of frames.
+    void (*modulatorSide)(BandLanes&, FrameRows&, const kernel::BlockSettings&,
+        const double* modulator, int frameCount, double* levels);
+    void (*carrierSide)(BandLanes&, FrameRows&, const double* carrier, const double* levels,
+        int frameCount, double outputGain, double* output);
 };
 
 namespace {
@@ -78,9 +83,20 @@ namespace {
         kernel::analyseAndFinish<Width>(                                                           \
             lanes, rows, carrier, modulator, frameCount, outputGain, output);                      \
     }                                                                                              \
+    Attributes void modulatorSide##Unit(BandLanes& lanes, FrameRows& rows,                         \
+        const BlockSettings& settings, const double* modulator, int frameCount, double* levels)    \
+    {                                                                                              \
+        kernel::modulatorSide<Width>(lanes, rows, settings, modulator, frameCount, levels);        \
+    }                                                                                              \
+    Attributes void carrierSide##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,    \
+        const double* levels, int frameCount, double outputGain, double* output)                   \
+    {                                                                                              \
+        kernel::carrierSide<Width>(lanes, rows, carrier, levels, frameCount, outputGain, output);  \
+    }                                                                                              \
     BlockBody body##Unit()                                                                         \
     {                                                                                              \
-        return { analyse##Unit, 8, finish##Unit, analyseSumming##Unit, analyseAndFinish##Unit };   \
+        return { analyse##Unit, 8, finish##Unit, analyseSumming##Unit, analyseAndFinish##Unit,     \
+            modulatorSide##Unit, carrierSide##Unit };                                              \
     }
 
     LUMIVOX_BLOCK_BODY(Portable, , 2)
@@ -336,6 +352,8 @@ struct BlockPath::Shared {
 
 BlockPath::BlockPath()
     : rows(chunkFrames)
+    , modulatorRows(chunkFrames)
+    , carrierRows(chunkFrames)
 {
 }
 
@@ -422,22 +440,67 @@ const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& se
     return usedLevels(rows, settings, (frameCount - 1) % chunkFrames);
 }
 
+namespace {
+
+    BlockSettings settingsFor(const Spread& spread, double clearance, double outputGain)
+    {
+        BlockSettings settings {};
+        settings.weights = spread.weights.data();
+        settings.denominators = spread.denominators.data();
+        settings.reach = spread.reach;
+        settings.smoothing = spread.vagueness > 0.0;
+        settings.weightsAllOne = std::all_of(spread.weights.begin() + 1,
+            spread.weights.begin() + 1 + spread.reach, [](double weight) { return weight == 1.0; });
+        settings.clearance = clearance;
+        settings.clearing = clearance > 0.0;
+        settings.outputGain = outputGain;
+        return settings;
+    }
+
+} // namespace
+
+void BlockPath::modulatorSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
+    double clearance, const double* modulator, double* levels, int frameCount)
+{
+    if (frameCount <= 0)
+        return;
+    const BlockSettings settings = settingsFor(spread, clearance, 0.0);
+    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    modulatorLanes.loadModulatorSide(bank);
+    for (int start = 0; start < frameCount; start += chunkFrames) {
+        const int frames = std::min(chunkFrames, frameCount - start);
+        body.modulatorSide(modulatorLanes, modulatorRows, settings, modulator + start, frames,
+            levels + static_cast<std::ptrdiff_t>(start) * bandCount);
+    }
+    modulatorLanes.storeModulatorSideStates(bank);
+}
+
+void BlockPath::carrierSide(VectorUnit unit, FilterBank& bank, double outputGain,
+    const double* carrier, const double* levels, double* output, int frameCount,
+    std::array<double, bandCount>& lastLevels)
+{
+    if (frameCount <= 0)
+        return;
+    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    carrierLanes.loadCarrierSide(bank);
+    for (int start = 0; start < frameCount; start += chunkFrames) {
+        const int frames = std::min(chunkFrames, frameCount - start);
+        body.carrierSide(carrierLanes, carrierRows, carrier + start,
+            levels + static_cast<std::ptrdiff_t>(start) * bandCount, frames, outputGain,
+            output + start);
+    }
+    carrierLanes.storeCarrierSideStates(bank);
+    const double* last = levels + static_cast<std::ptrdiff_t>(frameCount - 1) * bandCount;
+    std::copy(last, last + bandCount, lastLevels.begin());
+}
+
 void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
     double outputGain, const double* carrier, const double* modulator, double* output,
     int frameCount, std::array<double, bandCount>& lastLevels)
 {
     if (frameCount <= 0)
         return;
-    BlockSettings settings {};
-    settings.weights = spread.weights.data();
-    settings.denominators = spread.denominators.data();
-    settings.reach = spread.reach;
-    settings.smoothing = spread.vagueness > 0.0;
-    settings.weightsAllOne = std::all_of(spread.weights.begin() + 1,
-        spread.weights.begin() + 1 + spread.reach, [](double weight) { return weight == 1.0; });
-    settings.clearance = clearance;
-    settings.clearing = clearance > 0.0;
-    settings.outputGain = outputGain;
+    const BlockSettings settings = settingsFor(spread, clearance, outputGain);
     const BlockBody body = bodyFor(unit);
 
     lanes.load(bank);

@@ -64,6 +64,18 @@ public:
         double outputGain, const double* carrier, const double* modulator, double* output,
         int frameCount, std::array<double, bandCount>& lastLevels);
 
+    // The modulator side of run(): the modulator's bands, envelopes, Vagueness and Instrument
+    // Clearance over the frames, leaving the levels that weight the carrier bands, 32 per frame.
+    // It touches only the modulator side of the bank and of this path, so that it can run on one
+    // thread while carrierSide runs on another.
+    void modulatorSide(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+        const double* modulator, double* levels, int frameCount);
+    // The carrier side of run(): the carrier's bands weighted by the levels modulatorSide left for
+    // the same frames, summed and scaled by the gain; lastLevels gets the last frame's levels.
+    void carrierSide(VectorUnit unit, FilterBank& bank, double outputGain, const double* carrier,
+        const double* levels, double* output, int frameCount,
+        std::array<double, bandCount>& lastLevels);
+
     struct Shared;
 
 private:
@@ -74,6 +86,10 @@ private:
 
     BandLanes lanes;
     FrameRows rows;
+    BandLanes modulatorLanes;
+    FrameRows modulatorRows;
+    BandLanes carrierLanes;
+    FrameRows carrierRows;
     std::unique_ptr<FrameRows> sharedRows;
     std::unique_ptr<Shared> shared;
     SharingBackoff backoff;

@@ -65,6 +65,39 @@ void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
     }
 }
 
+namespace {
+
+    // Frames per call into the block path's halves, few enough for an int to count their levels.
+    constexpr std::size_t sidePiece = std::size_t { 1 } << 24;
+    constexpr auto bandsPerFrame = static_cast<std::size_t>(bandCount);
+
+} // namespace
+
+void VocoderEngine::modulatorSide(
+    std::span<const double> modulator, std::span<double> levelRows, VectorUnit unit)
+{
+    const std::size_t frameCount = std::min(modulator.size(), levelRows.size() / bandsPerFrame);
+    for (std::size_t start = 0; start < frameCount; start += sidePiece) {
+        const std::size_t frames = std::min(sidePiece, frameCount - start);
+        blockPath->modulatorSide(unit, filterBank, spread, clearanceAmount,
+            modulator.data() + start, levelRows.data() + start * bandsPerFrame,
+            static_cast<int>(frames));
+    }
+}
+
+void VocoderEngine::carrierSide(std::span<const double> carrier, std::span<const double> levelRows,
+    std::span<double> output, VectorUnit unit)
+{
+    const std::size_t frameCount
+        = std::min({ carrier.size(), levelRows.size() / bandsPerFrame, output.size() });
+    for (std::size_t start = 0; start < frameCount; start += sidePiece) {
+        const std::size_t frames = std::min(sidePiece, frameCount - start);
+        blockPath->carrierSide(unit, filterBank, gain, carrier.data() + start,
+            levelRows.data() + start * bandsPerFrame, output.data() + start,
+            static_cast<int>(frames), levels);
+    }
+}
+
 double VocoderEngine::processSample(double carrier, double modulator)
 {
     constexpr auto bands = static_cast<std::size_t>(bandCount);

@@ -41,6 +41,18 @@ public:
     void processBlock(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> output);
 
+    // processBlock in two halves, so that two threads can each run one, a block apart.
+    // modulatorSide runs the modulator's bands, envelopes, Vagueness and Instrument Clearance over
+    // the frames and leaves the levels that weight the carrier bands, 32 per frame; carrierSide
+    // weights the carrier's bands of the same frames by them and sums them. Called in frame order
+    // they give processBlock's bits, and a run may go back to processBlock once both have done
+    // the same frames. They share no state but the settings, which must not change while both
+    // run. A unit this machine cannot run is taken as the portable one.
+    void modulatorSide(std::span<const double> modulator, std::span<double> levels,
+        VectorUnit unit = preferredVectorUnit());
+    void carrierSide(std::span<const double> carrier, std::span<const double> levels,
+        std::span<double> output, VectorUnit unit = preferredVectorUnit());
+
     // The 32 levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in
     // the last frame of the latest processSample or processBlock call; zeros before the first.
     const std::array<double, bandCount>& bandLevels() const { return levels; }

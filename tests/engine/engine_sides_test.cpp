@@ -1,0 +1,138 @@
+// The modulator side and the carrier side of the engine, run a block apart as two threads run them
+// and switched with processBlock between blocks, must give processSample's bits and levels.
+#include "block_path.h"
+#include "engine_signals.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace lumivox::engine::testing {
+namespace {
+
+    struct SidesCase {
+        const char* name;
+        Settings settings;
+        bool noise; // full-scale noise instead of music
+    };
+
+    void PrintTo(const SidesCase& sidesCase, std::ostream* out) { *out << sidesCase.name; }
+
+    // The default sliders first (gain 1.0, the path every user takes), then the other corners and
+    // positions in between.
+    const SidesCase sidesCases[] = {
+        { "Default", { 0.0, 0.0, 1.0 }, false },
+        { "DefaultOnNoise", { 0.0, 0.0, 1.0 }, true },
+        { "Vagueness50Clearance30", { 0.5, 0.3, 1.0 }, false },
+        { "Vagueness100", { 1.0, 0.0, 1.0 }, false },
+        { "Clearance100Gain2", { 0.0, 1.0, 2.0 }, false },
+        { "AllFull", { 1.0, 1.0, 2.0 }, true },
+        { "Vagueness73Clearance41", { 0.73, 0.41, 1.34 }, false },
+        { "Vagueness7Clearance93", { 0.07, 0.93, 0.62 }, false },
+    };
+
+    // Job blocks, odd lengths, lengths under one chunk and a single frame.
+    constexpr std::size_t blockLengths[] = { 2048, 2048, 4113, 1, 333, 2048, 64, 65, 1500 };
+    constexpr std::size_t framesChecked = 3 * sampleRate / 2;
+
+    using Levels = std::array<double, bandCount>;
+
+    bool sameBits(const Levels& want, const Levels& got)
+    {
+        return std::equal(want.begin(), want.end(), got.begin(), [](double a, double b) {
+            return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+        });
+    }
+
+    std::vector<std::size_t> blockStarts(std::size_t frameCount)
+    {
+        std::vector<std::size_t> starts;
+        for (std::size_t start = 0, block = 0; start < frameCount; ++block) {
+            starts.push_back(start);
+            start += std::min(blockLengths[block % std::size(blockLengths)], frameCount - start);
+        }
+        starts.push_back(frameCount);
+        return starts;
+    }
+
+    class EngineSides : public ::testing::TestWithParam<std::tuple<SidesCase, VectorUnit>> { };
+
+} // namespace
+
+TEST_P(EngineSides, RunABlockApartAndSwitchedWithProcessBlockGiveProcessSampleBits)
+{
+    const auto& [testCase, unit] = GetParam();
+    const Signals signals
+        = testCase.noise ? randomSignals(framesChecked, 11) : musicalSignals(framesChecked);
+    const std::vector<std::size_t> starts = blockStarts(framesChecked);
+    const std::size_t blockCount = starts.size() - 1;
+
+    VocoderEngine reference;
+    apply(reference, testCase.settings);
+    std::vector<double> want(framesChecked);
+    std::vector<Levels> wantLevels;
+    for (std::size_t block = 0; block < blockCount; ++block) {
+        for (std::size_t t = starts[block]; t < starts[block + 1]; ++t)
+            want[t] = reference.processSample(signals.carrier[t], signals.modulator[t]);
+        wantLevels.push_back(reference.bandLevels());
+    }
+
+    VocoderEngine engine;
+    apply(engine, testCase.settings);
+    std::vector<double> got(framesChecked);
+    std::vector<std::vector<double>> levelRows(2);
+    const auto span = [](const std::vector<double>& v, std::size_t first, std::size_t end) {
+        return std::span<const double>(v.data() + first, end - first);
+    };
+    const auto modulatorSide = [&](std::size_t block) {
+        std::vector<double>& rows = levelRows[block % 2];
+        rows.assign((starts[block + 1] - starts[block]) * bandCount, 1.0);
+        engine.modulatorSide(span(signals.modulator, starts[block], starts[block + 1]), rows, unit);
+    };
+    std::size_t levelsDiffering = 0;
+    const auto carrierSide = [&](std::size_t block) {
+        engine.carrierSide(span(signals.carrier, starts[block], starts[block + 1]),
+            levelRows[block % 2], { got.data() + starts[block], starts[block + 1] - starts[block] },
+            unit);
+        levelsDiffering += sameBits(wantLevels[block], engine.bandLevels()) ? 0 : 1;
+    };
+
+    // Runs of five blocks on the two sides, the modulator side one block ahead, then two blocks
+    // through processBlock.
+    for (std::size_t first = 0; first < blockCount; first += 7) {
+        const std::size_t split = std::min(first + 5, blockCount);
+        modulatorSide(first);
+        for (std::size_t block = first + 1; block < split; ++block) {
+            modulatorSide(block);
+            carrierSide(block - 1);
+        }
+        carrierSide(split - 1);
+        for (std::size_t block = split; block < std::min(first + 7, blockCount); ++block) {
+            processBlockWith(unit, engine, span(signals.carrier, starts[block], starts[block + 1]),
+                span(signals.modulator, starts[block], starts[block + 1]),
+                { got.data() + starts[block], starts[block + 1] - starts[block] });
+            levelsDiffering += sameBits(wantLevels[block], engine.bandLevels()) ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(differingSamples(want, got), 0u);
+    EXPECT_EQ(levelsDiffering, 0u);
+    // A check whose output is all zeros would see nothing.
+    EXPECT_GT(std::count_if(want.begin(), want.end(), [](double y) { return y != 0.0; }),
+        static_cast<std::ptrdiff_t>(framesChecked / 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryUnit, EngineSides,
+    ::testing::Combine(
+        ::testing::ValuesIn(sidesCases), ::testing::ValuesIn(vectorUnitsOfThisMachine())),
+    [](const auto& param) {
+        return std::string(std::get<0>(param.param).name) + "_"
+            + vectorUnitName(std::get<1>(param.param));
+    });
+
+} // namespace lumivox::engine::testing
