@@ -2,13 +2,18 @@
 
 #include "filter_bank.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace lumivox::engine {
 
 namespace {
 
-    void loadCascade(BandLanes::Cascades& lanes, int band, const FilterCascade& cascade)
+    // The gain and coefficients of every section, and the states of sections [firstState,
+    // endState): two threads may each load and store the states of their own sections of one
+    // cascade.
+    void loadCascade(BandLanes::Cascades& lanes, int band, const FilterCascade& cascade,
+        std::size_t firstState = 0, std::size_t endState = bandSectionCount)
     {
         lanes.gain[band] = cascade.gain;
         for (std::size_t s = 0; s < cascade.sections.size(); ++s) {
@@ -17,14 +22,17 @@ namespace {
             lanes.b2[s][band] = section.b2;
             lanes.a1[s][band] = section.a1;
             lanes.a2[s][band] = section.a2;
-            lanes.z1[s][band] = section.z1;
-            lanes.z2[s][band] = section.z2;
+            if (s >= firstState && s < endState) {
+                lanes.z1[s][band] = section.z1;
+                lanes.z2[s][band] = section.z2;
+            }
         }
     }
 
-    void storeCascadeStates(const BandLanes::Cascades& lanes, int band, FilterCascade& cascade)
+    void storeCascadeStates(const BandLanes::Cascades& lanes, int band, FilterCascade& cascade,
+        std::size_t firstState = 0, std::size_t endState = bandSectionCount)
     {
-        for (std::size_t s = 0; s < cascade.sections.size(); ++s) {
+        for (std::size_t s = firstState; s < std::min(endState, cascade.sections.size()); ++s) {
             cascade.sections[s].z1 = lanes.z1[s][band];
             cascade.sections[s].z2 = lanes.z2[s][band];
         }
@@ -34,44 +42,54 @@ namespace {
 
 void BandLanes::load(const FilterBank& bank)
 {
-    loadModulatorSide(bank);
-    loadCarrierSide(bank);
+    loadModulatorSide(bank, envelopeSectionCount);
+    loadCarrierSide(bank, envelopeSectionCount);
 }
 
 void BandLanes::storeStates(FilterBank& bank) const
 {
-    storeModulatorSideStates(bank);
-    storeCarrierSideStates(bank);
+    storeModulatorSideStates(bank, envelopeSectionCount);
+    storeCarrierSideStates(bank, envelopeSectionCount);
 }
 
-void BandLanes::loadModulatorSide(const FilterBank& bank)
+void BandLanes::loadModulatorSide(const FilterBank& bank, int envelopeSections)
 {
     for (int band = 0; band < bands; ++band) {
         const auto i = static_cast<std::size_t>(band);
         loadCascade(modulator, band, bank.modulatorBands[i]);
-        loadCascade(envelope, band, *bank.envelopes[i].lowPass);
+        loadCascade(envelope, band, *bank.envelopes[i].lowPass, 0,
+            static_cast<std::size_t>(envelopeSections));
     }
 }
 
-void BandLanes::storeModulatorSideStates(FilterBank& bank) const
+void BandLanes::storeModulatorSideStates(FilterBank& bank, int envelopeSections) const
 {
     for (int band = 0; band < bands; ++band) {
         const auto i = static_cast<std::size_t>(band);
         storeCascadeStates(modulator, band, bank.modulatorBands[i]);
-        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass);
+        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass, 0,
+            static_cast<std::size_t>(envelopeSections));
     }
 }
 
-void BandLanes::loadCarrierSide(const FilterBank& bank)
+void BandLanes::loadCarrierSide(const FilterBank& bank, int envelopeSectionsDone)
 {
-    for (int band = 0; band < bands; ++band)
-        loadCascade(carrier, band, bank.carrierBands[static_cast<std::size_t>(band)]);
+    for (int band = 0; band < bands; ++band) {
+        const auto i = static_cast<std::size_t>(band);
+        loadCascade(carrier, band, bank.carrierBands[i]);
+        loadCascade(envelope, band, *bank.envelopes[i].lowPass,
+            static_cast<std::size_t>(envelopeSectionsDone));
+    }
 }
 
-void BandLanes::storeCarrierSideStates(FilterBank& bank) const
+void BandLanes::storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDone) const
 {
-    for (int band = 0; band < bands; ++band)
-        storeCascadeStates(carrier, band, bank.carrierBands[static_cast<std::size_t>(band)]);
+    for (int band = 0; band < bands; ++band) {
+        const auto i = static_cast<std::size_t>(band);
+        storeCascadeStates(carrier, band, bank.carrierBands[i]);
+        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass,
+            static_cast<std::size_t>(envelopeSectionsDone));
+    }
 }
 
 FrameRows::FrameRows(int capacity)

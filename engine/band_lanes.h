@@ -32,12 +32,14 @@ struct BandLanes {
 
     void load(const FilterBank& bank);
     void storeStates(FilterBank& bank) const;
-    // The modulator side (modulator band-passes and envelopes) and the carrier side (carrier
-    // band-passes) alone: two threads each load and store their own side of the bank.
-    void loadModulatorSide(const FilterBank& bank);
-    void storeModulatorSideStates(FilterBank& bank) const;
-    void loadCarrierSide(const FilterBank& bank);
-    void storeCarrierSideStates(FilterBank& bank) const;
+    // The two sides of a run split between two threads, each loading and storing only the states
+    // it runs: the modulator side the modulator band-passes and the first envelopeSections
+    // sections of the envelopes, the carrier side the carrier band-passes and the envelopes'
+    // other sections.
+    void loadModulatorSide(const FilterBank& bank, int envelopeSections);
+    void storeModulatorSideStates(FilterBank& bank, int envelopeSections) const;
+    void loadCarrierSide(const FilterBank& bank, int envelopeSectionsDone);
+    void storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDone) const;
 };
 
 // The work area of a run of frames: for each frame the 32 levels, the carrier band signals (which

@@ -605,11 +605,21 @@ LUMIVOX_INLINE void finish(
     finishAlongBands<Width>(rows, settings, t, end, output);
 }
 
-// The two halves of the engine for a run split between two threads. The modulator side runs the
-// modulator band-passes, the envelopes, Vagueness and Instrument Clearance, and leaves the 32
-// levels of each frame; the carrier side runs the carrier band-passes and weights and sums them by
-// those levels. Each works on two neighbouring groups of bands at once, so that two independent
-// chains are in flight, as the carrier and the modulator of one group are on one thread.
+// The two sides of the engine for a run split between two threads, which hand each other 32
+// values per frame. The modulator side runs the modulator band-passes and the first sections of
+// the envelopes; the carrier side runs the rest of the envelopes, Vagueness and Instrument
+// Clearance, and the carrier band-passes weighted by the levels and summed. Where the envelopes
+// are cut balances the two as measured: the modulator side runs them whole with Vagueness (which
+// is most of the carrier side's work then) and on eight lanes; otherwise the carrier side runs
+// their last section.
+// Each side works on two neighbouring groups of bands at once, so that two independent chains are
+// in flight, as the carrier and the modulator of one group are on one thread.
+
+// The envelope sections the modulator side runs, on Width lanes.
+constexpr int envelopeSectionsOnModulatorSide(bool smoothing, int width)
+{
+    return smoothing || width >= 8 ? envelopeSectionCount : 1;
+}
 
 // Sections [First, First + Count) of one band-pass cascade for the groups at firstBand and
 // firstBand + Width.
@@ -653,30 +663,31 @@ template <int Width, int First, int Count> struct GroupPair {
     }
 };
 
-// One envelope low-pass step per lane for the group at firstBand: the rectified band signal
-// through the input gain and the sections.
-template <int Width>
-LUMIVOX_INLINE Lane<Width> envelopeStep(Lane<Width> bandSignal,
-    SectionStates<Width, 0, envelopeSectionCount>& states, const BandLanes::Cascades& envelope,
-    int firstBand)
+// Envelope sections [First, First + Count) for the group at firstBand; the first section takes the
+// rectified band signal through the input gain.
+template <int Width, int First, int Count>
+LUMIVOX_INLINE Lane<Width> envelopeSections(Lane<Width> x,
+    SectionStates<Width, First, Count>& states, const BandLanes::Cascades& envelope, int firstBand)
 {
-    const Lane<Width> zero {};
-    Lane<Width> e = kernel::load<Width>(&envelope.gain[firstBand])
-        * (bandSignal >= zero ? bandSignal : -bandSignal);
-    for (int s = 0; s < envelopeSectionCount; ++s)
-        e = section<Width>(e, states.z1[s], states.z2[s],
-            kernel::load<Width>(&envelope.b1[s][firstBand]),
-            kernel::load<Width>(&envelope.b2[s][firstBand]),
-            kernel::load<Width>(&envelope.a1[s][firstBand]),
-            kernel::load<Width>(&envelope.a2[s][firstBand]));
-    return e;
+    if constexpr (First == 0) {
+        const Lane<Width> zero {};
+        x = kernel::load<Width>(&envelope.gain[firstBand]) * (x >= zero ? x : -x);
+    }
+    for (int s = 0; s < Count; ++s)
+        x = section<Width>(x, states.z1[s], states.z2[s],
+            kernel::load<Width>(&envelope.b1[First + s][firstBand]),
+            kernel::load<Width>(&envelope.b2[First + s][firstBand]),
+            kernel::load<Width>(&envelope.a1[First + s][firstBand]),
+            kernel::load<Width>(&envelope.a2[First + s][firstBand]));
+    return x;
 }
 
-// The modulator side of two groups: the first band-pass sections staged in the level rows, then
-// the remaining sections, the envelopes and the levels.
-template <int Width>
-LUMIVOX_INLINE void modulatorGroupPair(
-    BandLanes& lanes, FrameRows& rows, int firstBand, const double* modulator, int frameCount)
+// The modulator side of two groups over frames [0, frameCount): the first band-pass sections
+// staged in the level rows, then the remaining sections and EnvelopeSections envelope sections,
+// into handOver (32 values per frame; the levels when the envelopes are whole).
+template <int Width, int EnvelopeSections>
+LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
+    const double* modulator, int frameCount, double* handOver)
 {
     using V = Lane<Width>;
     const BandLanes::Cascades& bands = lanes.modulator;
@@ -698,8 +709,8 @@ LUMIVOX_INLINE void modulatorGroupPair(
     {
         constexpr int rest = bandSectionCount - firstPassSections;
         GroupPair<Width, firstPassSections, rest> pair;
-        SectionStates<Width, 0, envelopeSectionCount> envelopeLow;
-        SectionStates<Width, 0, envelopeSectionCount> envelopeHigh;
+        SectionStates<Width, 0, EnvelopeSections> envelopeLow;
+        SectionStates<Width, 0, EnvelopeSections> envelopeHigh;
         pair.load(bands, firstBand);
         envelopeLow.load(lanes.envelope, firstBand);
         envelopeHigh.load(lanes.envelope, secondBand);
@@ -707,10 +718,15 @@ LUMIVOX_INLINE void modulatorGroupPair(
             V low = load<Width>(rows.levels(t) + firstBand);
             V high = load<Width>(rows.levels(t) + secondBand);
             pair.run(bands, firstBand, low, high);
-            const V levelLow = envelopeStep<Width>(low, envelopeLow, lanes.envelope, firstBand);
-            const V levelHigh = envelopeStep<Width>(high, envelopeHigh, lanes.envelope, secondBand);
-            store<Width>(rows.levels(t) + firstBand, levelLow * levelScale);
-            store<Width>(rows.levels(t) + secondBand, levelHigh * levelScale);
+            low = envelopeSections<Width>(low, envelopeLow, lanes.envelope, firstBand);
+            high = envelopeSections<Width>(high, envelopeHigh, lanes.envelope, secondBand);
+            if constexpr (EnvelopeSections == envelopeSectionCount) {
+                low = low * levelScale;
+                high = high * levelScale;
+            }
+            double* row = handOver + t * bandCount;
+            store<Width>(row + firstBand, low);
+            store<Width>(row + secondBand, high);
         }
         pair.store(lanes.modulator, firstBand);
         envelopeLow.store(lanes.envelope, firstBand);
@@ -718,11 +734,56 @@ LUMIVOX_INLINE void modulatorGroupPair(
     }
 }
 
-// The levels that weight the carrier bands of frames [0, frameCount), from the level rows:
-// Vagueness and Instrument Clearance applied as processSample applies them, 32 per frame.
+// The modulator side of frames [0, frameCount), at most the rows' capacity.
 template <int Width>
-LUMIVOX_INLINE void finishLevels(
-    FrameRows& rows, const BlockSettings& settings, int frameCount, double* levels)
+LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
+    const double* modulator, int frameCount, double* handOver)
+{
+    for (int first = 0; first < bandCount; first += 2 * Width) {
+        if (envelopeSectionsOnModulatorSide(settings.smoothing, Width) == envelopeSectionCount)
+            modulatorGroupPair<Width, envelopeSectionCount>(
+                lanes, rows, first, modulator, frameCount, handOver);
+        else
+            modulatorGroupPair<Width, 1>(lanes, rows, first, modulator, frameCount, handOver);
+    }
+}
+
+// The levels of frames [0, frameCount) in the level rows, from what the modulator side handed
+// over: the rest of the envelopes, or the levels as they are.
+template <int Width, int EnvelopeSectionsDone>
+LUMIVOX_INLINE void levelsFromHandOver(
+    BandLanes& lanes, FrameRows& rows, const double* handOver, int frameCount)
+{
+    if constexpr (EnvelopeSectionsDone == envelopeSectionCount) {
+        for (int t = 0; t < frameCount; ++t)
+            std::copy_n(handOver + t * bandCount, bandCount, rows.levels(t));
+    } else {
+        constexpr int rest = envelopeSectionCount - EnvelopeSectionsDone;
+        for (int firstBand = 0; firstBand < bandCount; firstBand += 2 * Width) {
+            const int secondBand = firstBand + Width;
+            SectionStates<Width, EnvelopeSectionsDone, rest> low;
+            SectionStates<Width, EnvelopeSectionsDone, rest> high;
+            low.load(lanes.envelope, firstBand);
+            high.load(lanes.envelope, secondBand);
+            for (int t = 0; t < frameCount; ++t) {
+                const double* row = handOver + t * bandCount;
+                const Lane<Width> e0 = envelopeSections<Width>(
+                    load<Width>(row + firstBand), low, lanes.envelope, firstBand);
+                const Lane<Width> e1 = envelopeSections<Width>(
+                    load<Width>(row + secondBand), high, lanes.envelope, secondBand);
+                store<Width>(rows.levels(t) + firstBand, e0 * levelScale);
+                store<Width>(rows.levels(t) + secondBand, e1 * levelScale);
+            }
+            low.store(lanes.envelope, firstBand);
+            high.store(lanes.envelope, secondBand);
+        }
+    }
+}
+
+// Vagueness and Instrument Clearance for frames [0, frameCount), as processSample applies them:
+// from the level rows into the smoothed rows.
+template <int Width>
+LUMIVOX_INLINE void adjustLevels(FrameRows& rows, const BlockSettings& settings, int frameCount)
 {
     double* means = rows.means();
     if (settings.clearing) {
@@ -732,7 +793,7 @@ LUMIVOX_INLINE void finishLevels(
     }
     for (int t = 0; t < frameCount; ++t) {
         const double* row = rows.levels(t);
-        double* used = levels + t * bandCount;
+        double* used = rows.smoothed(t);
         if (settings.smoothing) {
             smoothFrame<Width>(row, used, settings);
             row = used;
@@ -742,27 +803,15 @@ LUMIVOX_INLINE void finishLevels(
             const double keep = 1.0 - settings.clearance;
             for (int i = 0; i < bandCount; i += Width)
                 store<Width>(used + i, pull + keep * load<Width>(row + i));
-        } else if (!settings.smoothing) {
-            std::copy(row, row + bandCount, used);
         }
     }
 }
 
-// The modulator side of frames [0, frameCount), at most the rows' capacity.
-template <int Width>
-LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
-    const double* modulator, int frameCount, double* levels)
-{
-    for (int first = 0; first < bandCount; first += 2 * Width)
-        modulatorGroupPair<Width>(lanes, rows, first, modulator, frameCount);
-    finishLevels<Width>(rows, settings, frameCount, levels);
-}
-
-// The carrier side of two groups: the band products of frames [0, frameCount) in the carrier
-// rows, from the levels (32 per frame).
-template <int Width>
+// The carrier band products of two groups over frames [0, frameCount) in the carrier rows, each
+// band weighted by its level in levelsOf(t).
+template <int Width, typename RowOf>
 LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
-    const double* carrier, const double* levels, int frameCount)
+    const double* carrier, RowOf levelsOf, int frameCount)
 {
     using V = Lane<Width>;
     const BandLanes::Cascades& bands = lanes.carrier;
@@ -789,7 +838,7 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
             V low = load<Width>(rows.carrierBands(t) + firstBand);
             V high = load<Width>(rows.carrierBands(t) + secondBand);
             pair.run(bands, firstBand, low, high);
-            const double* level = levels + t * bandCount;
+            const double* level = levelsOf(t);
             store<Width>(rows.carrierBands(t) + firstBand, low * load<Width>(level + firstBand));
             store<Width>(rows.carrierBands(t) + secondBand, high * load<Width>(level + secondBand));
         }
@@ -797,18 +846,33 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
     }
 }
 
-// The carrier side of frames [0, frameCount), at most the rows' capacity: the band products
-// summed in band order from 0.0, times the gain.
+// The carrier side of frames [0, frameCount), at most the rows' capacity: the levels, the band
+// products summed in band order from 0.0, times the gain. The levels the last frame used are left
+// where usedLevels finds them.
 template <int Width>
-LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const double* carrier,
-    const double* levels, int frameCount, double outputGain, double* output)
+LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
+    const double* carrier, const double* handOver, int frameCount, double* output)
 {
-    for (int first = 0; first < bandCount; first += 2 * Width)
-        carrierGroupPair<Width>(lanes, rows, first, carrier, levels, frameCount);
+    if (envelopeSectionsOnModulatorSide(settings.smoothing, Width) == envelopeSectionCount)
+        levelsFromHandOver<Width, envelopeSectionCount>(lanes, rows, handOver, frameCount);
+    else
+        levelsFromHandOver<Width, 1>(lanes, rows, handOver, frameCount);
+    const bool adjusted = settings.smoothing || settings.clearing;
+    if (adjusted)
+        adjustLevels<Width>(rows, settings, frameCount);
+    for (int first = 0; first < bandCount; first += 2 * Width) {
+        if (adjusted)
+            carrierGroupPair<Width>(
+                lanes, rows, first, carrier, [&rows](int t) { return rows.smoothed(t); },
+                frameCount);
+        else
+            carrierGroupPair<Width>(
+                lanes, rows, first, carrier, [&rows](int t) { return rows.levels(t); }, frameCount);
+    }
     std::fill_n(output, frameCount, 0.0);
     addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
-        output[t] = output[t] * outputGain;
+        output[t] = output[t] * settings.outputGain;
 }
 
 #undef LUMIVOX_INLINE

@@ -38,11 +38,12 @@ struct BlockBody {
     // Both halves at once on one thread, without Vagueness and Instrument Clearance.
     void (*analyseAndFinish)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
         int frameCount, double outputGain, double* output);
+    int width; // lanes per vector
     // The modulator side and the carrier side of at most a chunk of frames.
     void (*modulatorSide)(BandLanes&, FrameRows&, const kernel::BlockSettings&,
-        const double* modulator, int frameCount, double* levels);
-    void (*carrierSide)(BandLanes&, FrameRows&, const double* carrier, const double* levels,
-        int frameCount, double outputGain, double* output);
+        const double* modulator, int frameCount, double* handOver);
+    void (*carrierSide)(BandLanes&, FrameRows&, const kernel::BlockSettings&, const double* carrier,
+        const double* handOver, int frameCount, double* output);
 };
 
 namespace {
@@ -84,19 +85,20 @@ namespace {
             lanes, rows, carrier, modulator, frameCount, outputGain, output);                      \
     }                                                                                              \
     Attributes void modulatorSide##Unit(BandLanes& lanes, FrameRows& rows,                         \
-        const BlockSettings& settings, const double* modulator, int frameCount, double* levels)    \
+        const BlockSettings& settings, const double* modulator, int frameCount, double* handOver)  \
     {                                                                                              \
-        kernel::modulatorSide<Width>(lanes, rows, settings, modulator, frameCount, levels);        \
+        kernel::modulatorSide<Width>(lanes, rows, settings, modulator, frameCount, handOver);      \
     }                                                                                              \
-    Attributes void carrierSide##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,    \
-        const double* levels, int frameCount, double outputGain, double* output)                   \
+    Attributes void carrierSide##Unit(BandLanes& lanes, FrameRows& rows,                           \
+        const BlockSettings& settings, const double* carrier, const double* handOver,              \
+        int frameCount, double* output)                                                            \
     {                                                                                              \
-        kernel::carrierSide<Width>(lanes, rows, carrier, levels, frameCount, outputGain, output);  \
+        kernel::carrierSide<Width>(lanes, rows, settings, carrier, handOver, frameCount, output);  \
     }                                                                                              \
     BlockBody body##Unit()                                                                         \
     {                                                                                              \
         return { analyse##Unit, 8, finish##Unit, analyseSumming##Unit, analyseAndFinish##Unit,     \
-            modulatorSide##Unit, carrierSide##Unit };                                              \
+            Width, modulatorSide##Unit, carrierSide##Unit };                                       \
     }
 
     LUMIVOX_BLOCK_BODY(Portable, , 2)
@@ -460,37 +462,43 @@ namespace {
 } // namespace
 
 void BlockPath::modulatorSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
-    double clearance, const double* modulator, double* levels, int frameCount)
+    double clearance, const double* modulator, double* handOver, int frameCount)
 {
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, clearance, 0.0);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
-    modulatorLanes.loadModulatorSide(bank);
+    const int envelopeSections
+        = kernel::envelopeSectionsOnModulatorSide(settings.smoothing, body.width);
+    modulatorLanes.loadModulatorSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         body.modulatorSide(modulatorLanes, modulatorRows, settings, modulator + start, frames,
-            levels + static_cast<std::ptrdiff_t>(start) * bandCount);
+            handOver + static_cast<std::ptrdiff_t>(start) * bandCount);
     }
-    modulatorLanes.storeModulatorSideStates(bank);
+    modulatorLanes.storeModulatorSideStates(bank, envelopeSections);
 }
 
-void BlockPath::carrierSide(VectorUnit unit, FilterBank& bank, double outputGain,
-    const double* carrier, const double* levels, double* output, int frameCount,
-    std::array<double, bandCount>& lastLevels)
+void BlockPath::carrierSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
+    double clearance, double outputGain, const double* carrier, const double* handOver,
+    double* output, int frameCount, std::array<double, bandCount>& lastLevels)
 {
     if (frameCount <= 0)
         return;
+    const BlockSettings settings = settingsFor(spread, clearance, outputGain);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
-    carrierLanes.loadCarrierSide(bank);
+    const int envelopeSections
+        = kernel::envelopeSectionsOnModulatorSide(settings.smoothing, body.width);
+    carrierLanes.loadCarrierSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
-        body.carrierSide(carrierLanes, carrierRows, carrier + start,
-            levels + static_cast<std::ptrdiff_t>(start) * bandCount, frames, outputGain,
-            output + start);
+        body.carrierSide(carrierLanes, carrierRows, settings, carrier + start,
+            handOver + static_cast<std::ptrdiff_t>(start) * bandCount, frames, output + start);
     }
-    carrierLanes.storeCarrierSideStates(bank);
-    const double* last = levels + static_cast<std::ptrdiff_t>(frameCount - 1) * bandCount;
+    carrierLanes.storeCarrierSideStates(bank, envelopeSections);
+    const double* last = settings.smoothing || settings.clearing
+        ? carrierRows.smoothed((frameCount - 1) % chunkFrames)
+        : carrierRows.levels((frameCount - 1) % chunkFrames);
     std::copy(last, last + bandCount, lastLevels.begin());
 }
 

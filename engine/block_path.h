@@ -64,17 +64,16 @@ public:
         double outputGain, const double* carrier, const double* modulator, double* output,
         int frameCount, std::array<double, bandCount>& lastLevels);
 
-    // The modulator side of run(): the modulator's bands, envelopes, Vagueness and Instrument
-    // Clearance over the frames, leaving the levels that weight the carrier bands, 32 per frame.
-    // It touches only the modulator side of the bank and of this path, so that it can run on one
-    // thread while carrierSide runs on another.
+    // The two sides of run(), for two threads that each run one, a block apart: the modulator
+    // side leaves 32 values per frame in handOver for the carrier side of the same frames, which
+    // gives the output and leaves the last frame's levels in lastLevels. Each loads and stores
+    // only its own part of the bank and of this path. The settings must be the same for both
+    // sides of a frame.
     void modulatorSide(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-        const double* modulator, double* levels, int frameCount);
-    // The carrier side of run(): the carrier's bands weighted by the levels modulatorSide left for
-    // the same frames, summed and scaled by the gain; lastLevels gets the last frame's levels.
-    void carrierSide(VectorUnit unit, FilterBank& bank, double outputGain, const double* carrier,
-        const double* levels, double* output, int frameCount,
-        std::array<double, bandCount>& lastLevels);
+        const double* modulator, double* handOver, int frameCount);
+    void carrierSide(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+        double outputGain, const double* carrier, const double* handOver, double* output,
+        int frameCount, std::array<double, bandCount>& lastLevels);
 
     struct Shared;
 

@@ -67,33 +67,33 @@ void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
 
 namespace {
 
-    // Frames per call into the block path's halves, few enough for an int to count their levels.
+    // Frames per call into the block path's sides, few enough for an int to count their values.
     constexpr std::size_t sidePiece = std::size_t { 1 } << 24;
-    constexpr auto bandsPerFrame = static_cast<std::size_t>(bandCount);
+    constexpr auto valuesPerFrame = static_cast<std::size_t>(VocoderEngine::handOverValues);
 
 } // namespace
 
 void VocoderEngine::modulatorSide(
-    std::span<const double> modulator, std::span<double> levelRows, VectorUnit unit)
+    std::span<const double> modulator, std::span<double> handOver, VectorUnit unit)
 {
-    const std::size_t frameCount = std::min(modulator.size(), levelRows.size() / bandsPerFrame);
+    const std::size_t frameCount = std::min(modulator.size(), handOver.size() / valuesPerFrame);
     for (std::size_t start = 0; start < frameCount; start += sidePiece) {
         const std::size_t frames = std::min(sidePiece, frameCount - start);
         blockPath->modulatorSide(unit, filterBank, spread, clearanceAmount,
-            modulator.data() + start, levelRows.data() + start * bandsPerFrame,
+            modulator.data() + start, handOver.data() + start * valuesPerFrame,
             static_cast<int>(frames));
     }
 }
 
-void VocoderEngine::carrierSide(std::span<const double> carrier, std::span<const double> levelRows,
+void VocoderEngine::carrierSide(std::span<const double> carrier, std::span<const double> handOver,
     std::span<double> output, VectorUnit unit)
 {
     const std::size_t frameCount
-        = std::min({ carrier.size(), levelRows.size() / bandsPerFrame, output.size() });
+        = std::min({ carrier.size(), handOver.size() / valuesPerFrame, output.size() });
     for (std::size_t start = 0; start < frameCount; start += sidePiece) {
         const std::size_t frames = std::min(sidePiece, frameCount - start);
-        blockPath->carrierSide(unit, filterBank, gain, carrier.data() + start,
-            levelRows.data() + start * bandsPerFrame, output.data() + start,
+        blockPath->carrierSide(unit, filterBank, spread, clearanceAmount, gain,
+            carrier.data() + start, handOver.data() + start * valuesPerFrame, output.data() + start,
             static_cast<int>(frames), levels);
     }
 }

@@ -41,16 +41,18 @@ public:
     void processBlock(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> output);
 
-    // processBlock in two halves, so that two threads can each run one, a block apart.
-    // modulatorSide runs the modulator's bands, envelopes, Vagueness and Instrument Clearance over
-    // the frames and leaves the levels that weight the carrier bands, 32 per frame; carrierSide
-    // weights the carrier's bands of the same frames by them and sums them. Called in frame order
-    // they give processBlock's bits, and a run may go back to processBlock once both have done
-    // the same frames. They share no state but the settings, which must not change while both
-    // run. A unit this machine cannot run is taken as the portable one.
-    void modulatorSide(std::span<const double> modulator, std::span<double> levels,
+    // processBlock in two sides, so that two threads can each run one, a block apart.
+    // modulatorSide runs the modulator's bands and (some of) its envelopes over the frames and
+    // leaves 32 values per frame in handOver (handOverValues per frame); carrierSide takes them for
+    // the same frames, finishes the levels, and weights and sums the carrier's bands by them.
+    // Called in frame order they give processBlock's bits, and a run may go back to processBlock
+    // once both have done the same frames. They share no state; the settings must not change
+    // between the two sides of a frame. A unit this machine cannot run is taken as the portable
+    // one.
+    static constexpr int handOverValues = bandCount;
+    void modulatorSide(std::span<const double> modulator, std::span<double> handOver,
         VectorUnit unit = preferredVectorUnit());
-    void carrierSide(std::span<const double> carrier, std::span<const double> levels,
+    void carrierSide(std::span<const double> carrier, std::span<const double> handOver,
         std::span<double> output, VectorUnit unit = preferredVectorUnit());
 
     // The 32 levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in
