@@ -3,10 +3,13 @@
 // real-time factor (frames per second / 44100) and, for the block path, as the fraction of its
 // arithmetic bound. Rates are per second of wall time.
 #include "block_path.h"
+#include "job/thread_choice.h"
+#include "job/vocode_pipeline.h"
 #include "vocoder_engine.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
@@ -204,7 +207,173 @@ void blockArguments(benchmark::internal::Benchmark* benchmark)
     }
 }
 
+// One side of the engine alone, on one thread, in blocks of 2048 frames: how the work of the two
+// threads of a pipeline is balanced. Arguments: the vector unit, the side (0: modulator, 1:
+// carrier), then the Vagueness and Instrument Clearance positions.
+void engineSide(benchmark::State& state)
+{
+    using lumivox::engine::VectorUnit;
+    const auto unit = static_cast<VectorUnit>(state.range(0));
+    const auto units = lumivox::engine::vectorUnitsOfThisMachine();
+    if (std::find(units.begin(), units.end(), unit) == units.end()) {
+        state.SkipWithError("this machine cannot run that vector unit");
+        return;
+    }
+    const bool modulatorSide = state.range(1) == 0;
+    const Material& input = material();
+    lumivox::engine::VocoderEngine engine;
+    engine.setVagueness(static_cast<double>(state.range(2)) / 100.0);
+    engine.setClearance(static_cast<double>(state.range(3)) / 100.0);
+    constexpr std::size_t blockLength = 2048;
+    std::vector<double> levels(blockLength * lumivox::engine::bandCount, 1.0);
+    std::vector<double> output(input.carrier.size());
+    for (auto _ : state) {
+        for (std::size_t start = 0; start < output.size(); start += blockLength) {
+            const std::size_t length = std::min(blockLength, output.size() - start);
+            if (modulatorSide)
+                engine.modulatorSide({ input.modulator.data() + start, length }, levels, unit);
+            else
+                engine.carrierSide({ input.carrier.data() + start, length }, levels,
+                    { output.data() + start, length }, unit);
+        }
+        benchmark::DoNotOptimize(levels.data());
+        benchmark::DoNotOptimize(output.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(std::string(lumivox::engine::vectorUnitName(unit))
+        + (modulatorSide ? ", modulator side" : ", carrier side"));
+    reportFrames(state, static_cast<std::int64_t>(input.carrier.size()));
+    state.counters["bound_fraction"] = 0.0;
+    state.counters["two_thread_fraction"] = 0.0;
+}
+
+void sideArguments(benchmark::internal::Benchmark* benchmark)
+{
+    using lumivox::engine::VectorUnit;
+    for (const auto& [vagueness, clearance] : { std::pair { 0, 0 }, { 50, 30 }, { 100, 0 } }) {
+        for (VectorUnit unit : { VectorUnit::Avx2, VectorUnit::Avx512 }) {
+            for (int side : { 0, 1 })
+                benchmark->Args({ static_cast<int>(unit), side, vagueness, clearance });
+        }
+    }
+}
+
+// Blocks of the material as the job reads them: 2048 frames of 16-bit audio.
+class MaterialSource final : public lumivox::job::BlockSource {
+public:
+    explicit MaterialSource(const Material& input)
+        : material(input)
+    {
+    }
+    int readBlock(std::span<double> carrier, std::span<double> modulator) override
+    {
+        const std::size_t length = std::min(carrier.size(), material.carrier.size() - position);
+        std::copy_n(material.carrier.data() + position, length, carrier.data());
+        std::copy_n(material.modulator.data() + position, length, modulator.data());
+        position += length;
+        return static_cast<int>(length);
+    }
+
+private:
+    const Material& material;
+    std::size_t position = 0;
+};
+
+class DiscardingSink final : public lumivox::job::BlockSink {
+public:
+    bool beforeBlock() override { return true; }
+    bool takeBlock(std::span<const double> output) override
+    {
+        benchmark::DoNotOptimize(output.data());
+        return true;
+    }
+};
+
+// Every segment one way.
+class FixedPlan final : public lumivox::job::SegmentPlan {
+public:
+    explicit FixedPlan(bool two)
+        : twoThreads(two)
+    {
+    }
+    lumivox::job::Segment next() override { return { twoThreads, 1 << 20 }; }
+    void record(
+        const lumivox::job::Segment&, std::uint64_t, std::chrono::steady_clock::duration) override
+    {
+    }
+    void noSecondThread() override { }
+
+private:
+    bool twoThreads;
+};
+
+// The job's pipeline on the material in blocks of 2048 frames. Arguments: the vector unit, the
+// way (1: one thread, 2: always two threads, 0: the run's own choice, timing its first blocks
+// both ways as a Vocode does), then the Vagueness and Instrument Clearance positions.
+void vocodePipeline(benchmark::State& state)
+{
+    using lumivox::engine::VectorUnit;
+    const auto unit = static_cast<VectorUnit>(state.range(0));
+    const auto units = lumivox::engine::vectorUnitsOfThisMachine();
+    if (std::find(units.begin(), units.end(), unit) == units.end()) {
+        state.SkipWithError("this machine cannot run that vector unit");
+        return;
+    }
+    const long way = state.range(1);
+    const Material& input = material();
+    lumivox::engine::VocoderEngine engine;
+    engine.setVagueness(static_cast<double>(state.range(2)) / 100.0);
+    engine.setClearance(static_cast<double>(state.range(3)) / 100.0);
+    lumivox::job::VocodePipeline pipeline(engine, 2048, way != 1, unit);
+    double twoThreadFraction = 0.0;
+    for (auto _ : state) {
+        MaterialSource source(input);
+        DiscardingSink sink;
+        const std::uint64_t before = pipeline.blocksOnTwoThreads();
+        if (way == 0) {
+            lumivox::job::ThreadChoice choice(true);
+            pipeline.run(source, sink, choice);
+        } else {
+            FixedPlan plan(way == 2);
+            pipeline.run(source, sink, plan);
+        }
+        twoThreadFraction += static_cast<double>(pipeline.blocksOnTwoThreads() - before);
+    }
+    const auto blocksPerRun = static_cast<double>((input.carrier.size() + 2047) / 2048);
+    state.SetLabel(std::string(lumivox::engine::vectorUnitName(unit))
+        + (way == 1        ? ", one thread"
+                : way == 2 ? ", two threads"
+                           : ", own choice"));
+    reportFrames(state, static_cast<std::int64_t>(input.carrier.size()));
+    // The same counters on every row, so that the CSV output has every column.
+    state.counters["bound_fraction"] = 0.0;
+    state.counters["two_thread_fraction"]
+        = twoThreadFraction / (blocksPerRun * static_cast<double>(state.iterations()));
+}
+
+void pipelineArguments(benchmark::internal::Benchmark* benchmark)
+{
+    using lumivox::engine::VectorUnit;
+    for (const auto& [vagueness, clearance] : { std::pair { 0, 0 }, { 50, 30 }, { 100, 0 } }) {
+        for (VectorUnit unit : { VectorUnit::Avx2, VectorUnit::Avx512 }) {
+            for (int way : { 1, 2, 0 })
+                benchmark->Args({ static_cast<int>(unit), way, vagueness, clearance });
+        }
+    }
+}
+
 } // namespace
+
+BENCHMARK(engineSide)
+    ->ArgNames({ "unit", "side", "vagueness", "clearance" })
+    ->Apply(sideArguments)
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(vocodePipeline)
+    ->ArgNames({ "unit", "way", "vagueness", "clearance" })
+    ->Apply(pipelineArguments)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(processSample)
     ->ArgNames({ "vagueness", "clearance" })

@@ -1,5 +1,7 @@
 #include "second_core.h"
 
+#include "engine/block_path.h"
+
 #include <algorithm>
 #include <sched.h>
 #include <thread>
@@ -16,10 +18,10 @@ int usableCoreCount()
     return std::max(cores, 1);
 }
 
-bool useSecondCore(bool previewing, std::uint64_t monoByteCount)
+bool useSecondCore(bool previewing, std::uint64_t frameCount, std::uint32_t sampleRate)
 {
-    constexpr std::uint64_t shortestBytes = 2 * 44100;
-    return !previewing && monoByteCount >= shortestBytes && usableCoreCount() > 1;
+    return !previewing && frameCount >= sampleRate && usableCoreCount() > 1
+        && engine::blockPathEnabled();
 }
 
 } // namespace lumivox::job

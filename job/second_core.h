@@ -8,9 +8,10 @@ namespace lumivox::job {
 // mask allows fewer. At least 1.
 int usableCoreCount();
 
-// Whether a run should let its engine share blocks with a second thread: only Vocode (a preview
-// is paced by playback), only with a second core to run on, and only for inputs long enough
-// (a second of 16-bit audio or more) to repay starting a thread.
-bool useSecondCore(bool previewing, std::uint64_t monoByteCount);
+// Whether a run may try a second thread: only a Vocode (a preview is paced by playback), only
+// where this process may use a second core and the engine's block path is on, and only for inputs
+// of a second or more (frameCount frames at sampleRate): a shorter run is over before timing its
+// first blocks could tell which way is faster.
+bool useSecondCore(bool previewing, std::uint64_t frameCount, std::uint32_t sampleRate);
 
 } // namespace lumivox::job

@@ -353,8 +353,10 @@ namespace {
             return finish(std::move(*refused));
 
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
-        held->engine->setTwoThreads(useSecondCore(previewing(),
-            std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount())));
+        const std::uint64_t monoBytes
+            = std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount());
+        held->engine->setTwoThreads(useSecondCore(
+            previewing(), eightBit() ? monoBytes : monoBytes / 2, outputFormat.sampleRate));
         state.jobBusy = true;
         applySliders();
 

@@ -1,3 +1,4 @@
+#include "engine/block_path.h"
 #include "second_core.h"
 
 #include <algorithm>
@@ -9,16 +10,32 @@
 namespace lumivox::job {
 namespace {
 
-    constexpr std::uint64_t longInput = 300ull * 44100 * 2;
+    struct SecondCoreCase {
+        bool previewing;
+        std::uint64_t frameCount;
+        std::uint32_t sampleRate;
+        bool wanted; // with a second core to spare
+    };
+
+    const SecondCoreCase secondCoreCases[] = {
+        { false, 300ull * 44100, 44100, true },
+        { true, 300ull * 44100, 44100, false }, // a preview is paced by playback
+        { false, 44100, 44100, true }, // a second
+        { false, 44099, 44100, false }, // under a second: over before a trial can tell
+        { false, 8000, 8000, true },
+        { false, 7999, 8000, false },
+        { false, 40000, 48000, false },
+    };
 
 } // namespace
 
-TEST(SecondCore, IsForLongVocodeRunsWithACoreToSpare)
+TEST(SecondCore, IsForVocodeRunsOfASecondOrMoreWithACoreToSpare)
 {
-    const bool spare = usableCoreCount() > 1;
-    EXPECT_EQ(useSecondCore(false, longInput), spare);
-    EXPECT_FALSE(useSecondCore(true, longInput)); // a preview is paced by playback
-    EXPECT_FALSE(useSecondCore(false, 4096)); // over before a thread repays its start
+    const bool spare = usableCoreCount() > 1 && engine::blockPathEnabled();
+    for (const SecondCoreCase& c : secondCoreCases) {
+        SCOPED_TRACE(::testing::Message() << c.frameCount << " frames at " << c.sampleRate);
+        EXPECT_EQ(useSecondCore(c.previewing, c.frameCount, c.sampleRate), c.wanted && spare);
+    }
     EXPECT_GE(usableCoreCount(), 1);
     EXPECT_LE(
         usableCoreCount(), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
@@ -38,7 +55,7 @@ TEST(SecondCore, FollowsTheAffinityMask)
     }
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
     const int cores = usableCoreCount();
-    const bool second = useSecondCore(false, longInput);
+    const bool second = useSecondCore(false, 300ull * 44100, 44100);
     ASSERT_EQ(sched_setaffinity(0, sizeof original, &original), 0);
     EXPECT_EQ(cores, 1);
     EXPECT_FALSE(second);

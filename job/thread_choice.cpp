@@ -1,0 +1,49 @@
+#include "thread_choice.h"
+
+namespace lumivox::job {
+
+ThreadChoice::ThreadChoice(bool twoThreadsAllowed)
+    : allowed(twoThreadsAllowed)
+{
+}
+
+Segment ThreadChoice::next()
+{
+    if (!allowed)
+        return { false, stretchBlocks };
+    if (trialRunning())
+        return { trialSegment % 2 == 1, trialBlocks };
+    return { twoChosen, stretchBlocks };
+}
+
+void ThreadChoice::record(
+    const Segment& segment, std::uint64_t frameCount, std::chrono::steady_clock::duration elapsed)
+{
+    if (!allowed)
+        return;
+    if (!trialRunning()) {
+        sinceTrial += elapsed;
+        if (sinceTrial >= recheckAfter)
+            trialSegment = 0;
+        return;
+    }
+    if (segment.twoThreads) {
+        framesOnTwo += frameCount;
+        timeOnTwo += elapsed;
+    } else {
+        framesOnOne += frameCount;
+        timeOnOne += elapsed;
+    }
+    if (++trialSegment < 2 * trialRounds)
+        return;
+    // Frames per unit of time, compared without dividing by a time that may be zero.
+    const double rateOnTwo
+        = static_cast<double>(framesOnTwo) * static_cast<double>(timeOnOne.count());
+    const double rateOnOne
+        = static_cast<double>(framesOnOne) * static_cast<double>(timeOnTwo.count());
+    twoChosen = rateOnTwo > (1.0 + twoThreadsMargin) * rateOnOne;
+    framesOnOne = framesOnTwo = 0;
+    timeOnOne = timeOnTwo = sinceTrial = {};
+}
+
+} // namespace lumivox::job

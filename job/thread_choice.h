@@ -1,0 +1,46 @@
+#pragma once
+
+#include "vocode_pipeline.h"
+
+#include <chrono>
+#include <cstdint>
+
+namespace lumivox::job {
+
+// Runs a Vocode on two threads only while that is faster than one. It times the first blocks on
+// one thread and on two, alternately, goes on with the faster, and times both again every so
+// often, as the load on the machine changes. Two threads must win clearly: where they only tie,
+// one thread leaves the other core to the rest of the machine. Without two threads allowed,
+// everything runs on one.
+class ThreadChoice final : public SegmentPlan {
+public:
+    static constexpr int trialBlocks = 32; // per timed segment, about 1.5 s of 44.1 kHz audio
+    static constexpr int trialRounds = 2; // timed segments each way, alternating
+    static constexpr int stretchBlocks = 64; // per segment between trials
+    static constexpr auto recheckAfter = std::chrono::seconds(1);
+    // How much faster two threads must be, as a fraction of one thread's throughput.
+    static constexpr double twoThreadsMargin = 0.05;
+
+    explicit ThreadChoice(bool twoThreadsAllowed);
+
+    Segment next() override;
+    void record(const Segment& segment, std::uint64_t frameCount,
+        std::chrono::steady_clock::duration elapsed) override;
+    void noSecondThread() override { allowed = false; }
+
+    bool choseTwoThreads() const { return allowed && twoChosen; }
+
+private:
+    bool trialRunning() const { return trialSegment < 2 * trialRounds; }
+
+    bool allowed;
+    bool twoChosen = false;
+    int trialSegment = 0; // the trial's segments alternate, one thread first
+    std::uint64_t framesOnOne = 0;
+    std::uint64_t framesOnTwo = 0;
+    std::chrono::steady_clock::duration timeOnOne {};
+    std::chrono::steady_clock::duration timeOnTwo {};
+    std::chrono::steady_clock::duration sinceTrial {};
+};
+
+} // namespace lumivox::job

@@ -1,0 +1,207 @@
+#include "vocode_pipeline.h"
+
+#include <algorithm>
+#include <exception>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+namespace lumivox::job {
+
+namespace {
+
+    // Blocks in flight between the threads: one being filled, one being used and one waiting
+    // keep both busy; more would only take cache.
+    constexpr int ringBlockCount = 3;
+
+    std::span<const double> first(const std::vector<double>& values, int frameCount)
+    {
+        return { values.data(), static_cast<std::size_t>(frameCount) };
+    }
+
+    // The second thread of a segment: it reads blocks into the ring and runs the modulator side.
+    // Destroyed, it cancels the ring (which ends the thread's waits) and joins the thread, however
+    // the first thread left the segment.
+    class ModulatorStage {
+    public:
+        ModulatorStage(engine::VocoderEngine& engine, engine::VectorUnit unit, BlockSource& source,
+            BlockRing<VocodePipeline::RingBlock>& ring, int blockCount)
+            : stageRing(ring)
+            , thread([&engine, unit, &source, &ring, blockCount, this] {
+                try {
+                    for (int block = 0; block < blockCount; ++block) {
+                        VocodePipeline::RingBlock* filling = ring.emptyBlock();
+                        if (filling == nullptr)
+                            break;
+                        filling->frameCount
+                            = source.readBlock(filling->carrier, filling->modulator);
+                        if (filling->frameCount > 0) {
+                            const auto frames = static_cast<std::size_t>(filling->frameCount);
+                            engine.modulatorSide({ filling->modulator.data(), frames },
+                                { filling->levels.data(),
+                                    frames * engine::VocoderEngine::handOverValues },
+                                unit);
+                        }
+                        ring.publish();
+                        if (filling->frameCount <= 0)
+                            break;
+                    }
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                ring.finish();
+            })
+        {
+        }
+        ~ModulatorStage() { stop(); }
+        ModulatorStage(const ModulatorStage&) = delete;
+        ModulatorStage& operator=(const ModulatorStage&) = delete;
+
+        // Ends the thread and throws again what it threw.
+        void stop()
+        {
+            if (!thread.joinable())
+                return;
+            stageRing.cancel();
+            thread.join();
+        }
+        void rethrow() const
+        {
+            if (failure)
+                std::rethrow_exception(failure);
+        }
+
+    private:
+        std::exception_ptr failure;
+        BlockRing<VocodePipeline::RingBlock>& stageRing;
+        std::thread thread; // last: it starts once everything it uses exists
+    };
+
+} // namespace
+
+VocodePipeline::VocodePipeline(engine::VocoderEngine& vocoder, int blockFrames,
+    bool twoThreadsPossible, std::optional<engine::VectorUnit> unit)
+    : engine(vocoder)
+    , chosenUnit(unit)
+    , carrier(static_cast<std::size_t>(blockFrames))
+    , modulator(static_cast<std::size_t>(blockFrames))
+    , output(static_cast<std::size_t>(blockFrames))
+{
+    if (!twoThreadsPossible)
+        return;
+    const auto frames = static_cast<std::size_t>(blockFrames);
+    std::vector<RingBlock> blocks(ringBlockCount);
+    for (RingBlock& block : blocks) {
+        block.carrier.resize(frames);
+        block.modulator.resize(frames);
+        block.levels.resize(frames * engine::VocoderEngine::handOverValues);
+    }
+    ring = std::make_unique<BlockRing<RingBlock>>(std::move(blocks));
+}
+
+bool VocodePipeline::endsRun(int frameCount, SegmentResult& result)
+{
+    if (frameCount > 0)
+        return false;
+    result.ended = true;
+    result.end = frameCount == 0 ? PipelineEnd::InputEnded : PipelineEnd::InputFailed;
+    return true;
+}
+
+VocodePipeline::SegmentResult VocodePipeline::runOnOne(
+    BlockSource& source, BlockSink& sink, int blockCount)
+{
+    SegmentResult result;
+    for (int block = 0; block < blockCount; ++block) {
+        if (!sink.beforeBlock()) {
+            result.ended = true;
+            result.end = PipelineEnd::Stopped;
+            return result;
+        }
+        const int frames = source.readBlock(carrier, modulator);
+        if (endsRun(frames, result))
+            return result;
+        const std::span<double> results(output.data(), static_cast<std::size_t>(frames));
+        if (chosenUnit)
+            engine::processBlockWith(
+                *chosenUnit, engine, first(carrier, frames), first(modulator, frames), results);
+        else
+            engine.processBlock(first(carrier, frames), first(modulator, frames), results);
+        result.frameCount += static_cast<std::uint64_t>(frames);
+        if (!sink.takeBlock(first(output, frames))) {
+            result.ended = true;
+            result.end = PipelineEnd::Stopped;
+            return result;
+        }
+    }
+    return result;
+}
+
+std::optional<VocodePipeline::SegmentResult> VocodePipeline::runOnTwo(
+    BlockSource& source, BlockSink& sink, int blockCount)
+{
+    SegmentResult result;
+    ring->reset();
+    std::optional<ModulatorStage> started;
+    try {
+        started.emplace(
+            engine, chosenUnit.value_or(engine::preferredVectorUnit()), source, *ring, blockCount);
+    } catch (const std::system_error&) {
+        return std::nullopt; // no thread to be had
+    }
+    ModulatorStage& stage = *started;
+    for (;;) {
+        if (!sink.beforeBlock()) {
+            result.ended = true;
+            result.end = PipelineEnd::Stopped;
+            break;
+        }
+        RingBlock* block = ring->filledBlock();
+        if (block == nullptr)
+            break;
+        const int frames = block->frameCount;
+        if (endsRun(frames, result)) {
+            ring->release();
+            break;
+        }
+        const auto count = static_cast<std::size_t>(frames);
+        engine.carrierSide(first(block->carrier, frames),
+            { block->levels.data(), count * engine::VocoderEngine::handOverValues },
+            { output.data(), count }, chosenUnit.value_or(engine::preferredVectorUnit()));
+        ring->release();
+        ++twoThreadBlocks;
+        result.frameCount += count;
+        if (!sink.takeBlock(first(output, frames))) {
+            result.ended = true;
+            result.end = PipelineEnd::Stopped;
+            break;
+        }
+    }
+    stage.stop();
+    stage.rethrow();
+    return result;
+}
+
+PipelineEnd VocodePipeline::run(BlockSource& source, BlockSink& sink, SegmentPlan& plan)
+{
+    for (;;) {
+        Segment segment = plan.next();
+        segment.blockCount = std::max(segment.blockCount, 1);
+        const auto begun = std::chrono::steady_clock::now();
+        SegmentResult result;
+        std::optional<SegmentResult> onTwo;
+        if (segment.twoThreads && ring && !(onTwo = runOnTwo(source, sink, segment.blockCount)))
+            plan.noSecondThread(); // nothing was read: the segment goes on one thread
+        if (onTwo) {
+            result = *onTwo;
+        } else {
+            segment.twoThreads = false;
+            result = runOnOne(source, sink, segment.blockCount);
+        }
+        plan.record(segment, result.frameCount, std::chrono::steady_clock::now() - begun);
+        if (result.ended)
+            return result.end;
+    }
+}
+
+} // namespace lumivox::job
