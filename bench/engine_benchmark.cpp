@@ -265,12 +265,14 @@ public:
         : material(input)
     {
     }
-    int readBlock(std::span<double> carrier, std::span<double> modulator) override
+    int readBlock(std::span<double> carrier, std::span<double> modulator,
+        std::uint64_t& framesRead) override
     {
         const std::size_t length = std::min(carrier.size(), material.carrier.size() - position);
         std::copy_n(material.carrier.data() + position, length, carrier.data());
         std::copy_n(material.modulator.data() + position, length, modulator.data());
         position += length;
+        framesRead = position;
         return static_cast<int>(length);
     }
 
@@ -282,7 +284,7 @@ private:
 class DiscardingSink final : public lumivox::job::BlockSink {
 public:
     bool beforeBlock() override { return true; }
-    bool takeBlock(std::span<const double> output) override
+    bool takeBlock(std::span<const double> output, std::uint64_t) override
     {
         benchmark::DoNotOptimize(output.data());
         return true;

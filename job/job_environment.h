@@ -15,6 +15,7 @@ class WaveReader;
 namespace lumivox::job {
 
 class PreviewSink;
+class SegmentPlan;
 
 enum class InputRole { Carrier, Modulator };
 
@@ -33,6 +34,10 @@ struct JobEnvironment {
     std::function<std::unique_ptr<engine::VocoderEngine>()> makeEngine;
     // Empty: wave::readWave. Tests make reads fail part way.
     InputReader readInput;
+    // How a Vocode goes on, segment by segment on one thread or two; given whether the run may
+    // use a second thread. Empty: a ThreadChoice, which times the run's first blocks both ways.
+    // Tests give a plan that always goes one way.
+    std::function<std::unique_ptr<SegmentPlan>(bool twoThreadsAllowed)> makeThreadPlan;
 };
 
 } // namespace lumivox::job

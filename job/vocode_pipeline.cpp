@@ -34,7 +34,8 @@ namespace {
                         if (filling == nullptr)
                             break;
                         filling->frameCount
-                            = source.readBlock(filling->carrier, filling->modulator);
+                            = source.readBlock(
+                            filling->carrier, filling->modulator, filling->position);
                         if (filling->frameCount > 0) {
                             const auto frames = static_cast<std::size_t>(filling->frameCount);
                             engine.modulatorSide({ filling->modulator.data(), frames },
@@ -118,7 +119,8 @@ VocodePipeline::SegmentResult VocodePipeline::runOnOne(
             result.end = PipelineEnd::Stopped;
             return result;
         }
-        const int frames = source.readBlock(carrier, modulator);
+        std::uint64_t position = 0;
+        const int frames = source.readBlock(carrier, modulator, position);
         if (endsRun(frames, result))
             return result;
         const std::span<double> results(output.data(), static_cast<std::size_t>(frames));
@@ -128,7 +130,7 @@ VocodePipeline::SegmentResult VocodePipeline::runOnOne(
         else
             engine.processBlock(first(carrier, frames), first(modulator, frames), results);
         result.frameCount += static_cast<std::uint64_t>(frames);
-        if (!sink.takeBlock(first(output, frames))) {
+        if (!sink.takeBlock(first(output, frames), position)) {
             result.ended = true;
             result.end = PipelineEnd::Stopped;
             return result;
@@ -168,10 +170,11 @@ std::optional<VocodePipeline::SegmentResult> VocodePipeline::runOnTwo(
         engine.carrierSide(first(block->carrier, frames),
             { block->levels.data(), count * engine::VocoderEngine::handOverValues },
             { output.data(), count }, chosenUnit.value_or(engine::preferredVectorUnit()));
+        const std::uint64_t position = block->position;
         ring->release();
         ++twoThreadBlocks;
         result.frameCount += count;
-        if (!sink.takeBlock(first(output, frames))) {
+        if (!sink.takeBlock(first(output, frames), position)) {
             result.ended = true;
             result.end = PipelineEnd::Stopped;
             break;

@@ -19,8 +19,11 @@ class BlockSource {
 public:
     virtual ~BlockSource() = default;
     // Fills at most the spans' size; returns the frame count, 0 at the end of the input, or -1
-    // when reading failed (the source keeps why).
-    virtual int readBlock(std::span<double> carrier, std::span<double> modulator) = 0;
+    // when reading failed (the source keeps why). position: how far the input has been read with
+    // this block, in the source's own units; the sink gets it with the block.
+    virtual int readBlock(
+        std::span<double> carrier, std::span<double> modulator, std::uint64_t& position)
+        = 0;
 };
 
 // The output side of a run, always called on the thread that runs the pipeline.
@@ -32,7 +35,7 @@ public:
     virtual bool beforeBlock() = 0;
     // The block's output values (the engine's bandLevels() are the block's last); false stops the
     // run.
-    virtual bool takeBlock(std::span<const double> output) = 0;
+    virtual bool takeBlock(std::span<const double> output, std::uint64_t position) = 0;
 };
 
 // A stretch of blocks on one thread or on two.
@@ -81,6 +84,7 @@ public:
         std::vector<double> modulator;
         std::vector<double> levels; // the levels that weight the carrier bands, 32 per frame
         int frameCount = 0; // 0 at the end of the input, -1 when reading failed
+        std::uint64_t position = 0;
     };
 
 private:

@@ -8,8 +8,9 @@
 #include "output_encoder.h"
 #include "preview_stream.h"
 #include "same_file.h"
-#include "sample_formats.h"
 #include "second_core.h"
+#include "thread_choice.h"
+#include "vocode_pipeline.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -168,9 +169,7 @@ namespace {
         Buffer modulatorBlock;
         Buffer carrierBlock;
         // The blocks in the engine's values, taken before the loop so that it allocates nothing.
-        std::vector<double> carrierValues;
-        std::vector<double> modulatorValues;
-        std::vector<double> results;
+        std::optional<VocodePipeline> blocks;
         RunSink sink;
     };
 
@@ -197,6 +196,7 @@ namespace {
             , takeBuffer(environment.takeBuffer ? environment.takeBuffer : takeFromFreeStore)
             , makeEngine(environment.makeEngine)
             , readInput(environment.readInput)
+            , makeThreadPlan(environment.makeThreadPlan)
             , previewSink(environment.previewSink)
             , held(std::in_place, jobState, frontEnd, runSettings.mode)
         {
@@ -210,6 +210,7 @@ namespace {
         std::optional<RunEnding> openSink();
         void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
+        friend class RunOutput;
         JobOutcome finish(RunEnding ending);
         JobOutcome report(const RunEnding& ending);
         double seconds(std::uint64_t frameCount) const;
@@ -229,9 +230,9 @@ namespace {
             return ending;
         }
         // For a failed system call: the cause is the system's own words for errno.
-        static RunEnding systemFailure(std::string_view message, const std::string& file)
+        static RunEnding systemFailure(
+            std::string_view message, const std::string& file, int code = errno)
         {
-            const int code = errno;
             return failure(message, file, code != 0 ? std::strerror(code) : "");
         }
 
@@ -246,11 +247,13 @@ namespace {
         std::function<Buffer(std::size_t)> takeBuffer;
         std::function<std::unique_ptr<engine::VocoderEngine>()> makeEngine;
         InputReader readInput;
+        std::function<std::unique_ptr<SegmentPlan>(bool)> makeThreadPlan;
         PreviewSink* previewSink = nullptr;
         std::optional<PortAudioPreview> ownPreview; // used when the environment gives no sink
         std::optional<RunHoldings> held;
 
         wave::WaveFormat outputFormat;
+        bool twoThreadsAllowed = false;
         bool loopStarted = false;
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
@@ -326,14 +329,12 @@ namespace {
         if (auto refused = prepare())
             return finish(std::move(*refused));
 
-        for (std::vector<double>* values :
-            { &held->carrierValues, &held->modulatorValues, &held->results })
-            values->resize(InputBlocks::maxFrames);
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
         const std::uint64_t monoBytes
             = std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount());
-        held->engine->setTwoThreads(useSecondCore(
-            previewing(), eightBit() ? monoBytes : monoBytes / 2, outputFormat.sampleRate));
+        twoThreadsAllowed = useSecondCore(
+            previewing(), eightBit() ? monoBytes : monoBytes / 2, outputFormat.sampleRate);
+        held->blocks.emplace(*held->engine, InputBlocks::maxFrames, twoThreadsAllowed);
         state.jobBusy = true;
         applySound(sound);
 
@@ -456,74 +457,138 @@ namespace {
         sound = wanted;
     }
 
-    RunEnding VocodingRun::runLoop()
-    {
-        RunHoldings& holdings = *held;
-        engine::VocoderEngine& engine = *holdings.engine;
-        InputBlocks inputs(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
-            holdings.modulatorBlock.get());
-        OutputEncoder encoder(outputFormat.bitsPerSample);
-        std::vector<double>& carrierValues = holdings.carrierValues;
-        std::vector<double>& modulatorValues = holdings.modulatorValues;
-        std::vector<double>& results = holdings.results;
-        const std::uint64_t totalBytes = inputs.totalBytes();
-        framesTotal = inputs.sixteenBit() ? totalBytes / 2 : totalBytes;
-        int lastPosition = 0;
+    // The run's input side: the inputs' blocks in the engine's values, on whichever thread reads
+    // them. A failed read keeps which input failed and why (errno is the reading thread's own).
+    class RunInput final : public BlockSource {
+    public:
+        explicit RunInput(InputBlocks& inputBlocks)
+            : inputs(inputBlocks)
+        {
+        }
 
-        for (;;) {
-            if (state.stopRequested)
-                return endedAs(JobOutcome::Stopped);
-            if (state.closeRequested) {
-                if (previewing() || events.askQuestion(message::abortQuestion))
-                    return endedAs(JobOutcome::ProgramEnded);
-                state.closeRequested = false;
-            }
-            if (previewing())
-                applySound(events.liveSound(sound));
-
+        int readBlock(std::span<double> carrier, std::span<double> modulator,
+            std::uint64_t& bytesTaken) override
+        {
             int frameCount = 0;
-            switch (inputs.read(carrierValues, modulatorValues, frameCount)) {
+            const InputBlocks::Result result = inputs.read(carrier, modulator, frameCount);
+            bytesTaken = inputs.bytesTaken();
+            switch (result) {
             case InputBlocks::Result::Block:
-                break;
+                return frameCount;
             case InputBlocks::Result::End:
-                return endedAs(JobOutcome::Finished);
-            case InputBlocks::Result::ModulatorFailed:
-                return systemFailure(message::modulatorNotRead, settings.modulatorPath);
-            case InputBlocks::Result::CarrierFailed:
-                return systemFailure(message::carrierNotRead, settings.carrierPath);
+                return 0;
+            default:
+                failed = result;
+                failureCode = errno;
+                return -1;
             }
+        }
 
-            const auto frames = static_cast<std::size_t>(frameCount);
-            engine.processBlock(std::span<const double>(carrierValues.data(), frames),
-                std::span<const double>(modulatorValues.data(), frames),
-                std::span<double>(results.data(), frames));
+        InputBlocks::Result failed = InputBlocks::Result::Block;
+        int failureCode = 0;
+
+    private:
+        InputBlocks& inputs;
+    };
+
+    // The run's output side, on the job's thread: the stop and close requests before each block,
+    // the live sound of a preview, and the results stored, counted, shown and written. When it
+    // stops the run it keeps how the run ended.
+    class RunOutput final : public BlockSink {
+    public:
+        RunOutput(VocodingRun& vocodingRun, std::uint64_t inputBytes)
+            : run(vocodingRun)
+            , encoder(vocodingRun.outputFormat.bitsPerSample)
+            , totalBytes(inputBytes)
+        {
+        }
+
+        bool beforeBlock() override
+        {
+            if (run.state.stopRequested)
+                return stopWith(VocodingRun::endedAs(JobOutcome::Stopped));
+            if (run.state.closeRequested) {
+                if (run.previewing() || run.events.askQuestion(message::abortQuestion))
+                    return stopWith(VocodingRun::endedAs(JobOutcome::ProgramEnded));
+                run.state.closeRequested = false;
+            }
+            if (run.previewing())
+                run.applySound(run.events.liveSound(run.sound));
+            return true;
+        }
+
+        bool takeBlock(std::span<const double> results, std::uint64_t bytesTaken) override
+        {
+            RunHoldings& holdings = *run.held;
             std::uint8_t* outputBlock = holdings.outputBlock.get();
-            const std::size_t byteCount
-                = encoder.encode(std::span<const double>(results.data(), frames), outputBlock);
-            clippedSamples = encoder.clippedSamples();
+            const std::size_t byteCount = encoder.encode(results, outputBlock);
+            run.clippedSamples = encoder.clippedSamples();
 
             if (totalBytes != 0) {
                 const double fraction
-                    = static_cast<double>(inputs.bytesTaken()) / static_cast<double>(totalBytes);
+                    = static_cast<double>(bytesTaken) / static_cast<double>(totalBytes);
                 // Reads may run past a data chunk's declared size; the bar stops at 100.
                 const int position = std::min(static_cast<int>(fraction * 100.0), 100);
                 if (position != lastPosition) {
-                    events.progress(position);
+                    run.events.progress(position);
                     lastPosition = position;
                 }
             }
 
             if (PreviewSink* stream = holdings.sink.stream()) {
-                stream->writeBlock(outputBlock, static_cast<unsigned long>(frameCount));
+                stream->writeBlock(outputBlock, static_cast<unsigned long>(results.size()));
             } else if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
                 != static_cast<std::int64_t>(byteCount)) {
-                return systemFailure(message::outputNotWritten, settings.outputPath);
+                return stopWith(
+                    VocodingRun::systemFailure(message::outputNotWritten, run.settings.outputPath));
             }
-            framesDone += frames;
+            run.framesDone += results.size();
             const PreviewSink* stream = holdings.sink.stream();
-            state.bandLevels.publish(engine.bandLevels(), framesDone, outputFormat.sampleRate,
-                stream ? stream->outputLatencySeconds() : 0.0);
+            run.state.bandLevels.publish(holdings.engine->bandLevels(), run.framesDone,
+                run.outputFormat.sampleRate, stream ? stream->outputLatencySeconds() : 0.0);
+            return true;
         }
+
+        std::optional<RunEnding> ending;
+
+    private:
+        bool stopWith(RunEnding runEnding)
+        {
+            ending = std::move(runEnding);
+            return false;
+        }
+
+        VocodingRun& run;
+        OutputEncoder encoder;
+        std::uint64_t totalBytes;
+        int lastPosition = 0;
+    };
+
+    RunEnding VocodingRun::runLoop()
+    {
+        RunHoldings& holdings = *held;
+        InputBlocks inputs(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
+            holdings.modulatorBlock.get());
+        const std::uint64_t totalBytes = inputs.totalBytes();
+        framesTotal = inputs.sixteenBit() ? totalBytes / 2 : totalBytes;
+        RunInput input(inputs);
+        RunOutput output(*this, totalBytes);
+        const std::unique_ptr<SegmentPlan> threads = makeThreadPlan
+            ? makeThreadPlan(twoThreadsAllowed)
+            : std::make_unique<ThreadChoice>(twoThreadsAllowed);
+
+        switch (holdings.blocks->run(input, output, *threads)) {
+        case PipelineEnd::InputEnded:
+            break;
+        case PipelineEnd::InputFailed:
+            if (input.failed == InputBlocks::Result::ModulatorFailed)
+                return systemFailure(
+                    message::modulatorNotRead, settings.modulatorPath, input.failureCode);
+            return systemFailure(message::carrierNotRead, settings.carrierPath, input.failureCode);
+        case PipelineEnd::Stopped:
+            return std::move(*output.ending);
+        }
+        return endedAs(JobOutcome::Finished);
     }
 
     // Hands back everything the run had taken, finishing the output as far as it went.

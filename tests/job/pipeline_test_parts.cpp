@@ -35,7 +35,8 @@ SignalSource::SignalSource(
 {
 }
 
-int SignalSource::readBlock(std::span<double> carrier, std::span<double> modulator)
+int SignalSource::readBlock(
+    std::span<double> carrier, std::span<double> modulator, std::uint64_t& framesRead)
 {
     const int block = counts.blocksRead.load();
     // The ring holds three blocks and the sink's block has left it before the sink is called.
@@ -58,6 +59,7 @@ int SignalSource::readBlock(std::span<double> carrier, std::span<double> modulat
     std::copy_n(
         input.modulator.begin() + static_cast<std::ptrdiff_t>(position), length, modulator.begin());
     position += length;
+    framesRead = position;
     counts.advance(length > 0 ? counts.blocksRead : counts.inputEnds);
     return static_cast<int>(length);
 }
@@ -70,7 +72,7 @@ CollectingSink::CollectingSink(Progress& progress, Jitter jitter)
 
 bool CollectingSink::beforeBlock() { return counts.blocksTaken.load() != stopBefore; }
 
-bool CollectingSink::takeBlock(std::span<const double> output)
+bool CollectingSink::takeBlock(std::span<const double> output, std::uint64_t position)
 {
     const int block = counts.blocksTaken.load();
     counts.advance(counts.blocksEntered);
@@ -80,6 +82,7 @@ bool CollectingSink::takeBlock(std::span<const double> output)
     if (block == refuse)
         return false;
     collected.insert(collected.end(), output.begin(), output.end());
+    positionsOutOfStep += position == collected.size() ? 0 : 1;
     counts.advance(counts.blocksTaken);
     return true;
 }

@@ -60,7 +60,8 @@ class SignalSource final : public BlockSource {
 public:
     SignalSource(const engine::testing::Signals& signals, Progress& progress, Jitter jitter);
 
-    int readBlock(std::span<double> carrier, std::span<double> modulator) override;
+    int readBlock(std::span<double> carrier, std::span<double> modulator,
+        std::uint64_t& position) override;
 
     std::function<void(int block)> beforeRead; // may wait on the progress of the other side
     int failAt = -1; // the block whose read fails
@@ -80,7 +81,9 @@ public:
     CollectingSink(Progress& progress, Jitter jitter);
 
     bool beforeBlock() override;
-    bool takeBlock(std::span<const double> output) override;
+    bool takeBlock(std::span<const double> output, std::uint64_t position) override;
+
+    int positionsOutOfStep = 0; // blocks whose position is not the frames taken with them
 
     std::function<void(int block)> beforeTake; // may wait on the progress of the other side
     int stopBefore = -1; // beforeBlock says stop before this block

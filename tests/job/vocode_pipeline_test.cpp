@@ -105,6 +105,7 @@ TEST_P(PipelineBits, MatchProcessSampleWhateverTheTiming)
     EXPECT_EQ(rig.sink.collected.size(), rig.want.size());
     EXPECT_GT(plan.framesOnTwo, 2 * plan.framesOnOne); // most of it went on two threads
     EXPECT_EQ(rig.source.readsAfterRingBound, 0);
+    EXPECT_EQ(rig.sink.positionsOutOfStep, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryUnit, PipelineBits,
