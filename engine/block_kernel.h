@@ -13,8 +13,8 @@
 // The work has two halves. Analysis runs the band filters of some bands over all frames, keeping
 // each group's filter states in registers; its frames depend on each other but its bands do not.
 // Finishing turns each frame's levels and carrier bands into an output sample; its bands depend on
-// each other but its frames do not. Two threads can therefore split analysis by bands and
-// finishing by frames.
+// each other but its frames do not. The two sides at the end split the work differently, for two
+// threads that each take one: the modulator's filters on one, the carrier's on the other.
 
 #include "band_lanes.h"
 
@@ -54,12 +54,6 @@ struct BlockSettings {
     double clearance;
     bool clearing; // clearance > 0
     double outputGain;
-    // Analysis has already turned the carrier bands into the band products, which it does
-    // when neither Vagueness nor Instrument Clearance changes the levels.
-    bool productsFormed;
-    // With productsFormed: the bands [0, summedBands) are already summed, in band order from
-    // 0.0, into the frames' partial sums (the rows' means), and only their products are left.
-    int summedBands;
 };
 
 // One BiquadSection::process step per lane.
@@ -333,15 +327,10 @@ LUMIVOX_INLINE void addProductsAcrossFrames(
 // Analysis of the bands [firstBand, endBand), both multiples of Width, over frameCount frames.
 template <int Width>
 LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
-    const double* carrier, const double* modulator, int frameCount, bool formProducts)
+    const double* carrier, const double* modulator, int frameCount)
 {
-    for (int first = firstBand; first < endBand; first += Width) {
-        if (formProducts)
-            analyseGroup<Width, Leaving::Products>(
-                lanes, rows, first, carrier, modulator, frameCount);
-        else
-            analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
-    }
+    for (int first = firstBand; first < endBand; first += Width)
+        analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
 }
 
 // Analysis of the bands [0, endBand) for blocks without Vagueness and Instrument Clearance: their
@@ -364,17 +353,6 @@ LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, FrameRows& rows, int endBa
     }
     if constexpr (AcrossFrames)
         addProductsAcrossFrames<Width>(rows, 0, endBand, 0, frameCount, sums);
-}
-
-// Analysis of the bands [0, endBand) into the frames' partial sums (the rows' means), for a
-// shared run. Summing as it goes: over a shared run's frames, storing the products and reading
-// them back costs more than the scalar additions it saves.
-template <int Width>
-LUMIVOX_INLINE void analyseSumming(BandLanes& lanes, FrameRows& rows, int endBand,
-    const double* carrier, const double* modulator, int frameCount)
-{
-    analyseIntoSums<Width, false>(
-        lanes, rows, endBand, carrier, modulator, frameCount, rows.means());
 }
 
 // Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
@@ -569,18 +547,13 @@ LUMIVOX_INLINE void finishAlongBands(
                 store<Width>(cleared + i, pull + keep * load<Width>(row + i));
             row = cleared;
         }
-        if (!settings.productsFormed) {
-            double* products = rows.carrierBands(t);
-            for (int i = 0; i < bandCount; i += Width)
-                store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
-        }
+        double* products = rows.carrierBands(t);
+        for (int i = 0; i < bandCount; i += Width)
+            store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
     }
 
-    if (settings.summedBands > 0)
-        std::copy(rows.means() + first, rows.means() + end, output + first);
-    else
-        std::fill(output + first, output + end, 0.0);
-    addProductsAcrossFrames<Width>(rows, settings.summedBands, bandCount, first, end, output);
+    std::fill(output + first, output + end, 0.0);
+    addProductsAcrossFrames<Width>(rows, 0, bandCount, first, end, output);
     for (int t = first; t < end; ++t)
         output[t] = output[t] * settings.outputGain;
 }

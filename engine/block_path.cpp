@@ -1,8 +1,6 @@
 #include "block_path.h"
 
-#include "band_worker.h"
 #include "filter_bank.h"
-#include "spin_wait.h"
 #include "spread.h"
 // The kernel's vector helpers never cross a call boundary (they are always inlined into a body
 // compiled for its unit), so the ABI note GCC gives about passing wide vectors does not apply.
@@ -12,30 +10,21 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 namespace lumivox::engine {
 
-// The two halves of the work, compiled once per instruction set. Their arithmetic is the same
-// element by element, with no contraction anywhere.
+// The work of the block path, compiled once per instruction set. The arithmetic of every entry is
+// the same element by element, with no contraction anywhere.
 struct BlockBody {
-    void (*analyse)(BandLanes&, FrameRows&, int firstBand, int endBand, const double* carrier,
-        const double* modulator, int frameCount, bool formProducts);
-    // A whole number of the unit's lane groups and of cache lines of a row (8 doubles), so that
-    // the two threads never write to the same line.
-    int bandsPerTask;
+    // Analysis of all bands over at most a chunk of frames, and the finishing of frames
+    // [first, end) of it.
+    void (*analyse)(
+        BandLanes&, FrameRows&, const double* carrier, const double* modulator, int frameCount);
     void (*finish)(FrameRows&, const kernel::BlockSettings&, int first, int end, double* output);
-    // Analysis of the bands [0, endBand) adding their products to the frames' partial sums.
-    void (*analyseSumming)(BandLanes&, FrameRows&, int endBand, const double* carrier,
-        const double* modulator, int frameCount);
-    // Both halves at once on one thread, without Vagueness and Instrument Clearance.
+    // Both at once, without Vagueness and Instrument Clearance.
     void (*analyseAndFinish)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
         int frameCount, double outputGain, double* output);
     int width; // lanes per vector
@@ -50,32 +39,22 @@ namespace {
 
     using kernel::BlockSettings;
 
-    // Frames per run of the work area on one thread: few enough for the work area to stay in the
-    // second-level cache, many enough that each group's states are loaded and stored rarely.
+    // Frames per run of a work area: few enough for the work area to stay in the second-level
+    // cache, many enough that each group's states are loaded and stored rarely.
     constexpr int chunkFrames = 64;
-    // Frames per run shared by two threads: each run costs a hand-over and two waits.
-    constexpr int sharedRunFrames = 512;
-    // Shorter blocks stay on one thread: handing them over would cost more than it saves.
-    constexpr int twoThreadMinimumFrames = 1024;
 
 // The entry points of one instruction set. Each inlines the kernel under its unit's target
 // attribute, so the one source gives every unit its own machine code.
 #define LUMIVOX_BLOCK_BODY(Unit, Attributes, Width)                                                \
-    Attributes void analyse##Unit(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,   \
-        const double* carrier, const double* modulator, int frameCount, bool formProducts)         \
+    Attributes void analyse##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,        \
+        const double* modulator, int frameCount)                                                   \
     {                                                                                              \
-        kernel::analyse<Width>(                                                                    \
-            lanes, rows, firstBand, endBand, carrier, modulator, frameCount, formProducts);        \
+        kernel::analyse<Width>(lanes, rows, 0, bandCount, carrier, modulator, frameCount);         \
     }                                                                                              \
     Attributes void finish##Unit(                                                                  \
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)        \
     {                                                                                              \
         kernel::finish<Width>(rows, settings, first, end, output);                                 \
-    }                                                                                              \
-    Attributes void analyseSumming##Unit(BandLanes& lanes, FrameRows& rows, int endBand,           \
-        const double* carrier, const double* modulator, int frameCount)                            \
-    {                                                                                              \
-        kernel::analyseSumming<Width>(lanes, rows, endBand, carrier, modulator, frameCount);       \
     }                                                                                              \
     Attributes void analyseAndFinish##Unit(BandLanes& lanes, FrameRows& rows,                      \
         const double* carrier, const double* modulator, int frameCount, double outputGain,         \
@@ -97,8 +76,8 @@ namespace {
     }                                                                                              \
     BlockBody body##Unit()                                                                         \
     {                                                                                              \
-        return { analyse##Unit, 8, finish##Unit, analyseSumming##Unit, analyseAndFinish##Unit,     \
-            Width, modulatorSide##Unit, carrierSide##Unit };                                       \
+        return { analyse##Unit, finish##Unit, analyseAndFinish##Unit, Width, modulatorSide##Unit,  \
+            carrierSide##Unit };                                                                   \
     }
 
     LUMIVOX_BLOCK_BODY(Portable, , 2)
@@ -224,134 +203,6 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     engine.runBlock(runsHere(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
 }
 
-// The work of one shared run, handed out in tasks that either thread claims: first the analysis
-// of a few bands over all the run's frames, then the finishing of a range of frames. A thread
-// waits only for tasks the other has claimed and not yet done: a worker that comes late, or not at
-// all, leaves its share to the owner; one that loses its core in the middle of a task holds the
-// owner up until it gets the core back. Each claim counter holds the run's number, the
-// run's task count and the next task in one word, so that a late worker can claim nothing of a run
-// that is over.
-struct BlockPath::Shared {
-    static constexpr int finishFrames = 128;
-
-    BlockBody body {};
-    BlockSettings settings {};
-    BandLanes* lanes = nullptr;
-    FrameRows* rows = nullptr;
-    const double* carrier = nullptr;
-    const double* modulator = nullptr;
-    double* output = nullptr;
-    int frameCount = 0;
-
-    unsigned run = 0;
-    std::atomic<std::uint64_t> analysisClaimed { 0 };
-    std::atomic<std::uint64_t> analysisDone { 0 };
-    std::atomic<std::uint64_t> finishClaimed { 0 };
-    std::atomic<std::uint64_t> finishDone { 0 };
-    std::atomic<bool> ownerSleeping { false };
-
-    static std::uint64_t counter(unsigned runNumber, int taskCount, int count)
-    {
-        return (static_cast<std::uint64_t>(runNumber) << 32)
-            | (static_cast<std::uint64_t>(taskCount) << 16) | static_cast<std::uint64_t>(count);
-    }
-
-    // Claims the next task of the run, or returns -1 when none is left or the run is over.
-    static int claim(std::atomic<std::uint64_t>& claimed, unsigned runNumber)
-    {
-        std::uint64_t seen = claimed.load(std::memory_order_acquire);
-        for (;;) {
-            const int next = static_cast<int>(seen & 0xffffu);
-            if (seen >> 32 != runNumber || next >= static_cast<int>((seen >> 16) & 0xffffu))
-                return -1;
-            if (claimed.compare_exchange_weak(
-                    seen, seen + 1, std::memory_order_acq_rel, std::memory_order_acquire))
-                return next;
-        }
-    }
-
-    // With summed bands, task 0 analyses and sums them all, in band order; the other tasks form
-    // the products of the rest.
-    static int analysisTaskCount(const BlockBody& body, const BlockSettings& settings)
-    {
-        return (settings.summedBands > 0 ? 1 : 0)
-            + (bandCount - settings.summedBands) / body.bandsPerTask;
-    }
-
-    void analyseTask(int task) const
-    {
-        if (settings.summedBands > 0) {
-            if (task == 0) {
-                body.analyseSumming(
-                    *lanes, *rows, settings.summedBands, carrier, modulator, frameCount);
-                return;
-            }
-            --task;
-        }
-        const int firstBand = settings.summedBands + task * body.bandsPerTask;
-        body.analyse(*lanes, *rows, firstBand, firstBand + body.bandsPerTask, carrier, modulator,
-            frameCount, settings.productsFormed);
-    }
-
-    void finishTask(int task) const
-    {
-        const int first = task * finishFrames;
-        body.finish(*rows, settings, first, std::min(first + finishFrames, frameCount), output);
-    }
-
-    // Does tasks of one kind until none is left to claim, waking the owner if it sleeps waiting
-    // for them (sequentially consistent with its going to sleep in waitForCount).
-    template <typename Work>
-    void doTasks(std::atomic<std::uint64_t>& claimed, std::atomic<std::uint64_t>& done,
-        unsigned runNumber, Work work)
-    {
-        for (int task; (task = claim(claimed, runNumber)) >= 0;) {
-            work(task);
-            done.fetch_add(1);
-            if (ownerSleeping.load())
-                done.notify_all();
-        }
-    }
-
-    // Waits until done counts wanted tasks: the other thread is in the middle of one it claimed,
-    // which takes tens of microseconds, unless a busy machine took its core away. It spins that
-    // long before it sleeps, for waking a sleeping thread can itself take tens of microseconds
-    // (more on a virtual machine), longer than a run. Returns how long it slept.
-    std::chrono::steady_clock::duration waitForCount(
-        const std::atomic<std::uint64_t>& done, std::uint64_t wanted)
-    {
-        if (spinUntil([&] { return done.load(std::memory_order_acquire) == wanted; }))
-            return {};
-        const auto asleep = std::chrono::steady_clock::now();
-        ownerSleeping.store(true);
-        for (std::uint64_t seen; (seen = done.load()) != wanted;)
-            done.wait(seen);
-        ownerSleeping.store(false);
-        return std::chrono::steady_clock::now() - asleep;
-    }
-
-    // The worker's part of run runNumber.
-    static void help(void* context, unsigned runNumber)
-    {
-        Shared& shared = *static_cast<Shared*>(context);
-        shared.doTasks(shared.analysisClaimed, shared.analysisDone, runNumber,
-            [&shared](int task) { shared.analyseTask(task); });
-        // Finishing opens once every band is analysed, which is at most one task of the
-        // owner's away: a wait of tens of microseconds, worth it for half the finishing. If the
-        // owner has lost its core, the worker gives up and the owner finishes alone.
-        bool finishingOpen = false;
-        spinUntil([&] {
-            finishingOpen = shared.finishClaimed.load(std::memory_order_acquire) >> 32 == runNumber;
-            // A later run having begun ends the wait too.
-            return finishingOpen
-                || shared.analysisClaimed.load(std::memory_order_acquire) >> 32 != runNumber;
-        });
-        if (finishingOpen)
-            shared.doTasks(shared.finishClaimed, shared.finishDone, runNumber,
-                [&shared](int task) { shared.finishTask(task); });
-    }
-};
-
 BlockPath::BlockPath()
     : rows(chunkFrames)
     , modulatorRows(chunkFrames)
@@ -360,69 +211,6 @@ BlockPath::BlockPath()
 }
 
 BlockPath::~BlockPath() = default;
-
-bool BlockPath::setTwoThreads(bool enabled)
-{
-    if (!enabled) {
-        worker.reset();
-        return false;
-    }
-    if (worker)
-        return true;
-    if (std::thread::hardware_concurrency() < 2)
-        return false;
-    if (!sharedRows)
-        sharedRows = std::make_unique<FrameRows>(sharedRunFrames);
-    if (!shared)
-        shared = std::make_unique<Shared>();
-    try {
-        worker = std::make_unique<BandWorker>(Shared::help, shared.get());
-    } catch (const std::system_error&) {
-        return false; // no thread to be had: one thread does it all, as before
-    }
-    return true;
-}
-
-const double* BlockPath::runShared(const BlockBody& body, const BlockSettings& settings,
-    const double* carrier, const double* modulator, double* output, int frameCount)
-{
-    Shared& work = *shared;
-    const auto begun = std::chrono::steady_clock::now();
-    const unsigned runNumber = work.run + 1 == 0 ? 1 : work.run + 1; // the worker starts from 0
-
-    const int finishTasks = (frameCount + Shared::finishFrames - 1) / Shared::finishFrames;
-    work.body = body;
-    work.settings = settings;
-    // Where nothing changes the levels, one task analyses the lower half of the bands and sums
-    // their products as it goes, and the others form the products of the upper half: finishing
-    // then adds 16 products to each partial sum instead of multiplying and adding 32.
-    work.settings.productsFormed = !settings.smoothing && !settings.clearing;
-    work.settings.summedBands = work.settings.productsFormed ? bandCount / 2 : 0;
-    const int analysisTasks = Shared::analysisTaskCount(body, work.settings);
-    work.lanes = &lanes;
-    work.rows = sharedRows.get();
-    work.carrier = carrier;
-    work.modulator = modulator;
-    work.output = output;
-    work.frameCount = frameCount;
-    work.run = runNumber;
-    work.analysisDone.store(0, std::memory_order_relaxed);
-    work.finishDone.store(0, std::memory_order_relaxed);
-    work.analysisClaimed.store(
-        Shared::counter(runNumber, analysisTasks, 0), std::memory_order_release);
-    const bool workerWoken = worker->post(runNumber);
-
-    work.doTasks(work.analysisClaimed, work.analysisDone, runNumber,
-        [&work](int task) { work.analyseTask(task); });
-    auto waited = work.waitForCount(work.analysisDone, static_cast<std::uint64_t>(analysisTasks));
-    work.finishClaimed.store(Shared::counter(runNumber, finishTasks, 0), std::memory_order_release);
-    work.doTasks(work.finishClaimed, work.finishDone, runNumber,
-        [&work](int task) { work.finishTask(task); });
-    waited += work.waitForCount(work.finishDone, static_cast<std::uint64_t>(finishTasks));
-
-    backoff.afterSharedRun(workerWoken, waited, std::chrono::steady_clock::now() - begun);
-    return usedLevels(*work.rows, work.settings, frameCount - 1);
-}
 
 const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& settings,
     const double* carrier, const double* modulator, double* output, int frameCount)
@@ -434,8 +222,7 @@ const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& se
             body.analyseAndFinish(lanes, rows, carrier + start, modulator + start, frames,
                 settings.outputGain, output + start);
         } else {
-            body.analyse(
-                lanes, rows, 0, bandCount, carrier + start, modulator + start, frames, false);
+            body.analyse(lanes, rows, carrier + start, modulator + start, frames);
             body.finish(rows, settings, 0, frames, output + start);
         }
     }
@@ -512,21 +299,7 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
     const BlockBody body = bodyFor(unit);
 
     lanes.load(bank);
-    const double* last = nullptr;
-    if (worker && frameCount >= twoThreadMinimumFrames) {
-        for (int start = 0; start < frameCount; start += sharedRunFrames) {
-            const int frames = std::min(sharedRunFrames, frameCount - start);
-            if (backoff.shareNext()) {
-                last = runShared(
-                    body, settings, carrier + start, modulator + start, output + start, frames);
-            } else {
-                last = runAlone(
-                    body, settings, carrier + start, modulator + start, output + start, frames);
-            }
-        }
-    } else {
-        last = runAlone(body, settings, carrier, modulator, output, frameCount);
-    }
+    const double* last = runAlone(body, settings, carrier, modulator, output, frameCount);
     lanes.storeStates(bank);
     std::copy(last, last + bandCount, lastLevels.begin());
 }

@@ -2,7 +2,6 @@
 
 #include "band_lanes.h"
 #include "engine_constants.h"
-#include "sharing_backoff.h"
 
 #include <array>
 #include <memory>
@@ -11,7 +10,6 @@
 
 namespace lumivox::engine {
 
-class BandWorker;
 class VocoderEngine;
 struct BlockBody;
 namespace kernel {
@@ -46,18 +44,14 @@ VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> a
 void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const double> carrier,
     std::span<const double> modulator, std::span<double> output);
 
-// The block path's own state: the bank in lanes, the work area of a run of frames and, while two
-// threads are wanted, the worker thread with its larger work area.
+// The block path's own state: the bank in lanes and the work area of a run of frames, one of each
+// for the whole path on one thread, for the modulator side and for the carrier side.
 class BlockPath {
 public:
     BlockPath(); // may throw std::bad_alloc
     ~BlockPath();
     BlockPath(const BlockPath&) = delete;
     BlockPath& operator=(const BlockPath&) = delete;
-
-    // Starts or ends the worker; returns whether one is running. May throw std::bad_alloc.
-    bool setTwoThreads(bool enabled);
-    bool twoThreads() const { return worker != nullptr; }
 
     // Runs the frames through the bank and leaves in lastLevels the levels of the last frame.
     void run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
@@ -75,11 +69,7 @@ public:
         double outputGain, const double* carrier, const double* handOver, double* output,
         int frameCount, std::array<double, bandCount>& lastLevels);
 
-    struct Shared;
-
 private:
-    const double* runShared(const BlockBody& body, const kernel::BlockSettings& settings,
-        const double* carrier, const double* modulator, double* output, int frameCount);
     const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,
         const double* carrier, const double* modulator, double* output, int frameCount);
 
@@ -89,11 +79,6 @@ private:
     FrameRows modulatorRows;
     BandLanes carrierLanes;
     FrameRows carrierRows;
-    std::unique_ptr<FrameRows> sharedRows;
-    std::unique_ptr<Shared> shared;
-    SharingBackoff backoff;
-
-    std::unique_ptr<BandWorker> worker; // last: it is joined before what it reads goes
 };
 
 } // namespace lumivox::engine

@@ -114,6 +114,7 @@ double VocoderEngine::processSample(double carrier, double modulator)
     // Vagueness: each level becomes the weighted mean of itself and its neighbours, all taken from
     // the unsmoothed levels, upward neighbours first.
     if (spread.vagueness > 0.0) {
+        std::array<double, bandCount> smoothedLevels;
         const auto reach = static_cast<std::size_t>(spread.reach);
         for (std::size_t i = 0; i < bands; ++i) {
             double numerator = levels[i];
@@ -133,6 +134,7 @@ double VocoderEngine::processSample(double carrier, double modulator)
     }
 
     // Synthesis: weight each carrier band by its level and sum in band order.
+    std::array<double, bandCount> products;
     for (std::size_t i = 0; i < bands; ++i)
         products[i] = filterBank.carrierBands[i].process(carrier) * levels[i];
     double total = 0.0;

@@ -59,13 +59,6 @@ public:
     // the last frame of the latest processSample or processBlock call; zeros before the first.
     const std::array<double, bandCount>& bandLevels() const { return levels; }
 
-    // Lets processBlock share long blocks (1024 frames or more) between the calling thread and one
-    // worker thread the engine keeps until this is turned off or the engine is destroyed. The
-    // output bits stay the same. Returns whether the worker is running: false when turned off, or
-    // where this machine offers one core only. May throw std::bad_alloc.
-    bool setTwoThreads(bool enabled) { return blockPath->setTwoThreads(enabled); }
-    bool twoThreads() const { return blockPath->twoThreads(); }
-
 private:
     friend void processBlockWith(VectorUnit, VocoderEngine&, std::span<const double>,
         std::span<const double>, std::span<double>);
@@ -76,11 +69,8 @@ private:
     Spread spread;
     double clearanceAmount = 0.0;
     double gain = 1.0;
-    // Per-call work of processSample, kept here so a call allocates nothing; levels also keeps the
-    // last frame's levels for bandLevels().
+    // The levels of the latest frame, for bandLevels(); processSample also works in it.
     std::array<double, bandCount> levels {};
-    std::array<double, bandCount> smoothedLevels {};
-    std::array<double, bandCount> products {};
     std::unique_ptr<BlockPath> blockPath;
 };
 

@@ -97,61 +97,25 @@ TEST(VocoderEngineMemory, ProcessingAllocatesNothing)
     EXPECT_EQ(allocationsMade(), before);
 }
 
-TEST(VocoderEngineMemory, BlocksOnTwoThreadsAllocateNothing)
+TEST(VocoderEngineMemory, BlocksAndTheirTwoSidesAllocateNothing)
 {
     VocoderEngine engine;
     engine.setVagueness(0.8);
-    engine.setTwoThreads(true);
     const std::vector<double> carrier = someCarrier();
     const std::vector<double> modulator = someModulator();
     std::vector<double> output(carrier.size());
+    std::vector<double> handOver(carrier.size() * VocoderEngine::handOverValues);
     const long before = allocationsMade();
     const AllocationFailure scope(0);
-    for (int block = 0; block < 20; ++block)
-        engine.processBlock(carrier, modulator, output);
-    EXPECT_EQ(allocationsMade(), before);
-}
-
-TEST(VocoderEngineMemory, TurningOnTwoThreadsFailingAtAnyAllocationThrowsAndKeepsOneThreadWorking)
-{
-    long total = 0;
-    {
-        VocoderEngine engine;
-        const long before = allocationsMade();
-        engine.setTwoThreads(true);
-        total = allocationsMade() - before;
-    }
-    if (total == 0)
-        GTEST_SKIP() << "one core only: no worker to start";
-    const std::vector<double> carrier = someCarrier();
-    const std::vector<double> modulator = someModulator();
-    std::vector<double> want(carrier.size());
-    VocoderEngine control;
-    control.processBlock(carrier, modulator, want);
-    control.processBlock(carrier, modulator, want);
-
-    for (long failAt = 0; failAt < total; ++failAt) {
-        const long heldBefore = blocksHeld();
-        {
-            VocoderEngine engine;
-            bool threw = false;
-            try {
-                const AllocationFailure scope(failAt);
-                engine.setTwoThreads(true);
-            } catch (const std::bad_alloc&) {
-                threw = true;
-            }
-            EXPECT_TRUE(threw) << "failing allocation " << failAt;
-            EXPECT_FALSE(engine.twoThreads());
-            std::vector<double> got(carrier.size());
-            engine.processBlock(carrier, modulator, got);
-            EXPECT_TRUE(engine.setTwoThreads(true));
-            engine.processBlock(carrier, modulator, got);
-            EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size() * sizeof(double)), 0)
-                << "failing allocation " << failAt;
+    for (int block = 0; block < 20; ++block) {
+        if (block % 2 == 0) {
+            engine.processBlock(carrier, modulator, output);
+        } else {
+            engine.modulatorSide(modulator, handOver);
+            engine.carrierSide(carrier, handOver, output);
         }
-        EXPECT_EQ(blocksHeld(), heldBefore) << "failing allocation " << failAt;
     }
+    EXPECT_EQ(allocationsMade(), before);
 }
 
 } // namespace lumivox::engine

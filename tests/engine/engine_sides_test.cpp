@@ -127,6 +127,65 @@ TEST_P(EngineSides, RunABlockApartAndSwitchedWithProcessBlockGiveProcessSampleBi
         static_cast<std::ptrdiff_t>(framesChecked / 2));
 }
 
+// Settings may change between segments, once both sides have done the same frames, as a run that
+// goes back to one thread for a while or a preview moves them.
+TEST(EngineSidesSettings, FollowSettingsChangedBetweenSegmentsOnEveryUnit)
+{
+    constexpr std::size_t blockLength = 2048;
+    constexpr std::size_t blocksPerSegment = 3;
+    const Signals signals = musicalSignals(4 * sampleRate);
+    const std::size_t frameCount = signals.carrier.size();
+
+    VocoderEngine reference;
+    std::vector<double> want(frameCount);
+    for (std::size_t start = 0, block = 0; start < frameCount; start += blockLength, ++block) {
+        if (block % (blocksPerSegment + 1) == 0
+            || block % (blocksPerSegment + 1) == blocksPerSegment)
+            apply(reference, settingsForBlock(block));
+        for (std::size_t t = start; t < std::min(start + blockLength, frameCount); ++t)
+            want[t] = reference.processSample(signals.carrier[t], signals.modulator[t]);
+    }
+
+    for (VectorUnit unit : vectorUnitsOfThisMachine()) {
+        SCOPED_TRACE(vectorUnitName(unit));
+        VocoderEngine engine;
+        std::vector<double> got(frameCount);
+        std::vector<double> handOver[2];
+        std::size_t pending = 0; // the block whose carrier side is still to run, plus one
+        const auto carrierSide = [&](std::size_t block) {
+            const std::size_t start = block * blockLength;
+            const std::size_t length = std::min(blockLength, frameCount - start);
+            engine.carrierSide({ signals.carrier.data() + start, length }, handOver[block % 2],
+                { got.data() + start, length }, unit);
+        };
+        for (std::size_t start = 0, block = 0; start < frameCount; start += blockLength, ++block) {
+            const std::size_t length = std::min(blockLength, frameCount - start);
+            const std::size_t place = block % (blocksPerSegment + 1);
+            if (place == blocksPerSegment) {
+                // The sides catch up, then one block on one thread with other settings.
+                if (pending != 0)
+                    carrierSide(pending - 1);
+                pending = 0;
+                apply(engine, settingsForBlock(block));
+                processBlockWith(unit, engine, { signals.carrier.data() + start, length },
+                    { signals.modulator.data() + start, length }, { got.data() + start, length });
+                continue;
+            }
+            if (place == 0)
+                apply(engine, settingsForBlock(block));
+            handOver[block % 2].assign(length * VocoderEngine::handOverValues, 0.0);
+            engine.modulatorSide(
+                { signals.modulator.data() + start, length }, handOver[block % 2], unit);
+            if (pending != 0)
+                carrierSide(pending - 1);
+            pending = block + 1;
+        }
+        if (pending != 0)
+            carrierSide(pending - 1);
+        EXPECT_EQ(differingSamples(want, got), 0u);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryUnit, EngineSides,
     ::testing::Combine(
         ::testing::ValuesIn(sidesCases), ::testing::ValuesIn(vectorUnitsOfThisMachine())),

@@ -30,7 +30,8 @@ struct Settings {
 
 void apply(VocoderEngine& engine, const Settings& settings);
 
-// Slider positions that change from block to block, as a preview moves them.
+// Slider positions that change from block to block, as a preview moves them: every fifth block at
+// the defaults, and never a gain of 0.
 Settings settingsForBlock(std::size_t block);
 
 // Counts outputs whose bits differ, so -0.0 against 0.0 counts too; reports the first.
