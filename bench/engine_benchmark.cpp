@@ -1,9 +1,9 @@
 // Throughput of VocoderEngine::processSample, of the block path on each vector unit, of each of its
-// two sides alone, and of the job's pipeline on one thread, on two and by its own choice, on one
+// two halves alone, and of the job's pipeline on one thread, on two and by its own choice, on one
 // second of 44.1 kHz material. Reported as frames per second, as the real-time factor (frames per
 // second / 44100), as the block path's fraction of its arithmetic bound and as the fraction of
 // blocks the pipeline ran on two threads; every row has every counter (0 where it does not
-// apply), as the CSV output wants. Rates are per second of wall time, except for the sides, which
+// apply), as the CSV output wants. Rates are per second of wall time, except for the halves, which
 // are timed in processor time so that they compare on a busy machine.
 #include "block_path.h"
 #include "job/thread_choice.h"
@@ -205,10 +205,10 @@ void blockArguments(benchmark::internal::Benchmark* benchmark)
     }
 }
 
-// One side of the engine alone, on one thread, in blocks of 2048 frames: how the work of the two
-// threads of a pipeline is balanced. Arguments: the vector unit, the side (0: modulator, 1:
-// carrier), then the Vagueness and Instrument Clearance positions.
-void engineSide(benchmark::State& state)
+// One half of the engine alone, on one thread, in blocks of 2048 frames: how the work of the two
+// threads of a pipeline is balanced. Arguments: the vector unit, the half (0: first, 1: second),
+// then the Vagueness and Instrument Clearance positions.
+void engineHalf(benchmark::State& state)
 {
     using lumivox::engine::VectorUnit;
     const auto unit = static_cast<VectorUnit>(state.range(0));
@@ -217,29 +217,31 @@ void engineSide(benchmark::State& state)
         state.SkipWithError("this machine cannot run that vector unit");
         return;
     }
-    const bool modulatorSide = state.range(1) == 0;
+    const bool firstHalf = state.range(1) == 0;
     const Material& input = material();
     lumivox::engine::VocoderEngine engine;
     engine.setVagueness(static_cast<double>(state.range(2)) / 100.0);
     engine.setClearance(static_cast<double>(state.range(3)) / 100.0);
     constexpr std::size_t blockLength = 2048;
-    std::vector<double> levels(blockLength * lumivox::engine::bandCount, 1.0);
+    std::vector<double> handOver(blockLength * lumivox::engine::VocoderEngine::handOverValues, 1.0);
     std::vector<double> output(input.carrier.size());
     for (auto _ : state) {
         for (std::size_t start = 0; start < output.size(); start += blockLength) {
             const std::size_t length = std::min(blockLength, output.size() - start);
-            if (modulatorSide)
-                engine.modulatorSide({ input.modulator.data() + start, length }, levels, unit);
+            const std::span<const double> carrier(input.carrier.data() + start, length);
+            const std::span<const double> modulator(input.modulator.data() + start, length);
+            if (firstHalf)
+                engine.firstHalf(carrier, modulator, handOver, unit);
             else
-                engine.carrierSide({ input.carrier.data() + start, length }, levels,
-                    { output.data() + start, length }, unit);
+                engine.secondHalf(
+                    carrier, modulator, handOver, { output.data() + start, length }, unit);
         }
-        benchmark::DoNotOptimize(levels.data());
+        benchmark::DoNotOptimize(handOver.data());
         benchmark::DoNotOptimize(output.data());
         benchmark::ClobberMemory();
     }
     state.SetLabel(std::string(lumivox::engine::vectorUnitName(unit))
-        + (modulatorSide ? ", modulator side" : ", carrier side"));
+        + (firstHalf ? ", first half" : ", second half"));
     reportFrames(state, static_cast<std::int64_t>(input.carrier.size()));
     state.counters["bound_fraction"] = 0.0;
     state.counters["two_thread_fraction"] = 0.0;
@@ -250,8 +252,8 @@ void sideArguments(benchmark::internal::Benchmark* benchmark)
     using lumivox::engine::VectorUnit;
     for (const auto& [vagueness, clearance] : { std::pair { 0, 0 }, { 50, 30 }, { 100, 0 } }) {
         for (VectorUnit unit : { VectorUnit::Avx2, VectorUnit::Avx512 }) {
-            for (int side : { 0, 1 })
-                benchmark->Args({ static_cast<int>(unit), side, vagueness, clearance });
+            for (int half : { 0, 1 })
+                benchmark->Args({ static_cast<int>(unit), half, vagueness, clearance });
         }
     }
 }
@@ -364,8 +366,8 @@ void pipelineArguments(benchmark::internal::Benchmark* benchmark)
 
 } // namespace
 
-BENCHMARK(engineSide)
-    ->ArgNames({ "unit", "side", "vagueness", "clearance" })
+BENCHMARK(engineHalf)
+    ->ArgNames({ "unit", "half", "vagueness", "clearance" })
     ->Apply(sideArguments)
     ->Unit(benchmark::kMillisecond);
 

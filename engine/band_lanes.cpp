@@ -40,16 +40,28 @@ namespace {
 
 } // namespace
 
-void BandLanes::load(const FilterBank& bank)
+void BandLanes::load(const FilterBank& bank) { loadBands(bank, 0, bands); }
+
+void BandLanes::storeStates(FilterBank& bank) const { storeBandStates(bank, 0, bands); }
+
+void BandLanes::loadBands(const FilterBank& bank, int firstBand, int endBand)
 {
-    loadModulatorSide(bank, envelopeSectionCount);
-    loadCarrierSide(bank, envelopeSectionCount);
+    for (int band = firstBand; band < endBand; ++band) {
+        const auto i = static_cast<std::size_t>(band);
+        loadCascade(modulator, band, bank.modulatorBands[i]);
+        loadCascade(carrier, band, bank.carrierBands[i]);
+        loadCascade(envelope, band, *bank.envelopes[i].lowPass);
+    }
 }
 
-void BandLanes::storeStates(FilterBank& bank) const
+void BandLanes::storeBandStates(FilterBank& bank, int firstBand, int endBand) const
 {
-    storeModulatorSideStates(bank, envelopeSectionCount);
-    storeCarrierSideStates(bank, envelopeSectionCount);
+    for (int band = firstBand; band < endBand; ++band) {
+        const auto i = static_cast<std::size_t>(band);
+        storeCascadeStates(modulator, band, bank.modulatorBands[i]);
+        storeCascadeStates(carrier, band, bank.carrierBands[i]);
+        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass);
+    }
 }
 
 void BandLanes::loadModulatorSide(const FilterBank& bank, int envelopeSections)

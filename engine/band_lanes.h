@@ -32,6 +32,9 @@ struct BandLanes {
 
     void load(const FilterBank& bank);
     void storeStates(FilterBank& bank) const;
+    // The bands [firstBand, endBand) alone, for two threads that split the bands between them.
+    void loadBands(const FilterBank& bank, int firstBand, int endBand);
+    void storeBandStates(FilterBank& bank, int firstBand, int endBand) const;
     // The two sides of a run split between two threads, each loading and storing only the states
     // it runs: the modulator side the modulator band-passes and the first envelopeSections
     // sections of the envelopes, the carrier side the carrier band-passes and the envelopes'

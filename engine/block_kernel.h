@@ -848,6 +848,37 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
         output[t] = output[t] * settings.outputGain;
 }
 
+// Without Vagueness and Instrument Clearance no band's level depends on another's, and the two
+// threads split the bands instead: the first takes the lower half, summing their products in band
+// order from 0.0 into each frame's partial sum, and the second adds the upper half's products to
+// it, in band order, and applies the gain. They hand each other one value per frame.
+inline constexpr int lowerBandCount = bandCount / 2;
+
+// The lower bands of frames [0, frameCount), at most the rows' capacity, summed into sums.
+template <int Width>
+LUMIVOX_INLINE void lowerBands(BandLanes& lanes, FrameRows& rows, const double* carrier,
+    const double* modulator, int frameCount, double* sums)
+{
+    std::fill_n(sums, frameCount, 0.0);
+    for (int first = 0; first < lowerBandCount; first += Width)
+        analyseGroup<Width, Leaving::Sums>(
+            lanes, rows, first, carrier, modulator, frameCount, sums);
+}
+
+// The upper bands of the same frames, added to the lower bands' sums, times the gain.
+template <int Width>
+LUMIVOX_INLINE void upperBands(BandLanes& lanes, FrameRows& rows, const double* carrier,
+    const double* modulator, int frameCount, const double* lowerSums, double outputGain,
+    double* output)
+{
+    std::copy_n(lowerSums, frameCount, output);
+    for (int first = lowerBandCount; first < bandCount; first += Width)
+        analyseGroup<Width, Leaving::Sums>(
+            lanes, rows, first, carrier, modulator, frameCount, output);
+    for (int t = 0; t < frameCount; ++t)
+        output[t] = output[t] * outputGain;
+}
+
 #undef LUMIVOX_INLINE
 
 } // namespace lumivox::engine::kernel

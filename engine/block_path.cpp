@@ -28,11 +28,16 @@ struct BlockBody {
     void (*analyseAndFinish)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
         int frameCount, double outputGain, double* output);
     int width; // lanes per vector
-    // The modulator side and the carrier side of at most a chunk of frames.
+    // The two halves of at most a chunk of frames: the modulator side and the carrier side, or
+    // the lower bands and the upper bands.
     void (*modulatorSide)(BandLanes&, FrameRows&, const kernel::BlockSettings&,
         const double* modulator, int frameCount, double* handOver);
     void (*carrierSide)(BandLanes&, FrameRows&, const kernel::BlockSettings&, const double* carrier,
         const double* handOver, int frameCount, double* output);
+    void (*lowerBands)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
+        int frameCount, double* sums);
+    void (*upperBands)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
+        int frameCount, const double* lowerSums, double outputGain, double* output);
 };
 
 namespace {
@@ -74,10 +79,22 @@ namespace {
     {                                                                                              \
         kernel::carrierSide<Width>(lanes, rows, settings, carrier, handOver, frameCount, output);  \
     }                                                                                              \
+    Attributes void lowerBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
+        const double* modulator, int frameCount, double* sums)                                     \
+    {                                                                                              \
+        kernel::lowerBands<Width>(lanes, rows, carrier, modulator, frameCount, sums);              \
+    }                                                                                              \
+    Attributes void upperBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
+        const double* modulator, int frameCount, const double* lowerSums, double outputGain,       \
+        double* output)                                                                            \
+    {                                                                                              \
+        kernel::upperBands<Width>(                                                                 \
+            lanes, rows, carrier, modulator, frameCount, lowerSums, outputGain, output);           \
+    }                                                                                              \
     BlockBody body##Unit()                                                                         \
     {                                                                                              \
         return { analyse##Unit, finish##Unit, analyseAndFinish##Unit, Width, modulatorSide##Unit,  \
-            carrierSide##Unit };                                                                   \
+            carrierSide##Unit, lowerBands##Unit, upperBands##Unit };                               \
     }
 
     LUMIVOX_BLOCK_BODY(Portable, , 2)
@@ -205,8 +222,8 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
 
 BlockPath::BlockPath()
     : rows(chunkFrames)
-    , modulatorRows(chunkFrames)
-    , carrierRows(chunkFrames)
+    , firstRows(chunkFrames)
+    , secondRows(chunkFrames)
 {
 }
 
@@ -248,44 +265,71 @@ namespace {
 
 } // namespace
 
-void BlockPath::modulatorSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
-    double clearance, const double* modulator, double* handOver, int frameCount)
+void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+    const double* carrier, const double* modulator, double* handOver, int frameCount)
 {
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, clearance, 0.0);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    if (!settings.smoothing && !settings.clearing) {
+        // The lower bands' sums, then the levels of their last frame.
+        firstLanes.loadBands(bank, 0, kernel::lowerBandCount);
+        for (int start = 0; start < frameCount; start += chunkFrames) {
+            const int frames = std::min(chunkFrames, frameCount - start);
+            body.lowerBands(firstLanes, firstRows, carrier + start, modulator + start, frames,
+                handOver + start);
+        }
+        firstLanes.storeBandStates(bank, 0, kernel::lowerBandCount);
+        const double* last = firstRows.levels((frameCount - 1) % chunkFrames);
+        std::copy_n(last, kernel::lowerBandCount, handOver + frameCount);
+        return;
+    }
     const int envelopeSections
         = kernel::envelopeSectionsOnModulatorSide(settings.smoothing, body.width);
-    modulatorLanes.loadModulatorSide(bank, envelopeSections);
+    firstLanes.loadModulatorSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
-        body.modulatorSide(modulatorLanes, modulatorRows, settings, modulator + start, frames,
+        body.modulatorSide(firstLanes, firstRows, settings, modulator + start, frames,
             handOver + static_cast<std::ptrdiff_t>(start) * bandCount);
     }
-    modulatorLanes.storeModulatorSideStates(bank, envelopeSections);
+    firstLanes.storeModulatorSideStates(bank, envelopeSections);
 }
 
-void BlockPath::carrierSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
-    double clearance, double outputGain, const double* carrier, const double* handOver,
-    double* output, int frameCount, std::array<double, bandCount>& lastLevels)
+void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
+    double clearance, double outputGain, const double* carrier, const double* modulator,
+    const double* handOver, double* output, int frameCount,
+    std::array<double, bandCount>& lastLevels)
 {
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, clearance, outputGain);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const int lastChunkFrame = (frameCount - 1) % chunkFrames;
+    if (!settings.smoothing && !settings.clearing) {
+        secondLanes.loadBands(bank, kernel::lowerBandCount, bandCount);
+        for (int start = 0; start < frameCount; start += chunkFrames) {
+            const int frames = std::min(chunkFrames, frameCount - start);
+            body.upperBands(secondLanes, secondRows, carrier + start, modulator + start, frames,
+                handOver + start, outputGain, output + start);
+        }
+        secondLanes.storeBandStates(bank, kernel::lowerBandCount, bandCount);
+        const double* upper = secondRows.levels(lastChunkFrame);
+        std::copy_n(handOver + frameCount, kernel::lowerBandCount, lastLevels.begin());
+        std::copy(upper + kernel::lowerBandCount, upper + bandCount,
+            lastLevels.begin() + kernel::lowerBandCount);
+        return;
+    }
     const int envelopeSections
         = kernel::envelopeSectionsOnModulatorSide(settings.smoothing, body.width);
-    carrierLanes.loadCarrierSide(bank, envelopeSections);
+    secondLanes.loadCarrierSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
-        body.carrierSide(carrierLanes, carrierRows, settings, carrier + start,
+        body.carrierSide(secondLanes, secondRows, settings, carrier + start,
             handOver + static_cast<std::ptrdiff_t>(start) * bandCount, frames, output + start);
     }
-    carrierLanes.storeCarrierSideStates(bank, envelopeSections);
-    const double* last = settings.smoothing || settings.clearing
-        ? carrierRows.smoothed((frameCount - 1) % chunkFrames)
-        : carrierRows.levels((frameCount - 1) % chunkFrames);
+    secondLanes.storeCarrierSideStates(bank, envelopeSections);
+    const double* last = usedLevels(secondRows, settings, lastChunkFrame);
     std::copy(last, last + bandCount, lastLevels.begin());
 }
 

@@ -45,7 +45,7 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     std::span<const double> modulator, std::span<double> output);
 
 // The block path's own state: the bank in lanes and the work area of a run of frames, one of each
-// for the whole path on one thread, for the modulator side and for the carrier side.
+// for the whole path on one thread, for the first half and for the second.
 class BlockPath {
 public:
     BlockPath(); // may throw std::bad_alloc
@@ -58,16 +58,17 @@ public:
         double outputGain, const double* carrier, const double* modulator, double* output,
         int frameCount, std::array<double, bandCount>& lastLevels);
 
-    // The two sides of run(), for two threads that each run one, a block apart: the modulator
-    // side leaves 32 values per frame in handOver for the carrier side of the same frames, which
-    // gives the output and leaves the last frame's levels in lastLevels. Each loads and stores
-    // only its own part of the bank and of this path. The settings must be the same for both
-    // sides of a frame.
-    void modulatorSide(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-        const double* modulator, double* handOver, int frameCount);
-    void carrierSide(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-        double outputGain, const double* carrier, const double* handOver, double* output,
-        int frameCount, std::array<double, bandCount>& lastLevels);
+    // The two halves of run(), for two threads that each run one, a block apart: the first leaves
+    // values in handOver (32 per frame at most) for the second half of the same frames, which
+    // gives the output and leaves the last frame's levels in lastLevels. Without Vagueness and
+    // Instrument Clearance they split the bands, otherwise the modulator's filters from the
+    // carrier's. Each loads and stores only its own part of the bank and of this path. The
+    // settings must be the same for both halves of a frame.
+    void firstHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+        const double* carrier, const double* modulator, double* handOver, int frameCount);
+    void secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+        double outputGain, const double* carrier, const double* modulator, const double* handOver,
+        double* output, int frameCount, std::array<double, bandCount>& lastLevels);
 
 private:
     const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,
@@ -75,10 +76,10 @@ private:
 
     BandLanes lanes;
     FrameRows rows;
-    BandLanes modulatorLanes;
-    FrameRows modulatorRows;
-    BandLanes carrierLanes;
-    FrameRows carrierRows;
+    BandLanes firstLanes;
+    FrameRows firstRows;
+    BandLanes secondLanes;
+    FrameRows secondRows;
 };
 
 } // namespace lumivox::engine

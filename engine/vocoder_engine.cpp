@@ -67,33 +67,35 @@ void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
 
 namespace {
 
-    // Frames per call into the block path's sides, few enough for an int to count their values.
-    constexpr std::size_t sidePiece = std::size_t { 1 } << 24;
+    // Frames per call into the block path's halves, few enough for an int to count their values.
+    constexpr std::size_t halfPiece = std::size_t { 1 } << 24;
     constexpr auto valuesPerFrame = static_cast<std::size_t>(VocoderEngine::handOverValues);
 
 } // namespace
 
-void VocoderEngine::modulatorSide(
-    std::span<const double> modulator, std::span<double> handOver, VectorUnit unit)
+void VocoderEngine::firstHalf(std::span<const double> carrier, std::span<const double> modulator,
+    std::span<double> handOver, VectorUnit unit)
 {
-    const std::size_t frameCount = std::min(modulator.size(), handOver.size() / valuesPerFrame);
-    for (std::size_t start = 0; start < frameCount; start += sidePiece) {
-        const std::size_t frames = std::min(sidePiece, frameCount - start);
-        blockPath->modulatorSide(unit, filterBank, spread, clearanceAmount,
+    const std::size_t frameCount
+        = std::min({ carrier.size(), modulator.size(), handOver.size() / valuesPerFrame });
+    for (std::size_t start = 0; start < frameCount; start += halfPiece) {
+        const std::size_t frames = std::min(halfPiece, frameCount - start);
+        blockPath->firstHalf(unit, filterBank, spread, clearanceAmount, carrier.data() + start,
             modulator.data() + start, handOver.data() + start * valuesPerFrame,
             static_cast<int>(frames));
     }
 }
 
-void VocoderEngine::carrierSide(std::span<const double> carrier, std::span<const double> handOver,
-    std::span<double> output, VectorUnit unit)
+void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const double> modulator,
+    std::span<const double> handOver, std::span<double> output, VectorUnit unit)
 {
-    const std::size_t frameCount
-        = std::min({ carrier.size(), handOver.size() / valuesPerFrame, output.size() });
-    for (std::size_t start = 0; start < frameCount; start += sidePiece) {
-        const std::size_t frames = std::min(sidePiece, frameCount - start);
-        blockPath->carrierSide(unit, filterBank, spread, clearanceAmount, gain,
-            carrier.data() + start, handOver.data() + start * valuesPerFrame, output.data() + start,
+    const std::size_t frameCount = std::min(
+        { carrier.size(), modulator.size(), handOver.size() / valuesPerFrame, output.size() });
+    for (std::size_t start = 0; start < frameCount; start += halfPiece) {
+        const std::size_t frames = std::min(halfPiece, frameCount - start);
+        blockPath->secondHalf(unit, filterBank, spread, clearanceAmount, gain,
+            carrier.data() + start, modulator.data() + start,
+            handOver.data() + start * valuesPerFrame, output.data() + start,
             static_cast<int>(frames), levels);
     }
 }

@@ -41,19 +41,18 @@ public:
     void processBlock(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> output);
 
-    // processBlock in two sides, so that two threads can each run one, a block apart.
-    // modulatorSide runs the modulator's bands and (some of) its envelopes over the frames and
-    // leaves 32 values per frame in handOver (handOverValues per frame); carrierSide takes them for
-    // the same frames, finishes the levels, and weights and sums the carrier's bands by them.
-    // Called in frame order they give processBlock's bits, and a run may go back to processBlock
-    // once both have done the same frames. They share no state; the settings must not change
-    // between the two sides of a frame. A unit this machine cannot run is taken as the portable
-    // one.
+    // processBlock in two halves, so that two threads can each run one, a block apart. firstHalf
+    // leaves handOverValues values per frame at most in handOver; secondHalf takes them for the
+    // same frames and gives the output. Called in frame order they give processBlock's bits, and
+    // a run may go back to processBlock once both have done the same frames. They share no
+    // state; the settings must not change between the two halves of a frame. A unit this machine
+    // cannot run is taken as the portable one.
     static constexpr int handOverValues = bandCount;
-    void modulatorSide(std::span<const double> modulator, std::span<double> handOver,
+    void firstHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<double> handOver, VectorUnit unit = preferredVectorUnit());
+    void secondHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<const double> handOver, std::span<double> output,
         VectorUnit unit = preferredVectorUnit());
-    void carrierSide(std::span<const double> carrier, std::span<const double> handOver,
-        std::span<double> output, VectorUnit unit = preferredVectorUnit());
 
     // The 32 levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in
     // the last frame of the latest processSample or processBlock call; zeros before the first.

@@ -19,7 +19,8 @@ namespace {
         return { values.data(), static_cast<std::size_t>(frameCount) };
     }
 
-    // The second thread of a segment: it reads blocks into the ring and runs the modulator side.
+    // The second thread of a segment: it reads blocks into the ring and runs the engine's first
+    // half.
     // Destroyed, it cancels the ring (which ends the thread's waits) and joins the thread, however
     // the first thread left the segment.
     class ModulatorStage {
@@ -33,13 +34,13 @@ namespace {
                         VocodePipeline::RingBlock* filling = ring.emptyBlock();
                         if (filling == nullptr)
                             break;
-                        filling->frameCount
-                            = source.readBlock(
+                        filling->frameCount = source.readBlock(
                             filling->carrier, filling->modulator, filling->position);
                         if (filling->frameCount > 0) {
                             const auto frames = static_cast<std::size_t>(filling->frameCount);
-                            engine.modulatorSide({ filling->modulator.data(), frames },
-                                { filling->levels.data(),
+                            engine.firstHalf({ filling->carrier.data(), frames },
+                                { filling->modulator.data(), frames },
+                                { filling->handOver.data(),
                                     frames * engine::VocoderEngine::handOverValues },
                                 unit);
                         }
@@ -95,7 +96,7 @@ VocodePipeline::VocodePipeline(engine::VocoderEngine& vocoder, int blockFrames,
     for (RingBlock& block : blocks) {
         block.carrier.resize(frames);
         block.modulator.resize(frames);
-        block.levels.resize(frames * engine::VocoderEngine::handOverValues);
+        block.handOver.resize(frames * engine::VocoderEngine::handOverValues);
     }
     ring = std::make_unique<BlockRing<RingBlock>>(std::move(blocks));
 }
@@ -167,8 +168,8 @@ std::optional<VocodePipeline::SegmentResult> VocodePipeline::runOnTwo(
             break;
         }
         const auto count = static_cast<std::size_t>(frames);
-        engine.carrierSide(first(block->carrier, frames),
-            { block->levels.data(), count * engine::VocoderEngine::handOverValues },
+        engine.secondHalf(first(block->carrier, frames), first(block->modulator, frames),
+            { block->handOver.data(), count * engine::VocoderEngine::handOverValues },
             { output.data(), count }, chosenUnit.value_or(engine::preferredVectorUnit()));
         const std::uint64_t position = block->position;
         ring->release();

@@ -60,8 +60,8 @@ public:
 enum class PipelineEnd { InputEnded, InputFailed, Stopped };
 
 // Runs a job's blocks through the engine, segment by segment on one thread (processBlock) or on
-// two: the second thread reads and converts each block and runs the engine's modulator side, and
-// the calling thread runs the carrier side and hands the block to the sink. The threads pass whole
+// two: the second thread reads and converts each block and runs the engine's first half, and the
+// calling thread runs its second half and hands the block to the sink. The threads pass whole
 // blocks through a short ring; a segment on two threads ends with every block it read vocoded, so
 // the output is the same bits whichever way each segment goes. An exception on the second thread
 // (std::bad_alloc from the source) stops both and is thrown again on the calling thread.
@@ -82,7 +82,7 @@ public:
     struct RingBlock {
         std::vector<double> carrier;
         std::vector<double> modulator;
-        std::vector<double> levels; // the levels that weight the carrier bands, 32 per frame
+        std::vector<double> handOver; // from the engine's first half to its second
         int frameCount = 0; // 0 at the end of the input, -1 when reading failed
         std::uint64_t position = 0;
     };

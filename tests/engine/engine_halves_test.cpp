@@ -1,5 +1,6 @@
-// The modulator side and the carrier side of the engine, run a block apart as two threads run them
-// and switched with processBlock between blocks, must give processSample's bits and levels.
+// The two halves of the engine, run a block apart as two threads run them and switched with
+// processBlock between blocks, must give processSample's bits and levels, whichever way the
+// settings make them split the work.
 #include "block_path.h"
 #include "engine_signals.h"
 
@@ -16,17 +17,17 @@
 namespace lumivox::engine::testing {
 namespace {
 
-    struct SidesCase {
+    struct HalvesCase {
         const char* name;
         Settings settings;
         bool noise; // full-scale noise instead of music
     };
 
-    void PrintTo(const SidesCase& sidesCase, std::ostream* out) { *out << sidesCase.name; }
+    void PrintTo(const HalvesCase& halvesCase, std::ostream* out) { *out << halvesCase.name; }
 
     // The default sliders first (gain 1.0, the path every user takes), then the other corners and
     // positions in between.
-    const SidesCase sidesCases[] = {
+    const HalvesCase halvesCases[] = {
         { "Default", { 0.0, 0.0, 1.0 }, false },
         { "DefaultOnNoise", { 0.0, 0.0, 1.0 }, true },
         { "Vagueness50Clearance30", { 0.5, 0.3, 1.0 }, false },
@@ -61,11 +62,11 @@ namespace {
         return starts;
     }
 
-    class EngineSides : public ::testing::TestWithParam<std::tuple<SidesCase, VectorUnit>> { };
+    class EngineHalves : public ::testing::TestWithParam<std::tuple<HalvesCase, VectorUnit>> { };
 
 } // namespace
 
-TEST_P(EngineSides, RunABlockApartAndSwitchedWithProcessBlockGiveProcessSampleBits)
+TEST_P(EngineHalves, RunABlockApartAndSwitchedWithProcessBlockGiveProcessSampleBits)
 {
     const auto& [testCase, unit] = GetParam();
     const Signals signals
@@ -90,29 +91,30 @@ TEST_P(EngineSides, RunABlockApartAndSwitchedWithProcessBlockGiveProcessSampleBi
     const auto span = [](const std::vector<double>& v, std::size_t first, std::size_t end) {
         return std::span<const double>(v.data() + first, end - first);
     };
-    const auto modulatorSide = [&](std::size_t block) {
+    const auto firstHalf = [&](std::size_t block) {
         std::vector<double>& rows = levelRows[block % 2];
-        rows.assign((starts[block + 1] - starts[block]) * bandCount, 1.0);
-        engine.modulatorSide(span(signals.modulator, starts[block], starts[block + 1]), rows, unit);
+        rows.assign((starts[block + 1] - starts[block]) * VocoderEngine::handOverValues, 1.0);
+        engine.firstHalf(span(signals.carrier, starts[block], starts[block + 1]),
+            span(signals.modulator, starts[block], starts[block + 1]), rows, unit);
     };
     std::size_t levelsDiffering = 0;
-    const auto carrierSide = [&](std::size_t block) {
-        engine.carrierSide(span(signals.carrier, starts[block], starts[block + 1]),
-            levelRows[block % 2], { got.data() + starts[block], starts[block + 1] - starts[block] },
-            unit);
+    const auto secondHalf = [&](std::size_t block) {
+        engine.secondHalf(span(signals.carrier, starts[block], starts[block + 1]),
+            span(signals.modulator, starts[block], starts[block + 1]), levelRows[block % 2],
+            { got.data() + starts[block], starts[block + 1] - starts[block] }, unit);
         levelsDiffering += sameBits(wantLevels[block], engine.bandLevels()) ? 0 : 1;
     };
 
-    // Runs of five blocks on the two sides, the modulator side one block ahead, then two blocks
-    // through processBlock.
+    // Runs of five blocks in two halves, the first half one block ahead, then two blocks through
+    // processBlock.
     for (std::size_t first = 0; first < blockCount; first += 7) {
         const std::size_t split = std::min(first + 5, blockCount);
-        modulatorSide(first);
+        firstHalf(first);
         for (std::size_t block = first + 1; block < split; ++block) {
-            modulatorSide(block);
-            carrierSide(block - 1);
+            firstHalf(block);
+            secondHalf(block - 1);
         }
-        carrierSide(split - 1);
+        secondHalf(split - 1);
         for (std::size_t block = split; block < std::min(first + 7, blockCount); ++block) {
             processBlockWith(unit, engine, span(signals.carrier, starts[block], starts[block + 1]),
                 span(signals.modulator, starts[block], starts[block + 1]),
@@ -127,9 +129,9 @@ TEST_P(EngineSides, RunABlockApartAndSwitchedWithProcessBlockGiveProcessSampleBi
         static_cast<std::ptrdiff_t>(framesChecked / 2));
 }
 
-// Settings may change between segments, once both sides have done the same frames, as a run that
+// Settings may change between segments, once both halves have done the same frames, as a run that
 // goes back to one thread for a while or a preview moves them.
-TEST(EngineSidesSettings, FollowSettingsChangedBetweenSegmentsOnEveryUnit)
+TEST(EngineHalvesSettings, FollowSettingsChangedBetweenSegmentsOnEveryUnit)
 {
     constexpr std::size_t blockLength = 2048;
     constexpr std::size_t blocksPerSegment = 3;
@@ -151,20 +153,21 @@ TEST(EngineSidesSettings, FollowSettingsChangedBetweenSegmentsOnEveryUnit)
         VocoderEngine engine;
         std::vector<double> got(frameCount);
         std::vector<double> handOver[2];
-        std::size_t pending = 0; // the block whose carrier side is still to run, plus one
-        const auto carrierSide = [&](std::size_t block) {
+        std::size_t pending = 0; // the block whose second half is still to run, plus one
+        const auto secondHalf = [&](std::size_t block) {
             const std::size_t start = block * blockLength;
             const std::size_t length = std::min(blockLength, frameCount - start);
-            engine.carrierSide({ signals.carrier.data() + start, length }, handOver[block % 2],
+            engine.secondHalf({ signals.carrier.data() + start, length },
+                { signals.modulator.data() + start, length }, handOver[block % 2],
                 { got.data() + start, length }, unit);
         };
         for (std::size_t start = 0, block = 0; start < frameCount; start += blockLength, ++block) {
             const std::size_t length = std::min(blockLength, frameCount - start);
             const std::size_t place = block % (blocksPerSegment + 1);
             if (place == blocksPerSegment) {
-                // The sides catch up, then one block on one thread with other settings.
+                // The halves catch up, then one block on one thread with other settings.
                 if (pending != 0)
-                    carrierSide(pending - 1);
+                    secondHalf(pending - 1);
                 pending = 0;
                 apply(engine, settingsForBlock(block));
                 processBlockWith(unit, engine, { signals.carrier.data() + start, length },
@@ -174,21 +177,21 @@ TEST(EngineSidesSettings, FollowSettingsChangedBetweenSegmentsOnEveryUnit)
             if (place == 0)
                 apply(engine, settingsForBlock(block));
             handOver[block % 2].assign(length * VocoderEngine::handOverValues, 0.0);
-            engine.modulatorSide(
+            engine.firstHalf({ signals.carrier.data() + start, length },
                 { signals.modulator.data() + start, length }, handOver[block % 2], unit);
             if (pending != 0)
-                carrierSide(pending - 1);
+                secondHalf(pending - 1);
             pending = block + 1;
         }
         if (pending != 0)
-            carrierSide(pending - 1);
+            secondHalf(pending - 1);
         EXPECT_EQ(differingSamples(want, got), 0u);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryUnit, EngineSides,
+INSTANTIATE_TEST_SUITE_P(EveryUnit, EngineHalves,
     ::testing::Combine(
-        ::testing::ValuesIn(sidesCases), ::testing::ValuesIn(vectorUnitsOfThisMachine())),
+        ::testing::ValuesIn(halvesCases), ::testing::ValuesIn(vectorUnitsOfThisMachine())),
     [](const auto& param) {
         return std::string(std::get<0>(param.param).name) + "_"
             + vectorUnitName(std::get<1>(param.param));
