@@ -377,14 +377,14 @@ template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int 
 
 // Adds the upward then the downward neighbours' terms to the numerators of all groups of one
 // frame. AllOnes: every weight is exactly 1, and a weight of 1 leaves a term's bits as they are.
-template <int Width, bool AllOnes>
+template <int Width, bool AllOnes, int FirstBand = 0, int EndBand = bandCount>
 LUMIVOX_INLINE void addNeighbours(
     Lane<Width>* numerator, const double* levels, const BlockSettings& settings)
 {
-    constexpr int groups = bandCount / Width;
+    constexpr int groups = (EndBand - FirstBand) / Width;
     for (int side = 1; side >= -1; side -= 2) {
         for (int k = 1; k <= settings.reach; ++k) {
-            const double* neighbours = levels + side * k;
+            const double* neighbours = levels + FirstBand + side * k;
             if constexpr (AllOnes) {
                 for (int g = 0; g < groups; ++g)
                     numerator[g] = numerator[g] + load<Width>(neighbours + g * Width);
@@ -397,25 +397,27 @@ LUMIVOX_INLINE void addNeighbours(
     }
 }
 
-// Vagueness for one frame: each band's weighted mean of itself and its neighbours, numerators
+// Vagueness for the bands [FirstBand, EndBand) of one frame: each band's weighted mean of itself
+// and its neighbours, numerators
 // built upward first and then downward, exactly as processSample builds them. The padding makes
 // the terms of neighbours outside the bank -0.0, which leaves a numerator as it was. All groups
 // move together, so each step has a chain of additions per group in flight.
-template <int Width>
+template <int Width, int FirstBand = 0, int EndBand = bandCount>
 LUMIVOX_INLINE void smoothFrame(
     const double* levels, double* smoothed, const BlockSettings& settings)
 {
-    constexpr int groups = bandCount / Width;
+    constexpr int groups = (EndBand - FirstBand) / Width;
     Lane<Width> numerator[groups];
     for (int g = 0; g < groups; ++g)
-        numerator[g] = load<Width>(levels + g * Width);
+        numerator[g] = load<Width>(levels + FirstBand + g * Width);
     if (settings.weightsAllOne)
-        addNeighbours<Width, true>(numerator, levels, settings);
+        addNeighbours<Width, true, FirstBand, EndBand>(numerator, levels, settings);
     else
-        addNeighbours<Width, false>(numerator, levels, settings);
-    for (int g = 0; g < groups; ++g)
-        store<Width>(
-            smoothed + g * Width, numerator[g] / load<Width>(settings.denominators + g * Width));
+        addNeighbours<Width, false, FirstBand, EndBand>(numerator, levels, settings);
+    for (int g = 0; g < groups; ++g) {
+        const int band = FirstBand + g * Width;
+        store<Width>(smoothed + band, numerator[g] / load<Width>(settings.denominators + band));
+    }
 }
 
 // The levels of a few frames with the frames across the lanes (one vector per band), between
@@ -578,15 +580,23 @@ LUMIVOX_INLINE void finish(
     finishAlongBands<Width>(rows, settings, t, end, output);
 }
 
-// The two sides of the engine for a run split between two threads, which hand each other 32
-// values per frame. The modulator side runs the modulator band-passes and the first sections of
-// the envelopes; the carrier side runs the rest of the envelopes, Vagueness and Instrument
-// Clearance, and the carrier band-passes weighted by the levels and summed. Where the envelopes
+// The two sides of the engine for a run split between two threads, which hand each other 32 or 48
+// values per frame. The modulator side runs the modulator band-passes, the first sections of the
+// envelopes and Vagueness for the upper bands; the carrier side runs the rest of the envelopes,
+// Vagueness for the lower bands, Instrument Clearance, and the carrier band-passes weighted by the
+// levels and summed. Where the envelopes
 // are cut balances the two as measured: the modulator side runs them whole with Vagueness (which
 // is most of the carrier side's work then) and on eight lanes; otherwise the carrier side runs
 // their last section.
 // Each side works on two neighbouring groups of bands at once, so that two independent chains are
 // in flight, as the carrier and the modulator of one group are on one thread.
+
+// The bands each half of a run split by bands takes; with the modulator side, Vagueness for these
+// lower bands stays on the carrier side and the modulator side smooths the others.
+inline constexpr int lowerBandCount = bandCount / 2;
+// Values per frame the modulator side hands over: the levels, or the envelopes as far as it ran
+// them, then with Vagueness the upper bands' smoothed levels.
+inline constexpr int handOverStride = bandCount + (bandCount - lowerBandCount);
 
 // The envelope sections the modulator side runs, on Width lanes.
 constexpr int envelopeSectionsOnModulatorSide(bool smoothing, int width)
@@ -657,8 +667,9 @@ LUMIVOX_INLINE Lane<Width> envelopeSections(Lane<Width> x,
 
 // The modulator side of two groups over frames [0, frameCount): the first band-pass sections
 // staged in the level rows, then the remaining sections and EnvelopeSections envelope sections,
-// into handOver (32 values per frame; the levels when the envelopes are whole).
-template <int Width, int EnvelopeSections>
+// into the level rows when ToRows, otherwise into handOver (handOverStride values per frame; the
+// levels when the envelopes are whole).
+template <int Width, int EnvelopeSections, bool ToRows>
 LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
     const double* modulator, int frameCount, double* handOver)
 {
@@ -697,7 +708,7 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int fi
                 low = low * levelScale;
                 high = high * levelScale;
             }
-            double* row = handOver + t * bandCount;
+            double* row = ToRows ? rows.levels(t) : handOver + t * handOverStride;
             store<Width>(row + firstBand, low);
             store<Width>(row + secondBand, high);
         }
@@ -712,12 +723,26 @@ template <int Width>
 LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
     const double* modulator, int frameCount, double* handOver)
 {
-    for (int first = 0; first < bandCount; first += 2 * Width) {
-        if (envelopeSectionsOnModulatorSide(settings.smoothing, Width) == envelopeSectionCount)
-            modulatorGroupPair<Width, envelopeSectionCount>(
-                lanes, rows, first, modulator, frameCount, handOver);
-        else
-            modulatorGroupPair<Width, 1>(lanes, rows, first, modulator, frameCount, handOver);
+    if (!settings.smoothing) {
+        for (int first = 0; first < bandCount; first += 2 * Width) {
+            if (envelopeSectionsOnModulatorSide(false, Width) == envelopeSectionCount)
+                modulatorGroupPair<Width, envelopeSectionCount, false>(
+                    lanes, rows, first, modulator, frameCount, handOver);
+            else
+                modulatorGroupPair<Width, 1, false>(
+                    lanes, rows, first, modulator, frameCount, handOver);
+        }
+        return;
+    }
+    // The levels in the padded rows, so that Vagueness can reach past the bank.
+    for (int first = 0; first < bandCount; first += 2 * Width)
+        modulatorGroupPair<Width, envelopeSectionCount, true>(
+            lanes, rows, first, modulator, frameCount, handOver);
+    for (int t = 0; t < frameCount; ++t) {
+        double* row = handOver + t * handOverStride;
+        std::copy_n(rows.levels(t), bandCount, row);
+        smoothFrame<Width, lowerBandCount, bandCount>(
+            rows.levels(t), row + bandCount - lowerBandCount, settings);
     }
 }
 
@@ -729,7 +754,7 @@ LUMIVOX_INLINE void levelsFromHandOver(
 {
     if constexpr (EnvelopeSectionsDone == envelopeSectionCount) {
         for (int t = 0; t < frameCount; ++t)
-            std::copy_n(handOver + t * bandCount, bandCount, rows.levels(t));
+            std::copy_n(handOver + t * handOverStride, bandCount, rows.levels(t));
     } else {
         constexpr int rest = envelopeSectionCount - EnvelopeSectionsDone;
         for (int firstBand = 0; firstBand < bandCount; firstBand += 2 * Width) {
@@ -739,7 +764,7 @@ LUMIVOX_INLINE void levelsFromHandOver(
             low.load(lanes.envelope, firstBand);
             high.load(lanes.envelope, secondBand);
             for (int t = 0; t < frameCount; ++t) {
-                const double* row = handOver + t * bandCount;
+                const double* row = handOver + t * handOverStride;
                 const Lane<Width> e0 = envelopeSections<Width>(
                     load<Width>(row + firstBand), low, lanes.envelope, firstBand);
                 const Lane<Width> e1 = envelopeSections<Width>(
@@ -754,9 +779,10 @@ LUMIVOX_INLINE void levelsFromHandOver(
 }
 
 // Vagueness and Instrument Clearance for frames [0, frameCount), as processSample applies them:
-// from the level rows into the smoothed rows.
+// from the level rows into the smoothed rows. The upper bands' smoothed levels come from handOver.
 template <int Width>
-LUMIVOX_INLINE void adjustLevels(FrameRows& rows, const BlockSettings& settings, int frameCount)
+LUMIVOX_INLINE void adjustLevels(
+    FrameRows& rows, const BlockSettings& settings, const double* handOver, int frameCount)
 {
     double* means = rows.means();
     if (settings.clearing) {
@@ -768,7 +794,9 @@ LUMIVOX_INLINE void adjustLevels(FrameRows& rows, const BlockSettings& settings,
         const double* row = rows.levels(t);
         double* used = rows.smoothed(t);
         if (settings.smoothing) {
-            smoothFrame<Width>(row, used, settings);
+            smoothFrame<Width, 0, lowerBandCount>(row, used, settings);
+            std::copy_n(handOver + t * handOverStride + bandCount, bandCount - lowerBandCount,
+                used + lowerBandCount);
             row = used;
         }
         if (settings.clearing) {
@@ -832,7 +860,7 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
         levelsFromHandOver<Width, 1>(lanes, rows, handOver, frameCount);
     const bool adjusted = settings.smoothing || settings.clearing;
     if (adjusted)
-        adjustLevels<Width>(rows, settings, frameCount);
+        adjustLevels<Width>(rows, settings, handOver, frameCount);
     for (int first = 0; first < bandCount; first += 2 * Width) {
         if (adjusted)
             carrierGroupPair<Width>(
@@ -852,7 +880,6 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
 // threads split the bands instead: the first takes the lower half, summing their products in band
 // order from 0.0 into each frame's partial sum, and the second adds the upper half's products to
 // it, in band order, and applies the gain. They hand each other one value per frame.
-inline constexpr int lowerBandCount = bandCount / 2;
 
 // The lower bands of frames [0, frameCount), at most the rows' capacity, summed into sums.
 template <int Width>

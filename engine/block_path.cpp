@@ -16,6 +16,8 @@
 
 namespace lumivox::engine {
 
+static_assert(VocoderEngine::handOverValues == kernel::handOverStride);
+
 // The work of the block path, compiled once per instruction set. The arithmetic of every entry is
 // the same element by element, with no contraction anywhere.
 struct BlockBody {
@@ -291,7 +293,7 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         body.modulatorSide(firstLanes, firstRows, settings, modulator + start, frames,
-            handOver + static_cast<std::ptrdiff_t>(start) * bandCount);
+            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride);
     }
     firstLanes.storeModulatorSideStates(bank, envelopeSections);
 }
@@ -326,7 +328,8 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         body.carrierSide(secondLanes, secondRows, settings, carrier + start,
-            handOver + static_cast<std::ptrdiff_t>(start) * bandCount, frames, output + start);
+            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride, frames,
+            output + start);
     }
     secondLanes.storeCarrierSideStates(bank, envelopeSections);
     const double* last = usedLevels(secondRows, settings, lastChunkFrame);
