@@ -16,7 +16,7 @@ class ThreadChoice final : public SegmentPlan {
 public:
     static constexpr int trialBlocks = 32; // per timed segment, about 1.5 s of 44.1 kHz audio
     static constexpr int trialRounds = 2; // timed segments each way, alternating
-    static constexpr int stretchBlocks = 64; // per segment between trials
+    static constexpr int stretchBlocks = 256; // per segment between trials, about 12 s of audio
     static constexpr auto recheckAfter = std::chrono::seconds(1);
     // How much faster two threads must be, as a fraction of one thread's throughput.
     static constexpr double twoThreadsMargin = 0.05;
