@@ -38,6 +38,14 @@ namespace {
         { 0, "fLaC", "a damaged FLAC file" },
     });
 
+    // Containers that are read, when what they hold could not be.
+    constexpr auto damagedContainers = std::to_array<Signature>({
+        { 0, "RIFF", "a WAV file whose header cannot be read" },
+        { 0, "RF64", "an RF64 file whose header cannot be read" },
+        { 0, "riff", "a W64 file whose header cannot be read" },
+        { 0, "FORM", "an AIFF file whose header cannot be read" },
+    });
+
     bool startsWith(std::span<const unsigned char> bytes, const Signature& signature)
     {
         if (bytes.size() < signature.offset + signature.bytes.size())
@@ -159,6 +167,11 @@ std::string unreadableFileCause(const std::string& path)
         return "an empty file";
     std::string cause
         = unreadableFormatCause(std::span(bytes.data(), static_cast<std::size_t>(bytesRead)));
+    for (const Signature& signature : damagedContainers) {
+        if (cause.empty()
+            && startsWith(std::span(bytes.data(), static_cast<std::size_t>(bytesRead)), signature))
+            cause = signature.what;
+    }
     if (cause.empty())
         cause = "not a WAV, AIFF, FLAC, Ogg Vorbis, Opus or MP3 file that can be read";
     return cause;

@@ -81,6 +81,18 @@ namespace {
         return std::max<std::int64_t>(info.frames - allowance, 0);
     }
 
+    // libsndfile reads on past damage in an Ogg stream and only notes it in its log: a page
+    // skipped or a hole in the stream. (A missing end-of-stream flag is no sign: libsndfile's own
+    // Ogg files lack it.)
+    bool oggLogTellsOfDamage(SNDFILE* file)
+    {
+        static char log[16384];
+        static_cast<void>(sf_command(file, SFC_GET_LOG_INFO, log, sizeof log));
+        const std::string_view text(log);
+        return text.find("Corrupted bitstream") != std::string_view::npos
+            || text.find("reports a hole") != std::string_view::npos;
+    }
+
     std::string secondsText(std::int64_t frameCount, std::uint32_t sampleRate)
     {
         char text[32];
@@ -89,7 +101,8 @@ namespace {
         return text;
     }
 
-    // libsndfile's words without their "Error : " and final full stop.
+    // libsndfile's words without their "Error : " and final full stop, or plain words where it
+    // has none to give (its MP3 decoder's failures).
     std::string libraryWords(SNDFILE* file)
     {
         std::string words = sf_strerror(file);
@@ -98,6 +111,8 @@ namespace {
             words.erase(0, prefix.size());
         if (!words.empty() && words.back() == '.')
             words.pop_back();
+        if (words.empty() || words == "Unspecified internal error")
+            return "the stream is damaged";
         return words;
     }
 
@@ -150,8 +165,8 @@ std::unique_ptr<SoundFileReader> openSoundFile(
     format.name = soundFormatName(info.format);
     reader->leastFrames_ = leastFramesOf(info);
     // An Ogg stream's length comes from its last page; a stream cut off has none to give.
-    reader->endMissing_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG
-        && (info.frames == 0 || info.frames == SF_COUNT_MAX);
+    reader->isOgg_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
+    reader->endMissing_ = reader->isOgg_ && info.frames == SF_COUNT_MAX;
 
     // Doubles scaled to full scale 1.0 whatever the depth: the scale to 16-bit units is then a
     // power of two, so that an integer sample keeps every bit.
@@ -186,9 +201,10 @@ std::int64_t readMonoFrames(SoundFileReader& reader, std::span<double> destinati
             reader.failureCause_ = "it breaks off after "
                 + secondsText(reader.framesRead_, format.sampleRate) + " of "
                 + secondsText(format.frameCount, format.sampleRate);
-        else if (reader.endMissing_ && reader.framesRead_ > 0)
+        else if (reader.endMissing_ || (reader.isOgg_ && oggLogTellsOfDamage(file)))
             reader.failureCause_ = "it breaks off after "
-                + secondsText(reader.framesRead_, format.sampleRate) + " (the stream has no end)";
+                + secondsText(reader.framesRead_, format.sampleRate)
+                + " (the Ogg stream is damaged or cut off)";
         return reader.failureCause_.empty() ? 0 : -1;
     }
 

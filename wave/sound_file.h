@@ -85,6 +85,7 @@ private:
     double unitsPerFullScale_ = 32768.0;
     std::int64_t framesRead_ = 0;
     std::int64_t leastFrames_ = 0; // fewer at the end means the file was cut off or damaged
+    bool isOgg_ = false;
     bool endMissing_ = false; // the stream's end could not be found
     std::string failureCause_;
 };
