@@ -69,15 +69,16 @@ namespace {
         }
     }
 
-    // The fewest frames a whole file gives: the count it declares, less a second or a tenth for
-    // MP3, whose count libsndfile estimates from the file's size. 0 when nothing is promised.
+    // The fewest frames a whole file gives: the count it declares, less a tenth or two codec
+    // frames for MP3, whose count libsndfile estimates from the file's size. 0 when nothing is
+    // promised.
     std::int64_t leastFramesOf(const SF_INFO& info)
     {
         if (info.frames == SF_COUNT_MAX || info.frames <= 0)
             return 0;
         if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
             return info.frames;
-        const std::int64_t allowance = std::max<std::int64_t>(info.frames / 10, info.samplerate);
+        const std::int64_t allowance = std::max<std::int64_t>(info.frames / 10, 2 * 1152);
         return std::max<std::int64_t>(info.frames - allowance, 0);
     }
 
@@ -91,6 +92,17 @@ namespace {
         const std::string_view text(log);
         return text.find("Corrupted bitstream") != std::string_view::npos
             || text.find("reports a hole") != std::string_view::npos;
+    }
+
+    // A float sample as the engine may take it: not a number as 0, and anything beyond a million
+    // times full scale, which no recording holds, limited to that, so that the sums made from it
+    // later stay finite.
+    inline double limited(double sample)
+    {
+        constexpr double largest = 1e6;
+        if (!(sample >= -largest))
+            return std::isnan(sample) ? 0.0 : -largest;
+        return sample > largest ? largest : sample;
     }
 
     std::string secondsText(std::int64_t frameCount, std::uint32_t sampleRate)
@@ -214,9 +226,9 @@ std::int64_t readMonoFrames(SoundFileReader& reader, std::span<double> destinati
     for (sf_count_t i = 0; i < framesRead; ++i) {
         double sum = 0.0;
         for (std::size_t channel = 0; channel < channels; ++channel)
-            sum += std::isfinite(frame[channel]) ? frame[channel] : 0.0;
+            sum += limited(frame[channel]);
         const double value = sum * scale;
-        destination[static_cast<std::size_t>(i)] = std::isfinite(value) ? value : 0.0;
+        destination[static_cast<std::size_t>(i)] = value;
         frame += channels;
     }
     reader.framesRead_ += framesRead;

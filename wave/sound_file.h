@@ -51,7 +51,8 @@ class SoundFileReader;
 // The file's next frames reduced to mono by the mean of its channels, as many as fit in
 // destination (no more than the reader's block), in 16-bit units: an N-bit integer sample divided
 // by 2^(N-16), a float or decoded sample times 32768; an 8-bit file stays in 8-bit units (-128 to
-// 127). Values that are not finite are read as 0. Returns the frame count, 0 at the end, -1 on an
+// 127). Values that are not a number are read as 0, those beyond a million times full scale as that
+// limit. Returns the frame count, 0 at the end, -1 on an
 // error, after which every read fails and the reader's failureCause() says why. A file that ends
 // before the frames it declares is an error too, but only once the frames it holds have been read.
 [[nodiscard]] std::int64_t readMonoFrames(SoundFileReader& reader, std::span<double> destination);
