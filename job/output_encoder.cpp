@@ -2,7 +2,12 @@
 
 #include "sample_formats.h"
 
+#include <bit>
+
 namespace lumivox::job {
+
+// A preview plays the float store's little-endian bytes as the machine's own floats.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
@@ -20,19 +25,28 @@ namespace {
 
 } // namespace
 
-OutputEncoder::OutputEncoder(int bitsPerSample)
-    : sixteenBit(bitsPerSample != 8)
+OutputEncoder::OutputEncoder(wave::OutputDepth outputDepth)
+    : depth(outputDepth)
 {
 }
 
 std::size_t OutputEncoder::encode(std::span<const double> results, std::uint8_t* bytes)
 {
-    if (sixteenBit) {
-        clipped += store<encoding::Int16>(results, bytes);
-        return 2 * results.size();
+    switch (depth) {
+    case wave::OutputDepth::UInt8:
+        clipped += store<encoding::UInt8>(results, bytes);
+        return results.size();
+    case wave::OutputDepth::Int16:
+        break;
+    case wave::OutputDepth::Int24:
+        clipped += wave::storeBlockInt24(results, bytes);
+        return 3 * results.size();
+    case wave::OutputDepth::Float32:
+        clipped += wave::storeBlockFloat32(results, bytes);
+        return 4 * results.size();
     }
-    clipped += store<encoding::UInt8>(results, bytes);
-    return results.size();
+    clipped += store<encoding::Int16>(results, bytes);
+    return 2 * results.size();
 }
 
 } // namespace lumivox::job

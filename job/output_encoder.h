@@ -1,16 +1,19 @@
 #pragma once
 
+#include "wave/sample_stores.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 namespace lumivox::job {
 
-// Turns the engine's results into the output's samples (8-bit unsigned or 16-bit signed, as the
-// carrier's) and counts the results that had to be clamped to full scale.
+// Turns the engine's results into the output's samples (8-bit unsigned, 16- or 24-bit signed, or
+// 32-bit float, as the carrier decides) and counts the results that had to be clamped to full
+// scale, or for float lie beyond it.
 class OutputEncoder {
 public:
-    explicit OutputEncoder(int bitsPerSample);
+    explicit OutputEncoder(wave::OutputDepth depth);
 
     // Stores the results in bytes and returns how many bytes they took.
     std::size_t encode(std::span<const double> results, std::uint8_t* bytes);
@@ -18,7 +21,7 @@ public:
     [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
 
 private:
-    bool sixteenBit;
+    wave::OutputDepth depth;
     std::uint64_t clipped = 0;
 };
 

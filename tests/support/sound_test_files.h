@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace lumivox::wave::test {
+namespace lumivox::test {
 
 // A few seconds' worth of two tones and a slow sweep in 16-bit samples, deterministic.
 inline std::vector<std::int16_t> testTones(std::size_t frameCount, double sampleRate)
@@ -62,16 +62,16 @@ inline bool writeDoubleSoundFile(const std::string& path, int formatCode, int ch
 // Every frame readMonoFrames gives, in blocks of the reader's size; lastResult holds the result
 // that ended the reading (0 at the end, -1 on a failure).
 inline std::vector<double> readAllFrames(
-    SoundFileReader& reader, std::int64_t* lastResult = nullptr)
+    wave::SoundFileReader& reader, std::int64_t* lastResult = nullptr)
 {
     std::vector<double> frames;
     std::vector<double> block(reader.blockFrames());
     std::int64_t result = 0;
-    while ((result = readMonoFrames(reader, block)) > 0)
+    while ((result = wave::readMonoFrames(reader, block)) > 0)
         frames.insert(frames.end(), block.begin(), block.begin() + result);
     if (lastResult != nullptr)
         *lastResult = result;
     return frames;
 }
 
-} // namespace lumivox::wave::test
+} // namespace lumivox::test
