@@ -23,7 +23,11 @@ public:
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
     void released(job::JobMode) override { } // a terminal has no controls to hand back
-    void ended(const job::RunReport& report) override { clipped = report.clippedSamples; }
+    void ended(const job::RunReport& report) override
+    {
+        clipped = report.clippedSamples;
+        conversionDone = report.conversion;
+    }
 
     // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
     // stopped job still reports.
@@ -33,6 +37,8 @@ public:
     [[nodiscard]] bool programEndRequested() const { return endRequested; }
     // Output samples the run had to clamp to full scale.
     [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
+    // What was done to the inputs ("modulator resampled from 22050 Hz to 44100 Hz"), or empty.
+    [[nodiscard]] const std::string& conversion() const { return conversionDone; }
 
 private:
     std::ostream& messages;
@@ -41,6 +47,7 @@ private:
     std::string errorMessage;
     bool endRequested = false;
     std::uint64_t clipped = 0;
+    std::string conversionDone;
 };
 
 } // namespace lumivox::cli

@@ -82,6 +82,8 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
     if (showProgress && outcome == job::JobOutcome::Finished)
         bar.show(100);
     bar.finish();
+    if (!options.quiet && !port.conversion().empty())
+        console.errors << programName << ": " << port.conversion() << '\n' << std::flush;
     if (!options.quiet && port.clippedSamples() > 0)
         console.errors << programName << ": " << port.clippedSamples()
                        << " samples clipped; lower the gain (--gain)\n"

@@ -13,8 +13,6 @@ namespace lumivox::wave {
 
 namespace {
 
-    constexpr std::string_view convertAdvice = "; convert it to WAV or FLAC";
-
     // A format recognised by the bytes at an offset near the start of the file.
     struct Signature {
         std::size_t offset;
@@ -23,18 +21,20 @@ namespace {
     };
 
     constexpr auto signatures = std::to_array<Signature>({
-        { 4, "ftyp", "AAC in an MP4 container" },
-        { 0, "ADIF", "raw AAC" },
-        { 0, "wvpk", "WavPack" },
-        { 0, "MAC ", "Monkey's Audio" },
-        { 0, "TTA1", "TTA" },
-        { 0, "MPCK", "Musepack" },
-        { 0, "MP+", "Musepack" },
-        { 0, "#!AMR", "AMR speech" },
-        { 0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", "WMA in an ASF container" },
-        { 0, "\x1A\x45\xDF\xA3", "a Matroska or WebM file" },
-        { 0, ".ra\xFD", "RealAudio" },
-        { 0, "OggS", "an Ogg file with neither Vorbis nor Opus audio in it" },
+        { 4, "ftyp", "AAC in an MP4 container; convert it to WAV or FLAC" },
+        { 0, "ADIF", "raw AAC; convert it to WAV or FLAC" },
+        { 0, "wvpk", "WavPack; convert it to WAV or FLAC" },
+        { 0, "MAC ", "Monkey's Audio; convert it to WAV or FLAC" },
+        { 0, "TTA1", "TTA; convert it to WAV or FLAC" },
+        { 0, "MPCK", "Musepack; convert it to WAV or FLAC" },
+        { 0, "MP+", "Musepack; convert it to WAV or FLAC" },
+        { 0, "#!AMR", "AMR speech; convert it to WAV or FLAC" },
+        { 0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11",
+            "WMA in an ASF container; convert it to WAV or FLAC" },
+        { 0, "\x1A\x45\xDF\xA3", "a Matroska or WebM file; convert it to WAV or FLAC" },
+        { 0, ".ra\xFD", "RealAudio; convert it to WAV or FLAC" },
+        { 0, "OggS",
+            "an Ogg file with neither Vorbis nor Opus audio in it; convert it to WAV or FLAC" },
         { 0, "fLaC", "a damaged FLAC file" },
     });
 
@@ -145,10 +145,10 @@ std::string unreadableFormatCause(std::span<const unsigned char> leadingBytes)
 {
     for (const Signature& signature : signatures) {
         if (startsWith(leadingBytes, signature))
-            return std::string(signature.what) + std::string(convertAdvice);
+            return std::string(signature.what);
     }
     if (isAdts(leadingBytes))
-        return "raw AAC" + std::string(convertAdvice);
+        return "raw AAC; convert it to WAV or FLAC";
     return {};
 }
 

@@ -62,6 +62,33 @@ namespace {
         }
     }
 
+    TEST(StatusText, SaysWhatWasDoneToTheInputs)
+    {
+        const std::string resampled = "modulator resampled from 22050 Hz to 44100 Hz";
+        const struct {
+            JobMode mode;
+            std::uint64_t clipped;
+            const char* text;
+        } cases[] = {
+            { JobMode::Vocode, 0,
+                "Done: 3.10 s written to out.wav — modulator resampled from 22050 Hz to 44100 Hz" },
+            { JobMode::Vocode, 2,
+                "Done: 3.10 s written to out.wav — modulator resampled from 22050 Hz to 44100 Hz "
+                "— 2 samples clipped; lower Output Gain" },
+            { JobMode::Preview, 0,
+                "Preview finished — modulator resampled from 22050 Hz to 44100 Hz" },
+        };
+        for (const auto& c : cases) {
+            RunReport report;
+            report.mode = c.mode;
+            report.secondsDone = report.secondsTotal = 3.1;
+            report.clippedSamples = c.clipped;
+            report.conversion = resampled;
+            EXPECT_EQ(
+                runEndStatus(report, QStringLiteral("/tmp/out.wav")).text.toStdString(), c.text);
+        }
+    }
+
     TEST(StatusText, CountsTheRunningJobAndTheClock)
     {
         EXPECT_EQ(vocodingStatus(42), "Vocoding… 42 %");
