@@ -79,48 +79,6 @@ namespace {
         }
     }
 
-    TEST(SampleStores, BlocksCountWhatWasClampedOrBeyondFullScale)
-    {
-        const std::vector<double> results { 0.0, 40000.0, -12.5, -40000.0, 32767.0, 32768.5 };
-        std::vector<std::uint8_t> bytes(4 * results.size());
-        EXPECT_EQ(storeBlockInt24(results, bytes.data()), 3u);
-        EXPECT_EQ(storeBlockFloat32(results, bytes.data()), 3u);
-    }
-
-    // Which output depth each carrier gets.
-    struct DepthCase {
-        SampleEncoding encoding;
-        int bitsPerSample;
-        OutputDepth depth;
-        std::uint16_t formatTag;
-        std::uint16_t bitsStored;
-    };
-
-    constexpr DepthCase depthCases[] = {
-        { SampleEncoding::Integer, 8, OutputDepth::UInt8, pcmFormatTag, 8 },
-        { SampleEncoding::Integer, 16, OutputDepth::Int16, pcmFormatTag, 16 },
-        { SampleEncoding::Integer, 12, OutputDepth::Int16, pcmFormatTag, 16 },
-        { SampleEncoding::Integer, 20, OutputDepth::Int24, pcmFormatTag, 24 },
-        { SampleEncoding::Integer, 24, OutputDepth::Int24, pcmFormatTag, 24 },
-        { SampleEncoding::Integer, 32, OutputDepth::Int24, pcmFormatTag, 24 },
-        { SampleEncoding::Float, 32, OutputDepth::Float32, floatFormatTag, 32 },
-        { SampleEncoding::Float, 64, OutputDepth::Float32, floatFormatTag, 32 },
-        { SampleEncoding::Lossy, 16, OutputDepth::Int16, pcmFormatTag, 16 },
-    };
-
-    TEST(SampleStores, OutputDepthFollowsTheCarrier)
-    {
-        for (const DepthCase& row : depthCases) {
-            const OutputDepth depth = outputDepthFor(row.encoding, row.bitsPerSample);
-            EXPECT_EQ(depth, row.depth) << row.bitsPerSample;
-            const WaveFormat format = monoWaveFormat(depth, 48000);
-            EXPECT_EQ(format.formatTag, row.formatTag);
-            EXPECT_EQ(format.bitsPerSample, row.bitsStored);
-            EXPECT_EQ(format.blockAlign, row.bitsStored / 8);
-            EXPECT_EQ(format.avgBytesPerSec, 48000u * row.bitsStored / 8);
-        }
-    }
-
     class WiderOutputs : public WaveFileTest, public ::testing::WithParamInterface<OutputDepth> { };
 
     // The writer's file at a wider depth is read back as written by libsndfile and by sox.
