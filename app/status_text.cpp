@@ -77,6 +77,7 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
             break;
         }
         line.text += clipWarning(report.clippedSamples);
+        line.warning = report.clippedSamples > 0;
         return line;
     }
 
@@ -107,7 +108,19 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         break;
     }
     line.text += clipWarning(report.clippedSamples);
+    line.warning = report.clippedSamples > 0;
     return line;
+}
+
+QString failureStatus(const QString& message)
+{
+    return QStringLiteral("Failed: ") + failureClause(message.toStdString());
+}
+
+QColor warningColour(const QPalette& palette)
+{
+    const bool darkWindow = palette.color(QPalette::Window).lightness() < 128;
+    return darkWindow ? QColor(0xf0, 0xb0, 0x40) : QColor(0xa0, 0x50, 0x00);
 }
 
 QString emptyBoxHint(int pathControlId)
