@@ -163,10 +163,11 @@ namespace {
                 rows[1].center().y() - rows[0].center().y(), 1)
                 << "row " << row;
         for (const GridRow& row : gridRows()) {
-            if (row.labelId != noControl)
+            if (row.labelId != noControl) {
                 EXPECT_NEAR(
                     at.of(row.labelId).center().y(), at.of(row.middleIds.front()).center().y(), 1)
                     << row.labelId;
+            }
         }
 
         // The extra width goes to the boxes and sliders, the extra height to the meters alone.
