@@ -160,13 +160,14 @@ void MainWindow::createControls()
     for (const auto& [controlId, labelId] : labelled)
         static_cast<QLabel*>(control(labelId))->setBuddy(control(controlId));
 
-    // The status line: two lines of text whatever the window's width, so that a long message
-    // neither widens the window nor moves the meters.
+    // The status line: three lines of text whatever the window's width (how a run ended, what
+    // clipped, what was cut short), so that a long message neither widens the window nor moves
+    // the meters.
     auto* notice = static_cast<QLabel*>(control(id::notice));
     notice->setWordWrap(true);
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    notice->setFixedHeight(2 * fontMetrics().lineSpacing() + 2);
+    notice->setFixedHeight(3 * fontMetrics().lineSpacing() + 2);
     statusIcon = new QLabel(this);
     const int iconSize = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
     statusIcon->setPixmap(style()

@@ -40,7 +40,7 @@ void ConsolePort::enableControl(int, bool) { }
 
 void ConsolePort::showError(std::string_view message) { showFailure(message, {}); }
 
-// "lumivox-cli: FILE: MESSAGE", then the cause on a line of its own.
+// "lumivox-cli: FILE: MESSAGE", then "lumivox-cli: CAUSE": every line says whose it is.
 void ConsolePort::showFailure(std::string_view message, const job::FailureDetail& detail)
 {
     if (bar != nullptr)
@@ -51,7 +51,7 @@ void ConsolePort::showFailure(std::string_view message, const job::FailureDetail
         messages << detail.file << ": ";
     messages << message << '\n';
     if (!detail.cause.empty())
-        messages << detail.cause << '\n';
+        messages << programName << ": " << detail.cause << '\n';
     messages << std::flush;
 }
 

@@ -18,7 +18,7 @@ struct SliderPositions {
 
 // The job's front end on a terminal: the sliders are the command-line values, the progress goes to
 // an optional bar, and an error is printed as the job's own sentence after the program's name and
-// the file concerned, with its cause on the next line.
+// the file concerned, with its cause on the next line after the program's name again.
 class ConsolePort final : public job::DialogPort {
 public:
     ConsolePort(SliderPositions sliders, std::ostream& messages, ProgressBar* bar);
@@ -31,7 +31,7 @@ public:
     void showFailure(std::string_view message, const job::FailureDetail& detail) override;
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
-    void reportRunEnd(const job::RunReport& report) override { clipped = report.clippedSamples; }
+    void reportRunEnd(const job::RunReport& report) override { runReport = report; }
 
     // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
     // stopped job still reports.
@@ -39,8 +39,8 @@ public:
 
     [[nodiscard]] const std::string& lastError() const { return errorMessage; }
     [[nodiscard]] bool programEndRequested() const { return endRequested; }
-    // Output samples the run had to clamp to full scale.
-    [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
+    // How the run ended, as the job reported it (default values until it has).
+    [[nodiscard]] const job::RunReport& report() const { return runReport; }
 
 private:
     SliderPositions sliders;
@@ -49,7 +49,7 @@ private:
     const std::atomic<bool>* holdFlag = nullptr;
     std::string errorMessage;
     bool endRequested = false;
-    std::uint64_t clipped = 0;
+    job::RunReport runReport;
 };
 
 } // namespace lumivox::cli

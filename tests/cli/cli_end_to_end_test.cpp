@@ -164,14 +164,16 @@ TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
     EXPECT_EQ(noCarrier.end.exitStatus, 1);
     EXPECT_EQ(noCarrier.standardError,
         "lumivox-cli: " + pathOf("absent.wav")
-            + ": The carrier wave file could not be opened.\nNo such file or directory\n");
+            + ": The carrier wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 
     const CliRun noModulator
         = runCli({ carrierPath(), pathOf("absent.wav"), outputPath() }, folder);
     EXPECT_EQ(noModulator.end.exitStatus, 1);
     EXPECT_EQ(noModulator.standardError,
         "lumivox-cli: " + pathOf("absent.wav")
-            + ": The modulator wave file could not be opened.\nNo such file or directory\n");
+            + ": The modulator wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
@@ -182,7 +184,8 @@ TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + pathOf("no/such/dir/out.wav")
-            + ": The output wave file could not be opened.\nNo such file or directory\n");
+            + ": The output wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
@@ -194,7 +197,7 @@ TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + sameFile
-            + ": The output wave file could not be opened.\nit is the carrier\n");
+            + ": The output wave file could not be opened.\nlumivox-cli: it is the carrier\n");
     EXPECT_EQ(readFile(carrierPath()), carrierBefore);
 }
 
@@ -216,7 +219,7 @@ TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + outputPath()
-            + ": The output wave file could not be written.\nFile too large\n");
+            + ": The output wave file could not be written.\nlumivox-cli: File too large\n");
     // The output is still finished: a valid wave file holding the whole samples that fitted.
     std::string problem;
     const auto output = readOutputWave(outputPath(), problem);
@@ -232,7 +235,8 @@ TEST_F(CliEndToEnd, AnOutputOnAFullDeviceExitsOne)
     const CliRun run = runCli({ carrierPath(), modulatorPath(), "/dev/full" }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
-        "lumivox-cli: /dev/full: The output wave file could not be opened.\nnot a regular file\n");
+        "lumivox-cli: /dev/full: The output wave file could not be opened.\nlumivox-cli: not a "
+        "regular file\n");
 }
 
 TEST_F(CliEndToEnd, BadUsageExitsTwoWithAOneLineHint)

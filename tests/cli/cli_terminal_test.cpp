@@ -93,7 +93,8 @@ TEST_F(CliOnATerminal, AnErrorIsShownAloneWithoutABar)
     EXPECT_EQ(end.exitStatus, 1);
     EXPECT_EQ(shown,
         "lumivox-cli: The carrier and the modulator have different sample rates. Please correct "
-        "this and try again.\ncarrier 44100 Hz, modulator 8000 Hz; resample one of them, for "
+        "this and try again.\nlumivox-cli: carrier 44100 Hz, modulator 8000 Hz; resample one of "
+        "them, for "
         "example with `sox in.wav -r 8000 out.wav`\n");
 }
 
