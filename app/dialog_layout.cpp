@@ -1,6 +1,6 @@
 #include "dialog_layout.h"
 
-#include "job/control_ids.h"
+#include "control_ids.h"
 
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -111,11 +111,11 @@ QGridLayout* layOutWindow(QWidget& window, const WindowParts& parts)
     grid->setColumnMinimumWidth(middleColumn, middleLeastChars * metrics.averageCharWidth());
     grid->setColumnStretch(middleColumn, 1);
 
-    grid->addWidget(parts.control(job::control::progressBar), row++, labelColumn, 1, columnCount);
+    grid->addWidget(parts.control(control::progressBar), row++, labelColumn, 1, columnCount);
 
     auto* status = new QHBoxLayout;
     status->addWidget(parts.statusIcon, 0, Qt::AlignTop);
-    status->addWidget(parts.control(job::control::notice), 1);
+    status->addWidget(parts.control(control::notice), 1);
     grid->addLayout(status, row++, labelColumn, 1, columnCount);
 
     parts.meter->setMinimumHeight(meterLeastLines * metrics.lineSpacing());

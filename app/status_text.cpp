@@ -1,7 +1,7 @@
 #include "status_text.h"
 
 #include "control_help.h"
-#include "job/control_ids.h"
+#include "control_ids.h"
 #include "job/job_messages.h"
 #include "job/run_facts.h"
 
@@ -146,9 +146,9 @@ QColor warningColour(const QPalette& palette)
 QString emptyBoxHint(int pathControlId)
 {
     switch (pathControlId) {
-    case job::control::carrierPath:
+    case app::control::carrierPath:
         return QStringLiteral("Name a carrier file first.");
-    case job::control::modulatorPath:
+    case app::control::modulatorPath:
         return QStringLiteral("Name a modulator file first.");
     default:
         break;

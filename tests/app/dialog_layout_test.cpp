@@ -1,7 +1,7 @@
 #include "app_test_support.h"
 #include "band_meter.h"
+#include "control_ids.h"
 #include "dialog_layout.h"
-#include "job/control_ids.h"
 #include "main_window.h"
 
 #include <QApplication>
@@ -15,7 +15,7 @@
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
 
     TEST(DialogTemplate, KeepsTemplateOrderAndEveryControl)
     {
