@@ -161,13 +161,11 @@ void MainWindow::createControls()
         }
     }
 
-    // Each slider and path box is named by the label to its left, for screen readers.
-    const std::pair<int, int> labelled[]
-        = { { id::carrierPath, id::carrierLabel }, { id::modulatorPath, id::modulatorLabel },
-              { id::outputPath, id::outputLabel }, { id::clearanceSlider, id::clearanceLabel },
-              { id::vaguenessSlider, id::vaguenessLabel }, { id::gainSlider, id::gainLabel } };
-    for (const auto& [controlId, labelId] : labelled)
-        static_cast<QLabel*>(control(labelId))->setBuddy(control(controlId));
+    // Each slider and path box is named by the label to its left on the grid, for screen readers.
+    for (const GridRow& row : gridRows()) {
+        if (row.labelId != noControl && row.middleIds.front() != noControl)
+            static_cast<QLabel*>(control(row.labelId))->setBuddy(control(row.middleIds.front()));
+    }
 
     // The status line: three lines of text whatever the window's width (how a run ended, what
     // clipped, what was cut short), so that a long message neither widens the window nor moves
@@ -185,7 +183,10 @@ void MainWindow::createControls()
     statusIcon->setAccessibleName(QStringLiteral("Warning"));
     statusIcon->hide();
 
-    for (const int sliderId : { id::clearanceSlider, id::vaguenessSlider, id::gainSlider }) {
+    for (const ControlTemplate& templ : dialogTemplate()) {
+        if (templ.role != ControlRole::Slider)
+            continue;
+        const int sliderId = templ.id;
         auto* slider = static_cast<QSlider*>(control(sliderId));
         auto* readout = new QLabel(sliderReadoutText(sliderId, slider->value()), this);
         readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
