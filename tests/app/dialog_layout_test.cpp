@@ -44,15 +44,6 @@ namespace {
         EXPECT_EQ(placed.size(), dialogTemplate().size());
     }
 
-    TEST(DialogLayout, OpensRoomierThanTheLeastSizeButWithinTheScreen)
-    {
-        const QSize least(600, 450);
-        EXPECT_EQ(openingSize(least, QSize()), QSize(800, 540));
-        EXPECT_EQ(openingSize(least, QSize(1400, 1000)), QSize(800, 540));
-        EXPECT_EQ(openingSize(least, QSize(700, 500)), QSize(700, 500));
-        EXPECT_EQ(openingSize(least, QSize(500, 400)), least); // never below the least size
-    }
-
     // Where the window puts things, in the window's coordinates.
     struct Places {
         explicit Places(const MainWindow& window_)
