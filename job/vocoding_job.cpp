@@ -284,6 +284,10 @@ namespace {
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
+        double peak = 0.0;
+        double clipFreeGain = std::numeric_limits<double>::infinity();
+        double carrierSeconds = 0.0;
+        double modulatorSeconds = 0.0;
     };
 
     double VocodingRun::seconds(std::uint64_t frameCount) const
@@ -303,6 +307,10 @@ namespace {
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
         summary.conversion = conversion;
+        summary.peak = peak;
+        summary.clipFreeGain = clipFreeGain;
+        summary.carrierSeconds = carrierSeconds;
+        summary.modulatorSeconds = modulatorSeconds;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
         events.ended(summary);
@@ -407,6 +415,10 @@ namespace {
         outputFormat = carrier.reader
             ? monoOutputFormat(carrier.format)
             : wave::monoWaveFormat(outputDepth, carrierSource.sampleRate());
+        // Each input's length at the output's rate (the modulator's after resampling).
+        const double rate = static_cast<double>(outputFormat.sampleRate);
+        carrierSeconds = static_cast<double>(carrierSource.frameCount()) / rate;
+        modulatorSeconds = static_cast<double>(holdings.modulatorSource->frameCount()) / rate;
         return openSink();
     }
 
@@ -577,9 +589,11 @@ namespace {
                 std::span<const double>(modulatorValues.data(), frames),
                 std::span<double>(results.data(), frames));
             std::uint8_t* outputBlock = holdings.outputBlock.get();
-            const std::size_t byteCount
-                = encoder.encode(std::span<const double>(results.data(), frames), outputBlock);
+            const std::size_t byteCount = encoder.encode(
+                std::span<const double>(results.data(), frames), engine.outputGain(), outputBlock);
             clippedSamples = encoder.clippedSamples();
+            peak = encoder.level().peak();
+            clipFreeGain = encoder.level().clipFreeGain();
 
             if (framesTotal != 0) {
                 const double fraction
