@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the wave reader and the sound-file reader (with the resampler behind it) for the given
-# number of seconds each (default 60) with libFuzzer, AddressSanitizer and
+# Fuzzes the wave reader and the sound-file reader (with the resampler behind it) side by side for
+# the given number of seconds (default 60) with libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer. Exits non-zero on any finding; the crashing input is kept in
 # build-fuzz/findings/.
 set -euo pipefail
@@ -33,6 +33,13 @@ fuzz() {
     grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)|^Done" "$log" || true
 }
 
-fuzz wave_reader fuzz/corpus
-fuzz sound_file fuzz/sound_corpus
+# The two fuzzers run side by side, one on each core.
+fuzz wave_reader fuzz/corpus &
+wave_reader=$!
+fuzz sound_file fuzz/sound_corpus &
+sound_file=$!
+status=0
+wait "$wave_reader" || status=1
+wait "$sound_file" || status=1
+[[ $status -eq 0 ]] || exit 1
 echo "fuzz: no findings in ${seconds} s per fuzzer"
