@@ -3,6 +3,7 @@
 #include "engine/vocoder_engine.h"
 #include "input_blocks.h"
 #include "input_checks.h"
+#include "input_source.h"
 #include "job_messages.h"
 #include "mono_input.h"
 #include "output_encoder.h"
@@ -11,6 +12,8 @@
 #include "second_core.h"
 #include "thread_choice.h"
 #include "vocode_pipeline.h"
+#include "wave/sample_stores.h"
+#include "wave/sound_file.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -170,8 +173,30 @@ namespace {
         Buffer carrierBlock;
         // The blocks in the engine's values, taken before the loop so that it allocates nothing.
         std::optional<VocodePipeline> blocks;
+        // The inputs as the engine takes them; they read through the buffers and inputs above.
+        std::unique_ptr<InputSource> modulatorSource;
+        std::unique_ptr<InputSource> carrierSource;
         RunSink sink;
     };
+
+    // The messages of one input's refusals.
+    struct InputMessages {
+        std::string_view notOpened;
+        std::string_view notPcm;
+        std::string_view channels;
+        std::string_view buffer;
+    };
+
+    constexpr InputMessages carrierMessages { message::carrierNotOpened, message::carrierNotPcm,
+        message::carrierChannels, message::carrierBuffer };
+    constexpr InputMessages modulatorMessages { message::modulatorNotOpened,
+        message::modulatorNotPcm, message::modulatorChannels, message::modulatorBuffer };
+
+    // An 8- or 16-bit PCM wave file of one or two channels: read as it always has been.
+    bool readsAsBefore(const MonoInput& input)
+    {
+        return input.reader && isVocodablePcm(input) && hasOneOrTwoChannels(input.format);
+    }
 
     // How a run ends: its outcome and, for a failure, the message and its second line. An
     // out-of-memory failure is told after everything is handed back, when it can be.
@@ -207,6 +232,8 @@ namespace {
 
     private:
         std::optional<RunEnding> prepare();
+        std::optional<RunEnding> openInput(InputRole role);
+        std::optional<RunEnding> matchRates();
         std::optional<RunEnding> openSink();
         void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
@@ -230,13 +257,12 @@ namespace {
             return ending;
         }
         // For a failed system call: the cause is the system's own words for errno.
-        static RunEnding systemFailure(
-            std::string_view message, const std::string& file, int code = errno)
+        static RunEnding systemFailure(std::string_view message, const std::string& file)
         {
+            const int code = errno;
             return failure(message, file, code != 0 ? std::strerror(code) : "");
         }
 
-        bool eightBit() const { return held->carrier.format.bitsPerSample == 8; }
         bool previewing() const { return mode == JobMode::Preview; }
 
         const JobSettings& settings;
@@ -253,11 +279,18 @@ namespace {
         std::optional<RunHoldings> held;
 
         wave::WaveFormat outputFormat;
+        wave::OutputDepth outputDepth = wave::OutputDepth::Int16;
+        int blockFrames = 2048;
         bool twoThreadsAllowed = false;
+        std::string conversion; // what was done to the inputs, for the report
         bool loopStarted = false;
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
+        double peak = 0.0;
+        double clipFreeGain = std::numeric_limits<double>::infinity();
+        double carrierSeconds = 0.0;
+        double modulatorSeconds = 0.0;
     };
 
     double VocodingRun::seconds(std::uint64_t frameCount) const
@@ -276,6 +309,11 @@ namespace {
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
+        summary.conversion = conversion;
+        summary.peak = peak;
+        summary.clipFreeGain = clipFreeGain;
+        summary.carrierSeconds = carrierSeconds;
+        summary.modulatorSeconds = modulatorSeconds;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
         events.ended(summary);
@@ -330,11 +368,10 @@ namespace {
             return finish(std::move(*refused));
 
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
-        const std::uint64_t monoBytes
-            = std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount());
-        twoThreadsAllowed = useSecondCore(
-            previewing(), eightBit() ? monoBytes : monoBytes / 2, outputFormat.sampleRate);
-        held->blocks.emplace(*held->engine, InputBlocks::maxFrames, twoThreadsAllowed);
+        const std::uint64_t frames
+            = std::min(held->carrierSource->frameCount(), held->modulatorSource->frameCount());
+        twoThreadsAllowed = useSecondCore(previewing(), frames, outputFormat.sampleRate);
+        held->blocks.emplace(*held->engine, blockFrames, twoThreadsAllowed);
         state.jobBusy = true;
         applySound(sound);
 
@@ -352,8 +389,7 @@ namespace {
     std::optional<RunEnding> VocodingRun::prepare()
     {
         RunHoldings& holdings = *held;
-        MonoInput& carrier = holdings.carrier;
-        MonoInput& modulator = holdings.modulator;
+        const MonoInput& carrier = holdings.carrier;
         if (!(holdings.carrierBlock = takeBuffer(blockBufferBytes)))
             return failure(message::carrierBuffer);
         if (!(holdings.modulatorBlock = takeBuffer(blockBufferBytes)))
@@ -361,52 +397,102 @@ namespace {
         if (!(holdings.outputBlock = takeBuffer(blockBufferBytes)))
             return failure(message::outputBuffer);
 
+        if (auto refused = openInput(InputRole::Carrier))
+            return refused;
+        if (auto refused = openInput(InputRole::Modulator))
+            return refused;
+        if (auto refused = matchRates())
+            return refused;
+
+        InputSource& carrierSource = *holdings.carrierSource;
+        outputDepth = carrierSource.depth();
+        // Both inputs 8-bit: blocks of 4096 frames, as they have always been.
+        blockFrames = outputDepth == wave::OutputDepth::UInt8
+                && holdings.modulatorSource->depth() == wave::OutputDepth::UInt8
+            ? InputBlocks::maxFrames
+            : InputBlocks::maxFrames / 2;
+        outputFormat = carrier.reader
+            ? monoOutputFormat(carrier.format)
+            : wave::monoWaveFormat(outputDepth, carrierSource.sampleRate());
+        // Each input's length at the output's rate (the modulator's after resampling).
+        const double rate = static_cast<double>(outputFormat.sampleRate);
+        carrierSeconds = static_cast<double>(carrierSource.frameCount()) / rate;
+        modulatorSeconds = static_cast<double>(holdings.modulatorSource->frameCount()) / rate;
+        return openSink();
+    }
+
+    // Opens one input: an 8- or 16-bit wave file as before, anything else through libsndfile. A
+    // file neither reads keeps the message it has always had, with the cause on its second line.
+    std::optional<RunEnding> VocodingRun::openInput(InputRole role)
+    {
+        RunHoldings& holdings = *held;
+        const bool isCarrier = role == InputRole::Carrier;
+        MonoInput& input = isCarrier ? holdings.carrier : holdings.modulator;
+        const std::string& path = isCarrier ? settings.carrierPath : settings.modulatorPath;
+        const InputMessages& text = isCarrier ? carrierMessages : modulatorMessages;
+        std::unique_ptr<InputSource>& source
+            = isCarrier ? holdings.carrierSource : holdings.modulatorSource;
+
         wave::WaveFileError why;
-        carrier.reader = wave::openWaveReader(
-            settings.carrierPath, &carrier.format, &carrier.dataLength, &why);
-        if (!carrier.reader)
-            return failure(message::carrierNotOpened, settings.carrierPath, wave::describe(why));
-        modulator.reader = wave::openWaveReader(
-            settings.modulatorPath, &modulator.format, &modulator.dataLength, &why);
-        if (!modulator.reader)
-            return failure(
-                message::modulatorNotOpened, settings.modulatorPath, wave::describe(why));
-        if (readInput) {
-            carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
-                return readInput(InputRole::Carrier, reader, buffer, count);
-            };
-            modulator.readBytes
-                = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
-                      return readInput(InputRole::Modulator, reader, buffer, count);
-                  };
+        input.reader = wave::openWaveReader(path, &input.format, &input.dataLength, &why);
+        if (readsAsBefore(input)) {
+            if (readInput) {
+                input.readBytes
+                    = [this, role](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                          return readInput(role, reader, buffer, count);
+                      };
+            }
+            if (!input.isMono() && !(input.interleaved = takeBuffer(interleavedBufferBytes)))
+                return failure(text.buffer);
+            std::uint8_t* block
+                = (isCarrier ? holdings.carrierBlock : holdings.modulatorBlock).get();
+            source = std::make_unique<WaveInputSource>(input, block, role);
+            return std::nullopt;
         }
 
-        if (!isVocodablePcm(carrier))
-            return failure(message::carrierNotPcm, settings.carrierPath, whyNotVocodable(carrier));
-        if (!isVocodablePcm(modulator))
+        wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
+        std::string cause;
+        auto reader = wave::openSoundFile(
+            path, static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
+        if (reader) {
+            input.reader.reset();
+            source = std::make_unique<SoundInputSource>(std::move(reader), role);
+            return std::nullopt;
+        }
+        if (refusal == wave::SoundFileRefusal::Channels)
+            return failure(text.channels, path, cause);
+        if (input.reader) {
+            // A wave file that neither reads: refused as it always was.
+            if (!isVocodablePcm(input))
+                return failure(text.notPcm, path, whyNotVocodable(input));
             return failure(
-                message::modulatorNotPcm, settings.modulatorPath, whyNotVocodable(modulator));
+                text.channels, path, std::to_string(input.format.channels) + " channels");
+        }
+        if (refusal == wave::SoundFileRefusal::SampleRate)
+            return failure(text.notPcm, path, cause);
+        // A wave file keeps the cause the wave reader gives; anything else gets libsndfile's.
+        if (why.problem != wave::WaveFileProblem::NotRiffWave)
+            return failure(text.notOpened, path, wave::describe(why));
+        return failure(text.notOpened, path, cause);
+    }
 
-        if (!hasOneOrTwoChannels(carrier.format))
-            return failure(message::carrierChannels, settings.carrierPath,
-                std::to_string(carrier.format.channels) + " channels");
-        if (!carrier.isMono() && !(carrier.interleaved = takeBuffer(interleavedBufferBytes)))
-            return failure(message::carrierBuffer);
-        if (!hasOneOrTwoChannels(modulator.format))
-            return failure(message::modulatorChannels, settings.modulatorPath,
-                std::to_string(modulator.format.channels) + " channels");
-        if (!modulator.isMono() && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
-            return failure(message::modulatorBuffer);
-
-        if (carrier.format.bitsPerSample != modulator.format.bitsPerSample)
-            return failure(message::bitDepthsDiffer, {},
-                bitDepthMismatch(carrier.format.bitsPerSample, modulator.format.bitsPerSample));
-        if (carrier.format.sampleRate != modulator.format.sampleRate)
-            return failure(message::sampleRatesDiffer, {},
-                sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
-
-        outputFormat = monoOutputFormat(carrier.format);
-        return openSink();
+    // A modulator at another rate than the carrier's is resampled to it as it is read.
+    std::optional<RunEnding> VocodingRun::matchRates()
+    {
+        RunHoldings& holdings = *held;
+        const std::uint32_t carrierRate = holdings.carrierSource->sampleRate();
+        const std::uint32_t modulatorRate = holdings.modulatorSource->sampleRate();
+        if (carrierRate == modulatorRate)
+            return std::nullopt;
+        std::string cause;
+        auto resampled
+            = ResampledSource::create(std::move(holdings.modulatorSource), carrierRate, cause);
+        if (!resampled)
+            return failure(message::modulatorNotRead, settings.modulatorPath, cause);
+        holdings.modulatorSource = std::move(resampled);
+        conversion = "modulator resampled from " + std::to_string(modulatorRate) + " Hz to "
+            + std::to_string(carrierRate) + " Hz";
+        return std::nullopt;
     }
 
     std::optional<RunEnding> VocodingRun::openSink()
@@ -430,8 +516,9 @@ namespace {
             previewSink = &ownPreview.emplace();
         PreviewFormat format;
         format.sampleRate = static_cast<double>(outputFormat.sampleRate);
-        format.bitsPerSample = outputFormat.bitsPerSample;
-        format.framesPerBuffer = eightBit() ? 4096 : 2048; // one full mono block
+        // 24-bit and float results are played as 32-bit float.
+        format.bitsPerSample = outputFormat.bitsPerSample > 16 ? 32 : outputFormat.bitsPerSample;
+        format.framesPerBuffer = static_cast<unsigned long>(blockFrames); // one full mono block
         switch (previewSink->open(format)) {
         case PreviewOpenResult::Opened:
             held->sink.attach(*previewSink);
@@ -458,7 +545,7 @@ namespace {
     }
 
     // The run's input side: the inputs' blocks in the engine's values, on whichever thread reads
-    // them. A failed read keeps which input failed and why (errno is the reading thread's own).
+    // them. A failed read keeps which input failed; the input keeps why.
     class RunInput final : public BlockSource {
     public:
         explicit RunInput(InputBlocks& inputBlocks)
@@ -467,11 +554,11 @@ namespace {
         }
 
         int readBlock(std::span<double> carrier, std::span<double> modulator,
-            std::uint64_t& bytesTaken) override
+            std::uint64_t& framesTaken) override
         {
             int frameCount = 0;
             const InputBlocks::Result result = inputs.read(carrier, modulator, frameCount);
-            bytesTaken = inputs.bytesTaken();
+            framesTaken = inputs.framesTaken();
             switch (result) {
             case InputBlocks::Result::Block:
                 return frameCount;
@@ -479,13 +566,11 @@ namespace {
                 return 0;
             default:
                 failed = result;
-                failureCode = errno;
                 return -1;
             }
         }
 
         InputBlocks::Result failed = InputBlocks::Result::Block;
-        int failureCode = 0;
 
     private:
         InputBlocks& inputs;
@@ -496,10 +581,13 @@ namespace {
     // stops the run it keeps how the run ended.
     class RunOutput final : public BlockSink {
     public:
-        RunOutput(VocodingRun& vocodingRun, std::uint64_t inputBytes)
+        RunOutput(VocodingRun& vocodingRun, std::uint64_t inputFrames)
             : run(vocodingRun)
-            , encoder(vocodingRun.outputFormat.bitsPerSample)
-            , totalBytes(inputBytes)
+            , encoder(
+                  vocodingRun.previewing() && vocodingRun.outputDepth == wave::OutputDepth::Int24
+                      ? wave::OutputDepth::Float32
+                      : vocodingRun.outputDepth)
+            , framesTotal(inputFrames)
         {
         }
 
@@ -517,16 +605,19 @@ namespace {
             return true;
         }
 
-        bool takeBlock(std::span<const double> results, std::uint64_t bytesTaken) override
+        bool takeBlock(std::span<const double> results, std::uint64_t framesTaken) override
         {
             RunHoldings& holdings = *run.held;
+            const engine::VocoderEngine& engine = *holdings.engine;
             std::uint8_t* outputBlock = holdings.outputBlock.get();
-            const std::size_t byteCount = encoder.encode(results, outputBlock);
+            const std::size_t byteCount = encoder.encode(results, engine.outputGain(), outputBlock);
             run.clippedSamples = encoder.clippedSamples();
+            run.peak = encoder.level().peak();
+            run.clipFreeGain = encoder.level().clipFreeGain();
 
-            if (totalBytes != 0) {
+            if (framesTotal != 0) {
                 const double fraction
-                    = static_cast<double>(bytesTaken) / static_cast<double>(totalBytes);
+                    = static_cast<double>(framesTaken) / static_cast<double>(framesTotal);
                 // Reads may run past a data chunk's declared size; the bar stops at 100.
                 const int position = std::min(static_cast<int>(fraction * 100.0), 100);
                 if (position != lastPosition) {
@@ -544,7 +635,7 @@ namespace {
             }
             run.framesDone += results.size();
             const PreviewSink* stream = holdings.sink.stream();
-            run.state.bandLevels.publish(holdings.engine->bandLevels(), run.framesDone,
+            run.state.bandLevels.publish(engine.bandLevels(), run.framesDone,
                 run.outputFormat.sampleRate, stream ? stream->outputLatencySeconds() : 0.0);
             return true;
         }
@@ -560,19 +651,17 @@ namespace {
 
         VocodingRun& run;
         OutputEncoder encoder;
-        std::uint64_t totalBytes;
+        std::uint64_t framesTotal;
         int lastPosition = 0;
     };
 
     RunEnding VocodingRun::runLoop()
     {
         RunHoldings& holdings = *held;
-        InputBlocks inputs(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
-            holdings.modulatorBlock.get());
-        const std::uint64_t totalBytes = inputs.totalBytes();
-        framesTotal = inputs.sixteenBit() ? totalBytes / 2 : totalBytes;
+        InputBlocks inputs(*holdings.carrierSource, *holdings.modulatorSource, blockFrames);
+        framesTotal = inputs.totalFrames();
         RunInput input(inputs);
-        RunOutput output(*this, totalBytes);
+        RunOutput output(*this, framesTotal);
         const std::unique_ptr<SegmentPlan> threads = makeThreadPlan
             ? makeThreadPlan(twoThreadsAllowed)
             : std::make_unique<ThreadChoice>(twoThreadsAllowed);
@@ -581,10 +670,12 @@ namespace {
         case PipelineEnd::InputEnded:
             break;
         case PipelineEnd::InputFailed:
+            // The reading thread has ended: the failed input's cause is safe to read.
             if (input.failed == InputBlocks::Result::ModulatorFailed)
-                return systemFailure(
-                    message::modulatorNotRead, settings.modulatorPath, input.failureCode);
-            return systemFailure(message::carrierNotRead, settings.carrierPath, input.failureCode);
+                return failure(message::modulatorNotRead, settings.modulatorPath,
+                    holdings.modulatorSource->failureCause());
+            return failure(message::carrierNotRead, settings.carrierPath,
+                holdings.carrierSource->failureCause());
         case PipelineEnd::Stopped:
             return std::move(*output.ending);
         }

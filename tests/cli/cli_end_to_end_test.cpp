@@ -3,7 +3,9 @@
 #include "test_waves.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -47,18 +49,43 @@ protected:
 
 } // namespace
 
-TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndNothingIsPrinted)
+// The level as the output file holds it: the loudest sample against full scale, to a tenth of a dB.
+static std::string peakOf(const std::vector<std::uint8_t>& samples)
 {
-    for (const auto& [carrierFrames, modulatorFrames] :
-        { std::pair { 10000, 6000 }, { 6000, 10000 } }) {
-        writeInputs(carrierFrames, modulatorFrames);
+    int loudest = 0;
+    for (std::size_t offset = 0; offset + 1 < samples.size(); offset += 2) {
+        const auto sample = static_cast<std::int16_t>(samples[offset] | samples[offset + 1] << 8);
+        loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
+    }
+    if (loudest == 0)
+        return "-inf dBFS";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(loudest / 32767.0));
+    return text;
+}
+
+TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndOneLineSaysSo)
+{
+    struct Case {
+        int carrierFrames, modulatorFrames;
+        const char* cutShort; // a 4000-frame cut is 0.09 s: told of the modulator only
+    };
+    for (const Case& c : { Case { 10000, 6000, "" },
+             Case { 6000, 10000,
+                 "lumivox-cli: the carrier ended first; 0.09 s of the modulator was left "
+                 "out\n" } }) {
+        writeInputs(c.carrierFrames, c.modulatorFrames);
         const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
         EXPECT_EQ(run.end.exitStatus, 0);
         EXPECT_EQ(run.standardOutput, "");
-        EXPECT_EQ(run.standardError, ""); // stderr is a file, not a terminal: no progress bar
         std::string problem;
         const auto output = readOutputWave(outputPath(), problem);
         ASSERT_TRUE(output.has_value()) << problem;
+        // stderr is a file, not a terminal: no progress bar, only what was written.
+        EXPECT_EQ(run.standardError,
+            "lumivox-cli: 0.14 s written to " + outputPath() + ", peak " + peakOf(output->data)
+                + "\n" + c.cutShort);
+        EXPECT_NE(peakOf(output->data), "-inf dBFS");
         EXPECT_EQ(output->data.size(), 6000u * 2);
         EXPECT_EQ(output->shape.channels, 1);
         EXPECT_EQ(output->shape.sampleRate, 44100u);
@@ -121,40 +148,66 @@ TEST_P(CliRefusal, ExitsOneWithTheMessageTheFileAndTheCause)
     std::string file;
     if (refused.file != Named::Neither)
         file = (refused.file == Named::Carrier ? carrierPath() : modulatorPath()) + ": ";
-    EXPECT_EQ(
-        run.standardError, "lumivox-cli: " + file + refused.message + "\n" + refused.cause + "\n");
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: " + file + refused.message + "\nlumivox-cli: " + refused.cause + "\n");
     EXPECT_EQ(run.standardOutput, "");
     EXPECT_FALSE(std::filesystem::exists(outputPath()));
 }
 
 INSTANTIATE_TEST_SUITE_P(InputChecks, CliRefusal,
-    ::testing::Values(
-        RefusedRun { "SampleRates", { 1, 1, 44100, 16 }, { 1, 1, 22050, 16 },
-            "The carrier and the modulator have different sample rates. Please correct this and "
-            "try again.",
-            Named::Neither,
-            "carrier 44100 Hz, modulator 22050 Hz; resample one of them, for example with `sox "
-            "in.wav -r 22050 out.wav`" },
-        RefusedRun { "BitDepths", { 1, 1, 44100, 8 }, { 1, 1, 44100, 16 },
-            "The carrier and the modulator have different bit depths. Please correct this and try "
-            "again.",
-            Named::Neither,
-            "carrier 8-bit, modulator 16-bit; convert one of them, for example with `sox in.wav -b "
-            "8 out.wav`" },
-        RefusedRun { "FloatCarrier", { 3, 1, 44100, 32 }, { 3, 1, 44100, 32 }, carrierNotPcm,
-            Named::Carrier, "32-bit float samples" },
-        RefusedRun { "FloatModulator", { 1, 1, 44100, 16 }, { 3, 1, 44100, 32 }, modulatorNotPcm,
-            Named::Modulator, "32-bit float samples" },
-        RefusedRun { "TwentyFourBits", { 1, 1, 44100, 24 }, { 1, 1, 44100, 24 }, carrierNotPcm,
-            Named::Carrier, "24-bit samples" },
-        RefusedRun { "RateZero", { 1, 1, 0, 16 }, { 1, 1, 0, 16 }, carrierNotPcm, Named::Carrier,
-            "a sample rate of 0 Hz" },
+    ::testing::Values(RefusedRun { "RateZero", { 1, 1, 0, 16 }, { 1, 1, 0, 16 }, carrierNotPcm,
+                          Named::Carrier, "a sample rate of 0 Hz" },
         RefusedRun { "RateOverflowingTheByteRate", { 1, 1, 44100, 16 }, { 1, 1, 4'000'000'000, 16 },
             modulatorNotPcm, Named::Modulator,
             "a sample rate of 4000000000 Hz, too high for a wave file" },
-        RefusedRun { "ThreeChannels", { 1, 3, 44100, 16 }, { 1, 1, 44100, 16 },
-            "The carrier must have one or two channels.", Named::Carrier, "3 channels" }),
+        RefusedRun { "NineChannels", { 1, 9, 44100, 16 }, { 1, 1, 44100, 16 },
+            "The carrier must have one or two channels.", Named::Carrier,
+            "9 channels; at most 8 can be read" }),
     [](const ::testing::TestParamInfo<RefusedRun>& run) { return std::string(run.param.name); });
+
+// Inputs of other depths, rates and channel counts than each other are vocoded; the output has the
+// carrier's rate and a depth the carrier decides, and stderr says what was converted.
+struct ConvertedRun {
+    const char* name;
+    WaveShape carrier;
+    WaveShape modulator;
+    std::uint16_t outputBits;
+    const char* said; // on stderr
+};
+
+class CliConversion : public CliEndToEnd, public ::testing::WithParamInterface<ConvertedRun> { };
+
+TEST_P(CliConversion, VocodesAndSaysWhatWasConverted)
+{
+    const ConvertedRun& converted = GetParam();
+    writeInputs(6000, 6000, converted.carrier, converted.modulator);
+    const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
+    EXPECT_EQ(run.end.exitStatus, 0) << run.standardError;
+    const bool saysResampled = run.standardError.find(" resampled ") != std::string::npos;
+    EXPECT_EQ(saysResampled, *converted.said != '\0') << run.standardError;
+    EXPECT_NE(run.standardError.find(converted.said), std::string::npos) << run.standardError;
+    std::string problem;
+    const auto output = readOutputWave(outputPath(), problem);
+    ASSERT_TRUE(output) << problem;
+    EXPECT_EQ(output->shape.sampleRate, converted.carrier.sampleRate);
+    EXPECT_EQ(output->shape.bitsPerSample, converted.outputBits);
+    const double outputFrames
+        = static_cast<double>(output->data.size()) / (converted.outputBits / 8);
+    const double modulatorFrames = 6000.0 * converted.carrier.sampleRate
+        / static_cast<double>(converted.modulator.sampleRate);
+    EXPECT_NEAR(outputFrames, std::min(6000.0, modulatorFrames), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, CliConversion,
+    ::testing::Values(
+        ConvertedRun { "ModulatorAtHalfTheRate", { 1, 1, 44100, 16 }, { 1, 1, 22050, 16 }, 16,
+            "lumivox-cli: modulator resampled from 22050 Hz to 44100 Hz\n" },
+        ConvertedRun { "ModulatorAtAHigherRate", { 1, 1, 22050, 8 }, { 1, 2, 48000, 16 }, 8,
+            "lumivox-cli: modulator resampled from 48000 Hz to 22050 Hz\n" },
+        ConvertedRun { "DepthsDiffer", { 1, 1, 44100, 8 }, { 1, 1, 44100, 16 }, 8, "" },
+        ConvertedRun { "TwentyFourBits", { 1, 2, 48000, 24 }, { 1, 1, 48000, 24 }, 24, "" },
+        ConvertedRun { "ThreeChannels", { 1, 3, 44100, 16 }, { 1, 6, 44100, 16 }, 16, "" }),
+    [](const ::testing::TestParamInfo<ConvertedRun>& run) { return std::string(run.param.name); });
 
 TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
 {
@@ -164,14 +217,16 @@ TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
     EXPECT_EQ(noCarrier.end.exitStatus, 1);
     EXPECT_EQ(noCarrier.standardError,
         "lumivox-cli: " + pathOf("absent.wav")
-            + ": The carrier wave file could not be opened.\nNo such file or directory\n");
+            + ": The carrier wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 
     const CliRun noModulator
         = runCli({ carrierPath(), pathOf("absent.wav"), outputPath() }, folder);
     EXPECT_EQ(noModulator.end.exitStatus, 1);
     EXPECT_EQ(noModulator.standardError,
         "lumivox-cli: " + pathOf("absent.wav")
-            + ": The modulator wave file could not be opened.\nNo such file or directory\n");
+            + ": The modulator wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
@@ -182,7 +237,8 @@ TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + pathOf("no/such/dir/out.wav")
-            + ": The output wave file could not be opened.\nNo such file or directory\n");
+            + ": The output wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
@@ -194,7 +250,7 @@ TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + sameFile
-            + ": The output wave file could not be opened.\nit is the carrier\n");
+            + ": The output wave file could not be opened.\nlumivox-cli: it is the carrier\n");
     EXPECT_EQ(readFile(carrierPath()), carrierBefore);
 }
 
@@ -216,7 +272,7 @@ TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + outputPath()
-            + ": The output wave file could not be written.\nFile too large\n");
+            + ": The output wave file could not be written.\nlumivox-cli: File too large\n");
     // The output is still finished: a valid wave file holding the whole samples that fitted.
     std::string problem;
     const auto output = readOutputWave(outputPath(), problem);
@@ -232,7 +288,8 @@ TEST_F(CliEndToEnd, AnOutputOnAFullDeviceExitsOne)
     const CliRun run = runCli({ carrierPath(), modulatorPath(), "/dev/full" }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
-        "lumivox-cli: /dev/full: The output wave file could not be opened.\nnot a regular file\n");
+        "lumivox-cli: /dev/full: The output wave file could not be opened.\nlumivox-cli: not a "
+        "regular file\n");
 }
 
 TEST_F(CliEndToEnd, BadUsageExitsTwoWithAOneLineHint)
@@ -299,7 +356,7 @@ TEST_F(CliEndToEnd, AFileRunTouchesNoAudioDevice)
     const std::vector<std::string> brokenAudio { "ALSA_CONFIG_PATH="
         + pathOf("no-such-alsa.conf") };
     const CliRun fileRun
-        = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder, brokenAudio);
+        = runCli({ "--quiet", carrierPath(), modulatorPath(), outputPath() }, folder, brokenAudio);
     EXPECT_EQ(fileRun.end.exitStatus, 0);
     EXPECT_EQ(fileRun.standardError, "");
     std::string problem;

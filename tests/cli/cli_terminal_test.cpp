@@ -65,9 +65,14 @@ TEST_F(CliOnATerminal, ShowsAProgressBarDrawnOncePerPercentage)
     EXPECT_EQ(end.exitStatus, 0);
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.front(), '\r');
-    EXPECT_EQ(shown.find('\n'), shown.size() - 1) << "one line, ended once";
+    // The bar's line, ended once, then the line that says what was written.
+    const std::string bar = shown.substr(0, shown.find('\n') + 1);
+    const std::string after = shown.substr(bar.size());
+    EXPECT_TRUE(after.starts_with("lumivox-cli: ")) << after;
+    EXPECT_NE(after.find(" s written to " + outputPath() + ", peak "), std::string::npos) << after;
+    EXPECT_EQ(after.find('\n'), after.size() - 1) << after;
 
-    const std::vector<int> percentages = percentagesIn(shown);
+    const std::vector<int> percentages = percentagesIn(bar);
     ASSERT_GE(percentages.size(), 2u);
     EXPECT_EQ(percentages.back(), 100);
     for (std::size_t index = 1; index < percentages.size(); ++index)
@@ -87,14 +92,14 @@ TEST_F(CliOnATerminal, QuietShowsNothing)
 TEST_F(CliOnATerminal, AnErrorIsShownAloneWithoutABar)
 {
     writeInputs(1000, {});
-    writeWaveFile(modulatorPath(), { 1, 1, 8000, 16 }, modulatorSamples(1000, 1, 16));
+    writeWaveFile(modulatorPath(), { 1, 11, 8000, 16 }, modulatorSamples(1000, 11, 16));
     ChildExit end;
     const std::string shown = runOnTerminal({ carrierPath(), modulatorPath(), outputPath() }, end);
     EXPECT_EQ(end.exitStatus, 1);
     EXPECT_EQ(shown,
-        "lumivox-cli: The carrier and the modulator have different sample rates. Please correct "
-        "this and try again.\ncarrier 44100 Hz, modulator 8000 Hz; resample one of them, for "
-        "example with `sox in.wav -r 8000 out.wav`\n");
+        "lumivox-cli: " + modulatorPath()
+            + ": The modulator must have one or two channels.\nlumivox-cli: 11 channels; at most "
+              "8 can be read\n");
 }
 
 // Ctrl-C once the loop has started: the run stops at the next block, the file is finished as far
