@@ -23,7 +23,12 @@ void ThreadChoice::record(
         return;
     if (!trialRunning()) {
         sinceTrial += elapsed;
-        if (sinceTrial >= recheckAfter)
+        // Two threads that fall below the pace one thread had in the trial have lost a core: time
+        // both ways again at once.
+        const bool fellBehind = segment.twoThreads
+            && static_cast<double>(frameCount) * static_cast<double>(oneThreadTime.count())
+                < static_cast<double>(oneThreadFrames) * static_cast<double>(elapsed.count());
+        if (sinceTrial >= recheckAfter || fellBehind)
             trialSegment = 0;
         return;
     }
@@ -42,6 +47,8 @@ void ThreadChoice::record(
     const double rateOnOne
         = static_cast<double>(framesOnOne) * static_cast<double>(timeOnTwo.count());
     twoChosen = rateOnTwo > (1.0 + twoThreadsMargin) * rateOnOne;
+    oneThreadFrames = framesOnOne;
+    oneThreadTime = timeOnOne;
     framesOnOne = framesOnTwo = 0;
     timeOnOne = timeOnTwo = sinceTrial = {};
 }

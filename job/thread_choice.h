@@ -9,7 +9,8 @@ namespace lumivox::job {
 
 // Runs a Vocode on two threads only while that is faster than one. It times the first blocks on
 // one thread and on two, alternately, goes on with the faster, and times both again every so
-// often, as the load on the machine changes. Two threads must win clearly: where they only tie,
+// often, as the load on the machine changes, and at once when two threads fall below the pace one
+// had. Two threads must win clearly: where they only tie,
 // one thread leaves the other core to the rest of the machine. Without two threads allowed,
 // everything runs on one.
 class ThreadChoice final : public SegmentPlan {
@@ -41,6 +42,9 @@ private:
     std::chrono::steady_clock::duration timeOnOne {};
     std::chrono::steady_clock::duration timeOnTwo {};
     std::chrono::steady_clock::duration sinceTrial {};
+    // One thread's pace in the latest trial.
+    std::uint64_t oneThreadFrames = 0;
+    std::chrono::steady_clock::duration oneThreadTime {};
 };
 
 } // namespace lumivox::job

@@ -11,6 +11,7 @@ namespace {
     using std::chrono::milliseconds;
 
     constexpr std::uint64_t trialFrames = ThreadChoice::trialBlocks * 2048ull;
+    constexpr std::uint64_t stretchFrames = ThreadChoice::stretchBlocks * 2048ull;
 
     // Runs the trial with every segment on one thread taking oneThread and every segment on two
     // taking twoThreads; returns what it chose.
@@ -65,24 +66,41 @@ TEST(ThreadChoice, TimesBothWaysAgainAfterASecondAndFollowsTheLoad)
 {
     ThreadChoice choice(true);
     ASSERT_TRUE(trialChoosesTwo(choice, milliseconds(10), milliseconds(6)));
-    // Stretches on two threads until a second has gone by.
-    for (int i = 0; i < 3; ++i) {
+    // Stretches on two threads, at their pace in the trial, until a second has gone by.
+    for (int i = 0; i < 19; ++i) { // 0.95 s
         const Segment segment = choice.next();
         EXPECT_TRUE(segment.twoThreads);
-        choice.record(segment, 64 * 2048, milliseconds(300));
+        choice.record(segment, stretchFrames, milliseconds(50));
     }
     const Segment stillTwo = choice.next();
     EXPECT_TRUE(stillTwo.twoThreads);
     EXPECT_EQ(stillTwo.blockCount, ThreadChoice::stretchBlocks);
-    choice.record(stillTwo, 64 * 2048, milliseconds(100));
+    choice.record(stillTwo, stretchFrames, milliseconds(50));
     // A busy machine now: the second thread has lost its core.
     EXPECT_FALSE(trialChoosesTwo(choice, milliseconds(10), milliseconds(14)));
     for (int i = 0; i < 10; ++i) { // 1.1 s
         const Segment segment = choice.next();
         EXPECT_FALSE(segment.twoThreads);
-        choice.record(segment, 64 * 2048, milliseconds(110));
+        choice.record(segment, stretchFrames, milliseconds(110));
     }
     EXPECT_TRUE(trialChoosesTwo(choice, milliseconds(10), milliseconds(6)));
+}
+
+TEST(ThreadChoice, TimesBothWaysAgainAtOnceWhenTwoThreadsFallBelowOneThreadsPace)
+{
+    ThreadChoice choice(true);
+    // The trial: one thread does 2 * 32 blocks in 20 ms, two threads in 12 ms.
+    ASSERT_TRUE(trialChoosesTwo(choice, milliseconds(10), milliseconds(6)));
+    // 256 blocks at one thread's pace would take 80 ms: exactly that pace goes on.
+    choice.record(choice.next(), stretchFrames, milliseconds(80));
+    const Segment goesOn = choice.next();
+    EXPECT_TRUE(goesOn.twoThreads);
+    EXPECT_EQ(goesOn.blockCount, ThreadChoice::stretchBlocks);
+    // A little slower, long before a second has passed: a new trial.
+    choice.record(goesOn, stretchFrames, milliseconds(81));
+    const Segment trial = choice.next();
+    EXPECT_FALSE(trial.twoThreads);
+    EXPECT_EQ(trial.blockCount, ThreadChoice::trialBlocks);
 }
 
 TEST(ThreadChoice, StaysOnOneThreadWhenTwoAreNotAllowedOrCannotStart)
