@@ -60,8 +60,8 @@ class SignalSource final : public BlockSource {
 public:
     SignalSource(const engine::testing::Signals& signals, Progress& progress, Jitter jitter);
 
-    int readBlock(std::span<double> carrier, std::span<double> modulator,
-        std::uint64_t& position) override;
+    int readBlock(
+        std::span<double> carrier, std::span<double> modulator, std::uint64_t& position) override;
 
     std::function<void(int block)> beforeRead; // may wait on the progress of the other side
     int failAt = -1; // the block whose read fails
