@@ -9,7 +9,10 @@ enum class WaveFileProblem {
     None,
     System, // the system refused; systemError holds errno
     NotRegularFile, // a folder, device, pipe or socket
-    InUse, // another run holds the output
+    InUse, // another Lumivox run writes the file
+    BeingRead, // another Lumivox run reads the file, so it may not be written
+    LockedElsewhere, // a program other than Lumivox holds the file locked
+    CutShort, // another program shortened the output while it was being written
     NotRiffWave, // no RIFF chunk of form WAVE
     NoFormatChunk,
     BadFormatChunk, // too short, too long, or cut off
