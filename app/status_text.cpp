@@ -38,6 +38,13 @@ namespace {
             .arg(clippedSamples)
             .arg(clippedSamples == 1 ? QStringLiteral("sample") : QStringLiteral("samples"));
     }
+
+    QString shortInputNote(const std::optional<job::ShortInput>& input)
+    {
+        if (!input)
+            return {};
+        return QStringLiteral(" — ") + QString::fromStdString(job::shortInputWarning(*input));
+    }
 }
 
 QString vocodingStatus(int percent) { return QStringLiteral("Vocoding… %1 %").arg(percent); }
@@ -76,7 +83,7 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
                 + failureClause(report.failure);
             break;
         }
-        line.text += clipWarning(report.clippedSamples);
+        line.text += clipWarning(report.clippedSamples) + shortInputNote(report.shortInput);
         return line;
     }
 
@@ -106,7 +113,7 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         }
         break;
     }
-    line.text += clipWarning(report.clippedSamples);
+    line.text += clipWarning(report.clippedSamples) + shortInputNote(report.shortInput);
     return line;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -23,7 +24,11 @@ public:
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
     void released(job::JobMode) override { } // a terminal has no controls to hand back
-    void ended(const job::RunReport& report) override { clipped = report.clippedSamples; }
+    void ended(const job::RunReport& report) override
+    {
+        clipped = report.clippedSamples;
+        shortInput = report.shortInput;
+    }
 
     // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
     // stopped job still reports.
@@ -33,6 +38,11 @@ public:
     [[nodiscard]] bool programEndRequested() const { return endRequested; }
     // Output samples the run had to clamp to full scale.
     [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
+    // The input whose data ended before its declared length, if one did.
+    [[nodiscard]] const std::optional<job::ShortInput>& shortInputSeen() const
+    {
+        return shortInput;
+    }
 
 private:
     std::ostream& messages;
@@ -41,6 +51,7 @@ private:
     std::string errorMessage;
     bool endRequested = false;
     std::uint64_t clipped = 0;
+    std::optional<job::ShortInput> shortInput;
 };
 
 } // namespace lumivox::cli

@@ -86,6 +86,10 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
         console.errors << programName << ": " << port.clippedSamples()
                        << " samples clipped; lower the gain (--gain)\n"
                        << std::flush;
+    // Said even with --quiet: the output is shorter than the inputs promised.
+    if (const auto& shortInput = port.shortInputSeen())
+        console.errors << programName << ": " << job::shortInputWarning(*shortInput) << '\n'
+                       << std::flush;
     if (outcome == job::JobOutcome::Stopped && stopSignal != 0)
         return 128 + stopSignal; // as a shell reports a program ended by that signal
     return exitStatusFor(outcome);
