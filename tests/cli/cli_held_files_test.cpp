@@ -57,9 +57,9 @@ template <typename Condition> bool awaitCondition(Condition condition)
 
 class CliHeldFiles : public ScratchFolderTest {
 protected:
-    // Starts a run that writes out.wav from the long inputs and stops it (SIGSTOP) once it holds
-    // the file it names; -1 when it never got there.
-    pid_t startAndFreeze(const std::string& heldFile)
+    // Starts a run that writes out.wav from the long inputs and stops it (SIGSTOP) once audio
+    // has reached the file; -1 when it never got there.
+    pid_t startAndFreeze()
     {
         writeMono8Inputs(folder, longFrameCount);
         firstErrors = UniqueFd(::open(
@@ -67,9 +67,13 @@ protected:
         const pid_t run = startCli(
             { "--quiet", pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") }, {},
             firstErrors.get(), firstErrors.get());
-        const bool holding = awaitCondition([&] { return holdsLock(run, heldFile); });
+        const std::string output = pathOf("out.wav");
+        const bool writing = awaitCondition([&] {
+            struct stat status { };
+            return ::stat(output.c_str(), &status) == 0 && status.st_size > 46 + 4096;
+        });
         ::kill(run, SIGSTOP);
-        return holding ? run : -1;
+        return writing ? run : -1;
     }
     std::string firstRunErrors() const
     {
@@ -86,8 +90,9 @@ protected:
 // a byte of it, and the first run writes its whole result.
 TEST_F(CliHeldFiles, AnInputBeingReadIsNotOverwrittenByAnotherRun)
 {
-    const pid_t first = startAndFreeze(pathOf("modulator.wav"));
+    const pid_t first = startAndFreeze();
     ASSERT_GT(first, 0);
+    EXPECT_TRUE(holdsLock(first, pathOf("modulator.wav")));
     const Bytes input = readFile(pathOf("modulator.wav"));
     writeWaveFile(folder / "other-carrier.wav", { 1, 1, 44100, 8 }, carrierSamples(3000, 1, 8));
     writeWaveFile(folder / "other-modulator.wav", { 1, 1, 44100, 8 }, modulatorSamples(3000, 1, 8));
@@ -113,7 +118,7 @@ TEST_F(CliHeldFiles, AnInputBeingReadIsNotOverwrittenByAnotherRun)
 // fails with the cause, and the file is still a wave file from its first byte.
 TEST_F(CliHeldFiles, AnOutputCutShortUnderTheRunFailsItAndKeepsAValidHeader)
 {
-    const pid_t run = startAndFreeze(pathOf("out.wav"));
+    const pid_t run = startAndFreeze();
     ASSERT_GT(run, 0);
     ASSERT_EQ(::truncate(pathOf("out.wav").c_str(), 0), 0);
     ::kill(run, SIGTERM);
