@@ -62,6 +62,34 @@ namespace {
         }
     }
 
+    struct ShortInputCase {
+        JobMode mode;
+        job::ShortInput input;
+        std::uint64_t clipped;
+        const char* text;
+    };
+
+    TEST(StatusText, WarnsOfAnInputWhoseDataEndedEarly)
+    {
+        const ShortInputCase cases[] = {
+            { JobMode::Vocode, { true, 12.34, 7200.0 }, 0,
+                "Done: 12.34 s written to vocoded.wav — the modulator's data ended at 12.3 s of "
+                "7200.0 s declared" },
+            { JobMode::Preview, { false, 0.5, 3.0 }, 3,
+                "Preview finished — 3 samples clipped; lower Output Gain — the carrier's data "
+                "ended at 0.5 s of 3.0 s declared" },
+        };
+        for (const ShortInputCase& c : cases) {
+            RunReport report;
+            report.mode = c.mode;
+            report.secondsDone = report.secondsTotal = c.input.secondsRead;
+            report.clippedSamples = c.clipped;
+            report.shortInput = c.input;
+            EXPECT_EQ(runEndStatus(report, QStringLiteral("/tmp/vocoded.wav")).text.toStdString(),
+                c.text);
+        }
+    }
+
     TEST(StatusText, CountsTheRunningJobAndTheClock)
     {
         EXPECT_EQ(vocodingStatus(42), "Vocoding… 42 %");
