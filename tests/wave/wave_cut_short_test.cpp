@@ -72,71 +72,8 @@ namespace {
         EXPECT_LE(output->data.size(), 2 * blockBytes);
     }
 
-    // Emptied just before the end, with no block after it: closing alone must see it.
-    class WaveWriterEmptied : public WaveFileTest { };
-
-    TEST_F(WaveWriterEmptied, ClosingSeesItWithNoBlockAfterIt)
-    {
-        const std::string file = path("out.wav");
-        auto writer = createWaveWriter(file, pcmWaveFormat(1, 8000, 8));
-        ASSERT_NE(writer, nullptr);
-        const Bytes block = countingBytes(blockBytes);
-        ASSERT_EQ(writeWave(*writer, block.data(), block.size()), std::int64_t { blockBytes });
-        ASSERT_TRUE(refreshWaveSizes(*writer));
-        truncateTo(file, 0);
-        WaveFileError error;
-        EXPECT_FALSE(closeWave(std::move(writer), &error));
-        EXPECT_EQ(error.problem, WaveFileProblem::CutShort);
-        std::string problem;
-        const auto output = readOutputWave(file, problem);
-        ASSERT_TRUE(output.has_value()) << problem;
-        EXPECT_TRUE(output->data.empty());
-    }
-
     INSTANTIATE_TEST_SUITE_P(Cuts, WaveWriterCut, ::testing::ValuesIn(cutCases),
         [](const ::testing::TestParamInfo<CutCase>& given) {
-            return std::string(given.param.name);
-        });
-
-    struct ShortDataCase {
-        const char* name;
-        std::size_t bytesPresent;
-        std::int64_t declaredBytes;
-        bool endedEarly;
-    };
-
-    const ShortDataCase shortDataCases[] = {
-        { "Whole", 1000, 1000, false },
-        { "CutShort", 600, 1000, true },
-        { "EmptyOfDeclaredAudio", 0, 1000, true },
-    };
-
-    class WaveReaderEnd : public WaveFileTest,
-                          public ::testing::WithParamInterface<ShortDataCase> { };
-
-    TEST_P(WaveReaderEnd, SaysWhetherTheDataEndedBeforeItsDeclaredLength)
-    {
-        const ShortDataCase& given = GetParam();
-        const std::string file = writeFile("input.wav",
-            riff("WAVE",
-                { chunk("fmt ", pcmFormatPayload(1, 8000, 8)),
-                    chunk("data", countingBytes(given.bytesPresent), given.declaredBytes) }));
-        auto reader = openWaveReader(file);
-        ASSERT_NE(reader, nullptr);
-        Bytes buffer(256);
-        std::uint64_t total = 0;
-        for (std::int64_t count; (count = readWave(*reader, buffer.data(), buffer.size())) > 0;) {
-            total += static_cast<std::uint64_t>(count);
-            EXPECT_FALSE(reader->endedEarly() && total < given.bytesPresent);
-        }
-        EXPECT_EQ(total, given.bytesPresent);
-        EXPECT_EQ(reader->dataBytesRead(), given.bytesPresent);
-        EXPECT_EQ(reader->endedEarly(), given.endedEarly);
-        EXPECT_EQ(reader->dataLength(), static_cast<std::uint32_t>(given.declaredBytes));
-    }
-
-    INSTANTIATE_TEST_SUITE_P(Lengths, WaveReaderEnd, ::testing::ValuesIn(shortDataCases),
-        [](const ::testing::TestParamInfo<ShortDataCase>& given) {
             return std::string(given.param.name);
         });
 
