@@ -28,9 +28,10 @@ namespace {
                 ::close(toChild[1]);
                 const int held = ::open(file.c_str(), O_RDONLY);
                 const char ready = held >= 0 && ::flock(held, operation | LOCK_NB) == 0 ? 'y' : 'n';
-                static_cast<void>(::write(toParent[1], &ready, 1));
+                [[maybe_unused]] const ssize_t written = ::write(toParent[1], &ready, 1);
                 char end;
-                static_cast<void>(::read(toChild[0], &end, 1)); // until the parent closes it
+                // Returns once the parent closes its end.
+                [[maybe_unused]] const ssize_t count = ::read(toChild[0], &end, 1);
                 ::_exit(0);
             }
             ::close(toParent[1]);
