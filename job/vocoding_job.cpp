@@ -259,6 +259,10 @@ namespace {
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
+        double peak = 0.0;
+        double clipFreeGain = std::numeric_limits<double>::infinity();
+        double carrierSeconds = 0.0;
+        double modulatorSeconds = 0.0;
         std::optional<ShortInput> shortInput;
     };
 
@@ -300,6 +304,10 @@ namespace {
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
+        summary.peak = peak;
+        summary.clipFreeGain = clipFreeGain;
+        summary.carrierSeconds = carrierSeconds;
+        summary.modulatorSeconds = modulatorSeconds;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
         summary.shortInput = shortInput;
@@ -433,6 +441,12 @@ namespace {
                 sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
 
         outputFormat = monoOutputFormat(carrier.format);
+        const double bytesPerSecond
+            = static_cast<double>(outputFormat.sampleRate) * outputFormat.blockAlign;
+        if (bytesPerSecond > 0.0) {
+            carrierSeconds = carrier.monoByteCount() / bytesPerSecond;
+            modulatorSeconds = modulator.monoByteCount() / bytesPerSecond;
+        }
         return openSink();
     }
 
@@ -526,9 +540,11 @@ namespace {
                 std::span<const double>(modulatorValues.data(), frames),
                 std::span<double>(results.data(), frames));
             std::uint8_t* outputBlock = holdings.outputBlock.get();
-            const std::size_t byteCount
-                = encoder.encode(std::span<const double>(results.data(), frames), outputBlock);
+            const std::size_t byteCount = encoder.encode(
+                std::span<const double>(results.data(), frames), engine.outputGain(), outputBlock);
             clippedSamples = encoder.clippedSamples();
+            peak = encoder.level().peak();
+            clipFreeGain = encoder.level().clipFreeGain();
 
             if (totalBytes != 0) {
                 const double fraction
