@@ -87,17 +87,16 @@ namespace {
     struct ShortInputCase {
         JobMode mode;
         job::ShortInput input;
-        const char* text;
+        const char* text; // how the line ends
     };
 
     TEST(StatusText, WarnsOfAnInputWhoseDataEndedEarly)
     {
         const ShortInputCase cases[] = {
             { JobMode::Vocode, { true, 12.34, 7200.0 },
-                "Done: 12.34 s written to vocoded.wav — the modulator's data ended at 12.3 s of "
-                "7200.0 s declared" },
+                " — the modulator's data ended at 12.3 s of 7200.0 s declared" },
             { JobMode::Preview, { false, 0.5, 3.0 },
-                "Preview finished — the carrier's data ended at 0.5 s of 3.0 s declared" },
+                " — the carrier's data ended at 0.5 s of 3.0 s declared" },
         };
         for (const ShortInputCase& c : cases) {
             RunReport report;
@@ -105,7 +104,7 @@ namespace {
             report.secondsDone = report.secondsTotal = c.input.secondsRead;
             report.shortInput = c.input;
             const StatusLine line = runEndStatus(report, QStringLiteral("/tmp/vocoded.wav"));
-            EXPECT_EQ(line.text.toStdString(), c.text);
+            EXPECT_TRUE(line.text.toStdString().ends_with(c.text)) << line.text.toStdString();
             EXPECT_TRUE(line.warning) << c.text;
         }
     }

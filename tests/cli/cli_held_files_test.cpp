@@ -104,7 +104,7 @@ TEST_F(CliHeldFiles, AnInputBeingReadIsNotOverwrittenByAnotherRun)
 
     EXPECT_EQ(second.end.exitStatus, 1);
     EXPECT_NE(second.standardError.find("The output wave file could not be opened.\n"
-                                        "it is being read by another run\n"),
+                                        "lumivox-cli: it is being read by another run\n"),
         std::string::npos)
         << second.standardError;
     EXPECT_EQ(readFile(pathOf("modulator.wav")), input);
@@ -128,7 +128,7 @@ TEST_F(CliHeldFiles, AnOutputCutShortUnderTheRunFailsItAndKeepsAValidHeader)
 
     EXPECT_EQ(end.exitStatus, 1);
     EXPECT_NE(errors.find("The output wave file could not be written.\n"
-                          "the file was cut short by another program\n"),
+                          "lumivox-cli: the file was cut short by another program\n"),
         std::string::npos)
         << errors;
     std::string problem;
