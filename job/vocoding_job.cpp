@@ -466,6 +466,9 @@ namespace {
 
         wave::WaveFileError why;
         input.reader = wave::openWaveReader(path, &input.format, &input.dataLength, &why);
+        // A file that another run writes is not read, by either reader.
+        if (wave::isLockRefusal(why))
+            return failure(text.notOpened, path, wave::describe(why));
         if (readsAsBefore(input)) {
             if (readInput) {
                 input.readBytes
@@ -481,12 +484,17 @@ namespace {
             return std::nullopt;
         }
 
+        wave::WaveFileError lockWhy;
+        wave::FileHandle heldOpen = wave::holdForReading(path, &lockWhy);
+        if (wave::isLockRefusal(lockWhy))
+            return failure(text.notOpened, path, wave::describe(lockWhy));
         wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
         std::string cause;
         auto reader = wave::openSoundFile(
             path, static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
         if (reader) {
             input.reader.reset();
+            input.heldOpen = std::move(heldOpen);
             source = std::make_unique<SoundInputSource>(std::move(reader), role);
             return std::nullopt;
         }

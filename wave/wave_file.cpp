@@ -315,6 +315,18 @@ bool refreshWaveSizes(WaveWriter& writer)
     return true;
 }
 
+FileHandle holdForReading(const std::string& path, WaveFileError* failure)
+{
+    WaveFileError unused;
+    WaveFileError& error = failure != nullptr ? *failure : unused;
+    error = {};
+    if (!usablePath(path)) {
+        error = systemError(path.empty() ? ENOENT : EINVAL);
+        return nullptr;
+    }
+    return openRegularFileForReading(path, error);
+}
+
 std::unique_ptr<WaveReader> openWaveReader(
     const std::string& path, WaveFormat* format, std::uint32_t* dataLength, WaveFileError* failure)
 {

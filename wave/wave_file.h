@@ -26,6 +26,11 @@ class WaveWriter;
     WaveFormat* format = nullptr, std::uint32_t* dataLength = nullptr,
     WaveFileError* failure = nullptr);
 
+// Opens a regular file and locks it shared, as openWaveReader does, for as long as the handle
+// lives: for a file that another library reads. Null when the file cannot be opened or a writer
+// holds it locked, with the reason stored through failure when given.
+[[nodiscard]] FileHandle holdForReading(const std::string& path, WaveFileError* failure = nullptr);
+
 // Up to byteCount sample bytes: fewer near the end, 0 at the end of the data, -1 (errno set) on an
 // error. After an error every read fails.
 [[nodiscard]] std::int64_t readWave(WaveReader& reader, void* buffer, std::size_t byteCount);

@@ -29,4 +29,11 @@ struct WaveFileError {
 // RIFF/WAVE file" and the like.
 [[nodiscard]] std::string describe(const WaveFileError& error);
 
+// True when the file was refused because someone holds it locked.
+[[nodiscard]] inline bool isLockRefusal(const WaveFileError& error)
+{
+    return error.problem == WaveFileProblem::InUse || error.problem == WaveFileProblem::BeingRead
+        || error.problem == WaveFileProblem::LockedElsewhere;
+}
+
 } // namespace lumivox::wave

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <iomanip>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -181,3 +182,18 @@ INSTANTIATE_TEST_SUITE_P(Inputs, CliShortInput,
     [](const ::testing::TestParamInfo<ShortInputCase>& shortInput) {
         return std::string(shortInput.param.name);
     });
+
+// An input that another program holds locked for writing is read by neither reader.
+TEST_F(CliHeldFiles, AnInputLockedForWritingIsNotRead)
+{
+    writeMono8Inputs(folder, 3000);
+    const UniqueFd holder(::open(pathOf("modulator.wav").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+    const CliRun run = runCli(
+        { "--quiet", pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") }, folder);
+    EXPECT_EQ(run.end.exitStatus, 1);
+    EXPECT_NE(run.standardError.find("The modulator wave file could not be opened.\n"
+                                     "lumivox-cli: another program has it locked\n"),
+        std::string::npos)
+        << run.standardError;
+}
