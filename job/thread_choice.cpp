@@ -39,13 +39,20 @@ void ThreadChoice::record(
         framesOnOne += frameCount;
         timeOnOne += elapsed;
     }
-    if (++trialSegment < 2 * trialRounds)
+    ++trialSegment;
+    if (trialSegment % 2 != 0)
         return;
     // Frames per unit of time, compared without dividing by a time that may be zero.
     const double rateOnTwo
         = static_cast<double>(framesOnTwo) * static_cast<double>(timeOnOne.count());
     const double rateOnOne
         = static_cast<double>(framesOnOne) * static_cast<double>(timeOnTwo.count());
+    // A first round that is clear either way decides: a second would only cost time on the
+    // slower way, which on a busy machine is two threads waiting for a core.
+    const bool clear = rateOnTwo < rateOnOne || rateOnTwo > (1.0 + clearMargin) * rateOnOne;
+    if (trialSegment < 2 * trialRounds && !clear)
+        return;
+    trialSegment = 2 * trialRounds;
     twoChosen = rateOnTwo > (1.0 + twoThreadsMargin) * rateOnOne;
     oneThreadFrames = framesOnOne;
     oneThreadTime = timeOnOne;

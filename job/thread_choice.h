@@ -16,11 +16,13 @@ namespace lumivox::job {
 class ThreadChoice final : public SegmentPlan {
 public:
     static constexpr int trialBlocks = 32; // per timed segment, about 1.5 s of 44.1 kHz audio
-    static constexpr int trialRounds = 2; // timed segments each way, alternating
+    static constexpr int trialRounds = 2; // timed segments each way at most, alternating
     static constexpr int stretchBlocks = 256; // per segment between trials, about 12 s of audio
     static constexpr auto recheckAfter = std::chrono::seconds(1);
     // How much faster two threads must be, as a fraction of one thread's throughput.
     static constexpr double twoThreadsMargin = 0.05;
+    // A first round where two threads are slower, or faster by more than this, ends the trial.
+    static constexpr double clearMargin = 0.25;
 
     explicit ThreadChoice(bool twoThreadsAllowed);
 

@@ -14,15 +14,22 @@ namespace {
     constexpr std::uint64_t stretchFrames = ThreadChoice::stretchBlocks * 2048ull;
 
     // Runs the trial with every segment on one thread taking oneThread and every segment on two
-    // taking twoThreads; returns what it chose.
-    bool trialChoosesTwo(ThreadChoice& choice, milliseconds oneThread, milliseconds twoThreads)
+    // taking twoThreads; returns what it chose, and how many timed segments it took.
+    bool trialChoosesTwo(ThreadChoice& choice, milliseconds oneThread, milliseconds twoThreads,
+        int* segmentsTimed = nullptr)
     {
-        for (int i = 0; i < 2 * ThreadChoice::trialRounds; ++i) {
-            const Segment segment = choice.next();
-            EXPECT_EQ(segment.blockCount, ThreadChoice::trialBlocks);
-            EXPECT_EQ(segment.twoThreads, i % 2 == 1) << "the trial alternates, one thread first";
+        int timed = 0;
+        for (Segment segment = choice.next(); segment.blockCount == ThreadChoice::trialBlocks;
+             segment = choice.next()) {
+            EXPECT_EQ(segment.twoThreads, timed % 2 == 1) << "the trial alternates, one first";
             choice.record(segment, trialFrames, segment.twoThreads ? twoThreads : oneThread);
+            if (++timed > 2 * ThreadChoice::trialRounds)
+                break;
         }
+        EXPECT_GE(timed, 2);
+        EXPECT_LE(timed, 2 * ThreadChoice::trialRounds);
+        if (segmentsTimed != nullptr)
+            *segmentsTimed = timed;
         const Segment chosen = choice.next();
         EXPECT_EQ(chosen.blockCount, ThreadChoice::stretchBlocks);
         EXPECT_EQ(chosen.twoThreads, choice.choseTwoThreads());
@@ -34,17 +41,19 @@ namespace {
         int oneThreadMs;
         int twoThreadsMs;
         bool twoChosen;
+        int segmentsTimed; // a clear first round ends the trial
     };
 
     void PrintTo(const TrialCase& trialCase, std::ostream* out) { *out << trialCase.name; }
 
     const TrialCase trialCases[] = {
-        { "TwoClearlyFaster", 100, 70, true },
-        { "TwoJustOverTheMargin", 106, 100, true },
-        { "TwoFasterWithinTheMargin", 104, 100, false },
-        { "Tie", 100, 100, false },
-        { "TwoSlower", 100, 130, false },
-        { "NoTimeMeasured", 0, 0, false },
+        { "TwoClearlyFaster", 100, 70, true, 2 },
+        { "TwoFasterButNotClearly", 124, 100, true, 4 },
+        { "TwoJustOverTheMargin", 106, 100, true, 4 },
+        { "TwoFasterWithinTheMargin", 104, 100, false, 4 },
+        { "Tie", 100, 100, false, 4 },
+        { "TwoSlower", 100, 101, false, 2 },
+        { "NoTimeMeasured", 0, 0, false, 4 },
     };
 
     class ThreadTrial : public ::testing::TestWithParam<TrialCase> { };
@@ -54,9 +63,11 @@ namespace {
 TEST_P(ThreadTrial, GoesOnWithTheFasterWayOnlyWhenTwoThreadsWinClearly)
 {
     ThreadChoice choice(true);
+    int segmentsTimed = 0;
     EXPECT_EQ(trialChoosesTwo(choice, milliseconds(GetParam().oneThreadMs),
-                  milliseconds(GetParam().twoThreadsMs)),
+                  milliseconds(GetParam().twoThreadsMs), &segmentsTimed),
         GetParam().twoChosen);
+    EXPECT_EQ(segmentsTimed, GetParam().segmentsTimed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Trials, ThreadTrial, ::testing::ValuesIn(trialCases),
@@ -89,7 +100,7 @@ TEST(ThreadChoice, TimesBothWaysAgainAfterASecondAndFollowsTheLoad)
 TEST(ThreadChoice, TimesBothWaysAgainAtOnceWhenTwoThreadsFallBelowOneThreadsPace)
 {
     ThreadChoice choice(true);
-    // The trial: one thread does 2 * 32 blocks in 20 ms, two threads in 12 ms.
+    // The trial: one thread does 32 blocks in 10 ms, two threads in 6 ms.
     ASSERT_TRUE(trialChoosesTwo(choice, milliseconds(10), milliseconds(6)));
     // 256 blocks at one thread's pace would take 80 ms: exactly that pace goes on.
     choice.record(choice.next(), stretchFrames, milliseconds(80));
