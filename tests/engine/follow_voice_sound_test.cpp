@@ -2,6 +2,7 @@
 #include "spectrum.h"
 #include "white_noise.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -83,6 +84,17 @@ namespace {
         // Uniform noise at the sound's noise level, and nothing else.
         const double rms = std::sqrt(energy / static_cast<double>(out.size()));
         EXPECT_NEAR(rms, FollowVoiceSound::noiseGain / std::sqrt(3.0), 0.01);
+        // White: no bin stands out from the mean power by more than chance allows (a saw's
+        // partials stand 30 dB and more above it).
+        const auto spectrum = test::magnitudeSpectrum(out, fftSize);
+        double power = 0.0;
+        double strongest = 0.0;
+        for (const double m : spectrum) {
+            power += m * m;
+            strongest = std::max(strongest, m * m);
+        }
+        EXPECT_LE(
+            10.0 * std::log10(strongest * static_cast<double>(spectrum.size()) / power), 13.0);
     }
 
 } // namespace
