@@ -1,10 +1,10 @@
 #include "control_help.h"
 
-#include "job/control_ids.h"
+#include "control_ids.h"
 
 namespace lumivox::app {
 
-namespace id = job::control;
+namespace id = app::control;
 
 QString controlToolTip(int controlId)
 {

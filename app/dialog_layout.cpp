@@ -1,6 +1,6 @@
 #include "dialog_layout.h"
 
-#include "job/control_ids.h"
+#include "control_ids.h"
 
 #include <QFontMetrics>
 #include <algorithm>
@@ -113,7 +113,7 @@ DialogLayout layOutDialog(const QFontMetrics& metrics)
     // The notice becomes the status line: the window's width, two lines of text.
     QRect notice;
     for (PlacedControl& placed : layout.controls) {
-        if (placed.control.id == job::control::notice) {
+        if (placed.control.id == app::control::notice) {
             placed.rect.setWidth(layout.clientSize.width() - 2 * placed.rect.left());
             placed.rect.setHeight(std::max(placed.rect.height(), 2 * metrics.lineSpacing() + 2));
             notice = placed.rect;

@@ -1,13 +1,13 @@
 #include "dialog_template.h"
 
-#include "job/control_ids.h"
+#include "control_ids.h"
 
 #include <array>
 
 namespace lumivox::app {
 
 namespace {
-    namespace id = job::control;
+    namespace id = app::control;
     using enum ControlRole;
 
     constexpr auto controls = std::to_array<ControlTemplate>({

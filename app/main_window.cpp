@@ -2,9 +2,9 @@
 
 #include "band_meter.h"
 #include "control_help.h"
+#include "control_ids.h"
 #include "dialog_layout.h"
 #include "job/audio_library.h"
-#include "job/control_ids.h"
 #include "message_boxes.h"
 #include "path_edit.h"
 #include "program_icon.h"
@@ -25,19 +25,27 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSlider>
+#include <array>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace lumivox::app {
 
 namespace {
-    namespace id = job::control;
+    namespace id = app::control;
     using job::JobMode;
     using StartResult = job::JobThread::StartResult;
 
     constexpr int pendingCloseIntervalMs = 50;
     constexpr int meterIntervalMs = 35; // about 28 repaints a second
     constexpr std::chrono::milliseconds progressInterval { 100 };
+
+    // The path controls and About, which a run takes over, and the sliders, which a Vocode takes
+    // over too (a Preview lets them be moved and heard).
+    constexpr std::array pathControls { id::carrierPath, id::carrierBrowse, id::modulatorPath,
+        id::modulatorBrowse, id::outputPath, id::outputBrowse, id::aboutButton };
+    constexpr std::array sliders { id::clearanceSlider, id::vaguenessSlider, id::gainSlider };
 
     bool isSlider(int controlId)
     {
@@ -54,7 +62,8 @@ MainWindow::MainWindow(QWidget* parent)
     , port(std::make_unique<WindowPort>(*this))
     , jobThread(std::make_unique<job::JobThread>(state, *port))
 {
-    jobStarter = [this](JobMode mode) { return jobThread->tryStart(mode); };
+    jobStarter
+        = [this](job::JobSettings settings) { return jobThread->tryStart(std::move(settings)); };
     setWindowTitle(QString::fromUtf8(windowCaption));
     setWindowIcon(programIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -93,7 +102,7 @@ MainWindow::~MainWindow()
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-job::DialogPort& MainWindow::dialogPort() { return *port; }
+job::JobEvents& MainWindow::jobEvents() { return *port; }
 
 void MainWindow::createControls()
 {
@@ -304,19 +313,23 @@ void MainWindow::startOrStopJob(JobMode mode)
             return showStatus(emptyBoxHint(id::outputPath));
     }
 
-    state.carrierPath = std::move(carrier);
-    state.modulatorPath = std::move(modulator);
-    if (mode == JobMode::Vocode)
-        state.outputPath = std::move(output);
+    job::JobSettings settings;
+    settings.mode = mode;
+    settings.carrierPath = std::move(carrier);
+    settings.modulatorPath = std::move(modulator);
+    settings.outputPath = std::move(output);
+    settings.sound = soundSettings();
+    const QString outputPath = QFile::decodeName(QByteArray::fromStdString(settings.outputPath));
     state.stopRequested = false;
     state.closeRequested = false;
 
     // Levels published before this start belong to an earlier run.
     const std::uint64_t earlierLevels = state.bandLevels.publishedCount();
-    switch (jobStarter(mode)) {
+    switch (jobStarter(std::move(settings))) {
     case StartResult::Started:
         runMode = mode;
-        runOutputPath = QFile::decodeName(QByteArray::fromStdString(state.outputPath));
+        if (mode == JobMode::Vocode)
+            runOutputPath = outputPath;
         feedStart = earlierLevels;
         meterTimer.start();
         break;
@@ -340,6 +353,46 @@ int MainWindow::sliderPosition(int controlId) const
     if (!isSlider(controlId))
         return 0;
     return static_cast<const QSlider*>(control(controlId))->value();
+}
+
+job::SoundSettings MainWindow::soundSettings() const
+{
+    job::SoundSettings sound;
+    sound.clearance = sliderPosition(id::clearanceSlider);
+    sound.vagueness = sliderPosition(id::vaguenessSlider);
+    sound.gain = sliderPosition(id::gainSlider);
+    return sound;
+}
+
+void MainWindow::showRunStarted(JobMode mode)
+{
+    setProgress(0);
+    for (const int controlId : pathControls)
+        setControlEnabled(controlId, false);
+    if (mode == JobMode::Preview) {
+        setButtonText(id::previewButton, QStringLiteral("Stop"));
+        setControlEnabled(id::vocodeButton, false);
+    } else {
+        for (const int controlId : sliders)
+            setControlEnabled(controlId, false);
+        setButtonText(id::vocodeButton, QStringLiteral("Cancel"));
+        setControlEnabled(id::previewButton, false);
+    }
+}
+
+void MainWindow::showRunReleased(JobMode mode)
+{
+    if (mode == JobMode::Preview) {
+        setButtonText(id::previewButton, QStringLiteral("Preview"));
+        setControlEnabled(id::vocodeButton, true);
+    } else {
+        for (const int controlId : sliders)
+            setControlEnabled(controlId, true);
+        setButtonText(id::vocodeButton, QStringLiteral("Vocode"));
+        setControlEnabled(id::previewButton, true);
+    }
+    for (const int controlId : pathControls)
+        setControlEnabled(controlId, true);
 }
 
 void MainWindow::setProgress(int percent)

@@ -23,13 +23,13 @@ class BandMeter;
 class WindowPort;
 
 // The program's one window: three path boxes, three sliders, Vocode, Preview, About and a
-// progress bar. It starts one background job at a time and passes stop and close requests to it;
-// the job switches the controls through dialogPort() while it runs.
+// progress bar. It starts one background job at a time with the paths and slider positions as
+// they stand, passes stop and close requests to it, and follows the job's events.
 class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
-    using JobStarter = std::function<job::JobThread::StartResult(job::JobMode)>;
+    using JobStarter = std::function<job::JobThread::StartResult(job::JobSettings)>;
     using QuitHandler = std::function<void(int exitCode)>;
     using MeterClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -39,7 +39,7 @@ public:
     // The control with a template id, or null for an id the window does not have.
     [[nodiscard]] QWidget* control(int controlId) const;
     [[nodiscard]] job::JobState& jobState() { return state; }
-    [[nodiscard]] job::DialogPort& dialogPort();
+    [[nodiscard]] job::JobEvents& jobEvents();
 
     // Replaceable so that tests can answer choosers, fake a job start and see the program end.
     void setFileChooser(FileChooser chooser) { fileChooser = std::move(chooser); }
@@ -59,8 +59,12 @@ public:
     void startOrStopJob(job::JobMode mode);
     void showAbout();
 
-    // What the job may do to the window; window thread only (WindowPort gets there).
     [[nodiscard]] int sliderPosition(int controlId) const;
+    [[nodiscard]] job::SoundSettings soundSettings() const;
+
+    // How the window follows a job's events; window thread only (WindowPort gets there).
+    void showRunStarted(job::JobMode mode); // the controls a run takes over
+    void showRunReleased(job::JobMode mode); // and hands back
     void setProgress(int percent);
     void setButtonText(int controlId, const QString& text);
     void setControlEnabled(int controlId, bool enabled);

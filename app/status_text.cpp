@@ -1,6 +1,6 @@
 #include "status_text.h"
 
-#include "job/control_ids.h"
+#include "control_ids.h"
 #include "job/job_messages.h"
 
 #include <QFileInfo>
@@ -113,9 +113,9 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
 QString emptyBoxHint(int pathControlId)
 {
     switch (pathControlId) {
-    case job::control::carrierPath:
+    case app::control::carrierPath:
         return QStringLiteral("Name a carrier file first.");
-    case job::control::modulatorPath:
+    case app::control::modulatorPath:
         return QStringLiteral("Name a modulator file first.");
     default:
         break;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "job_state.h"
+#include "job_settings.h"
 
 #include <cstdint>
 #include <string>

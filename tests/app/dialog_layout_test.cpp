@@ -1,5 +1,5 @@
+#include "control_ids.h"
 #include "dialog_layout.h"
-#include "job/control_ids.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -9,7 +9,7 @@
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
 
     ControlTemplate templateOf(int controlId)
     {

@@ -1,7 +1,7 @@
 #include "app_test_support.h"
 #include "band_meter.h"
+#include "control_ids.h"
 #include "dialog_layout.h"
-#include "job/control_ids.h"
 #include "main_window.h"
 #include "path_edit.h"
 
@@ -26,7 +26,7 @@
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
     using job::JobMode;
     using StartResult = job::JobThread::StartResult;
     using test::BoxAnswerer;
@@ -36,8 +36,9 @@ namespace {
     struct RecordedWindow {
         RecordedWindow()
         {
-            window.setJobStarter([this](JobMode mode) {
-                starts.push_back(mode);
+            window.setJobStarter([this](job::JobSettings settings) {
+                starts.push_back(settings.mode);
+                startSettings.push_back(std::move(settings));
                 return startResult;
             });
             window.setFileChooser([this](QWidget* parent, FileChooserKind kind) {
@@ -74,6 +75,7 @@ namespace {
         StartResult startResult = StartResult::Started;
         std::optional<QString> chosenPath;
         std::vector<JobMode> starts;
+        std::vector<job::JobSettings> startSettings;
         std::vector<QWidget*> chooserParents;
         std::vector<FileChooserKind> chooserKinds;
         std::vector<int> exitCodes;
@@ -285,16 +287,22 @@ namespace {
         EXPECT_TRUE(recorded.starts.empty());
     }
 
-    TEST(MainWindowStartJob, PreviewNeedsNoOutputAndLeavesTheOutputPathAlone)
+    TEST(MainWindowStartJob, PreviewNeedsNoOutputAndTakesThePathsAndSlidersAsTheyStand)
     {
         RecordedWindow recorded;
-        recorded.window.jobState().outputPath = "/earlier/output.wav";
         recorded.fillPaths("/c.wav", "/m.wav", "");
+        recorded.slider(id::clearanceSlider)->setValue(12);
+        recorded.slider(id::vaguenessSlider)->setValue(34);
+        recorded.slider(id::gainSlider)->setValue(78);
         recorded.button(id::previewButton)->click();
-        EXPECT_EQ(recorded.starts, std::vector { JobMode::Preview });
-        EXPECT_EQ(recorded.window.jobState().carrierPath, "/c.wav");
-        EXPECT_EQ(recorded.window.jobState().modulatorPath, "/m.wav");
-        EXPECT_EQ(recorded.window.jobState().outputPath, "/earlier/output.wav");
+        ASSERT_EQ(recorded.starts, std::vector { JobMode::Preview });
+        const job::JobSettings& settings = recorded.startSettings.front();
+        EXPECT_EQ(settings.carrierPath, "/c.wav");
+        EXPECT_EQ(settings.modulatorPath, "/m.wav");
+        EXPECT_EQ(settings.outputPath, "");
+        EXPECT_EQ(settings.sound.clearance, 12);
+        EXPECT_EQ(settings.sound.vagueness, 34);
+        EXPECT_EQ(settings.sound.gain, 78);
     }
 
     TEST(MainWindowStartJob, LongPathsReachTheJobWhole)
@@ -303,8 +311,9 @@ namespace {
         const QString longPath = "/tmp/" + QString(400, QChar('d')) + "/carrier.wav";
         recorded.fillPaths(longPath, "/m.wav", "/o/ü.wav");
         recorded.button(id::vocodeButton)->click();
-        EXPECT_EQ(recorded.window.jobState().carrierPath, longPath.toStdString());
-        EXPECT_EQ(recorded.window.jobState().outputPath, "/o/\xc3\xbc.wav");
+        ASSERT_EQ(recorded.startSettings.size(), 1U);
+        EXPECT_EQ(recorded.startSettings.front().carrierPath, longPath.toStdString());
+        EXPECT_EQ(recorded.startSettings.front().outputPath, "/o/\xc3\xbc.wav");
     }
 
     TEST(MainWindowStartJob, AFailedThreadStartShowsTheErrorBox)
@@ -328,11 +337,9 @@ namespace {
         RecordedWindow recorded;
         recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
         recorded.window.jobState().jobActive = true;
-        recorded.window.jobState().carrierPath = "/first.wav";
         recorded.button(id::vocodeButton)->click();
         recorded.button(id::previewButton)->click();
         EXPECT_TRUE(recorded.starts.empty());
-        EXPECT_EQ(recorded.window.jobState().carrierPath, "/first.wav");
         EXPECT_FALSE(recorded.window.jobState().stopRequested);
         recorded.window.jobState().jobActive = false;
 

@@ -1,4 +1,4 @@
-#include "job/control_ids.h"
+#include "control_ids.h"
 #include "job/job_messages.h"
 #include "status_text.h"
 
@@ -68,9 +68,9 @@ namespace {
         EXPECT_EQ(previewingStatus(12.99), "Previewing… 0:12");
         EXPECT_EQ(clockTime(0), "0:00");
         EXPECT_EQ(clockTime(725.5), "12:05");
-        EXPECT_EQ(emptyBoxHint(job::control::carrierPath), "Name a carrier file first.");
-        EXPECT_EQ(emptyBoxHint(job::control::modulatorPath), "Name a modulator file first.");
-        EXPECT_EQ(emptyBoxHint(job::control::outputPath), "Name an output file first.");
+        EXPECT_EQ(emptyBoxHint(app::control::carrierPath), "Name a carrier file first.");
+        EXPECT_EQ(emptyBoxHint(app::control::modulatorPath), "Name a modulator file first.");
+        EXPECT_EQ(emptyBoxHint(app::control::outputPath), "Name an output file first.");
     }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "app_test_support.h"
-#include "job/control_ids.h"
-#include "job/forwarding_port.h"
+#include "control_ids.h"
+#include "job/forwarding_events.h"
 #include "job/vocoding_job.h"
 #include "main_window.h"
 
@@ -18,7 +18,7 @@
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
     using job::JobMode;
     using StartResult = job::JobThread::StartResult;
     using test::BoxAnswerer;
@@ -30,15 +30,15 @@ namespace {
 
     // Passes the job's calls on to the window, holding the job at its first progress step past
     // zero until the test lets it go: the run is then certainly under way.
-    class PausingPort final : public job::ForwardingPort {
+    class PausingPort final : public job::ForwardingEvents {
     public:
-        explicit PausingPort(job::DialogPort& window)
-            : ForwardingPort(window)
+        explicit PausingPort(job::JobEvents& window)
+            : ForwardingEvents(window)
         {
         }
-        void setProgress(int percent) override
+        void progress(int percent) override
         {
-            ForwardingPort::setProgress(percent);
+            ForwardingEvents::progress(percent);
             if (percent > 0 && !pausedOnce) {
                 pausedOnce = true;
                 std::unique_lock lock(mutex);
@@ -76,9 +76,10 @@ namespace {
     public:
         explicit PausingJob(MainWindow& window_)
             : window(window_)
-            , port(window_.dialogPort())
+            , port(window_.jobEvents())
         {
-            window.setJobStarter([this](JobMode mode) { return start(mode); });
+            window.setJobStarter(
+                [this](job::JobSettings settings) { return start(std::move(settings)); });
         }
         ~PausingJob()
         {
@@ -90,15 +91,15 @@ namespace {
         PausingPort& gate() { return port; }
 
     private:
-        StartResult start(JobMode mode)
+        StartResult start(job::JobSettings settings)
         {
             bool idle = false;
             if (!window.jobState().jobActive.compare_exchange_strong(idle, true))
                 return StartResult::AlreadyActive;
             if (thread.joinable())
                 thread.join(); // the last job has returned: it cleared jobActive on its way out
-            thread = std::thread([this, mode] {
-                static_cast<void>(job::runVocodingJob(mode, window.jobState(), port));
+            thread = std::thread([this, settings = std::move(settings)] {
+                static_cast<void>(job::runVocodingJob(settings, window.jobState(), port));
                 window.jobState().jobActive = false;
             });
             return StartResult::Started;
