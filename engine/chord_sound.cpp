@@ -99,9 +99,13 @@ ChordSound::ChordSound(double sampleRate, int rootNote, ChordType type)
 
 void ChordSound::render(std::span<double> out)
 {
-    std::fill(out.begin(), out.end(), 0.0);
-    for (BandLimitedSaw& saw : saws)
-        saw.addTo(out, gain);
+    // Note by note within each sample, so that the notes' recurrences overlap in the processor.
+    for (double& sample : out) {
+        double sum = 0.0;
+        for (BandLimitedSaw& saw : saws)
+            sum += saw.next();
+        sample = gain * sum;
+    }
 }
 
 } // namespace lumivox::engine

@@ -11,6 +11,7 @@ namespace {
     constexpr double highestFraction = 0.45; // of the sample rate
     constexpr double glideSeconds = 0.004; // time constant of the pitch and voicing glides
     constexpr int chunkFrames = BandLimitedSaw::subBlockFrames;
+    constexpr double bridgeSemitones = 2.0; // the widest pitch step a bridged glitch may span
 } // namespace
 
 FollowVoiceSound::FollowVoiceSound(double rate, int semitones)
@@ -33,7 +34,30 @@ void FollowVoiceSound::listen(std::span<const double> modulator)
         }
         frames[(firstFrame + frameCount) % frames.size()] = tracker.latest();
         ++frameCount;
+        bridgeDropout();
     }
+}
+
+// A single frame without pitch between two voiced frames at nearly the same pitch is a glitch in
+// the voice (a joint between diphones, a crack), not a consonant: it keeps the pitch between them.
+// Only frames not yet rendered can still be mended, so this helps where listening runs ahead.
+void FollowVoiceSound::bridgeDropout()
+{
+    if (frameCount < 3)
+        return;
+    const auto at = [this](std::size_t fromNewest) -> PitchEstimate& {
+        return frames[(firstFrame + frameCount - 1 - fromNewest) % frames.size()];
+    };
+    PitchEstimate& gap = at(1);
+    const PitchEstimate& before = at(2);
+    const PitchEstimate& after = at(0);
+    if (gap.voiced || !before.voiced || !after.voiced)
+        return;
+    const double semitonesApart = 12.0 * std::abs(std::log2(after.hertz / before.hertz));
+    if (semitonesApart > bridgeSemitones)
+        return;
+    gap.voiced = true;
+    gap.hertz = std::sqrt(before.hertz * after.hertz);
 }
 
 // Chooses the pitch and voicing for the chunk around centre from the frames either side of it.
@@ -74,7 +98,11 @@ void FollowVoiceSound::startChunk(double centre)
         else
             logPitch += smoothing * (target - logPitch);
         hasPitch = true;
-        saw.setFrequency(std::exp2(logPitch));
+        // Steps below a hundredth of a cent are left out: the saw then keeps its tuning.
+        if (std::abs(logPitch - tunedLogPitch) > 1e-2 / 1200.0) {
+            tunedLogPitch = logPitch;
+            saw.setFrequency(std::exp2(logPitch));
+        }
     }
     if (!hasPitch)
         targetVoicing = 0.0;
@@ -89,18 +117,17 @@ void FollowVoiceSound::startChunk(double centre)
 
 void FollowVoiceSound::render(std::span<double> out)
 {
-    std::array<double, chunkFrames> sawSamples {};
     std::size_t done = 0;
     while (done < out.size()) {
         if (chunkLeft == 0) {
-            startChunk(renderedFrames + 0.5 * chunkFrames);
+            // The glide lags its target by about its time constant: the target is taken that
+            // much ahead, where the frames reach.
+            startChunk(renderedFrames + 0.5 * chunkFrames + glideSeconds * sampleRate);
             chunkLeft = chunkFrames;
         }
         const std::size_t count = std::min(out.size() - done, static_cast<std::size_t>(chunkLeft));
-        std::fill_n(sawSamples.begin(), count, 0.0);
-        saw.addTo(std::span<double>(sawSamples.data(), count), 1.0);
         for (std::size_t i = 0; i < count; ++i) {
-            out[done + i] = sawWeight * sawSamples[i] + noiseWeight * noise.next();
+            out[done + i] = sawWeight * saw.next() + noiseWeight * noise.next();
             sawWeight += sawWeightStep;
             noiseWeight += noiseWeightStep;
         }

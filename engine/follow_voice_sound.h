@@ -29,6 +29,7 @@ public:
 
 private:
     void startChunk(double centre);
+    void bridgeDropout();
 
     double sampleRate;
     double ratio; // of the sound's pitch to the voice's
@@ -44,6 +45,7 @@ private:
     double renderedFrames = 0.0;
     int chunkLeft = 0; // samples left before the next pitch update, in step with the saw
     double logPitch = 0.0; // of the saw, log2 of cycles per sample, smoothed
+    double tunedLogPitch = 1.0; // as the saw was last set; 1 (no frequency) before that
     bool hasPitch = false;
     double voicing = 0.0; // smoothed, 0 for noise alone to 1 for the saw alone
     double sawWeight = 0.0, noiseWeight = 1.0; // at the start of the running chunk

@@ -25,17 +25,18 @@ namespace {
 
 PitchTracker::PitchTracker(double sampleRate)
 {
-    decimation = std::max(1, static_cast<int>(sampleRate / 8000.0));
+    decimation = std::max(1, static_cast<int>(sampleRate / 6000.0));
     rate = sampleRate / decimation;
     longestLag = static_cast<int>(std::ceil(rate / lowestHertz));
     shortestLag = std::max(2, static_cast<int>(std::floor(rate / highestHertz)));
     window = longestLag;
     hopFrames = std::max(1, static_cast<int>(std::lround(rate * hopSeconds)));
-    // A fourth-order Butterworth low-pass at a quarter of the decimated rate keeps what folds back
-    // in decimation well below the voice's fundamental and first formants.
+    // A fourth-order Butterworth low-pass at a quarter of the decimated rate leaves the voice's
+    // fundamental and first formants.
     const double cutoff = rate / 4.0;
-    lowPassFirst = lowPassSection<Section>(cutoff, sampleRate, 0.54119610);
-    lowPassSecond = lowPassSection<Section>(cutoff, sampleRate, 1.30656296);
+    lowPassFirst = lowPassSection<Section>(cutoff, rate, 0.54119610);
+    lowPassSecond = lowPassSection<Section>(cutoff, rate, 1.30656296);
+    averageScale = 1.0 / decimation;
     history.assign(2 * static_cast<std::size_t>(window + longestLag), 0.0);
     difference.assign(static_cast<std::size_t>(longestLag) + 1, 0.0);
     normalised.assign(difference.size(), 1.0);
@@ -64,26 +65,31 @@ void PitchTracker::analyse(const double* frame)
         energy += frame[j] * frame[j];
     const bool silent = energy < silenceLevel * silenceLevel * (w + longestLag);
 
-    // The difference function, summed in four chains so that the additions overlap.
+    // The difference function as d(lag) = e(0) + e(lag) - 2 r(lag), with e(lag) the energy of the
+    // window starting at lag (slid along) and r(lag) the window's correlation with itself shifted
+    // by lag, summed in four chains so that the additions overlap.
+    double startEnergy = 0.0;
+    for (int j = 0; j < w; ++j)
+        startEnergy += frame[j] * frame[j];
+    double shiftedEnergy = startEnergy;
     for (int lag = 1; lag <= longestLag; ++lag) {
+        const double leaving = frame[lag - 1];
+        const double entering = frame[lag + w - 1];
+        shiftedEnergy += entering * entering - leaving * leaving;
         const double* shifted = frame + lag;
         double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
         int j = 0;
         for (; j + 4 <= w; j += 4) {
-            const double d0 = frame[j] - shifted[j];
-            const double d1 = frame[j + 1] - shifted[j + 1];
-            const double d2 = frame[j + 2] - shifted[j + 2];
-            const double d3 = frame[j + 3] - shifted[j + 3];
-            s0 += d0 * d0;
-            s1 += d1 * d1;
-            s2 += d2 * d2;
-            s3 += d3 * d3;
+            s0 += frame[j] * shifted[j];
+            s1 += frame[j + 1] * shifted[j + 1];
+            s2 += frame[j + 2] * shifted[j + 2];
+            s3 += frame[j + 3] * shifted[j + 3];
         }
-        for (; j < w; ++j) {
-            const double d = frame[j] - shifted[j];
-            s0 += d * d;
-        }
-        difference[static_cast<std::size_t>(lag)] = (s0 + s1) + (s2 + s3);
+        for (; j < w; ++j)
+            s0 += frame[j] * shifted[j];
+        const double correlation = (s0 + s1) + (s2 + s3);
+        difference[static_cast<std::size_t>(lag)]
+            = std::max(0.0, startEnergy + shiftedEnergy - 2.0 * correlation);
     }
 
     // Normalised by the running mean: d'(lag) = d(lag) lag / sum of d(1..lag).
@@ -101,7 +107,24 @@ void PitchTracker::analyse(const double* frame)
         }
     }
     int chosen = 0;
-    for (int lag = shortestLag; lag < longestLag; ++lag) {
+    if (estimate.voiced && !silent) {
+        // A voice moves little in one hop: near the last period a shallower dip still counts,
+        // which keeps breathy or rough stretches voiced without taking early dips elsewhere.
+        const double lastLag = rate / estimate.hertz;
+        const int low = std::max(shortestLag, static_cast<int>(lastLag / holdRange));
+        const int high = std::min(longestLag - 1, static_cast<int>(std::ceil(lastLag * holdRange)));
+        int nearest = 0;
+        for (int lag = low; lag <= high; ++lag) {
+            if (nearest == 0
+                || normalised[static_cast<std::size_t>(lag)]
+                    < normalised[static_cast<std::size_t>(nearest)])
+                nearest = lag;
+        }
+        const bool isDip = nearest > low && nearest < high;
+        if (isDip && normalised[static_cast<std::size_t>(nearest)] < holdThreshold)
+            chosen = nearest;
+    }
+    for (int lag = shortestLag; chosen == 0 && lag < longestLag; ++lag) {
         if (normalised[static_cast<std::size_t>(lag)] < threshold) {
             while (lag + 1 < longestLag
                 && normalised[static_cast<std::size_t>(lag + 1)]

@@ -16,7 +16,7 @@ struct PitchEstimate {
 
 // The YIN pitch tracker (de Cheveigne and Kawahara, 2002): the cumulative-mean-normalised
 // difference function over a window, the first lag below an absolute threshold, refined by a
-// parabola. It runs on the input low-passed and decimated to 8 to 16 kHz, where voices have all
+// parabola. It runs on the input decimated to 6 to 12 kHz and low-passed, where voices have all
 // the detail it needs, so it costs little beside the vocoder.
 class PitchTracker {
 public:
@@ -25,12 +25,16 @@ public:
     // Takes the next input sample; true when it completed a frame, which latest() then describes.
     bool push(double sample)
     {
-        const double filtered = lowPassSecond.process(lowPassFirst.process(sample));
+        // Each run of `decimation` samples is averaged into one, then low-passed at the lower
+        // rate: what the average lets fold back lies far above a voice's pitch and adds little.
+        pending += sample;
         ++inputCount;
         if (++decimationPhase < decimation)
             return false;
         decimationPhase = 0;
-        return pushDecimated(filtered);
+        const double average = pending * averageScale;
+        pending = 0.0;
+        return pushDecimated(lowPassSecond.process(lowPassFirst.process(average)));
     }
 
     const PitchEstimate& latest() const { return estimate; }
@@ -40,6 +44,10 @@ public:
     static constexpr double lowestHertz = 60.0;
     static constexpr double highestHertz = 1000.0;
     static constexpr double threshold = 0.2;
+    // After a voiced frame, a dip within holdRange of its period counts up to this aperiodicity:
+    // breathy or rough stretches of a voice would otherwise flicker between pitch and none.
+    static constexpr double holdThreshold = 0.35;
+    static constexpr double holdRange = 1.19; // three semitones either way
     static constexpr double silenceLevel = 0.001; // the RMS below which a frame has no pitch
     static constexpr double hopSeconds = 0.01;
 
@@ -71,6 +79,8 @@ private:
     Section lowPassFirst;
     Section lowPassSecond;
     int decimationPhase = 0;
+    double pending = 0.0; // the sum of the samples since the last decimated one
+    double averageScale = 1.0;
     std::int64_t inputCount = 0;
     std::vector<double> history; // decimated samples, the newest at filled - 1
     std::size_t filled = 0;
