@@ -25,11 +25,12 @@ namespace {
         double hertz;
         double rate;
         double noiseToTone; // amplitude of uniform noise beside the tone's 0.3
+        double toleranceCents = 5.0;
     };
 
     class PitchOfTones : public ::testing::TestWithParam<ToneCase> { };
 
-    TEST_P(PitchOfTones, IsFoundWithinFiveCentsOnEveryFrame)
+    TEST_P(PitchOfTones, IsFoundOnEveryFrameWithinTheTolerance)
     {
         const ToneCase c = GetParam();
         PitchTracker tracker(c.rate);
@@ -52,14 +53,17 @@ namespace {
         }
         EXPECT_GE(frames, 90);
         EXPECT_EQ(voiced, frames);
-        EXPECT_LE(worstCents, 5.0);
+        EXPECT_LE(worstCents, c.toleranceCents);
     }
 
     INSTANTIATE_TEST_SUITE_P(Tones, PitchOfTones,
         ::testing::Values(ToneCase { 65.0, 44100.0, 0.0 }, ToneCase { 110.0, 44100.0, 0.0 },
             ToneCase { 196.0, 48000.0, 0.0 }, ToneCase { 261.63, 22050.0, 0.0 },
             ToneCase { 440.0, 44100.0, 0.0 }, ToneCase { 880.0, 16000.0, 0.0 },
-            ToneCase { 150.0, 44100.0, 0.03 }, ToneCase { 330.0, 48000.0, 0.05 }));
+            ToneCase { 150.0, 44100.0, 0.03 }, ToneCase { 330.0, 48000.0, 0.05 },
+            // Noise louder than the tone: once voiced, the tracker holds the pitch near the last
+            // period instead of flickering or jumping an octave.
+            ToneCase { 150.0, 44100.0, 0.8, 50.0 }));
 
     TEST(PitchTracker, FindsNoPitchInNoiseOrSilence)
     {
