@@ -2,7 +2,9 @@
 """How closely one wave file's pitch follows another's, moved by an interval, measured by aubio's
 YIN (python3-aubio; not this program's tracker). A frame counts where both files have a pitch
 (aubio's confidence at least CONFIDENCE, and not silent); it agrees within 50 cents.
-Usage: pitch_agreement.py REFERENCE.wav FOLLOWER.wav SEMITONES"""
+With --delayed, FOLLOWER is also compared after a constant delay of up to 70 ms, and the delay
+that agrees best is given: a vocoder's band filters delay what passes through them.
+Usage: pitch_agreement.py [--delayed] REFERENCE.wav FOLLOWER.wav SEMITONES"""
 import math
 import sys
 
@@ -29,18 +31,36 @@ def track(path):
         hertz = float(pitch(samples)[0])
         frames.append(hertz if pitch.get_confidence() >= CONFIDENCE and hertz > 0 else 0.0)
         if read < hop:
-            return frames
+            return frames, hop / rate
+
+
+def agreement(wanted, got, semitones, lag):
+    both = near = 0
+    for index, want in enumerate(wanted):
+        later = index + lag
+        if later < len(got) and want > 0 and got[later] > 0:
+            both += 1
+            if abs(1200 * math.log2(got[later] / (want * 2 ** (semitones / 12)))) <= 50:
+                near += 1
+    return both, near
 
 
 def main():
-    reference, follower, semitones = sys.argv[1], sys.argv[2], float(sys.argv[3])
-    both = near = 0
-    for want, got in zip(track(reference), track(follower)):
-        if want > 0 and got > 0:
-            both += 1
-            if abs(1200 * math.log2(got / (want * 2 ** (semitones / 12)))) <= 50:
-                near += 1
-    print(f"{100 * near / both:5.1f} % of {both:4d} frames" if both else "no frames")
+    arguments = sys.argv[1:]
+    delayed = arguments[0] == "--delayed"
+    if delayed:
+        arguments = arguments[1:]
+    reference, follower, semitones = arguments[0], arguments[1], float(arguments[2])
+    wanted, hop_seconds = track(reference)
+    got, _ = track(follower)
+    lags = range(0, int(0.07 / hop_seconds) + 1) if delayed else [0]
+    results = [(agreement(wanted, got, semitones, lag), lag) for lag in lags]
+    (both, near), lag = max(results, key=lambda r: r[0][1] / max(r[0][0], 1))
+    if not both:
+        print("no frames")
+        return
+    later = f" {1000 * lag * hop_seconds:3.0f} ms later" if delayed else ""
+    print(f"{100 * near / both:5.1f} % of {both:4d} frames{later}")
 
 
 main()
