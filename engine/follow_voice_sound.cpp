@@ -16,7 +16,9 @@ namespace {
 
 FollowVoiceSound::FollowVoiceSound(double rate, int semitones)
     : sampleRate(rate)
-    , ratio(std::exp2(semitones / 12.0))
+    , logRatio(semitones / 12.0)
+    , logLowest(std::log2(lowestHertz / rate))
+    , logHighest(std::log2(highestFraction))
     , tracker(rate)
     , saw(220.0 / rate)
 {
@@ -32,7 +34,11 @@ void FollowVoiceSound::listen(std::span<const double> modulator)
             firstFrame = (firstFrame + 1) % frames.size();
             --frameCount;
         }
-        frames[(firstFrame + frameCount) % frames.size()] = tracker.latest();
+        const PitchEstimate& found = tracker.latest();
+        Frame& frame = frames[(firstFrame + frameCount) % frames.size()];
+        frame.centre = found.centreFrame;
+        frame.voiced = found.voiced;
+        frame.logCycles = found.voiced ? std::log2(found.hertz / sampleRate) : 0.0;
         ++frameCount;
         bridgeDropout();
     }
@@ -45,53 +51,53 @@ void FollowVoiceSound::bridgeDropout()
 {
     if (frameCount < 3)
         return;
-    const auto at = [this](std::size_t fromNewest) -> PitchEstimate& {
+    const auto at = [this](std::size_t fromNewest) -> Frame& {
         return frames[(firstFrame + frameCount - 1 - fromNewest) % frames.size()];
     };
-    PitchEstimate& gap = at(1);
-    const PitchEstimate& before = at(2);
-    const PitchEstimate& after = at(0);
-    if (gap.voiced || !before.voiced || !after.voiced)
-        return;
-    const double semitonesApart = 12.0 * std::abs(std::log2(after.hertz / before.hertz));
-    if (semitonesApart > bridgeSemitones)
+    Frame& gap = at(1);
+    const Frame& before = at(2);
+    const Frame& after = at(0);
+    if (gap.voiced || !before.voiced || !after.voiced
+        || 12.0 * std::abs(after.logCycles - before.logCycles) > bridgeSemitones)
         return;
     gap.voiced = true;
-    gap.hertz = std::sqrt(before.hertz * after.hertz);
+    gap.logCycles = 0.5 * (before.logCycles + after.logCycles);
 }
 
 // Chooses the pitch and voicing for the chunk around centre from the frames either side of it.
+// In a steady stretch it calls no transcendental function at all.
 void FollowVoiceSound::startChunk(double centre)
 {
-    const auto frameAt = [this](std::size_t i) -> const PitchEstimate& {
+    const auto frameAt = [this](std::size_t i) -> const Frame& {
         return frames[(firstFrame + i) % frames.size()];
     };
-    while (frameCount >= 2 && frameAt(1).centreFrame <= centre) {
+    while (frameCount >= 2 && frameAt(1).centre <= centre) {
         firstFrame = (firstFrame + 1) % frames.size();
         --frameCount;
     }
 
     double targetVoicing = 0.0;
-    double targetHertz = 0.0;
-    if (frameCount == 1 || (frameCount >= 2 && centre <= frameAt(0).centreFrame)) {
-        targetVoicing = frameAt(0).voiced ? 1.0 : 0.0;
-        targetHertz = frameAt(0).voiced ? frameAt(0).hertz : 0.0;
+    bool pitched = false;
+    double voiceLog = 0.0; // log2 of the voice's pitch in cycles per sample
+    if (frameCount == 1 || (frameCount >= 2 && centre <= frameAt(0).centre)) {
+        pitched = frameAt(0).voiced;
+        targetVoicing = pitched ? 1.0 : 0.0;
+        voiceLog = frameAt(0).logCycles;
     } else if (frameCount >= 2) {
-        const PitchEstimate& a = frameAt(0);
-        const PitchEstimate& b = frameAt(1);
-        const double u = std::clamp(
-            (centre - a.centreFrame) / std::max(b.centreFrame - a.centreFrame, 1.0), 0.0, 1.0);
+        const Frame& a = frameAt(0);
+        const Frame& b = frameAt(1);
+        const double u
+            = std::clamp((centre - a.centre) / std::max(b.centre - a.centre, 1.0), 0.0, 1.0);
         targetVoicing = (a.voiced ? 1.0 - u : 0.0) + (b.voiced ? u : 0.0);
+        pitched = a.voiced || b.voiced;
         if (a.voiced && b.voiced)
-            targetHertz = std::exp2((1.0 - u) * std::log2(a.hertz) + u * std::log2(b.hertz));
-        else if (a.voiced || b.voiced)
-            targetHertz = a.voiced ? a.hertz : b.hertz;
+            voiceLog = (1.0 - u) * a.logCycles + u * b.logCycles;
+        else
+            voiceLog = a.voiced ? a.logCycles : b.logCycles;
     }
 
-    if (targetHertz > 0.0) {
-        const double hertz
-            = std::clamp(targetHertz * ratio, lowestHertz, highestFraction * sampleRate);
-        const double target = std::log2(hertz / sampleRate);
+    if (pitched) {
+        const double target = std::clamp(voiceLog + logRatio, logLowest, logHighest);
         // A saw that is silent, or has never sounded, starts on the new pitch instead of sliding.
         if (!hasPitch || voicing < 0.01)
             logPitch = target;
@@ -107,12 +113,20 @@ void FollowVoiceSound::startChunk(double centre)
     if (!hasPitch)
         targetVoicing = 0.0;
     voicing += smoothing * (targetVoicing - voicing);
+    if (std::abs(targetVoicing - voicing) < 1e-6)
+        voicing = targetVoicing; // settled: the weights below stop changing
 
-    const double quarterTurn = 0.5 * std::numbers::pi;
-    const double nextSaw = sawGain * std::sin(quarterTurn * voicing);
-    const double nextNoise = noiseGain * std::cos(quarterTurn * voicing);
-    sawWeightStep = (nextSaw - sawWeight) / chunkFrames;
-    noiseWeightStep = (nextNoise - noiseWeight) / chunkFrames;
+    // Each chunk starts exactly where the last one aimed, so rounding in the steps never builds up.
+    sawWeight = sawTarget;
+    noiseWeight = noiseTarget;
+    if (voicing != weightedVoicing) {
+        weightedVoicing = voicing;
+        const double quarterTurn = 0.5 * std::numbers::pi;
+        sawTarget = voicing == 0.0 ? 0.0 : sawGain * std::sin(quarterTurn * voicing);
+        noiseTarget = voicing == 1.0 ? 0.0 : noiseGain * std::cos(quarterTurn * voicing);
+    }
+    sawWeightStep = (sawTarget - sawWeight) / chunkFrames;
+    noiseWeightStep = (noiseTarget - noiseWeight) / chunkFrames;
 }
 
 void FollowVoiceSound::render(std::span<double> out)
@@ -126,10 +140,29 @@ void FollowVoiceSound::render(std::span<double> out)
             chunkLeft = chunkFrames;
         }
         const std::size_t count = std::min(out.size() - done, static_cast<std::size_t>(chunkLeft));
-        for (std::size_t i = 0; i < count; ++i) {
-            out[done + i] = sawWeight * saw.next() + noiseWeight * noise.next();
-            sawWeight += sawWeightStep;
-            noiseWeight += noiseWeightStep;
+        double* chunk = out.data() + done;
+        // A part whose weight stays at zero through the chunk is not made: the saw then holds its
+        // phase and the noise its place in the sequence, both the same on every run.
+        const bool sawHeard = sawWeight != 0.0 || sawTarget != 0.0;
+        const bool noiseHeard = noiseWeight != 0.0 || noiseTarget != 0.0;
+        if (sawHeard && noiseHeard) {
+            for (std::size_t i = 0; i < count; ++i) {
+                chunk[i] = sawWeight * saw.next() + noiseWeight * noise.next();
+                sawWeight += sawWeightStep;
+                noiseWeight += noiseWeightStep;
+            }
+        } else if (sawHeard) {
+            for (std::size_t i = 0; i < count; ++i) {
+                chunk[i] = sawWeight * saw.next();
+                sawWeight += sawWeightStep;
+            }
+        } else if (noiseHeard) {
+            for (std::size_t i = 0; i < count; ++i) {
+                chunk[i] = noiseWeight * noise.next();
+                noiseWeight += noiseWeightStep;
+            }
+        } else {
+            std::fill_n(chunk, count, 0.0);
         }
         done += count;
         chunkLeft -= static_cast<int>(count);

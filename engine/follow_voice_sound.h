@@ -28,17 +28,26 @@ public:
     static constexpr std::uint64_t noiseSeed = 0x466f6c6c6f77ull;
 
 private:
+    // An analysis frame as rendering uses it.
+    struct Frame {
+        double centre = 0.0; // the input sample it describes
+        double logCycles = 0.0; // log2 of the voice's pitch in cycles per sample, when voiced
+        bool voiced = false;
+    };
+
     void startChunk(double centre);
     void bridgeDropout();
 
     double sampleRate;
-    double ratio; // of the sound's pitch to the voice's
+    double logRatio; // log2 of the sound's pitch over the voice's
+    double logLowest; // the lowest and highest pitch the saw may take, log2 of cycles per sample
+    double logHighest;
     PitchTracker tracker;
     BandLimitedSaw saw;
     WhiteNoise noise { noiseSeed };
 
     // The frames not yet passed by rendering, oldest first, in a ring.
-    std::array<PitchEstimate, 64> frames {};
+    std::array<Frame, 64> frames {};
     std::size_t firstFrame = 0;
     std::size_t frameCount = 0;
 
@@ -48,7 +57,9 @@ private:
     double tunedLogPitch = 1.0; // as the saw was last set; 1 (no frequency) before that
     bool hasPitch = false;
     double voicing = 0.0; // smoothed, 0 for noise alone to 1 for the saw alone
-    double sawWeight = 0.0, noiseWeight = 1.0; // at the start of the running chunk
+    double weightedVoicing = 0.0; // the voicing the targets below were worked out for
+    double sawWeight = 0.0, noiseWeight = noiseGain; // now, within the running chunk
+    double sawTarget = 0.0, noiseTarget = noiseGain; // at the end of the running chunk
     double sawWeightStep = 0.0, noiseWeightStep = 0.0; // per sample in the running chunk
     double smoothing = 1.0; // per chunk, of pitch and voicing
 };
