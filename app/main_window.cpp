@@ -16,15 +16,16 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QSlider>
+#include <QStyle>
 #include <array>
 #include <chrono>
 #include <thread>
@@ -106,10 +107,8 @@ job::JobEvents& MainWindow::jobEvents() { return *port; }
 
 void MainWindow::createControls()
 {
-    const DialogLayout layout = layOutDialog(fontMetrics());
     QWidget* previousStop = nullptr;
-    for (const PlacedControl& placed : layout.controls) {
-        const ControlTemplate& templ = placed.control;
+    for (const ControlTemplate& templ : dialogTemplate()) {
         const QString text = QString::fromUtf8(templ.text);
         QWidget* widget = nullptr;
         switch (templ.role) {
@@ -154,7 +153,6 @@ void MainWindow::createControls()
         widget->setToolTip(controlToolTip(templ.id));
         if (const QString name = controlAccessibleName(templ.id); !name.isEmpty())
             widget->setAccessibleName(name);
-        widget->setGeometry(placed.rect);
         controls.at(static_cast<std::size_t>(templ.id)) = widget;
         if (widget->focusPolicy() & Qt::TabFocus) {
             if (previousStop != nullptr)
@@ -163,35 +161,57 @@ void MainWindow::createControls()
         }
     }
 
-    // Each slider and path box is named by the label to its left, for screen readers.
-    const std::pair<int, int> labelled[]
-        = { { id::carrierPath, id::carrierLabel }, { id::modulatorPath, id::modulatorLabel },
-              { id::outputPath, id::outputLabel }, { id::clearanceSlider, id::clearanceLabel },
-              { id::vaguenessSlider, id::vaguenessLabel }, { id::gainSlider, id::gainLabel } };
-    for (const auto& [controlId, labelId] : labelled)
-        static_cast<QLabel*>(control(labelId))->setBuddy(control(controlId));
+    // Each slider and path box is named by the label to its left on the grid, for screen readers.
+    for (const GridRow& row : gridRows()) {
+        if (row.labelId != noControl && row.middleIds.front() != noControl)
+            static_cast<QLabel*>(control(row.labelId))->setBuddy(control(row.middleIds.front()));
+    }
+
+    // The status line: three lines of text whatever the window's width (how a run ended, what
+    // clipped, what was cut short), so that a long message neither widens the window nor moves
+    // the meters.
     auto* notice = static_cast<QLabel*>(control(id::notice));
     notice->setWordWrap(true);
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    notice->setFixedHeight(3 * fontMetrics().lineSpacing() + 2);
+    statusIcon = new QLabel(this);
+    const int iconSize = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    statusIcon->setPixmap(style()
+                              ->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this)
+                              .pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
+    statusIcon->setAccessibleName(QStringLiteral("Warning"));
+    statusIcon->hide();
 
-    for (const SliderReadout& placed : layout.readouts) {
-        auto* slider = static_cast<QSlider*>(control(placed.sliderId));
-        auto* readout = new QLabel(sliderReadoutText(placed.sliderId, slider->value()), this);
-        readout->setGeometry(placed.rect);
+    for (const ControlTemplate& templ : dialogTemplate()) {
+        if (templ.role != ControlRole::Slider)
+            continue;
+        const int sliderId = templ.id;
+        auto* slider = static_cast<QSlider*>(control(sliderId));
+        auto* readout = new QLabel(sliderReadoutText(sliderId, slider->value()), this);
+        readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // As wide as its longest text, so that the slider keeps its length while it moves.
+        int widest = 0;
+        for (int position = slider->minimum(); position <= slider->maximum(); ++position)
+            widest = std::max(
+                widest, fontMetrics().horizontalAdvance(sliderReadoutText(sliderId, position)));
+        readout->setMinimumWidth(widest + 1);
         readout->setAccessibleName(slider->accessibleName() + QStringLiteral(" value"));
-        const int sliderId = placed.sliderId;
         connect(slider, &QSlider::valueChanged, readout, [readout, sliderId](int position) {
             readout->setText(sliderReadoutText(sliderId, position));
         });
-        readouts.emplace_back(placed.sliderId, readout);
+        readouts.emplace_back(sliderId, readout);
     }
 
     meter = new BandMeter(this);
-    meter->setGeometry(layout.meterPanel);
-    meterAtLeastSize = layout.meterPanel;
-
-    setMinimumSize(layout.clientSize);
-    resize(layout.clientSize);
+    layOutWindow(*this,
+        { [this](int controlId) { return control(controlId); },
+            [this](int sliderId) -> QWidget* { return sliderReadout(sliderId); }, statusIcon,
+            meter })
+        ->activate(); // sets the least size now, and places the controls before the first show
+    const QScreen* screen = this->screen();
+    resize(openingSize(
+        minimumSize(), screen != nullptr ? screen->availableGeometry().size() : QSize()));
     control(id::carrierPath)->setFocus(Qt::OtherFocusReason);
 }
 
@@ -223,10 +243,19 @@ QLabel* MainWindow::sliderReadout(int sliderId) const
     return nullptr;
 }
 
-void MainWindow::showStatus(const QString& text, const QString& toolTip)
+void MainWindow::showStatus(const QString& text, const QString& toolTip, bool warning)
 {
-    statusLine()->setText(text);
-    statusLine()->setToolTip(toolTip);
+    QLabel* line = statusLine();
+    line->setText(text);
+    line->setToolTip(toolTip);
+    statusIcon->setVisible(warning);
+    if (warning) {
+        QPalette palette = line->palette();
+        palette.setColor(QPalette::WindowText, warningColour(this->palette()));
+        line->setPalette(palette);
+    } else {
+        line->setPalette(QPalette());
+    }
 }
 
 QWidget* MainWindow::control(int controlId) const
@@ -327,6 +356,10 @@ void MainWindow::startOrStopJob(JobMode mode)
     const std::uint64_t earlierLevels = state.bandLevels.publishedCount();
     switch (jobStarter(std::move(settings))) {
     case StartResult::Started:
+        // Nothing of an earlier run stays on show once this one has started.
+        progressWanted = 0;
+        showProgress(meterClock());
+        showStatus(mode == JobMode::Vocode ? vocodingStatus(0) : previewingStatus(0.0));
         runMode = mode;
         if (mode == JobMode::Vocode)
             runOutputPath = outputPath;
@@ -418,7 +451,7 @@ void MainWindow::showRunEnd(const job::RunReport& report)
     if (progressShown != progressWanted)
         showProgress(meterClock());
     const StatusLine line = runEndStatus(report, runOutputPath);
-    showStatus(line.text, line.toolTip);
+    showStatus(line.text, line.toolTip, line.warning);
 }
 
 void MainWindow::advanceMeters()
@@ -458,6 +491,8 @@ void MainWindow::setControlEnabled(int controlId, bool enabled)
 
 void MainWindow::showError(const QString& message, const QString& detail)
 {
+    // The line says it too, already while the box waits for its answer.
+    showStatus(failureStatus(message));
     makeErrorBox(this, message, detail)->exec();
 }
 
@@ -508,17 +543,6 @@ void MainWindow::checkPendingClose()
     state.closeRequested = false;
     hide();
     quit();
-}
-
-// Extra width and height go to the meter panel; the status line follows the width.
-void MainWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    const QSize extra = size() - minimumSize();
-    meter->setGeometry(
-        meterAtLeastSize.adjusted(0, 0, std::max(0, extra.width()), std::max(0, extra.height())));
-    QWidget* notice = control(id::notice);
-    notice->resize(width() - 2 * notice->x(), notice->height());
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

@@ -48,6 +48,7 @@ public:
     void setMeterClock(MeterClock clock) { meterClock = std::move(clock); }
 
     [[nodiscard]] QLabel* statusLine() const;
+    [[nodiscard]] const QLabel* statusWarningIcon() const { return statusIcon; }
     [[nodiscard]] QLabel* sliderReadout(int sliderId) const; // null for other ids
     [[nodiscard]] BandMeter* bandMeter() const { return meter; }
     // One step of the meters (the timer's tick): the newest audible levels of the run, or a fall.
@@ -76,14 +77,13 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createControls();
     void createShortcuts();
     void stopFromKeyboard();
     void quit();
-    void showStatus(const QString& text, const QString& toolTip = {});
+    void showStatus(const QString& text, const QString& toolTip = {}, bool warning = false);
     void checkPendingClose();
     [[nodiscard]] QLineEdit* pathEdit(int controlId) const;
     [[nodiscard]] std::string pathIn(int controlId) const;
@@ -92,7 +92,7 @@ private:
     std::array<QWidget*, 22> controls {};
     std::vector<std::pair<int, QLabel*>> readouts;
     BandMeter* meter = nullptr;
-    QRect meterAtLeastSize; // the meter panel at the window's least size
+    QLabel* statusIcon = nullptr; // the warning sign left of the status line
     FileChooser fileChooser;
     JobStarter jobStarter;
     QuitHandler quitHandler;

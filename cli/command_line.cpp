@@ -292,7 +292,8 @@ Options (N is a slider position, a whole number from 0 to 100):
   --repeat-carrier
                   play a CARRIER shorter than the modulator again from its start, with a
                   20 ms crossfade at each seam, so the result is as long as the modulator
-  --quiet         show no progress bar
+  --quiet         show no progress bar, nor the lines after a run that say what was
+                  written and how loud, what clipped and what was cut short
   -h, --help      show this help and exit
   --version       show the version and exit
 

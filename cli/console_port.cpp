@@ -17,7 +17,7 @@ void ConsolePort::progress(int percent)
     bar->show(percent);
 }
 
-// "lumivox-cli: FILE: MESSAGE", then the cause on a line of its own.
+// "lumivox-cli: FILE: MESSAGE", then "lumivox-cli: CAUSE": every line says whose it is.
 void ConsolePort::showFailure(std::string_view message, const job::FailureDetail& detail)
 {
     if (bar != nullptr)
@@ -28,7 +28,7 @@ void ConsolePort::showFailure(std::string_view message, const job::FailureDetail
         messages << detail.file << ": ";
     messages << message << '\n';
     if (!detail.cause.empty())
-        messages << detail.cause << '\n';
+        messages << programName << ": " << detail.cause << '\n';
     messages << std::flush;
 }
 

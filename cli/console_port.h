@@ -12,7 +12,7 @@ namespace lumivox::cli {
 
 // The job's front end on a terminal: the progress goes to an optional bar, and a failure is
 // printed as the job's own sentence after the program's name and the file concerned, with its
-// cause on the next line.
+// cause on the next line after the program's name again.
 class ConsolePort final : public job::JobEvents {
 public:
     ConsolePort(std::ostream& messages, ProgressBar* bar);
@@ -23,7 +23,7 @@ public:
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
     void released(job::JobMode) override { } // a terminal has no controls to hand back
-    void ended(const job::RunReport& report) override { clipped = report.clippedSamples; }
+    void ended(const job::RunReport& report) override { runReport = report; }
 
     // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
     // stopped job still reports.
@@ -31,8 +31,8 @@ public:
 
     [[nodiscard]] const std::string& lastError() const { return errorMessage; }
     [[nodiscard]] bool programEndRequested() const { return endRequested; }
-    // Output samples the run had to clamp to full scale.
-    [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
+    // How the run ended, as the job reported it (default values until it has).
+    [[nodiscard]] const job::RunReport& report() const { return runReport; }
 
 private:
     std::ostream& messages;
@@ -40,7 +40,7 @@ private:
     const std::atomic<bool>* holdFlag = nullptr;
     std::string errorMessage;
     bool endRequested = false;
-    std::uint64_t clipped = 0;
+    job::RunReport runReport;
 };
 
 } // namespace lumivox::cli

@@ -8,6 +8,7 @@
 #include "job/job_state.h"
 #include "job/vocoding_job.h"
 #include "progress_bar.h"
+#include "run_end_text.h"
 
 namespace lumivox::cli {
 
@@ -84,10 +85,8 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
     if (showProgress && outcome == job::JobOutcome::Finished)
         bar.show(100);
     bar.finish();
-    if (!options.quiet && port.clippedSamples() > 0)
-        console.errors << programName << ": " << port.clippedSamples()
-                       << " samples clipped; lower the gain (--gain)\n"
-                       << std::flush;
+    if (!options.quiet)
+        console.errors << runEndLines(port.report(), options.outputPath) << std::flush;
     if (outcome == job::JobOutcome::Stopped && stopSignal != 0)
         return 128 + stopSignal; // as a shell reports a program ended by that signal
     return exitStatusFor(outcome);

@@ -22,16 +22,19 @@ namespace {
 
 OutputEncoder::OutputEncoder(int bitsPerSample)
     : sixteenBit(bitsPerSample != 8)
+    , loudness(sixteenBit ? 32767.0 : 127.0)
 {
 }
 
-std::size_t OutputEncoder::encode(std::span<const double> results, std::uint8_t* bytes)
+std::size_t OutputEncoder::encode(std::span<const double> results, double gain, std::uint8_t* bytes)
 {
     if (sixteenBit) {
         clipped += store<encoding::Int16>(results, bytes);
+        loudness.add<encoding::Int16>(results, gain);
         return 2 * results.size();
     }
     clipped += store<encoding::UInt8>(results, bytes);
+    loudness.add<encoding::UInt8>(results, gain);
     return results.size();
 }
 

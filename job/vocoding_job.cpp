@@ -263,6 +263,10 @@ namespace {
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
         std::string reopenCause; // why the repeated carrier could not be opened again
+        double peak = 0.0;
+        double clipFreeGain = std::numeric_limits<double>::infinity();
+        double carrierSeconds = 0.0;
+        double modulatorSeconds = 0.0;
     };
 
     double VocodingRun::seconds(std::uint64_t frameCount) const
@@ -281,6 +285,10 @@ namespace {
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
+        summary.peak = peak;
+        summary.clipFreeGain = clipFreeGain;
+        summary.carrierSeconds = carrierSeconds;
+        summary.modulatorSeconds = modulatorSeconds;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
         events.ended(summary);
@@ -394,6 +402,12 @@ namespace {
                 return failure(message::modulatorBuffer);
             makeBuiltInCarrier();
             outputFormat = monoOutputFormat(carrier.format);
+            // The sound is made for exactly the modulator's length.
+            const double voiceBytesPerSecond = static_cast<double>(modulator.format.sampleRate)
+                * (modulator.format.bitsPerSample / 8);
+            if (voiceBytesPerSecond > 0.0)
+                modulatorSeconds = modulator.monoByteCount() / voiceBytesPerSecond;
+            carrierSeconds = modulatorSeconds;
             return openSink();
         }
 
@@ -427,6 +441,15 @@ namespace {
                 [this](MonoInput& input) { return reopenCarrier(input); },
                 seamFadeFrames(carrier.format.sampleRate));
         outputFormat = monoOutputFormat(carrier.format);
+        const double bytesPerSecond
+            = static_cast<double>(outputFormat.sampleRate) * outputFormat.blockAlign;
+        if (bytesPerSecond > 0.0) {
+            carrierSeconds = carrier.monoByteCount() / bytesPerSecond;
+            modulatorSeconds = modulator.monoByteCount() / bytesPerSecond;
+        }
+        // A repeated carrier lasts as long as the modulator: nothing of the modulator is left out.
+        if (settings.repeatCarrier && carrier.monoByteCount() > 0)
+            carrierSeconds = std::max(carrierSeconds, modulatorSeconds);
         return openSink();
     }
 
@@ -588,9 +611,11 @@ namespace {
                 std::span<const double>(modulatorValues.data(), frames),
                 std::span<double>(results.data(), frames));
             std::uint8_t* outputBlock = holdings.outputBlock.get();
-            const std::size_t byteCount
-                = encoder.encode(std::span<const double>(results.data(), frames), outputBlock);
+            const std::size_t byteCount = encoder.encode(
+                std::span<const double>(results.data(), frames), engine.outputGain(), outputBlock);
             clippedSamples = encoder.clippedSamples();
+            peak = encoder.level().peak();
+            clipFreeGain = encoder.level().clipFreeGain();
 
             if (totalBytes != 0) {
                 const double fraction

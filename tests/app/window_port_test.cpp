@@ -60,6 +60,8 @@ namespace {
             });
             ASSERT_TRUE(waitUntil([&] { return worker.finished(); }));
         }
+        // The progress is posted: it may arrive after the worker has finished.
+        EXPECT_TRUE(waitUntil([&] { return progress->value() == 42; }));
         EXPECT_EQ(sound.clearance, 0);
         EXPECT_EQ(sound.vagueness, 37);
         EXPECT_EQ(sound.gain, 50);

@@ -25,9 +25,9 @@ TEST(ConsolePort, AFailureNamesItsFileAndGivesTheCauseBelow)
         { "", "carrier 48000 Hz, modulator 44100 Hz" });
     EXPECT_EQ(messages.str(),
         "lumivox-cli: in.flac: The carrier wave file could not be opened.\n"
-        "not a RIFF/WAVE file\n"
+        "lumivox-cli: not a RIFF/WAVE file\n"
         "lumivox-cli: The carrier and the modulator have different sample rates.\n"
-        "carrier 48000 Hz, modulator 44100 Hz\n");
+        "lumivox-cli: carrier 48000 Hz, modulator 44100 Hz\n");
 }
 
 TEST(ConsolePort, AnErrorAfterProgressStartsOnANewLine)

@@ -1,6 +1,7 @@
 #include "engine/vocoder_engine.h"
 #include "job_fixture.h"
 #include "job_messages.h"
+#include "run_facts.h"
 #include "wave/wave_file.h"
 
 #include <cmath>
@@ -68,6 +69,11 @@ namespace {
             loud += std::abs(sample) > 100 ? 1 : 0;
         EXPECT_GT(loud, first.size() / 4) << "the output is nearly silent";
         EXPECT_EQ(runOnce(c), first);
+        // Nothing of the modulator was left out, and the report says so.
+        ASSERT_FALSE(port.reports.empty());
+        EXPECT_NEAR(port.reports.back().modulatorSeconds,
+            static_cast<double>(c.modulatorFrames) / c.sampleRate, 1e-9);
+        EXPECT_FALSE(cutShortOf(port.reports.back()).has_value());
     }
 
     INSTANTIATE_TEST_SUITE_P(Sounds, BuiltInCarrier,
@@ -136,11 +142,15 @@ namespace {
                 static_cast<std::int16_t>(std::trunc(std::clamp(y, -32767.0, 32767.0))));
         }
         EXPECT_EQ(got, expected);
+        // Repeated, a shorter carrier cuts nothing short; a longer one is still cut.
+        ASSERT_EQ(port.reports.size(), 1U);
+        const auto cutShort = cutShortOf(port.reports.front());
+        EXPECT_EQ(cutShort.has_value(), carrier.size() > modulator.size());
     }
 
     INSTANTIATE_TEST_SUITE_P(Lengths, RepeatedCarrier,
         ::testing::Values(RepeatCase { 3000, 10000, 44100 }, RepeatCase { 2500, 9001, 22050 },
-            RepeatCase { 10000, 6000, 44100 }));
+            RepeatCase { 20000, 6000, 44100 }));
 
     TEST_F(CarrierSounds, ARepeatFailsPlainlyWhenTheCarrierCannotBeOpenedAgain)
     {
