@@ -1,5 +1,7 @@
 #include "input_blocks.h"
 
+#include "carrier_supply.h"
+
 #include <algorithm>
 
 namespace lumivox::job {
@@ -12,9 +14,67 @@ InputBlocks::InputBlocks(InputSource& carrierInput, InputSource& modulatorInput,
 {
 }
 
+InputBlocks::InputBlocks(InputSource& carrierInput, InputSource& modulatorInput, int frames,
+    ModulatorListener& carrierListener)
+    : InputBlocks(carrierInput, modulatorInput, frames)
+{
+    listener = &carrierListener;
+    if (listener->listensAhead())
+        ahead.resize(blockFrames);
+}
+
+InputBlocks::Result InputBlocks::readListened(
+    std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount)
+{
+    frameCount = 0;
+    if (lastBlock)
+        return Result::End;
+    std::int64_t modulatorRead = 0;
+    if (!listener->listensAhead()) {
+        modulatorRead = modulator.read(modulatorValues.first(blockFrames));
+        if (modulatorRead < 0)
+            return Result::ModulatorFailed;
+        if (modulatorRead == 0)
+            return Result::End;
+        listener->listen(modulatorValues.first(static_cast<std::size_t>(modulatorRead)));
+    } else {
+        // The carrier hears each block one block before it is read for it.
+        if (!primed) {
+            primed = true;
+            aheadFrames = modulator.read(ahead);
+            if (aheadFrames < 0)
+                return Result::ModulatorFailed;
+            listener->listen(
+                std::span<const double>(ahead).first(static_cast<std::size_t>(aheadFrames)));
+        }
+        if (aheadFrames == 0)
+            return Result::End;
+        modulatorRead = aheadFrames;
+        std::copy_n(ahead.begin(), modulatorRead, modulatorValues.begin());
+        aheadFrames = modulator.read(ahead);
+        if (aheadFrames < 0)
+            return Result::ModulatorFailed;
+        listener->listen(
+            std::span<const double>(ahead).first(static_cast<std::size_t>(aheadFrames)));
+    }
+    const std::int64_t carrierRead
+        = carrier.read(carrierValues.first(static_cast<std::size_t>(modulatorRead)));
+    if (carrierRead < 0)
+        return Result::CarrierFailed;
+    if (carrierRead == 0)
+        return Result::End;
+    if (carrierRead < modulatorRead)
+        lastBlock = true;
+    taken += static_cast<std::uint64_t>(carrierRead);
+    frameCount = static_cast<int>(carrierRead);
+    return Result::Block;
+}
+
 InputBlocks::Result InputBlocks::read(
     std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount)
 {
+    if (listener != nullptr)
+        return readListened(carrierValues, modulatorValues, frameCount);
     frameCount = 0;
     // A failed read is not an end: the run fails, with the output finished as far as it went.
     const std::int64_t modulatorRead = modulator.read(modulatorValues.first(blockFrames));

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace lumivox::job {
+
+class ModulatorListener;
 
 // Reads the two inputs a block at a time, the modulator first, as the engine's values (see
 // InputSource). The run ends with the shorter input: its short block is the last one.
@@ -19,6 +22,10 @@ public:
 
     // Blocks of blockFrames frames (at most maxFrames); both inputs at the same rate.
     InputBlocks(InputSource& carrier, InputSource& modulator, int blockFrames);
+    // The carrier hears each modulator block through listener before it is read (a block ahead
+    // when it asks to); it is read for exactly the modulator's frames. May throw std::bad_alloc.
+    InputBlocks(
+        InputSource& carrier, InputSource& modulator, int blockFrames, ModulatorListener& listener);
 
     // Fills the spans (blockFrames each at least) with the next block and sets frameCount. After
     // a failure the failed input's failureCause() says why.
@@ -31,12 +38,20 @@ public:
     [[nodiscard]] std::uint64_t framesTaken() const { return taken; }
 
 private:
+    [[nodiscard]] Result readListened(
+        std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount);
+
     InputSource& carrier;
     InputSource& modulator;
     std::size_t blockFrames;
     std::uint64_t total;
     std::uint64_t taken = 0;
     bool lastBlock = false;
+    ModulatorListener* listener = nullptr;
+    // For a listener that hears ahead: the modulator block read ahead of the one being given.
+    std::vector<double> ahead;
+    std::int64_t aheadFrames = 0;
+    bool primed = false;
 };
 
 } // namespace lumivox::job

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/chord_sound.h"
+
 #include <string>
 
 namespace lumivox::job {
@@ -14,6 +16,20 @@ struct SoundSettings {
     int gain = 50; // 50 is 1x, 100 is 2x
 };
 
+// Where the carrier comes from: the carrier file, or a sound the job makes as it goes, at the
+// modulator's rate and as long as it.
+enum class CarrierKind { File = 0, Chord = 1, Noise = 2, FollowVoice = 3 };
+
+struct CarrierChoice {
+    CarrierKind kind = CarrierKind::File;
+    int chordRoot = engine::defaultChordRoot; // a MIDI note, C2 (36) to C4 (60)
+    engine::ChordType chordType = engine::ChordType::Major;
+    int followSemitones = 0; // the interval above (or below) the voice, -12 to +12
+};
+
+inline constexpr int lowestFollowInterval = -12;
+inline constexpr int highestFollowInterval = 12;
+
 // Everything one run needs, handed to the job as a value when it starts: the front end keeps its
 // controls and the job keeps its copy.
 struct JobSettings {
@@ -22,6 +38,10 @@ struct JobSettings {
     std::string modulatorPath;
     std::string outputPath; // used by Vocode only
     SoundSettings sound;
+    CarrierChoice carrier; // with a built-in sound, carrierPath is not used
+    // A carrier file shorter than the modulator is played again from its start, crossfaded at
+    // each seam, so that the output is as long as the modulator.
+    bool repeatCarrier = false;
 };
 
 } // namespace lumivox::job

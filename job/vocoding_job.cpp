@@ -1,5 +1,6 @@
 #include "vocoding_job.h"
 
+#include "carrier_supply.h"
 #include "engine/vocoder_engine.h"
 #include "input_blocks.h"
 #include "input_checks.h"
@@ -179,6 +180,10 @@ namespace {
         // The inputs as the engine takes them; they read through the buffers and inputs above.
         std::unique_ptr<InputSource> modulatorSource;
         std::unique_ptr<InputSource> carrierSource;
+        // Set when the carrier is repeated: it is carrierSource.
+        RepeatingSource* repeatingCarrier = nullptr;
+        // Set when the carrier is a built-in sound: it is carrierSource.
+        BuiltInCarrierSource* builtInSound = nullptr;
         RunSink sink;
     };
 
@@ -237,6 +242,9 @@ namespace {
         std::optional<RunEnding> prepare();
         std::optional<RunEnding> openInput(InputRole role);
         std::optional<RunEnding> matchRates();
+        void makeBuiltInCarrier();
+        void repeatCarrier();
+        std::unique_ptr<InputSource> reopenCarrier(std::string& cause);
         std::optional<RunEnding> openSink();
         void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
@@ -268,6 +276,7 @@ namespace {
         }
 
         bool previewing() const { return mode == JobMode::Preview; }
+        bool builtInCarrier() const { return settings.carrier.kind != CarrierKind::File; }
 
         const JobSettings& settings;
         JobMode mode;
@@ -296,6 +305,7 @@ namespace {
         double carrierSeconds = 0.0;
         double modulatorSeconds = 0.0;
         std::optional<ShortInput> shortInput;
+        wave::SoundFileFormat carrierSoundFormat; // for a carrier read through libsndfile
     };
 
     // An input's length in seconds, from a count of its own bytes.
@@ -427,12 +437,28 @@ namespace {
         if (!(holdings.outputBlock = takeBuffer(blockBufferBytes)))
             return failure(message::outputBuffer);
 
-        if (auto refused = openInput(InputRole::Carrier))
-            return refused;
+        if (!builtInCarrier()) {
+            if (auto refused = openInput(InputRole::Carrier))
+                return refused;
+        }
         if (auto refused = openInput(InputRole::Modulator))
             return refused;
-        if (auto refused = matchRates())
+        if (builtInCarrier())
+            makeBuiltInCarrier();
+        else if (auto refused = matchRates())
             return refused;
+        // Each input's length at the carrier's rate, before a repeat makes the carrier endless.
+        const double rate = static_cast<double>(holdings.carrierSource->sampleRate());
+        modulatorSeconds = static_cast<double>(holdings.modulatorSource->frameCount()) / rate;
+        carrierSeconds = builtInCarrier()
+            ? modulatorSeconds
+            : static_cast<double>(holdings.carrierSource->frameCount()) / rate;
+        if (settings.repeatCarrier && !builtInCarrier()
+            && holdings.carrierSource->frameCount() > 0) {
+            // A repeated carrier lasts as long as the modulator: nothing of it is left out.
+            repeatCarrier();
+            carrierSeconds = std::max(carrierSeconds, modulatorSeconds);
+        }
 
         InputSource& carrierSource = *holdings.carrierSource;
         outputDepth = carrierSource.depth();
@@ -444,11 +470,74 @@ namespace {
         outputFormat = carrier.reader
             ? monoOutputFormat(carrier.format)
             : wave::monoWaveFormat(outputDepth, carrierSource.sampleRate());
-        // Each input's length at the output's rate (the modulator's after resampling).
-        const double rate = static_cast<double>(outputFormat.sampleRate);
-        carrierSeconds = static_cast<double>(carrierSource.frameCount()) / rate;
-        modulatorSeconds = static_cast<double>(holdings.modulatorSource->frameCount()) / rate;
         return openSink();
+    }
+
+    // The built-in sound stands in for the carrier file: at the modulator's own rate, so nothing
+    // is resampled, and 16-bit unless the modulator is wider.
+    void VocodingRun::makeBuiltInCarrier()
+    {
+        RunHoldings& holdings = *held;
+        const InputSource& modulator = *holdings.modulatorSource;
+        auto made = std::make_unique<BuiltInCarrierSource>(settings.carrier, modulator.sampleRate(),
+            builtInDepth(modulator.depth()), !previewing());
+        holdings.builtInSound = made.get();
+        holdings.carrierSource = std::move(made);
+    }
+
+    // The carrier file is played again from its start whenever it ends, crossfaded at each seam.
+    void VocodingRun::repeatCarrier()
+    {
+        RunHoldings& holdings = *held;
+        const std::size_t fadeFrames = seamFadeFrames(holdings.carrierSource->sampleRate());
+        auto repeating = std::make_unique<RepeatingSource>(
+            std::move(holdings.carrierSource),
+            [this](std::string& cause) { return reopenCarrier(cause); }, fadeFrames);
+        holdings.repeatingCarrier = repeating.get();
+        holdings.carrierSource = std::move(repeating);
+    }
+
+    // Opens the carrier again to repeat it, by the reader that first opened it; it must still have
+    // the format the run started with.
+    std::unique_ptr<InputSource> VocodingRun::reopenCarrier(std::string& cause)
+    {
+        MonoInput& carrier = held->carrier;
+        const std::string changed = "it changed while it was being repeated";
+        if (carrier.reader) {
+            wave::WaveFormat format;
+            std::uint32_t dataLength = 0;
+            wave::WaveFileError why;
+            auto reader = wave::openWaveReader(settings.carrierPath, &format, &dataLength, &why);
+            if (!reader) {
+                cause = wave::describe(why);
+                return nullptr;
+            }
+            if (format.channels != carrier.format.channels
+                || format.bitsPerSample != carrier.format.bitsPerSample
+                || format.sampleRate != carrier.format.sampleRate
+                || format.formatTag != carrier.format.formatTag) {
+                cause = changed;
+                return nullptr;
+            }
+            carrier.reader = std::move(reader);
+            carrier.dataLength = dataLength;
+            return std::make_unique<WaveInputSource>(
+                carrier, held->carrierBlock.get(), InputRole::Carrier);
+        }
+        wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
+        auto reader = wave::openSoundFile(settings.carrierPath,
+            static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
+        if (!reader)
+            return nullptr;
+        const wave::SoundFileFormat& format = reader->format();
+        if (format.channels != carrierSoundFormat.channels
+            || format.bitsPerSample != carrierSoundFormat.bitsPerSample
+            || format.sampleRate != carrierSoundFormat.sampleRate
+            || format.encoding != carrierSoundFormat.encoding) {
+            cause = changed;
+            return nullptr;
+        }
+        return std::make_unique<SoundInputSource>(std::move(reader), InputRole::Carrier);
     }
 
     // Opens one input: an 8- or 16-bit wave file as before, anything else through libsndfile. A
@@ -494,6 +583,8 @@ namespace {
         if (reader) {
             input.reader.reset();
             input.heldOpen = std::move(heldOpen);
+            if (isCarrier)
+                carrierSoundFormat = reader->format();
             source = std::make_unique<SoundInputSource>(std::move(reader), role);
             return std::nullopt;
         }
@@ -537,7 +628,7 @@ namespace {
     {
         if (!previewing()) {
             // Creating the writer empties the file: it must not be one of the inputs.
-            if (namesSameFile(settings.outputPath, settings.carrierPath))
+            if (!builtInCarrier() && namesSameFile(settings.outputPath, settings.carrierPath))
                 return failure(message::outputNotOpened, settings.outputPath, "it is the carrier");
             if (namesSameFile(settings.outputPath, settings.modulatorPath))
                 return failure(
@@ -696,7 +787,10 @@ namespace {
     RunEnding VocodingRun::runLoop()
     {
         RunHoldings& holdings = *held;
-        InputBlocks inputs(*holdings.carrierSource, *holdings.modulatorSource, blockFrames);
+        InputBlocks inputs = holdings.builtInSound
+            ? InputBlocks(*holdings.carrierSource, *holdings.modulatorSource, blockFrames,
+                *holdings.builtInSound)
+            : InputBlocks(*holdings.carrierSource, *holdings.modulatorSource, blockFrames);
         framesTotal = inputs.totalFrames();
         RunInput input(inputs);
         RunOutput output(*this, framesTotal);
@@ -712,8 +806,11 @@ namespace {
             if (input.failed == InputBlocks::Result::ModulatorFailed)
                 return failure(message::modulatorNotRead, settings.modulatorPath,
                     holdings.modulatorSource->failureCause());
-            return failure(message::carrierNotRead, settings.carrierPath,
-                holdings.carrierSource->failureCause());
+            // A repeated carrier that cannot be opened again is refused as at the start.
+            return failure(holdings.repeatingCarrier && holdings.repeatingCarrier->reopenFailed()
+                    ? message::carrierNotOpened
+                    : message::carrierNotRead,
+                settings.carrierPath, holdings.carrierSource->failureCause());
         case PipelineEnd::Stopped:
             return std::move(*output.ending);
         }

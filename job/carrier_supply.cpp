@@ -1,0 +1,127 @@
+#include "carrier_supply.h"
+
+#include "engine/chord_sound.h"
+#include "engine/follow_voice_sound.h"
+#include "engine/noise_sound.h"
+#include "input_blocks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace lumivox::job {
+
+namespace {
+
+    // Full scale 1 in 16-bit units, as a 16-bit modulator is normalised by it.
+    constexpr double sixteenBitFullScale = 32767.0;
+
+    std::unique_ptr<engine::CarrierSound> makeSound(const CarrierChoice& choice, double sampleRate)
+    {
+        switch (choice.kind) {
+        case CarrierKind::Chord:
+            return std::make_unique<engine::ChordSound>(
+                sampleRate, choice.chordRoot, choice.chordType);
+        case CarrierKind::FollowVoice:
+            return std::make_unique<engine::FollowVoiceSound>(sampleRate,
+                std::clamp(choice.followSemitones, lowestFollowInterval, highestFollowInterval));
+        case CarrierKind::Noise:
+        case CarrierKind::File:
+            break;
+        }
+        return std::make_unique<engine::NoiseSound>();
+    }
+
+} // namespace
+
+BuiltInCarrierSource::BuiltInCarrierSource(const CarrierChoice& choice, std::uint32_t sampleRate,
+    wave::OutputDepth depth, bool mayLookAhead)
+    : InputSource(sampleRate, depth)
+    , sound(makeSound(choice, static_cast<double>(sampleRate)))
+    , ahead(mayLookAhead && choice.kind == CarrierKind::FollowVoice)
+{
+}
+
+std::int64_t BuiltInCarrierSource::read(std::span<double> values)
+{
+    sound->render(values);
+    for (double& value : values)
+        value *= sixteenBitFullScale;
+    return static_cast<std::int64_t>(values.size());
+}
+
+std::uint64_t BuiltInCarrierSource::frameCount() const
+{
+    return std::numeric_limits<std::uint64_t>::max();
+}
+
+RepeatingSource::Pieces::Pieces(std::unique_ptr<InputSource> carrier, Reopen reopen)
+    : input(std::move(carrier))
+    , reopenInput(std::move(reopen))
+    , values(static_cast<std::size_t>(InputBlocks::maxFrames))
+{
+}
+
+std::int64_t RepeatingSource::Pieces::read(std::span<double> out)
+{
+    if (next == available) {
+        const std::int64_t framesRead = input->read(values);
+        if (framesRead < 0)
+            return framesRead;
+        available = static_cast<std::size_t>(framesRead);
+        next = 0;
+    }
+    const std::size_t count = std::min(out.size(), available - next);
+    std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(next), count, out.begin());
+    next += count;
+    return static_cast<std::int64_t>(count);
+}
+
+bool RepeatingSource::Pieces::rewind()
+{
+    next = available = 0;
+    auto again = reopenInput(reopenCause);
+    if (!again) {
+        reopenFailed = true;
+        return false;
+    }
+    input = std::move(again);
+    return true;
+}
+
+RepeatingSource::RepeatingSource(
+    std::unique_ptr<InputSource> carrier, Reopen reopen, std::size_t fadeFrames)
+    : InputSource(carrier->sampleRate(), carrier->depth())
+    , passFrames(carrier->frameCount())
+    , pieces(std::move(carrier), std::move(reopen))
+    , repeat(pieces, fadeFrames)
+{
+}
+
+std::int64_t RepeatingSource::read(std::span<double> values)
+{
+    const std::int64_t filled = repeat.fill(values);
+    return filled < 0 ? -1 : filled;
+}
+
+std::uint64_t RepeatingSource::frameCount() const
+{
+    return passFrames == 0 ? 0 : std::numeric_limits<std::uint64_t>::max();
+}
+
+std::string RepeatingSource::failureCause() const
+{
+    return pieces.reopenFailed ? pieces.reopenCause : pieces.input->failureCause();
+}
+
+std::size_t seamFadeFrames(std::uint32_t sampleRate)
+{
+    return std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(0.02 * sampleRate)));
+}
+
+wave::OutputDepth builtInDepth(wave::OutputDepth modulatorDepth)
+{
+    return modulatorDepth == wave::OutputDepth::UInt8 ? wave::OutputDepth::Int16 : modulatorDepth;
+}
+
+} // namespace lumivox::job
