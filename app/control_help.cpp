@@ -1,10 +1,12 @@
 #include "control_help.h"
 
-#include "job/control_ids.h"
+#include "control_ids.h"
+
+#include <cmath>
 
 namespace lumivox::app {
 
-namespace id = job::control;
+namespace id = app::control;
 
 QString controlToolTip(int controlId)
 {
@@ -24,12 +26,15 @@ QString controlToolTip(int controlId)
         return QStringLiteral("The wave file Vocode writes the result to; Preview only plays it.");
     case id::outputBrowse:
         return QStringLiteral("Choose the wave file Vocode writes the result to.");
+    case id::clearanceLabel:
     case id::clearanceSlider:
         return QStringLiteral("Instrument Clearance pulls every band toward the average of all "
                               "bands, letting more of the carrier through unshaped.");
+    case id::vaguenessLabel:
     case id::vaguenessSlider:
         return QStringLiteral("Vagueness blurs each band's level with its neighbours, softening "
                               "the modulator's detail.");
+    case id::gainLabel:
     case id::gainSlider:
         return QStringLiteral("Output Gain scales the result from 0 to 2 times; lower it when "
                               "samples clip.");
@@ -58,6 +63,7 @@ QString controlAccessibleName(int controlId)
         return QStringLiteral("Output File");
     case id::outputBrowse:
         return QStringLiteral("Browse for the output file");
+    case id::clearanceLabel:
     case id::clearanceSlider:
         return QStringLiteral("Instrument Clearance");
     case id::vaguenessSlider:
@@ -76,9 +82,24 @@ QString controlAccessibleName(int controlId)
 
 QString sliderReadoutText(int sliderId, int position)
 {
-    if (sliderId == id::gainSlider)
-        return QStringLiteral("%1×").arg(position / 50.0, 0, 'f', 2);
+    if (sliderId == id::gainSlider) {
+        const double gain = position / 50.0;
+        return QStringLiteral("%1× (%2)").arg(gain, 0, 'f', 2).arg(decibelText(gain));
+    }
     return QStringLiteral("%1 %").arg(position);
+}
+
+QString decibelText(double ratio, const QString& unit)
+{
+    if (!(ratio > 0.0))
+        return QStringLiteral("−∞ ") + unit;
+    // Rounded first, so that a level just under 1 reads 0.0 rather than −0.0.
+    const double tenths = std::round(200.0 * std::log10(ratio));
+    const double decibels = tenths / 10.0;
+    const QString sign = tenths > 0.0 ? QStringLiteral("+")
+        : tenths < 0.0                ? QStringLiteral("−")
+                                      : QString();
+    return sign + QString::number(std::abs(decibels), 'f', 1) + QLatin1Char(' ') + unit;
 }
 
 } // namespace lumivox::app

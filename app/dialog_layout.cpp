@@ -1,132 +1,135 @@
 #include "dialog_layout.h"
 
-#include "job/control_ids.h"
+#include "control_ids.h"
 
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <algorithm>
-#include <cmath>
 
 namespace lumivox::app {
 
 namespace {
-    // The gap kept between a widened label and the control to its right, in dialog units.
-    constexpr int labelGapUnits = 2;
-    // The band meters' least height and the margin around them, in dialog units.
-    constexpr int meterPanelHeightUnits = 64;
-    constexpr int meterMarginUnits = 6;
+    enum Column { labelColumn = 0, middleColumn = 1, rightColumn = 2, columnCount = 3 };
 
-    int scaled(int value, int numerator, int denominator)
+    // The least width of the path boxes and sliders, in average character widths: enough to
+    // see where a path ends and to set a slider with the mouse.
+    constexpr int middleLeastChars = 24;
+    // The band meters' least height, in lines of text: bars tall enough to read and their labels.
+    constexpr int meterLeastLines = 5;
+
+    ControlRole roleOf(int controlId)
     {
-        return static_cast<int>(std::lround(static_cast<double>(value) * numerator / denominator));
+        for (const ControlTemplate& control : dialogTemplate()) {
+            if (control.id == controlId)
+                return control.role;
+        }
+        return ControlRole::Label;
     }
 
-    bool sameRow(const QRect& a, const QRect& b)
+    bool takesSpareWidth(int controlId)
     {
-        return a.top() <= b.bottom() && b.top() <= a.bottom();
-    }
-}
-
-DialogUnits dialogUnitsOf(const QFontMetrics& metrics)
-{
-    // The average over the Latin letters, rounded the way dialog managers have always done it.
-    const int alphabetWidth = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return { std::max(1, (alphabetWidth / 26 + 1) / 2), std::max(1, metrics.height()) };
-}
-
-QRect toPixels(DialogUnits units, int x, int y, int width, int height)
-{
-    return { scaled(x, units.averageCharWidth, 4), scaled(y, units.charHeight, 8),
-        scaled(width, units.averageCharWidth, 4), scaled(height, units.charHeight, 8) };
-}
-
-DialogLayout layOutDialog(const QFontMetrics& metrics)
-{
-    const DialogUnits units = dialogUnitsOf(metrics);
-    const int columnEnd = scaled(labelColumnEndUnits, units.averageCharWidth, 4);
-    const int gap = scaled(labelGapUnits, units.averageCharWidth, 4);
-
-    DialogLayout layout;
-    for (const ControlTemplate& control : dialogTemplate()) {
-        QRect rect = toPixels(units, control.x, control.y, control.width, control.height);
-        if (control.role == ControlRole::Label) {
-            const int textWidth = metrics.horizontalAdvance(QString::fromUtf8(control.text)) + 1;
-            rect.setWidth(std::max(rect.width(), textWidth));
-        }
-        layout.controls.push_back({ control, rect });
+        const ControlRole role = roleOf(controlId);
+        return role == ControlRole::PathEdit || role == ControlRole::Slider;
     }
 
-    int shift = 0;
-    for (const PlacedControl& label : layout.controls) {
-        if (label.control.role != ControlRole::Label || label.control.x >= labelColumnEndUnits)
-            continue;
-        for (const PlacedControl& other : layout.controls) {
-            if (other.control.x >= labelColumnEndUnits && sameRow(label.rect, other.rect))
-                shift = std::max(
-                    shift, label.rect.left() + label.rect.width() + gap - other.rect.left());
-        }
-    }
-    if (shift > 0) {
-        for (PlacedControl& placed : layout.controls) {
-            if (placed.control.x >= labelColumnEndUnits)
-                placed.rect.translate(shift, 0);
-            else if (placed.control.role != ControlRole::Label && placed.rect.right() >= columnEnd)
-                placed.rect.setWidth(placed.rect.width() + shift);
-        }
-    }
-
-    // A label is as tall as the box it names on its row, its text centred on that box.
-    for (PlacedControl& label : layout.controls) {
-        if (label.control.role != ControlRole::Label || label.control.x >= labelColumnEndUnits)
-            continue;
-        for (const PlacedControl& box : layout.controls) {
-            const bool named = box.control.role == ControlRole::PathEdit
-                || box.control.role == ControlRole::Slider;
-            if (named && sameRow(label.rect, box.rect)) {
-                label.rect.setTop(box.rect.top());
-                label.rect.setHeight(box.rect.height());
-                break;
+    // The middle cell of a row: one control alone fills it; several stand side by side, the
+    // path boxes and sliders among them stretching, the others keeping their own width.
+    void placeMiddle(QGridLayout& grid, int row, const GridRow& gridRow, const WindowParts& parts)
+    {
+        auto* cell = new QHBoxLayout;
+        bool stretches = false;
+        for (const int controlId : gridRow.middleIds) {
+            if (QWidget* widget = controlId == noControl ? nullptr : parts.control(controlId)) {
+                const bool wide = takesSpareWidth(controlId);
+                cell->addWidget(widget, wide ? 1 : 0);
+                stretches = stretches || wide;
             }
         }
+        if (!stretches)
+            cell->addStretch(1);
+        grid.addLayout(cell, row, middleColumn);
     }
 
-    // Each slider's value, right of the slider and as wide as its longest text.
-    const int readoutWidth = std::max(metrics.horizontalAdvance(QStringLiteral("100 %")),
-                                 metrics.horizontalAdvance(QStringLiteral("2.00×")))
-        + 1;
-    for (const PlacedControl& placed : layout.controls) {
-        if (placed.control.role == ControlRole::Slider)
-            layout.readouts.push_back({ placed.control.id,
-                QRect(placed.rect.right() + 1 + gap, placed.rect.top(), readoutWidth,
-                    placed.rect.height()) });
+    QWidget* rightOf(const GridRow& gridRow, const WindowParts& parts)
+    {
+        if (gridRow.rightId != noControl)
+            return parts.control(gridRow.rightId);
+        const int first = gridRow.middleIds.front();
+        if (first != noControl && roleOf(first) == ControlRole::Slider)
+            return parts.readout(first);
+        return nullptr;
     }
 
-    const QRect client = toPixels(units, 0, 0, dialogWidthUnits, dialogHeightUnits);
-    layout.clientSize = QSize(client.width() + shift, client.height());
-    for (const PlacedControl& placed : layout.controls)
-        layout.clientSize.setWidth(
-            std::max(layout.clientSize.width(), placed.rect.right() + 1 + gap));
-    for (const SliderReadout& readout : layout.readouts)
-        layout.clientSize.setWidth(
-            std::max(layout.clientSize.width(), readout.rect.right() + 1 + gap));
-
-    // The notice becomes the status line: the window's width, two lines of text.
-    QRect notice;
-    for (PlacedControl& placed : layout.controls) {
-        if (placed.control.id == job::control::notice) {
-            placed.rect.setWidth(layout.clientSize.width() - 2 * placed.rect.left());
-            placed.rect.setHeight(std::max(placed.rect.height(), 2 * metrics.lineSpacing() + 2));
-            notice = placed.rect;
+    // Buttons that change their caption while a run goes keep one width, that of the longest.
+    void evenButtonWidths(const GridRow& gridRow, const WindowParts& parts)
+    {
+        int widest = 0;
+        for (const int controlId : gridRow.middleIds) {
+            if (controlId != noControl && roleOf(controlId) == ControlRole::PushButton)
+                widest = std::max(widest, parts.control(controlId)->sizeHint().width());
+        }
+        if (widest == 0)
+            return;
+        const int padding
+            = 4 * QFontMetrics(parts.control(gridRow.middleIds.front())->font()).averageCharWidth();
+        for (const int controlId : gridRow.middleIds) {
+            if (controlId != noControl && roleOf(controlId) == ControlRole::PushButton)
+                parts.control(controlId)->setMinimumWidth(widest + padding);
         }
     }
+}
 
-    const QRect margin = toPixels(units, 0, 0, meterMarginUnits, meterMarginUnits);
-    const int meterTop = std::max(notice.bottom() + 1, client.height()) + margin.height() / 2;
-    const int meterHeight = toPixels(units, 0, 0, 0, meterPanelHeightUnits).height();
-    layout.meterPanel = QRect(
-        margin.width(), meterTop, layout.clientSize.width() - 2 * margin.width(), meterHeight);
-    layout.clientSize.setHeight(layout.meterPanel.bottom() + 1 + margin.height());
-    return layout;
+QGridLayout* layOutWindow(QWidget& window, const WindowParts& parts)
+{
+    auto* grid = new QGridLayout(&window);
+    const QFontMetrics metrics(window.font());
+
+    int row = 0;
+    int rowHeight = 0;
+    for (const GridRow& gridRow : gridRows()) {
+        if (gridRow.labelId != noControl) {
+            if (QWidget* label = parts.control(gridRow.labelId)) {
+                static_cast<QLabel*>(label)->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                grid->addWidget(label, row, labelColumn);
+            }
+        }
+        evenButtonWidths(gridRow, parts);
+        placeMiddle(*grid, row, gridRow, parts);
+        if (QWidget* right = rightOf(gridRow, parts))
+            grid->addWidget(right, row, rightColumn);
+        for (int column = 0; column < columnCount; ++column) {
+            if (const QLayoutItem* item = grid->itemAtPosition(row, column))
+                rowHeight = std::max(rowHeight, item->sizeHint().height());
+        }
+        ++row;
+    }
+    // Every row as tall as the tallest: the rows stand evenly apart whatever each one holds.
+    for (int gridRow = 0; gridRow < row; ++gridRow)
+        grid->setRowMinimumHeight(gridRow, rowHeight);
+    grid->setColumnMinimumWidth(middleColumn, middleLeastChars * metrics.averageCharWidth());
+    grid->setColumnStretch(middleColumn, 1);
+
+    grid->addWidget(parts.control(control::progressBar), row++, labelColumn, 1, columnCount);
+
+    auto* status = new QHBoxLayout;
+    status->addWidget(parts.statusIcon, 0, Qt::AlignTop);
+    status->addWidget(parts.control(control::notice), 1);
+    grid->addLayout(status, row++, labelColumn, 1, columnCount);
+
+    parts.meter->setMinimumHeight(meterLeastLines * metrics.lineSpacing());
+    grid->addWidget(parts.meter, row, labelColumn, 1, columnCount);
+    grid->setRowStretch(row, 1);
+    return grid;
+}
+
+QSize openingSize(QSize leastSize, QSize availableArea)
+{
+    QSize size(leastSize.width() * 4 / 3, leastSize.height() * 6 / 5);
+    if (availableArea.isValid())
+        size = size.boundedTo(availableArea);
+    return size.expandedTo(leastSize);
 }
 
 } // namespace lumivox::app

@@ -2,50 +2,31 @@
 
 #include "dialog_template.h"
 
-#include <QRect>
 #include <QSize>
-#include <vector>
+#include <functional>
 
-class QFontMetrics;
+class QGridLayout;
+class QWidget;
 
 namespace lumivox::app {
 
-// The size of one dialog base unit in pixels for the window's font: a dialog unit is a quarter of
-// the average character width across and an eighth of the character height down.
-struct DialogUnits {
-    int averageCharWidth;
-    int charHeight;
+// The parts of the main window the grid places, looked up by control id.
+struct WindowParts {
+    std::function<QWidget*(int controlId)> control; // null for an id the window lacks
+    std::function<QWidget*(int sliderId)> readout; // the value shown right of a slider
+    QWidget* statusIcon; // left of the status line, shown with a warning
+    QWidget* meter; // the band meter panel
 };
 
-DialogUnits dialogUnitsOf(const QFontMetrics& metrics);
-QRect toPixels(DialogUnits units, int x, int y, int width, int height);
+// Puts the window's controls into a grid on the window: labels share one left margin with the
+// progress bar, the status line and the meters; path boxes and sliders take the spare width;
+// buttons and readouts on the right share one right edge; the grid's rows are all as tall as the
+// tallest, so they stand evenly apart; the meter panel takes the spare height. The window's
+// least size is the grid's.
+QGridLayout* layOutWindow(QWidget& window, const WindowParts& parts);
 
-struct PlacedControl {
-    ControlTemplate control;
-    QRect rect;
-};
-
-// The value shown right of a slider.
-struct SliderReadout {
-    int sliderId;
-    QRect rect;
-};
-
-// Pixel places of every control, in template order, of the slider readouts and of the band meter
-// panel below the template's controls, and the smallest size of the window's inside that shows
-// them all. A larger window gives its extra width and height to the meter panel.
-struct DialogLayout {
-    std::vector<PlacedControl> controls;
-    std::vector<SliderReadout> readouts;
-    QRect meterPanel;
-    QSize clientSize;
-};
-
-// Converts the template to pixels. A label whose text is wider than its template box is given
-// the room; if it would then reach the control to its right, everything right of the label column
-// moves right by the same amount (controls spanning the column grow) so that rows stay aligned.
-// Labels take the height of the box they name, so that their text is centred on it; the notice
-// spans the window's width in two lines, for the status line.
-DialogLayout layOutDialog(const QFontMetrics& metrics);
+// The size a window opens at before it has one of its own: a little roomier than the least
+// size, within the screen's available area when there is one.
+QSize openingSize(QSize leastSize, QSize availableArea);
 
 } // namespace lumivox::app

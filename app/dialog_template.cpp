@@ -1,40 +1,51 @@
 #include "dialog_template.h"
 
-#include "job/control_ids.h"
-
-#include <array>
+#include "control_ids.h"
 
 namespace lumivox::app {
 
 namespace {
-    namespace id = job::control;
+    namespace id = app::control;
     using enum ControlRole;
 
     constexpr auto controls = std::to_array<ControlTemplate>({
-        { id::notice, Label, "Drop wave files onto the path boxes.", 2, 250, 102, 9 },
-        { id::carrierLabel, Label, "Carrier File", 6, 7, 35, 8 },
-        { id::carrierPath, PathEdit, "", 79, 5, 267, 14 },
-        { id::carrierBrowse, PushButton, "Browse...", 354, 5, 53, 14 },
-        { id::modulatorLabel, Label, "Modulator File", 6, 27, 46, 8 },
-        { id::modulatorPath, PathEdit, "", 80, 24, 267, 14 },
-        { id::modulatorBrowse, PushButton, "Browse...", 354, 24, 53, 14 },
-        { id::outputLabel, Label, "Output File", 7, 47, 35, 8 },
-        { id::outputPath, PathEdit, "", 80, 44, 267, 14 },
-        { id::outputBrowse, PushButton, "Browse...", 353, 43, 53, 14 },
-        { id::clearanceLabel, Label, "Instrument Clearance", 8, 81, 67, 8 },
-        { id::clearanceSlider, Slider, "", 85, 76, 291, 17 },
-        { id::vaguenessLabel, Label, "Vagueness", 8, 99, 37, 8 },
-        { id::vaguenessSlider, Slider, "", 85, 95, 291, 22 },
-        { id::gainLabel, Label, "Output Gain", 8, 119, 39, 8 },
-        { id::gainSlider, Slider, "", 85, 114, 292, 22 },
-        { id::vocodeButton, PushButton, "Vocode", 83, 151, 103, 22 },
-        { id::previewButton, PushButton, "Preview", 229, 151, 103, 22 },
-        { id::aboutButton, PushButton, "About", 314, 218, 50, 14 },
-        { id::progressBar, ProgressBar, "", 13, 188, 393, 15 },
+        { id::notice, Label, "Drop wave files onto the path boxes." },
+        { id::carrierLabel, Label, "Carrier File" },
+        { id::carrierPath, PathEdit, "" },
+        { id::carrierBrowse, PushButton, "Browse..." },
+        { id::modulatorLabel, Label, "Modulator File" },
+        { id::modulatorPath, PathEdit, "" },
+        { id::modulatorBrowse, PushButton, "Browse..." },
+        { id::outputLabel, Label, "Output File" },
+        { id::outputPath, PathEdit, "" },
+        { id::outputBrowse, PushButton, "Browse..." },
+        { id::clearanceLabel, Label, "Instrument Clearance" },
+        { id::clearanceSlider, Slider, "" },
+        { id::vaguenessLabel, Label, "Vagueness" },
+        { id::vaguenessSlider, Slider, "" },
+        { id::gainLabel, Label, "Output Gain" },
+        { id::gainSlider, Slider, "" },
+        { id::vocodeButton, PushButton, "Vocode" },
+        { id::previewButton, PushButton, "Preview" },
+        { id::aboutButton, PushButton, "About" },
+        { id::progressBar, ProgressBar, "" },
     });
     static_assert(controls.size() == 20);
+
+    constexpr int none = noControl;
+    constexpr auto rows = std::to_array<GridRow>({
+        { id::carrierLabel, { id::carrierPath, none, none, none }, id::carrierBrowse },
+        { id::modulatorLabel, { id::modulatorPath, none, none, none }, id::modulatorBrowse },
+        { id::outputLabel, { id::outputPath, none, none, none }, id::outputBrowse },
+        { id::clearanceLabel, { id::clearanceSlider, none, none, none }, none },
+        { id::vaguenessLabel, { id::vaguenessSlider, none, none, none }, none },
+        { id::gainLabel, { id::gainSlider, none, none, none }, none },
+        { none, { id::vocodeButton, id::previewButton, none, none }, id::aboutButton },
+    });
 }
 
 std::span<const ControlTemplate> dialogTemplate() { return controls; }
+
+std::span<const GridRow> gridRows() { return rows; }
 
 } // namespace lumivox::app

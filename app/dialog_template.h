@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <span>
 
 namespace lumivox::app {
@@ -7,22 +8,31 @@ namespace lumivox::app {
 // What kind of widget a control of the main window is.
 enum class ControlRole { Label, PathEdit, PushButton, Slider, ProgressBar };
 
-// One control of the main window as the dialog template gives it, in dialog units.
+// One control of the main window as the dialog template gives it.
 struct ControlTemplate {
     int id;
     ControlRole role;
     const char* text;
-    int x, y, width, height;
 };
 
 inline constexpr const char* windowCaption = "Lumivox";
-inline constexpr int dialogWidthUnits = 417;
-inline constexpr int dialogHeightUnits = 261;
-
-// Everything right of this column (in dialog units) moves together when a label needs more room.
-inline constexpr int labelColumnEndUnits = 76;
 
 // The controls in template order, which is also the tab order.
 std::span<const ControlTemplate> dialogTemplate();
+
+inline constexpr int noControl = -1;
+
+// One row of the window's grid: a label in the left column, the controls it names left to right
+// in the middle column (path boxes and sliders take the spare width), and at the right edge a
+// button, or for a slider its readout. Places left empty hold noControl.
+struct GridRow {
+    int labelId;
+    std::array<int, 4> middleIds;
+    int rightId;
+};
+
+// The rows from the top; the progress bar, the status line and the band meters follow them
+// across the whole width.
+std::span<const GridRow> gridRows();
 
 } // namespace lumivox::app

@@ -2,9 +2,9 @@
 
 #include "band_meter.h"
 #include "control_help.h"
+#include "control_ids.h"
 #include "dialog_layout.h"
 #include "job/audio_library.h"
-#include "job/control_ids.h"
 #include "message_boxes.h"
 #include "path_edit.h"
 #include "program_icon.h"
@@ -16,28 +16,37 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QSlider>
+#include <QStyle>
+#include <array>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace lumivox::app {
 
 namespace {
-    namespace id = job::control;
+    namespace id = app::control;
     using job::JobMode;
     using StartResult = job::JobThread::StartResult;
 
     constexpr int pendingCloseIntervalMs = 50;
     constexpr int meterIntervalMs = 35; // about 28 repaints a second
     constexpr std::chrono::milliseconds progressInterval { 100 };
+
+    // The path controls and About, which a run takes over, and the sliders, which a Vocode takes
+    // over too (a Preview lets them be moved and heard).
+    constexpr std::array pathControls { id::carrierPath, id::carrierBrowse, id::modulatorPath,
+        id::modulatorBrowse, id::outputPath, id::outputBrowse, id::aboutButton };
+    constexpr std::array sliders { id::clearanceSlider, id::vaguenessSlider, id::gainSlider };
 
     bool isSlider(int controlId)
     {
@@ -54,7 +63,8 @@ MainWindow::MainWindow(QWidget* parent)
     , port(std::make_unique<WindowPort>(*this))
     , jobThread(std::make_unique<job::JobThread>(state, *port))
 {
-    jobStarter = [this](JobMode mode) { return jobThread->tryStart(mode); };
+    jobStarter
+        = [this](job::JobSettings settings) { return jobThread->tryStart(std::move(settings)); };
     setWindowTitle(QString::fromUtf8(windowCaption));
     setWindowIcon(programIcon());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -93,14 +103,12 @@ MainWindow::~MainWindow()
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-job::DialogPort& MainWindow::dialogPort() { return *port; }
+job::JobEvents& MainWindow::jobEvents() { return *port; }
 
 void MainWindow::createControls()
 {
-    const DialogLayout layout = layOutDialog(fontMetrics());
     QWidget* previousStop = nullptr;
-    for (const PlacedControl& placed : layout.controls) {
-        const ControlTemplate& templ = placed.control;
+    for (const ControlTemplate& templ : dialogTemplate()) {
         const QString text = QString::fromUtf8(templ.text);
         QWidget* widget = nullptr;
         switch (templ.role) {
@@ -145,7 +153,6 @@ void MainWindow::createControls()
         widget->setToolTip(controlToolTip(templ.id));
         if (const QString name = controlAccessibleName(templ.id); !name.isEmpty())
             widget->setAccessibleName(name);
-        widget->setGeometry(placed.rect);
         controls.at(static_cast<std::size_t>(templ.id)) = widget;
         if (widget->focusPolicy() & Qt::TabFocus) {
             if (previousStop != nullptr)
@@ -154,35 +161,57 @@ void MainWindow::createControls()
         }
     }
 
-    // Each slider and path box is named by the label to its left, for screen readers.
-    const std::pair<int, int> labelled[]
-        = { { id::carrierPath, id::carrierLabel }, { id::modulatorPath, id::modulatorLabel },
-              { id::outputPath, id::outputLabel }, { id::clearanceSlider, id::clearanceLabel },
-              { id::vaguenessSlider, id::vaguenessLabel }, { id::gainSlider, id::gainLabel } };
-    for (const auto& [controlId, labelId] : labelled)
-        static_cast<QLabel*>(control(labelId))->setBuddy(control(controlId));
+    // Each slider and path box is named by the label to its left on the grid, for screen readers.
+    for (const GridRow& row : gridRows()) {
+        if (row.labelId != noControl && row.middleIds.front() != noControl)
+            static_cast<QLabel*>(control(row.labelId))->setBuddy(control(row.middleIds.front()));
+    }
+
+    // The status line: three lines of text whatever the window's width (how a run ended, what
+    // clipped, what was cut short), so that a long message neither widens the window nor moves
+    // the meters.
     auto* notice = static_cast<QLabel*>(control(id::notice));
     notice->setWordWrap(true);
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    notice->setFixedHeight(3 * fontMetrics().lineSpacing() + 2);
+    statusIcon = new QLabel(this);
+    const int iconSize = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    statusIcon->setPixmap(style()
+                              ->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this)
+                              .pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
+    statusIcon->setAccessibleName(QStringLiteral("Warning"));
+    statusIcon->hide();
 
-    for (const SliderReadout& placed : layout.readouts) {
-        auto* slider = static_cast<QSlider*>(control(placed.sliderId));
-        auto* readout = new QLabel(sliderReadoutText(placed.sliderId, slider->value()), this);
-        readout->setGeometry(placed.rect);
+    for (const ControlTemplate& templ : dialogTemplate()) {
+        if (templ.role != ControlRole::Slider)
+            continue;
+        const int sliderId = templ.id;
+        auto* slider = static_cast<QSlider*>(control(sliderId));
+        auto* readout = new QLabel(sliderReadoutText(sliderId, slider->value()), this);
+        readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // As wide as its longest text, so that the slider keeps its length while it moves.
+        int widest = 0;
+        for (int position = slider->minimum(); position <= slider->maximum(); ++position)
+            widest = std::max(
+                widest, fontMetrics().horizontalAdvance(sliderReadoutText(sliderId, position)));
+        readout->setMinimumWidth(widest + 1);
         readout->setAccessibleName(slider->accessibleName() + QStringLiteral(" value"));
-        const int sliderId = placed.sliderId;
         connect(slider, &QSlider::valueChanged, readout, [readout, sliderId](int position) {
             readout->setText(sliderReadoutText(sliderId, position));
         });
-        readouts.emplace_back(placed.sliderId, readout);
+        readouts.emplace_back(sliderId, readout);
     }
 
     meter = new BandMeter(this);
-    meter->setGeometry(layout.meterPanel);
-    meterAtLeastSize = layout.meterPanel;
-
-    setMinimumSize(layout.clientSize);
-    resize(layout.clientSize);
+    layOutWindow(*this,
+        { [this](int controlId) { return control(controlId); },
+            [this](int sliderId) -> QWidget* { return sliderReadout(sliderId); }, statusIcon,
+            meter })
+        ->activate(); // sets the least size now, and places the controls before the first show
+    const QScreen* screen = this->screen();
+    resize(openingSize(
+        minimumSize(), screen != nullptr ? screen->availableGeometry().size() : QSize()));
     control(id::carrierPath)->setFocus(Qt::OtherFocusReason);
 }
 
@@ -214,10 +243,19 @@ QLabel* MainWindow::sliderReadout(int sliderId) const
     return nullptr;
 }
 
-void MainWindow::showStatus(const QString& text, const QString& toolTip)
+void MainWindow::showStatus(const QString& text, const QString& toolTip, bool warning)
 {
-    statusLine()->setText(text);
-    statusLine()->setToolTip(toolTip);
+    QLabel* line = statusLine();
+    line->setText(text);
+    line->setToolTip(toolTip);
+    statusIcon->setVisible(warning);
+    if (warning) {
+        QPalette palette = line->palette();
+        palette.setColor(QPalette::WindowText, warningColour(this->palette()));
+        line->setPalette(palette);
+    } else {
+        line->setPalette(QPalette());
+    }
 }
 
 QWidget* MainWindow::control(int controlId) const
@@ -304,19 +342,27 @@ void MainWindow::startOrStopJob(JobMode mode)
             return showStatus(emptyBoxHint(id::outputPath));
     }
 
-    state.carrierPath = std::move(carrier);
-    state.modulatorPath = std::move(modulator);
-    if (mode == JobMode::Vocode)
-        state.outputPath = std::move(output);
+    job::JobSettings settings;
+    settings.mode = mode;
+    settings.carrierPath = std::move(carrier);
+    settings.modulatorPath = std::move(modulator);
+    settings.outputPath = std::move(output);
+    settings.sound = soundSettings();
+    const QString outputPath = QFile::decodeName(QByteArray::fromStdString(settings.outputPath));
     state.stopRequested = false;
     state.closeRequested = false;
 
     // Levels published before this start belong to an earlier run.
     const std::uint64_t earlierLevels = state.bandLevels.publishedCount();
-    switch (jobStarter(mode)) {
+    switch (jobStarter(std::move(settings))) {
     case StartResult::Started:
+        // Nothing of an earlier run stays on show once this one has started.
+        progressWanted = 0;
+        showProgress(meterClock());
+        showStatus(mode == JobMode::Vocode ? vocodingStatus(0) : previewingStatus(0.0));
         runMode = mode;
-        runOutputPath = QFile::decodeName(QByteArray::fromStdString(state.outputPath));
+        if (mode == JobMode::Vocode)
+            runOutputPath = outputPath;
         feedStart = earlierLevels;
         meterTimer.start();
         break;
@@ -342,6 +388,46 @@ int MainWindow::sliderPosition(int controlId) const
     return static_cast<const QSlider*>(control(controlId))->value();
 }
 
+job::SoundSettings MainWindow::soundSettings() const
+{
+    job::SoundSettings sound;
+    sound.clearance = sliderPosition(id::clearanceSlider);
+    sound.vagueness = sliderPosition(id::vaguenessSlider);
+    sound.gain = sliderPosition(id::gainSlider);
+    return sound;
+}
+
+void MainWindow::showRunStarted(JobMode mode)
+{
+    setProgress(0);
+    for (const int controlId : pathControls)
+        setControlEnabled(controlId, false);
+    if (mode == JobMode::Preview) {
+        setButtonText(id::previewButton, QStringLiteral("Stop"));
+        setControlEnabled(id::vocodeButton, false);
+    } else {
+        for (const int controlId : sliders)
+            setControlEnabled(controlId, false);
+        setButtonText(id::vocodeButton, QStringLiteral("Cancel"));
+        setControlEnabled(id::previewButton, false);
+    }
+}
+
+void MainWindow::showRunReleased(JobMode mode)
+{
+    if (mode == JobMode::Preview) {
+        setButtonText(id::previewButton, QStringLiteral("Preview"));
+        setControlEnabled(id::vocodeButton, true);
+    } else {
+        for (const int controlId : sliders)
+            setControlEnabled(controlId, true);
+        setButtonText(id::vocodeButton, QStringLiteral("Vocode"));
+        setControlEnabled(id::previewButton, true);
+    }
+    for (const int controlId : pathControls)
+        setControlEnabled(controlId, true);
+}
+
 void MainWindow::setProgress(int percent)
 {
     progressWanted = std::clamp(percent, 0, 100);
@@ -365,7 +451,7 @@ void MainWindow::showRunEnd(const job::RunReport& report)
     if (progressShown != progressWanted)
         showProgress(meterClock());
     const StatusLine line = runEndStatus(report, runOutputPath);
-    showStatus(line.text, line.toolTip);
+    showStatus(line.text, line.toolTip, line.warning);
 }
 
 void MainWindow::advanceMeters()
@@ -405,6 +491,8 @@ void MainWindow::setControlEnabled(int controlId, bool enabled)
 
 void MainWindow::showError(const QString& message, const QString& detail)
 {
+    // The line says it too, already while the box waits for its answer.
+    showStatus(failureStatus(message));
     makeErrorBox(this, message, detail)->exec();
 }
 
@@ -455,17 +543,6 @@ void MainWindow::checkPendingClose()
     state.closeRequested = false;
     hide();
     quit();
-}
-
-// Extra width and height go to the meter panel; the status line follows the width.
-void MainWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    const QSize extra = size() - minimumSize();
-    meter->setGeometry(
-        meterAtLeastSize.adjusted(0, 0, std::max(0, extra.width()), std::max(0, extra.height())));
-    QWidget* notice = control(id::notice);
-    notice->resize(width() - 2 * notice->x(), notice->height());
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

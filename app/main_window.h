@@ -23,13 +23,13 @@ class BandMeter;
 class WindowPort;
 
 // The program's one window: three path boxes, three sliders, Vocode, Preview, About and a
-// progress bar. It starts one background job at a time and passes stop and close requests to it;
-// the job switches the controls through dialogPort() while it runs.
+// progress bar. It starts one background job at a time with the paths and slider positions as
+// they stand, passes stop and close requests to it, and follows the job's events.
 class MainWindow : public QWidget {
     Q_OBJECT
 
 public:
-    using JobStarter = std::function<job::JobThread::StartResult(job::JobMode)>;
+    using JobStarter = std::function<job::JobThread::StartResult(job::JobSettings)>;
     using QuitHandler = std::function<void(int exitCode)>;
     using MeterClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -39,7 +39,7 @@ public:
     // The control with a template id, or null for an id the window does not have.
     [[nodiscard]] QWidget* control(int controlId) const;
     [[nodiscard]] job::JobState& jobState() { return state; }
-    [[nodiscard]] job::DialogPort& dialogPort();
+    [[nodiscard]] job::JobEvents& jobEvents();
 
     // Replaceable so that tests can answer choosers, fake a job start and see the program end.
     void setFileChooser(FileChooser chooser) { fileChooser = std::move(chooser); }
@@ -48,6 +48,7 @@ public:
     void setMeterClock(MeterClock clock) { meterClock = std::move(clock); }
 
     [[nodiscard]] QLabel* statusLine() const;
+    [[nodiscard]] const QLabel* statusWarningIcon() const { return statusIcon; }
     [[nodiscard]] QLabel* sliderReadout(int sliderId) const; // null for other ids
     [[nodiscard]] BandMeter* bandMeter() const { return meter; }
     // One step of the meters (the timer's tick): the newest audible levels of the run, or a fall.
@@ -59,8 +60,12 @@ public:
     void startOrStopJob(job::JobMode mode);
     void showAbout();
 
-    // What the job may do to the window; window thread only (WindowPort gets there).
     [[nodiscard]] int sliderPosition(int controlId) const;
+    [[nodiscard]] job::SoundSettings soundSettings() const;
+
+    // How the window follows a job's events; window thread only (WindowPort gets there).
+    void showRunStarted(job::JobMode mode); // the controls a run takes over
+    void showRunReleased(job::JobMode mode); // and hands back
     void setProgress(int percent);
     void setButtonText(int controlId, const QString& text);
     void setControlEnabled(int controlId, bool enabled);
@@ -72,14 +77,13 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createControls();
     void createShortcuts();
     void stopFromKeyboard();
     void quit();
-    void showStatus(const QString& text, const QString& toolTip = {});
+    void showStatus(const QString& text, const QString& toolTip = {}, bool warning = false);
     void checkPendingClose();
     [[nodiscard]] QLineEdit* pathEdit(int controlId) const;
     [[nodiscard]] std::string pathIn(int controlId) const;
@@ -88,7 +92,7 @@ private:
     std::array<QWidget*, 22> controls {};
     std::vector<std::pair<int, QLabel*>> readouts;
     BandMeter* meter = nullptr;
-    QRect meterAtLeastSize; // the meter panel at the window's least size
+    QLabel* statusIcon = nullptr; // the warning sign left of the status line
     FileChooser fileChooser;
     JobStarter jobStarter;
     QuitHandler quitHandler;

@@ -1,7 +1,9 @@
 #include "status_text.h"
 
-#include "job/control_ids.h"
+#include "control_help.h"
+#include "control_ids.h"
 #include "job/job_messages.h"
+#include "job/run_facts.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -30,13 +32,30 @@ namespace {
         return clause;
     }
 
-    QString clipWarning(std::uint64_t clippedSamples)
+    QString clipWarning(const job::RunReport& report)
     {
-        if (clippedSamples == 0)
+        if (report.clippedSamples == 0)
             return {};
-        return QStringLiteral(" — %1 %2 clipped; lower Output Gain")
-            .arg(clippedSamples)
-            .arg(clippedSamples == 1 ? QStringLiteral("sample") : QStringLiteral("samples"));
+        const double safeGain = job::clipFreeGainPosition(report.clipFreeGain) / 50.0;
+        return QStringLiteral(" — %1 %2 clipped; an Output Gain of %3× or less would not clip")
+            .arg(report.clippedSamples)
+            .arg(report.clippedSamples == 1 ? QStringLiteral("sample") : QStringLiteral("samples"))
+            .arg(safeGain, 0, 'f', 2);
+    }
+
+    // On a line of its own: which input ended first and how much of the other was left out.
+    QString cutShortNote(const job::RunReport& report)
+    {
+        const std::optional<job::CutShort> cut = job::cutShortOf(report);
+        if (!cut)
+            return {};
+        const QString leftOut = cut->secondsLeftOut < 0.005 ? QStringLiteral("less than 0.01 s")
+                                                            : seconds(cut->secondsLeftOut);
+        return cut->carrierEndedFirst
+            ? QStringLiteral("\nThe carrier ended first; %1 of the modulator was left out.")
+                  .arg(leftOut)
+            : QStringLiteral("\nThe modulator ended first; %1 of the carrier was left out.")
+                  .arg(leftOut);
     }
 }
 
@@ -76,14 +95,16 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
                 + failureClause(report.failure);
             break;
         }
-        line.text += clipWarning(report.clippedSamples);
+        line.text += clipWarning(report) + cutShortNote(report);
+        line.warning = report.clippedSamples > 0;
         return line;
     }
 
     switch (report.outcome) {
     case JobOutcome::Finished:
         line.text = QStringLiteral("Done: ") + seconds(report.secondsDone)
-            + QStringLiteral(" written to ") + fileName;
+            + QStringLiteral(" written to ") + fileName + QStringLiteral(", peak ")
+            + decibelText(report.peak, QStringLiteral("dBFS"));
         line.toolTip = outputPath;
         break;
     case JobOutcome::Stopped:
@@ -106,16 +127,28 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         }
         break;
     }
-    line.text += clipWarning(report.clippedSamples);
+    line.text += clipWarning(report) + cutShortNote(report);
+    line.warning = report.clippedSamples > 0;
     return line;
+}
+
+QString failureStatus(const QString& message)
+{
+    return QStringLiteral("Failed: ") + failureClause(message.toStdString());
+}
+
+QColor warningColour(const QPalette& palette)
+{
+    const bool darkWindow = palette.color(QPalette::Window).lightness() < 128;
+    return darkWindow ? QColor(0xf0, 0xb0, 0x40) : QColor(0xa0, 0x50, 0x00);
 }
 
 QString emptyBoxHint(int pathControlId)
 {
     switch (pathControlId) {
-    case job::control::carrierPath:
+    case app::control::carrierPath:
         return QStringLiteral("Name a carrier file first.");
-    case job::control::modulatorPath:
+    case app::control::modulatorPath:
         return QStringLiteral("Name a modulator file first.");
     default:
         break;

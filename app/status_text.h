@@ -2,6 +2,8 @@
 
 #include "job/run_report.h"
 
+#include <QColor>
+#include <QPalette>
 #include <QString>
 
 namespace lumivox::app {
@@ -10,6 +12,7 @@ namespace lumivox::app {
 struct StatusLine {
     QString text;
     QString toolTip;
+    bool warning = false; // shown with the warning sign and colour: something went amiss
 };
 
 QString vocodingStatus(int percent); // "Vocoding… 42 %"
@@ -18,6 +21,14 @@ QString previewingStatus(double secondsHeard); // "Previewing… 0:12"
 // The line shown after a run: how it ended, how much audio it left and where, and a clip warning.
 // outputPath is the file the run wrote to (Vocode only).
 StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath);
+
+// The line shown as soon as a failure's message box opens: "Failed: " and the message's first
+// sentence as a clause.
+QString failureStatus(const QString& message);
+
+// The colour a warning's text takes on this palette: amber, dark on a light window and light on a
+// dark one.
+QColor warningColour(const QPalette& palette);
 
 // The hint shown when a start is refused because the box with this control id is empty.
 QString emptyBoxHint(int pathControlId);

@@ -30,18 +30,23 @@ template <typename Operation> void WindowPort::onWindowThread(Operation&& operat
         QMetaObject::invokeMethod(&window, operation, Qt::BlockingQueuedConnection);
 }
 
-int WindowPort::readSlider(int controlId)
+job::SoundSettings WindowPort::liveSound(const job::SoundSettings& current)
 {
-    int position = 0;
-    onWindowThread([&] { position = window.sliderPosition(controlId); });
-    return position;
+    job::SoundSettings sound = current;
+    onWindowThread([&] { sound = window.soundSettings(); });
+    return sound;
 }
 
-void WindowPort::setProgress(int percent)
+void WindowPort::started(job::JobMode mode)
+{
+    onWindowThread([&] { window.showRunStarted(mode); });
+}
+
+void WindowPort::progress(int percent)
 {
     // Nothing the job does waits on the bar, so the position is posted rather than handed over:
-    // a hand-over would stop the job, and with it the engine's second thread, each percent until
-    // the window's thread came round. Posted events keep their order with the handed-over ones.
+    // a hand-over would stop the job each percent until the window's thread came round. Posted
+    // events keep their order with the handed-over ones.
     if (detached)
         return;
     if (QThread::currentThread() == window.thread())
@@ -50,23 +55,6 @@ void WindowPort::setProgress(int percent)
         QMetaObject::invokeMethod(
             &window, [target = &window, percent] { target->setProgress(percent); },
             Qt::QueuedConnection);
-}
-
-void WindowPort::setButtonText(int controlId, std::string_view text)
-{
-    const QString caption = toQString(text);
-    onWindowThread([&] { window.setButtonText(controlId, caption); });
-}
-
-void WindowPort::enableControl(int controlId, bool enabled)
-{
-    onWindowThread([&] { window.setControlEnabled(controlId, enabled); });
-}
-
-void WindowPort::showError(std::string_view message)
-{
-    const QString text = toQString(message);
-    onWindowThread([&] { window.showError(text); });
 }
 
 void WindowPort::showFailure(std::string_view message, const job::FailureDetail& detail)
@@ -84,7 +72,12 @@ bool WindowPort::askQuestion(std::string_view message)
     return yes;
 }
 
-void WindowPort::reportRunEnd(const job::RunReport& report)
+void WindowPort::released(job::JobMode mode)
+{
+    onWindowThread([&] { window.showRunReleased(mode); });
+}
+
+void WindowPort::ended(const job::RunReport& report)
 {
     onWindowThread([&] { window.showRunEnd(report); });
 }

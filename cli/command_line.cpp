@@ -162,7 +162,8 @@ Options (N is a slider position, a whole number from 0 to 100):
   --vagueness N   Vagueness (default 0)
   --gain N        Output Gain; 50 is 1.0x, 100 is 2.0x (default 50)
   --preview       play the result instead of writing a file
-  --quiet         show no progress bar
+  --quiet         show no progress bar, nor the lines after a run that say what was
+                  written and how loud, what clipped and what was cut short
   -h, --help      show this help and exit
   --version       show the version and exit
 

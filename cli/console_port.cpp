@@ -1,46 +1,23 @@
 #include "console_port.h"
 
 #include "command_line.h"
-#include "job/control_ids.h"
 
 namespace lumivox::cli {
 
-ConsolePort::ConsolePort(
-    SliderPositions positions, std::ostream& messageStream, ProgressBar* progressBar)
-    : sliders(positions)
-    , messages(messageStream)
+ConsolePort::ConsolePort(std::ostream& messageStream, ProgressBar* progressBar)
+    : messages(messageStream)
     , bar(progressBar)
 {
 }
 
-int ConsolePort::readSlider(int controlId)
-{
-    switch (controlId) {
-    case job::control::clearanceSlider:
-        return sliders.clearance;
-    case job::control::vaguenessSlider:
-        return sliders.vagueness;
-    case job::control::gainSlider:
-        return sliders.gain;
-    default:
-        return 0;
-    }
-}
-
-void ConsolePort::setProgress(int percent)
+void ConsolePort::progress(int percent)
 {
     if (bar == nullptr || (holdFlag != nullptr && holdFlag->load()))
         return;
     bar->show(percent);
 }
 
-// A terminal has no buttons to rename or grey out.
-void ConsolePort::setButtonText(int, std::string_view) { }
-void ConsolePort::enableControl(int, bool) { }
-
-void ConsolePort::showError(std::string_view message) { showFailure(message, {}); }
-
-// "lumivox-cli: FILE: MESSAGE", then the cause on a line of its own.
+// "lumivox-cli: FILE: MESSAGE", then "lumivox-cli: CAUSE": every line says whose it is.
 void ConsolePort::showFailure(std::string_view message, const job::FailureDetail& detail)
 {
     if (bar != nullptr)
@@ -51,7 +28,7 @@ void ConsolePort::showFailure(std::string_view message, const job::FailureDetail
         messages << detail.file << ": ";
     messages << message << '\n';
     if (!detail.cause.empty())
-        messages << detail.cause << '\n';
+        messages << programName << ": " << detail.cause << '\n';
     messages << std::flush;
 }
 

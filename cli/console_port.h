@@ -1,6 +1,6 @@
 #pragma once
 
-#include "job/dialog_port.h"
+#include "job/job_events.h"
 #include "progress_bar.h"
 
 #include <atomic>
@@ -10,28 +10,20 @@
 
 namespace lumivox::cli {
 
-struct SliderPositions {
-    int clearance = 0;
-    int vagueness = 0;
-    int gain = 50;
-};
-
-// The job's front end on a terminal: the sliders are the command-line values, the progress goes to
-// an optional bar, and an error is printed as the job's own sentence after the program's name and
-// the file concerned, with its cause on the next line.
-class ConsolePort final : public job::DialogPort {
+// The job's front end on a terminal: the progress goes to an optional bar, and a failure is
+// printed as the job's own sentence after the program's name and the file concerned, with its
+// cause on the next line after the program's name again.
+class ConsolePort final : public job::JobEvents {
 public:
-    ConsolePort(SliderPositions sliders, std::ostream& messages, ProgressBar* bar);
+    ConsolePort(std::ostream& messages, ProgressBar* bar);
 
-    int readSlider(int controlId) override;
-    void setProgress(int percent) override;
-    void setButtonText(int controlId, std::string_view text) override;
-    void enableControl(int controlId, bool enabled) override;
-    void showError(std::string_view message) override;
+    void started(job::JobMode) override { progress(0); }
+    void progress(int percent) override;
     void showFailure(std::string_view message, const job::FailureDetail& detail) override;
     bool askQuestion(std::string_view message) override;
     void endProgram() override;
-    void reportRunEnd(const job::RunReport& report) override { clipped = report.clippedSamples; }
+    void released(job::JobMode) override { } // a terminal has no controls to hand back
+    void ended(const job::RunReport& report) override { runReport = report; }
 
     // Once this flag is up the bar keeps the percentage reached, rather than the 100 that a
     // stopped job still reports.
@@ -39,17 +31,16 @@ public:
 
     [[nodiscard]] const std::string& lastError() const { return errorMessage; }
     [[nodiscard]] bool programEndRequested() const { return endRequested; }
-    // Output samples the run had to clamp to full scale.
-    [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
+    // How the run ended, as the job reported it (default values until it has).
+    [[nodiscard]] const job::RunReport& report() const { return runReport; }
 
 private:
-    SliderPositions sliders;
     std::ostream& messages;
     ProgressBar* bar;
     const std::atomic<bool>* holdFlag = nullptr;
     std::string errorMessage;
     bool endRequested = false;
-    std::uint64_t clipped = 0;
+    job::RunReport runReport;
 };
 
 } // namespace lumivox::cli

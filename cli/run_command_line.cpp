@@ -8,18 +8,33 @@
 #include "job/job_state.h"
 #include "job/vocoding_job.h"
 #include "progress_bar.h"
+#include "run_end_text.h"
 
 namespace lumivox::cli {
 
 namespace {
 
-    job::JobOutcome runJob(const CliOptions& options, job::JobState& state, job::DialogPort& port)
+    job::JobSettings settingsFrom(const CliOptions& options)
     {
-        if (!options.preview)
-            return job::runVocodingJob(job::JobMode::Vocode, state, port);
+        job::JobSettings settings;
+        settings.mode = options.preview ? job::JobMode::Preview : job::JobMode::Vocode;
+        settings.carrierPath = options.carrierPath;
+        settings.modulatorPath = options.modulatorPath;
+        settings.outputPath = options.outputPath;
+        settings.sound.clearance = options.clearance;
+        settings.sound.vagueness = options.vagueness;
+        settings.sound.gain = options.gain;
+        return settings;
+    }
+
+    job::JobOutcome runJob(
+        const job::JobSettings& settings, job::JobState& state, job::JobEvents& events)
+    {
+        if (settings.mode == job::JobMode::Vocode)
+            return job::runVocodingJob(settings, state, events);
         // Only a preview needs the audio system: a file run must not touch any device.
         job::startAudioLibrary();
-        const job::JobOutcome outcome = job::runVocodingJob(job::JobMode::Preview, state, port);
+        const job::JobOutcome outcome = job::runVocodingJob(settings, state, events);
         job::endAudioLibrary();
         return outcome;
     }
@@ -52,30 +67,24 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
 
     const CliOptions& options = command.options;
     job::JobState state;
-    state.carrierPath = options.carrierPath;
-    state.modulatorPath = options.modulatorPath;
-    state.outputPath = options.outputPath;
 
     ProgressBar bar(console.errors);
     const bool showProgress = console.errorsOnTerminal && !options.quiet;
-    ConsolePort port({ options.clearance, options.vagueness, options.gain }, console.errors,
-        showProgress ? &bar : nullptr);
+    ConsolePort port(console.errors, showProgress ? &bar : nullptr);
     port.holdProgressWhile(state.stopRequested);
 
     job::JobOutcome outcome;
     int stopSignal = 0;
     {
         const InterruptToStop interruptToStop(state.stopRequested);
-        outcome = runJob(options, state, port);
+        outcome = runJob(settingsFrom(options), state, port);
         stopSignal = interruptToStop.signalNumber();
     }
     if (showProgress && outcome == job::JobOutcome::Finished)
         bar.show(100);
     bar.finish();
-    if (!options.quiet && port.clippedSamples() > 0)
-        console.errors << programName << ": " << port.clippedSamples()
-                       << " samples clipped; lower the gain (--gain)\n"
-                       << std::flush;
+    if (!options.quiet)
+        console.errors << runEndLines(port.report(), options.outputPath) << std::flush;
     if (outcome == job::JobOutcome::Stopped && stopSignal != 0)
         return 128 + stopSignal; // as a shell reports a program ended by that signal
     return exitStatusFor(outcome);

@@ -1,21 +1,15 @@
 #pragma once
 
 #include "band_level_feed.h"
+#include "job_settings.h"
 
 #include <atomic>
-#include <string>
 
 namespace lumivox::job {
 
-enum class JobMode { Vocode = 0, Preview = 1 };
-
-// The paths and flags that the front end and the job share. The front end writes the paths only
-// while no job exists; the flags are polled by the job once per block.
+// The flags that the front end and the job share for the life of the program, and the feed of
+// band levels. The job looks at the two requests once per block.
 struct JobState {
-    std::string carrierPath;
-    std::string modulatorPath;
-    std::string outputPath; // used by Vocode only
-
     std::atomic<bool> jobBusy { false }; // set by the job once its set-up succeeded
     std::atomic<bool> previewRunning { false };
     std::atomic<bool> stopRequested { false };

@@ -1,18 +1,19 @@
 #include "job_thread.h"
 
-#include "forwarding_port.h"
+#include "forwarding_events.h"
 
 #include <system_error>
+#include <utility>
 
 namespace lumivox::job {
 
 namespace {
 
     // Passes every call on, noting when the job asks the program to end.
-    class EndWatchingPort final : public ForwardingPort {
+    class EndWatchingEvents final : public ForwardingEvents {
     public:
-        EndWatchingPort(DialogPort& frontEnd, std::atomic<bool>& endingProgram)
-            : ForwardingPort(frontEnd)
+        EndWatchingEvents(JobEvents& frontEnd, std::atomic<bool>& endingProgram)
+            : ForwardingEvents(frontEnd)
             , ending(endingProgram)
         {
         }
@@ -20,7 +21,7 @@ namespace {
         void endProgram() override
         {
             ending = true;
-            ForwardingPort::endProgram();
+            ForwardingEvents::endProgram();
         }
 
     private:
@@ -29,9 +30,9 @@ namespace {
 
 } // namespace
 
-JobThread::JobThread(JobState& jobState, DialogPort& dialogPort)
+JobThread::JobThread(JobState& jobState, JobEvents& frontEnd)
     : state(jobState)
-    , port(dialogPort)
+    , events(frontEnd)
 {
 }
 
@@ -48,7 +49,7 @@ JobThread::~JobThread()
         worker.detach();
 }
 
-JobThread::StartResult JobThread::tryStart(JobMode mode)
+JobThread::StartResult JobThread::tryStart(JobSettings settings)
 {
     bool idle = false;
     if (!state.jobActive.compare_exchange_strong(idle, true))
@@ -58,9 +59,9 @@ JobThread::StartResult JobThread::tryStart(JobMode mode)
         worker.join();
     endingProgram = false;
     try {
-        worker = std::thread([this, mode] {
-            EndWatchingPort watchedPort(port, endingProgram);
-            static_cast<void>(runVocodingJob(mode, state, watchedPort));
+        worker = std::thread([this, settings = std::move(settings)] {
+            EndWatchingEvents watched(events, endingProgram);
+            static_cast<void>(runVocodingJob(settings, state, watched));
             state.jobActive = false;
         });
     } catch (const std::system_error&) {

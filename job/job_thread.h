@@ -1,6 +1,7 @@
 #pragma once
 
-#include "dialog_port.h"
+#include "job_events.h"
+#include "job_settings.h"
 #include "job_state.h"
 #include "vocoding_job.h"
 
@@ -13,7 +14,7 @@ namespace lumivox::job {
 // destructor joins only a thread whose job has already returned or is returning.
 class JobThread {
 public:
-    JobThread(JobState& state, DialogPort& port);
+    JobThread(JobState& state, JobEvents& events);
     ~JobThread();
     JobThread(const JobThread&) = delete;
     JobThread& operator=(const JobThread&) = delete;
@@ -21,11 +22,11 @@ public:
     enum class StartResult { Started, AlreadyActive, ThreadFailed };
 
     // Refuses while a job exists, even one still being set up.
-    [[nodiscard]] StartResult tryStart(JobMode mode);
+    [[nodiscard]] StartResult tryStart(JobSettings settings);
 
 private:
     JobState& state;
-    DialogPort& port;
+    JobEvents& events;
     std::thread worker;
     // Set when the running job has asked the program to end: it only returns after that.
     std::atomic<bool> endingProgram { false };

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "job_state.h"
+#include "job_settings.h"
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace lumivox::job {
@@ -36,6 +37,11 @@ struct RunReport {
     double secondsDone = 0.0; // audio written (Vocode) or handed to the device (Preview)
     double secondsTotal = 0.0; // the shorter input's length; 0 when the inputs were refused
     std::uint64_t clippedSamples = 0; // output samples that had to be clamped to full scale
+    double peak = 0.0; // the loudest output sample as a fraction of full scale
+    // The largest Output Gain (a factor) at which nothing would have clipped.
+    double clipFreeGain = std::numeric_limits<double>::infinity();
+    double carrierSeconds = 0.0; // each input's length; 0 when the inputs were refused
+    double modulatorSeconds = 0.0;
     std::string failure; // the message shown for a failed run; empty otherwise
     std::string failureDetail; // its second line (FailureDetail::line), when known
 };

@@ -1,10 +1,11 @@
 #include "vocoding_job.h"
 
-#include "control_ids.h"
 #include "engine/vocoder_engine.h"
+#include "input_blocks.h"
 #include "input_checks.h"
 #include "job_messages.h"
 #include "mono_input.h"
+#include "output_encoder.h"
 #include "preview_stream.h"
 #include "same_file.h"
 #include "sample_formats.h"
@@ -19,19 +20,13 @@
 #include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace lumivox::job {
 
 namespace {
 
     using Buffer = std::unique_ptr<std::uint8_t[]>;
-
-    // The path controls and About, disabled while a job runs and enabled again after it.
-    constexpr std::array pathControls { control::carrierPath, control::carrierBrowse,
-        control::modulatorPath, control::modulatorBrowse, control::outputPath,
-        control::outputBrowse, control::aboutButton };
-    constexpr std::array sliders { control::clearanceSlider, control::vaguenessSlider,
-        control::gainSlider };
 
     Buffer takeFromFreeStore(std::size_t byteCount)
     {
@@ -60,62 +55,33 @@ namespace {
     // program leaves them as they are.
     class ControlsHandBack {
     public:
-        ControlsHandBack(DialogPort& dialogPort, JobMode runMode)
-            : port(dialogPort)
+        ControlsHandBack(JobEvents& frontEnd, JobMode runMode)
+            : events(frontEnd)
             , mode(runMode)
         {
         }
         ~ControlsHandBack()
         {
             if (taken)
-                handBack();
+                events.released(mode);
         }
         ControlsHandBack(const ControlsHandBack&) = delete;
         ControlsHandBack& operator=(const ControlsHandBack&) = delete;
 
-        void take(JobState& state);
+        void take(JobState& state)
+        {
+            events.started(mode);
+            if (mode == JobMode::Preview)
+                state.previewRunning = true;
+            taken = true;
+        }
         void keep() { taken = false; }
 
     private:
-        void handBack();
-
-        DialogPort& port;
+        JobEvents& events;
         JobMode mode;
         bool taken = false;
     };
-
-    void ControlsHandBack::take(JobState& state)
-    {
-        port.setProgress(0);
-        for (const int id : pathControls)
-            port.enableControl(id, false);
-        if (mode == JobMode::Preview) {
-            port.setButtonText(control::previewButton, "Stop");
-            port.enableControl(control::vocodeButton, false);
-            state.previewRunning = true;
-        } else {
-            for (const int id : sliders)
-                port.enableControl(id, false);
-            port.setButtonText(control::vocodeButton, "Cancel");
-            port.enableControl(control::previewButton, false);
-        }
-        taken = true;
-    }
-
-    void ControlsHandBack::handBack()
-    {
-        if (mode == JobMode::Preview) {
-            port.setButtonText(control::previewButton, "Preview");
-            port.enableControl(control::vocodeButton, true);
-        } else {
-            for (const int id : sliders)
-                port.enableControl(id, true);
-            port.setButtonText(control::vocodeButton, "Vocode");
-            port.enableControl(control::previewButton, true);
-        }
-        for (const int id : pathControls)
-            port.enableControl(id, true);
-    }
 
     // Clears the job's flags when destroyed, whatever way the run went.
     class FlagsClearer {
@@ -187,9 +153,9 @@ namespace {
     // the sink first, then the buffers, the carrier and the modulator, then the controls are
     // handed back, the flags cleared and the engine destroyed.
     struct RunHoldings {
-        RunHoldings(JobState& state, DialogPort& port, JobMode mode)
+        RunHoldings(JobState& state, JobEvents& events, JobMode mode)
             : flags(state)
-            , controls(port, mode)
+            , controls(events, mode)
         {
         }
 
@@ -201,6 +167,10 @@ namespace {
         Buffer outputBlock;
         Buffer modulatorBlock;
         Buffer carrierBlock;
+        // The blocks in the engine's values, taken before the loop so that it allocates nothing.
+        std::vector<double> carrierValues;
+        std::vector<double> modulatorValues;
+        std::vector<double> results;
         RunSink sink;
     };
 
@@ -217,16 +187,18 @@ namespace {
     // holdings in their order and tells the front end once.
     class VocodingRun {
     public:
-        VocodingRun(JobMode runMode, JobState& jobState, DialogPort& dialogPort,
+        VocodingRun(const JobSettings& runSettings, JobState& jobState, JobEvents& frontEnd,
             const JobEnvironment& environment)
-            : mode(runMode)
+            : settings(runSettings)
+            , mode(runSettings.mode)
+            , sound(runSettings.sound)
             , state(jobState)
-            , port(dialogPort)
+            , events(frontEnd)
             , takeBuffer(environment.takeBuffer ? environment.takeBuffer : takeFromFreeStore)
             , makeEngine(environment.makeEngine)
             , readInput(environment.readInput)
             , previewSink(environment.previewSink)
-            , held(std::in_place, jobState, dialogPort, runMode)
+            , held(std::in_place, jobState, frontEnd, runSettings.mode)
         {
         }
 
@@ -236,7 +208,7 @@ namespace {
     private:
         std::optional<RunEnding> prepare();
         std::optional<RunEnding> openSink();
-        void applySliders();
+        void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
         JobOutcome finish(RunEnding ending);
         JobOutcome report(const RunEnding& ending);
@@ -266,9 +238,11 @@ namespace {
         bool eightBit() const { return held->carrier.format.bitsPerSample == 8; }
         bool previewing() const { return mode == JobMode::Preview; }
 
+        const JobSettings& settings;
         JobMode mode;
+        SoundSettings sound; // as the engine has it now
         JobState& state;
-        DialogPort& port;
+        JobEvents& events;
         std::function<Buffer(std::size_t)> takeBuffer;
         std::function<std::unique_ptr<engine::VocoderEngine>()> makeEngine;
         InputReader readInput;
@@ -281,6 +255,10 @@ namespace {
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
+        double peak = 0.0;
+        double clipFreeGain = std::numeric_limits<double>::infinity();
+        double carrierSeconds = 0.0;
+        double modulatorSeconds = 0.0;
     };
 
     double VocodingRun::seconds(std::uint64_t frameCount) const
@@ -299,9 +277,13 @@ namespace {
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
+        summary.peak = peak;
+        summary.clipFreeGain = clipFreeGain;
+        summary.carrierSeconds = carrierSeconds;
+        summary.modulatorSeconds = modulatorSeconds;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
-        port.reportRunEnd(summary);
+        events.ended(summary);
         return ending.outcome;
     }
 
@@ -310,14 +292,14 @@ namespace {
     {
         if (!held) {
             // Memory ran out after everything was handed back: only the telling is left.
-            port.showFailure(ending.message, ending.detail);
+            events.showFailure(ending.message, ending.detail);
             return report(ending);
         }
         RunHoldings& holdings = *held;
         const bool programEnds = ending.outcome == JobOutcome::ProgramEnded;
         if (loopStarted
             && (ending.outcome == JobOutcome::Finished || ending.outcome == JobOutcome::Stopped))
-            port.setProgress(100);
+            events.progress(100);
 
         if (programEnds && previewing()) {
             holdings.sink.abortAndClose();
@@ -326,22 +308,22 @@ namespace {
             && ending.message.empty()) {
             // The file holds what could be written; the user must know it is not all.
             ending.message = message::outputNotWritten;
-            ending.detail = systemFailure(message::outputNotWritten, state.outputPath).detail;
+            ending.detail = systemFailure(message::outputNotWritten, settings.outputPath).detail;
             if (!programEnds)
                 ending.outcome = JobOutcome::Failed;
         }
         if (!ending.message.empty() && !ending.messageAfterRelease)
-            port.showFailure(ending.message, ending.detail);
+            events.showFailure(ending.message, ending.detail);
 
         if (programEnds)
             holdings.controls.keep();
         held.reset();
 
         if (!ending.message.empty() && ending.messageAfterRelease)
-            port.showFailure(ending.message, ending.detail);
+            events.showFailure(ending.message, ending.detail);
         if (programEnds) {
             // The front end ends the program once the job has returned.
-            port.endProgram();
+            events.endProgram();
             return JobOutcome::ProgramEnded;
         }
         return report(ending);
@@ -352,11 +334,14 @@ namespace {
         if (auto refused = prepare())
             return finish(std::move(*refused));
 
+        for (std::vector<double>* values :
+            { &held->carrierValues, &held->modulatorValues, &held->results })
+            values->resize(InputBlocks::maxFrames);
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
         held->engine->setTwoThreads(useSecondCore(previewing(),
             std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount())));
         state.jobBusy = true;
-        applySliders();
+        applySound(sound);
 
         if (previewing() && !previewSink->start()) {
             held->sink.forgetStream(); // the sink has closed the stream that would not start
@@ -382,14 +367,15 @@ namespace {
             return failure(message::outputBuffer);
 
         wave::WaveFileError why;
-        carrier.reader
-            = wave::openWaveReader(state.carrierPath, &carrier.format, &carrier.dataLength, &why);
+        carrier.reader = wave::openWaveReader(
+            settings.carrierPath, &carrier.format, &carrier.dataLength, &why);
         if (!carrier.reader)
-            return failure(message::carrierNotOpened, state.carrierPath, wave::describe(why));
+            return failure(message::carrierNotOpened, settings.carrierPath, wave::describe(why));
         modulator.reader = wave::openWaveReader(
-            state.modulatorPath, &modulator.format, &modulator.dataLength, &why);
+            settings.modulatorPath, &modulator.format, &modulator.dataLength, &why);
         if (!modulator.reader)
-            return failure(message::modulatorNotOpened, state.modulatorPath, wave::describe(why));
+            return failure(
+                message::modulatorNotOpened, settings.modulatorPath, wave::describe(why));
         if (readInput) {
             carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
                 return readInput(InputRole::Carrier, reader, buffer, count);
@@ -401,18 +387,18 @@ namespace {
         }
 
         if (!isVocodablePcm(carrier))
-            return failure(message::carrierNotPcm, state.carrierPath, whyNotVocodable(carrier));
+            return failure(message::carrierNotPcm, settings.carrierPath, whyNotVocodable(carrier));
         if (!isVocodablePcm(modulator))
             return failure(
-                message::modulatorNotPcm, state.modulatorPath, whyNotVocodable(modulator));
+                message::modulatorNotPcm, settings.modulatorPath, whyNotVocodable(modulator));
 
         if (!hasOneOrTwoChannels(carrier.format))
-            return failure(message::carrierChannels, state.carrierPath,
+            return failure(message::carrierChannels, settings.carrierPath,
                 std::to_string(carrier.format.channels) + " channels");
         if (!carrier.isMono() && !(carrier.interleaved = takeBuffer(interleavedBufferBytes)))
             return failure(message::carrierBuffer);
         if (!hasOneOrTwoChannels(modulator.format))
-            return failure(message::modulatorChannels, state.modulatorPath,
+            return failure(message::modulatorChannels, settings.modulatorPath,
                 std::to_string(modulator.format.channels) + " channels");
         if (!modulator.isMono() && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
             return failure(message::modulatorBuffer);
@@ -425,6 +411,12 @@ namespace {
                 sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
 
         outputFormat = monoOutputFormat(carrier.format);
+        const double bytesPerSecond
+            = static_cast<double>(outputFormat.sampleRate) * outputFormat.blockAlign;
+        if (bytesPerSecond > 0.0) {
+            carrierSeconds = carrier.monoByteCount() / bytesPerSecond;
+            modulatorSeconds = modulator.monoByteCount() / bytesPerSecond;
+        }
         return openSink();
     }
 
@@ -432,14 +424,15 @@ namespace {
     {
         if (!previewing()) {
             // Creating the writer empties the file: it must not be one of the inputs.
-            if (namesSameFile(state.outputPath, state.carrierPath))
-                return failure(message::outputNotOpened, state.outputPath, "it is the carrier");
-            if (namesSameFile(state.outputPath, state.modulatorPath))
-                return failure(message::outputNotOpened, state.outputPath, "it is the modulator");
+            if (namesSameFile(settings.outputPath, settings.carrierPath))
+                return failure(message::outputNotOpened, settings.outputPath, "it is the carrier");
+            if (namesSameFile(settings.outputPath, settings.modulatorPath))
+                return failure(
+                    message::outputNotOpened, settings.outputPath, "it is the modulator");
             wave::WaveFileError why;
-            auto writer = wave::createWaveWriter(state.outputPath, outputFormat, {}, &why);
+            auto writer = wave::createWaveWriter(settings.outputPath, outputFormat, {}, &why);
             if (!writer)
-                return failure(message::outputNotOpened, state.outputPath, wave::describe(why));
+                return failure(message::outputNotOpened, settings.outputPath, wave::describe(why));
             held->sink.attach(std::move(writer));
             return std::nullopt;
         }
@@ -464,103 +457,87 @@ namespace {
         return failure(message::streamNotOpened);
     }
 
-    void VocodingRun::applySliders()
+    void VocodingRun::applySound(const SoundSettings& wanted)
     {
-        const auto position = [this](int id) {
-            return static_cast<double>(std::clamp(port.readSlider(id), 0, 100));
-        };
-        auto& engine = held->engine;
-        engine->setClearance(position(control::clearanceSlider) / 100.0);
-        engine->setVagueness(position(control::vaguenessSlider) / 100.0);
-        engine->setOutputGain(position(control::gainSlider) / 50.0);
+        const auto position
+            = [](int value) { return static_cast<double>(std::clamp(value, 0, 100)); };
+        engine::VocoderEngine& engine = *held->engine;
+        engine.setClearance(position(wanted.clearance) / 100.0);
+        engine.setVagueness(position(wanted.vagueness) / 100.0);
+        engine.setOutputGain(position(wanted.gain) / 50.0);
+        sound = wanted;
     }
 
     RunEnding VocodingRun::runLoop()
     {
         RunHoldings& holdings = *held;
-        MonoInput& carrier = holdings.carrier;
-        MonoInput& modulator = holdings.modulator;
         engine::VocoderEngine& engine = *holdings.engine;
-        const bool sixteenBit = !eightBit();
-        const std::uint64_t totalBytes
-            = std::min(carrier.monoByteCount(), modulator.monoByteCount());
-        framesTotal = sixteenBit ? totalBytes / 2 : totalBytes;
-        std::uint64_t processedBytes = 0;
+        InputBlocks inputs(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
+            holdings.modulatorBlock.get());
+        OutputEncoder encoder(outputFormat.bitsPerSample);
+        std::vector<double>& carrierValues = holdings.carrierValues;
+        std::vector<double>& modulatorValues = holdings.modulatorValues;
+        std::vector<double>& results = holdings.results;
+        const std::uint64_t totalBytes = inputs.totalBytes();
+        framesTotal = inputs.sixteenBit() ? totalBytes / 2 : totalBytes;
         int lastPosition = 0;
-        bool lastBlock = false;
 
         for (;;) {
             if (state.stopRequested)
                 return endedAs(JobOutcome::Stopped);
             if (state.closeRequested) {
-                if (previewing() || port.askQuestion(message::abortQuestion))
+                if (previewing() || events.askQuestion(message::abortQuestion))
                     return endedAs(JobOutcome::ProgramEnded);
                 state.closeRequested = false;
             }
             if (previewing())
-                applySliders();
+                applySound(events.liveSound(sound));
 
-            // The modulator is read first: its end ends the run. A failed read is not an end: the
-            // run fails, with the output finished as far as it was written.
-            const std::int64_t modulatorBytes
-                = readMonoBlock(modulator, holdings.modulatorBlock.get(), sixteenBit);
-            if (modulatorBytes < 0)
-                return systemFailure(message::modulatorNotRead, state.modulatorPath);
-            if (modulatorBytes == 0 || lastBlock)
+            int frameCount = 0;
+            switch (inputs.read(carrierValues, modulatorValues, frameCount)) {
+            case InputBlocks::Result::Block:
                 break;
-            const std::int64_t carrierBytes
-                = readMonoBlock(carrier, holdings.carrierBlock.get(), sixteenBit);
-            if (carrierBytes < 0)
-                return systemFailure(message::carrierNotRead, state.carrierPath);
-            if (carrierBytes == 0)
-                break;
-            std::int64_t length = modulatorBytes;
-            if (carrierBytes < modulatorBytes) {
-                length = carrierBytes;
-                lastBlock = true;
+            case InputBlocks::Result::End:
+                return endedAs(JobOutcome::Finished);
+            case InputBlocks::Result::ModulatorFailed:
+                return systemFailure(message::modulatorNotRead, settings.modulatorPath);
+            case InputBlocks::Result::CarrierFailed:
+                return systemFailure(message::carrierNotRead, settings.carrierPath);
             }
 
+            const auto frames = static_cast<std::size_t>(frameCount);
+            engine.processBlock(std::span<const double>(carrierValues.data(), frames),
+                std::span<const double>(modulatorValues.data(), frames),
+                std::span<double>(results.data(), frames));
             std::uint8_t* outputBlock = holdings.outputBlock.get();
-            const int sampleCount = static_cast<int>(sixteenBit ? length / 2 : length);
-            if (sixteenBit) {
-                clippedSamples
-                    += processBlockInt16(engine, reinterpret_cast<std::int16_t*>(outputBlock),
-                        reinterpret_cast<const std::int16_t*>(holdings.carrierBlock.get()),
-                        reinterpret_cast<const std::int16_t*>(holdings.modulatorBlock.get()),
-                        sampleCount);
-            } else {
-                clippedSamples += processBlockUInt8(engine, outputBlock,
-                    holdings.carrierBlock.get(), holdings.modulatorBlock.get(), sampleCount);
-            }
+            const std::size_t byteCount = encoder.encode(
+                std::span<const double>(results.data(), frames), engine.outputGain(), outputBlock);
+            clippedSamples = encoder.clippedSamples();
+            peak = encoder.level().peak();
+            clipFreeGain = encoder.level().clipFreeGain();
 
-            processedBytes += static_cast<std::uint64_t>(length);
             if (totalBytes != 0) {
                 const double fraction
-                    = static_cast<double>(processedBytes) / static_cast<double>(totalBytes);
+                    = static_cast<double>(inputs.bytesTaken()) / static_cast<double>(totalBytes);
                 // Reads may run past a data chunk's declared size; the bar stops at 100.
                 const int position = std::min(static_cast<int>(fraction * 100.0), 100);
                 if (position != lastPosition) {
-                    port.setProgress(position);
+                    events.progress(position);
                     lastPosition = position;
                 }
             }
 
             if (PreviewSink* stream = holdings.sink.stream()) {
-                stream->writeBlock(outputBlock, static_cast<unsigned long>(sampleCount));
-            } else {
-                // Whole samples only: an odd byte at the end of a 16-bit block was never computed.
-                const auto byteCount
-                    = static_cast<std::size_t>(sixteenBit ? 2 * sampleCount : sampleCount);
-                if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
-                    != static_cast<std::int64_t>(byteCount))
-                    return systemFailure(message::outputNotWritten, state.outputPath);
+                stream->writeBlock(outputBlock, static_cast<unsigned long>(frameCount));
+            } else if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
+                != static_cast<std::int64_t>(byteCount)) {
+                return systemFailure(message::outputNotWritten, settings.outputPath);
             }
-            framesDone += static_cast<std::uint64_t>(sampleCount);
+            framesDone += frames;
             const PreviewSink* stream = holdings.sink.stream();
             state.bandLevels.publish(engine.bandLevels(), framesDone, outputFormat.sampleRate,
                 stream ? stream->outputLatencySeconds() : 0.0);
         }
-        return endedAs(JobOutcome::Finished);
     }
 
     // Hands back everything the run had taken, finishing the output as far as it went.
@@ -574,21 +551,16 @@ namespace {
 
 } // namespace
 
-JobOutcome runVocodingJob(
-    JobMode mode, JobState& state, DialogPort& port, const JobEnvironment& environment)
+JobOutcome runVocodingJob(const JobSettings& settings, JobState& state, JobEvents& events,
+    const JobEnvironment& environment)
 {
-    VocodingRun run(mode, state, port, environment);
+    VocodingRun run(settings, state, events, environment);
     try {
         return run.run();
     } catch (const std::bad_alloc&) {
         // Handled below, outside the handler, so that recovering cannot throw from inside it.
     }
     return run.recoverFromMemoryFailure();
-}
-
-JobOutcome runVocodingJob(JobMode mode, JobState& state, DialogPort& port)
-{
-    return runVocodingJob(mode, state, port, JobEnvironment {});
 }
 
 } // namespace lumivox::job

@@ -1,17 +1,16 @@
 #pragma once
 
-#include "dialog_port.h"
 #include "job_environment.h"
+#include "job_events.h"
+#include "job_settings.h"
 #include "job_state.h"
 #include "run_report.h"
 
 namespace lumivox::job {
 
-// One run from start to finish on the calling thread. Every failure is reported through the port.
-JobOutcome runVocodingJob(JobMode mode, JobState& state, DialogPort& port);
-
-// The same with some of the job's resources supplied by the caller.
-JobOutcome runVocodingJob(
-    JobMode mode, JobState& state, DialogPort& port, const JobEnvironment& environment);
+// One run from start to finish on the calling thread, with the settings it is given. Every failure
+// is told through the events.
+JobOutcome runVocodingJob(const JobSettings& settings, JobState& state, JobEvents& events,
+    const JobEnvironment& environment = {});
 
 } // namespace lumivox::job

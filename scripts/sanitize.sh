@@ -2,7 +2,7 @@
 # Runs the non-GUI tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMIVOX_SANITIZE=ON \
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DLUMIVOX_SANITIZE=ON \
     -DLUMIVOX_BUILD_APP=OFF -DLUMIVOX_BUILD_BENCH=OFF >/dev/null
 cmake --build build-sanitize -j 2
 

@@ -3,11 +3,11 @@
 # that run work on more than one thread.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
     -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
     -DLUMIVOX_BUILD_APP=OFF -DLUMIVOX_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan -j 2
+cmake --build build-tsan -j 2 --target lumivox-threaded-tests
 
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 # Some kernels randomise mappings more than ThreadSanitizer allows; run without the randomisation

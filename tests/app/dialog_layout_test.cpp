@@ -1,110 +1,180 @@
+#include "app_test_support.h"
+#include "band_meter.h"
+#include "control_ids.h"
 #include "dialog_layout.h"
-#include "job/control_ids.h"
+#include "main_window.h"
 
+#include <QApplication>
 #include <QFont>
-#include <QFontMetrics>
+#include <QLabel>
 #include <gtest/gtest.h>
-#include <map>
+#include <set>
 
+// Run a second time with QT_SCALE_FACTOR=2 by ctest: the same claims then hold for the window
+// that a 1400×1000 screen shows at twice the size.
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
 
-    ControlTemplate templateOf(int controlId)
+    TEST(DialogTemplate, KeepsTemplateOrderAndEveryControl)
     {
-        for (const ControlTemplate& control : dialogTemplate())
-            if (control.id == controlId)
-                return control;
-        ADD_FAILURE() << "no control " << controlId;
-        return {};
-    }
-
-    TEST(DialogUnits, ConvertAQuarterCharacterAcrossAndAnEighthDown)
-    {
-        const DialogUnits units { 6, 13 };
-        EXPECT_EQ(toPixels(units, 0, 0, 417, 261), QRect(0, 0, 626, 424));
-        EXPECT_EQ(toPixels(units, 83, 151, 103, 22), QRect(125, 245, 155, 36));
-        EXPECT_EQ(toPixels(units, 4, 8, 8, 16), QRect(6, 13, 12, 26));
-    }
-
-    TEST(DialogUnits, FollowTheFontSize)
-    {
-        QFont small("DejaVu Sans");
-        small.setPointSize(8);
-        QFont large = small;
-        large.setPointSize(16);
-        const DialogUnits smallUnits = dialogUnitsOf(QFontMetrics(small));
-        const DialogUnits largeUnits = dialogUnitsOf(QFontMetrics(large));
-        EXPECT_GT(smallUnits.averageCharWidth, 2);
-        EXPECT_GT(largeUnits.averageCharWidth, smallUnits.averageCharWidth);
-        EXPECT_EQ(smallUnits.charHeight, QFontMetrics(small).height());
-    }
-
-    TEST(DialogLayout, KeepsTemplateOrderAndEveryControl)
-    {
-        const DialogLayout layout = layOutDialog(QFontMetrics(QFont()));
         const int order[] = { id::notice, id::carrierLabel, id::carrierPath, id::carrierBrowse,
             id::modulatorLabel, id::modulatorPath, id::modulatorBrowse, id::outputLabel,
             id::outputPath, id::outputBrowse, id::clearanceLabel, id::clearanceSlider,
             id::vaguenessLabel, id::vaguenessSlider, id::gainLabel, id::gainSlider,
             id::vocodeButton, id::previewButton, id::aboutButton, id::progressBar };
-        ASSERT_EQ(layout.controls.size(), std::size(order));
+        ASSERT_EQ(dialogTemplate().size(), std::size(order));
         for (std::size_t i = 0; i < std::size(order); ++i)
-            EXPECT_EQ(layout.controls[i].control.id, order[i]);
+            EXPECT_EQ(dialogTemplate()[i].id, order[i]);
     }
 
-    // No label is cut, no row loses its order or alignment, and nothing leaves the window, in the
-    // fonts that Linux desktops commonly use.
-    class DialogLayoutInFont : public testing::TestWithParam<std::pair<const char*, int>> { };
-
-    TEST_P(DialogLayoutInFont, FitsEveryLabelWithoutOverlap)
+    TEST(DialogTemplate, GridPlacesEveryControlOnce)
     {
-        QFont font(GetParam().first);
-        font.setPointSize(GetParam().second);
-        const QFontMetrics metrics(font);
-        const DialogUnits units = dialogUnitsOf(metrics);
-        const DialogLayout layout = layOutDialog(metrics);
-        std::map<int, QRect> rect;
-        for (const PlacedControl& placed : layout.controls) {
-            rect[placed.control.id] = placed.rect;
-            if (placed.control.role == ControlRole::Label) {
-                EXPECT_GE(placed.rect.width(), metrics.horizontalAdvance(placed.control.text))
-                    << placed.control.id;
-            }
-            EXPECT_LE(placed.rect.right(), layout.clientSize.width()) << placed.control.id;
-            EXPECT_LE(placed.rect.bottom(), layout.clientSize.height()) << placed.control.id;
+        std::multiset<int> placed { id::notice, id::progressBar };
+        for (const GridRow& row : gridRows()) {
+            for (const int controlId : row.middleIds)
+                placed.insert(controlId);
+            placed.insert(row.labelId);
+            placed.insert(row.rightId);
         }
-        const std::pair<int, int> rows[] = { { id::carrierLabel, id::carrierPath },
-            { id::carrierPath, id::carrierBrowse }, { id::modulatorLabel, id::modulatorPath },
-            { id::modulatorPath, id::modulatorBrowse }, { id::outputLabel, id::outputPath },
-            { id::outputPath, id::outputBrowse }, { id::clearanceLabel, id::clearanceSlider },
-            { id::vaguenessLabel, id::vaguenessSlider }, { id::gainLabel, id::gainSlider },
-            { id::vocodeButton, id::previewButton } };
-        for (const auto& [left, right] : rows)
-            EXPECT_LT(rect[left].right(), rect[right].left()) << left << " before " << right;
-
-        // Columns keep the template's alignment: path boxes, sliders and the right edges.
-        const int shift = rect[id::carrierPath].left() - toPixels(units, 79, 0, 0, 0).left();
-        EXPECT_GE(shift, 0);
-        for (int controlId : { id::modulatorPath, id::outputPath, id::clearanceSlider,
-                 id::gainSlider, id::vocodeButton, id::aboutButton, id::carrierBrowse })
-            EXPECT_EQ(rect[controlId].left(),
-                toPixels(units, templateOf(controlId).x, 0, 0, 0).left() + shift)
-                << controlId;
-        EXPECT_EQ(rect[id::progressBar].left(), toPixels(units, 13, 0, 0, 0).left());
-        // The progress bar and the Browse column end together, give or take the rounding of each.
-        EXPECT_NEAR(rect[id::progressBar].right() - rect[id::carrierBrowse].right(),
-            toPixels(units, 13 + 393, 0, 0, 0).left() - toPixels(units, 354 + 53, 0, 0, 0).left(),
-            2);
+        placed.erase(noControl);
+        for (const ControlTemplate& control : dialogTemplate())
+            EXPECT_EQ(placed.count(control.id), 1U) << control.id;
+        EXPECT_EQ(placed.size(), dialogTemplate().size());
     }
 
-    INSTANTIATE_TEST_SUITE_P(CommonFonts, DialogLayoutInFont,
-        testing::Values(std::pair { "DejaVu Sans", 8 }, std::pair { "DejaVu Sans", 10 },
-            std::pair { "DejaVu Sans", 14 }, std::pair { "DejaVu Serif", 11 },
-            std::pair { "Nimbus Sans", 10 }, std::pair { "Noto Sans", 10 },
-            std::pair { "Liberation Sans", 10 }, std::pair { "Cantarell", 11 },
-            std::pair { "Ubuntu", 11 }));
+    // Where the window puts things, in the window's coordinates.
+    struct Places {
+        explicit Places(const MainWindow& window_)
+            : window(window_)
+        {
+        }
+        QRect of(int controlId) const { return placeOf(window.control(controlId)); }
+        QRect readout(int sliderId) const { return placeOf(window.sliderReadout(sliderId)); }
+        QRect placeOf(const QWidget* widget) const
+        {
+            return QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+        }
+        const MainWindow& window;
+    };
+
+    struct FontAndSize {
+        const char* family; // null: the desktop's own font
+        int pointSize;
+        QSize extra; // added to the least size; (-1, -1) for 1300×900
+    };
+
+    class WindowGeometry : public testing::TestWithParam<FontAndSize> {
+    protected:
+        void SetUp() override
+        {
+            savedFont = QApplication::font();
+            if (GetParam().family != nullptr) {
+                QFont font(GetParam().family);
+                font.setPointSize(GetParam().pointSize);
+                QApplication::setFont(font);
+            }
+        }
+        void TearDown() override { QApplication::setFont(savedFont); }
+        QFont savedFont;
+    };
+
+    TEST_P(WindowGeometry, EveryControlIsInsideAlignedAndStretched)
+    {
+        MainWindow window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.resize(10, 10); // refused below the least size
+        QApplication::processEvents();
+        const QSize least = window.minimumSize();
+        EXPECT_EQ(window.size(), least);
+        if (GetParam().family == nullptr) {
+            // Half of a 1400×1000 screen, so that twice the size still fits it whole.
+            EXPECT_LE(least.width(), 700) << "scale " << window.devicePixelRatioF();
+            EXPECT_LE(least.height(), 500) << "scale " << window.devicePixelRatioF();
+        }
+        const Places at(window);
+        const auto rowsOf = [&] {
+            std::vector<QRect> places;
+            for (const GridRow& row : gridRows())
+                places.push_back(at.of(row.middleIds.front()));
+            return places;
+        };
+        const std::vector<QRect> leastRows = rowsOf();
+        const QRect leastMeter = at.placeOf(window.bandMeter());
+        const QRect leastBrowse = at.of(id::carrierBrowse);
+
+        const QSize size
+            = GetParam().extra == QSize(-1, -1) ? QSize(1300, 900) : least + GetParam().extra;
+        window.resize(size);
+        QApplication::processEvents();
+        ASSERT_EQ(window.size(), size);
+        const QSize extra = size - least;
+
+        const QRect inside = window.rect();
+        for (const ControlTemplate& control : dialogTemplate()) {
+            EXPECT_TRUE(inside.contains(at.of(control.id))) << control.id;
+            EXPECT_TRUE(window.control(control.id)->isVisible()) << control.id;
+        }
+        EXPECT_TRUE(inside.contains(at.placeOf(window.bandMeter())));
+
+        // One left margin; one right edge for the buttons, the readouts and the wide rows.
+        const int left = at.of(id::carrierLabel).left();
+        const int right = at.of(id::carrierBrowse).right();
+        for (const int controlId : { id::modulatorLabel, id::outputLabel, id::clearanceLabel,
+                 id::vaguenessLabel, id::gainLabel, id::progressBar, id::notice })
+            EXPECT_EQ(at.of(controlId).left(), left) << controlId;
+        EXPECT_EQ(at.placeOf(window.bandMeter()).left(), left);
+        for (const int controlId :
+            { id::modulatorBrowse, id::outputBrowse, id::aboutButton, id::progressBar, id::notice })
+            EXPECT_EQ(at.of(controlId).right(), right) << controlId;
+        for (const int sliderId : { id::clearanceSlider, id::vaguenessSlider, id::gainSlider }) {
+            EXPECT_EQ(at.readout(sliderId).right(), right) << sliderId;
+            EXPECT_LT(at.of(sliderId).right(), at.readout(sliderId).left()) << sliderId;
+        }
+        EXPECT_EQ(at.placeOf(window.bandMeter()).right(), right);
+        // The boxes and sliders start on one line, right of the longest label.
+        const int middle = at.of(id::carrierPath).left();
+        for (const int controlId : { id::modulatorPath, id::outputPath, id::clearanceSlider,
+                 id::vaguenessSlider, id::gainSlider, id::vocodeButton })
+            EXPECT_EQ(at.of(controlId).left(), middle) << controlId;
+        for (const int labelId : { id::carrierLabel, id::clearanceLabel, id::gainLabel }) {
+            const auto* label = static_cast<const QLabel*>(window.control(labelId));
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+            EXPECT_LT(at.of(labelId).right(), middle) << labelId;
+        }
+        EXPECT_LT(at.of(id::vocodeButton).right(), at.of(id::previewButton).left());
+        EXPECT_LT(at.of(id::previewButton).right(), at.of(id::aboutButton).left());
+
+        // The rows stand evenly apart, each label centred on what it names.
+        const std::vector<QRect> rows = rowsOf();
+        for (std::size_t row = 2; row < rows.size(); ++row)
+            EXPECT_NEAR(rows[row].center().y() - rows[row - 1].center().y(),
+                rows[1].center().y() - rows[0].center().y(), 1)
+                << "row " << row;
+        for (const GridRow& row : gridRows()) {
+            if (row.labelId != noControl) {
+                EXPECT_NEAR(
+                    at.of(row.labelId).center().y(), at.of(row.middleIds.front()).center().y(), 1)
+                    << row.labelId;
+            }
+        }
+
+        // The extra width goes to the boxes and sliders, the extra height to the meters alone.
+        for (std::size_t row = 0; row + 1 < rows.size(); ++row) {
+            EXPECT_EQ(rows[row].width(), leastRows[row].width() + extra.width()) << "row " << row;
+            EXPECT_EQ(rows[row].top(), leastRows[row].top()) << "row " << row;
+        }
+        EXPECT_EQ(at.of(id::carrierBrowse).size(), leastBrowse.size());
+        EXPECT_EQ(at.placeOf(window.bandMeter()).size(), leastMeter.size() + extra);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Fonts, WindowGeometry,
+        testing::Values(FontAndSize { nullptr, 0, QSize(0, 0) },
+            FontAndSize { nullptr, 0, QSize(300, 200) }, FontAndSize { nullptr, 0, QSize(-1, -1) },
+            FontAndSize { "DejaVu Sans", 14, QSize(250, 150) },
+            FontAndSize { "DejaVu Serif", 8, QSize(50, 400) }));
 
 } // namespace
 } // namespace lumivox::app

@@ -1,7 +1,7 @@
 #include "app_test_support.h"
 #include "band_meter.h"
+#include "control_ids.h"
 #include "dialog_layout.h"
-#include "job/control_ids.h"
 #include "main_window.h"
 #include "path_edit.h"
 
@@ -26,7 +26,7 @@
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
     using job::JobMode;
     using StartResult = job::JobThread::StartResult;
     using test::BoxAnswerer;
@@ -36,8 +36,9 @@ namespace {
     struct RecordedWindow {
         RecordedWindow()
         {
-            window.setJobStarter([this](JobMode mode) {
-                starts.push_back(mode);
+            window.setJobStarter([this](job::JobSettings settings) {
+                starts.push_back(settings.mode);
+                startSettings.push_back(std::move(settings));
                 return startResult;
             });
             window.setFileChooser([this](QWidget* parent, FileChooserKind kind) {
@@ -74,6 +75,7 @@ namespace {
         StartResult startResult = StartResult::Started;
         std::optional<QString> chosenPath;
         std::vector<JobMode> starts;
+        std::vector<job::JobSettings> startSettings;
         std::vector<QWidget*> chooserParents;
         std::vector<FileChooserKind> chooserKinds;
         std::vector<int> exitCodes;
@@ -172,41 +174,7 @@ namespace {
         EXPECT_FALSE(recorded.button(id::previewButton)->isDefault());
     }
 
-    TEST(MainWindowGeometry, ControlsStandWhereTheDialogUnitsPutThem)
-    {
-        RecordedWindow recorded;
-        MainWindow& window = recorded.window;
-        const DialogUnits units = dialogUnitsOf(window.fontMetrics());
-        const DialogLayout layout = layOutDialog(window.fontMetrics());
-        for (const PlacedControl& placed : layout.controls) {
-            const ControlTemplate& t = placed.control;
-            const QRect fromUnits = toPixels(units, t.x, t.y, t.width, t.height);
-            const QRect actual = window.control(t.id)->geometry();
-            EXPECT_EQ(actual, placed.rect) << t.id;
-            EXPECT_GE(actual.width(), fromUnits.width()) << t.id;
-            EXPECT_GE(actual.left(), fromUnits.left()) << t.id;
-            if (t.role == ControlRole::Label && t.id != id::notice) {
-                // A label is centred on the box it names, whatever its template row said.
-                const QRect box = static_cast<QLabel*>(window.control(t.id))->buddy()->geometry();
-                EXPECT_EQ(actual.center().y(), box.center().y()) << t.id;
-                continue;
-            }
-            // Rows never move; only widths and the columns right of the labels may give room.
-            EXPECT_EQ(actual.top(), fromUnits.top()) << t.id;
-            if (t.id != id::notice) {
-                EXPECT_EQ(actual.height(), fromUnits.height()) << t.id;
-            }
-        }
-        EXPECT_EQ(window.size(), layout.clientSize);
-        EXPECT_EQ(window.minimumSize(), layout.clientSize);
-        EXPECT_GT(layout.meterPanel.top(), window.control(id::notice)->geometry().bottom());
-        EXPECT_GE(
-            window.height(), toPixels(units, 0, 0, dialogWidthUnits, dialogHeightUnits).height());
-        EXPECT_GE(
-            window.width(), toPixels(units, 0, 0, dialogWidthUnits, dialogHeightUnits).width());
-    }
-
-    TEST(MainWindowGeometry, OpensAtTheTopLeftAndResizesWithoutMovingControls)
+    TEST(MainWindowGeometry, OpensAtTheTopLeftRoomierThanItsLeastSize)
     {
         RecordedWindow recorded;
         MainWindow& window = recorded.window;
@@ -215,12 +183,8 @@ namespace {
         EXPECT_EQ(window.frameGeometry().topLeft(), window.screen()->availableGeometry().topLeft());
         EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
         EXPECT_TRUE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
-        const QRect vocodeBefore = window.control(id::vocodeButton)->geometry();
-        const QRect progressBefore = window.control(id::progressBar)->geometry();
-        window.resize(window.width() * 2, window.height() * 2);
-        QApplication::processEvents();
-        EXPECT_EQ(window.control(id::vocodeButton)->geometry(), vocodeBefore);
-        EXPECT_EQ(window.control(id::progressBar)->geometry(), progressBefore);
+        EXPECT_EQ(window.size(),
+            openingSize(window.minimumSize(), window.screen()->availableGeometry().size()));
     }
 
     TEST(MainWindowKeyboard, EnterInAPathBoxOrOnASliderPressesVocode)
@@ -285,16 +249,22 @@ namespace {
         EXPECT_TRUE(recorded.starts.empty());
     }
 
-    TEST(MainWindowStartJob, PreviewNeedsNoOutputAndLeavesTheOutputPathAlone)
+    TEST(MainWindowStartJob, PreviewNeedsNoOutputAndTakesThePathsAndSlidersAsTheyStand)
     {
         RecordedWindow recorded;
-        recorded.window.jobState().outputPath = "/earlier/output.wav";
         recorded.fillPaths("/c.wav", "/m.wav", "");
+        recorded.slider(id::clearanceSlider)->setValue(12);
+        recorded.slider(id::vaguenessSlider)->setValue(34);
+        recorded.slider(id::gainSlider)->setValue(78);
         recorded.button(id::previewButton)->click();
-        EXPECT_EQ(recorded.starts, std::vector { JobMode::Preview });
-        EXPECT_EQ(recorded.window.jobState().carrierPath, "/c.wav");
-        EXPECT_EQ(recorded.window.jobState().modulatorPath, "/m.wav");
-        EXPECT_EQ(recorded.window.jobState().outputPath, "/earlier/output.wav");
+        ASSERT_EQ(recorded.starts, std::vector { JobMode::Preview });
+        const job::JobSettings& settings = recorded.startSettings.front();
+        EXPECT_EQ(settings.carrierPath, "/c.wav");
+        EXPECT_EQ(settings.modulatorPath, "/m.wav");
+        EXPECT_EQ(settings.outputPath, "");
+        EXPECT_EQ(settings.sound.clearance, 12);
+        EXPECT_EQ(settings.sound.vagueness, 34);
+        EXPECT_EQ(settings.sound.gain, 78);
     }
 
     TEST(MainWindowStartJob, LongPathsReachTheJobWhole)
@@ -303,8 +273,9 @@ namespace {
         const QString longPath = "/tmp/" + QString(400, QChar('d')) + "/carrier.wav";
         recorded.fillPaths(longPath, "/m.wav", "/o/ü.wav");
         recorded.button(id::vocodeButton)->click();
-        EXPECT_EQ(recorded.window.jobState().carrierPath, longPath.toStdString());
-        EXPECT_EQ(recorded.window.jobState().outputPath, "/o/\xc3\xbc.wav");
+        ASSERT_EQ(recorded.startSettings.size(), 1U);
+        EXPECT_EQ(recorded.startSettings.front().carrierPath, longPath.toStdString());
+        EXPECT_EQ(recorded.startSettings.front().outputPath, "/o/\xc3\xbc.wav");
     }
 
     TEST(MainWindowStartJob, AFailedThreadStartShowsTheErrorBox)
@@ -328,11 +299,9 @@ namespace {
         RecordedWindow recorded;
         recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
         recorded.window.jobState().jobActive = true;
-        recorded.window.jobState().carrierPath = "/first.wav";
         recorded.button(id::vocodeButton)->click();
         recorded.button(id::previewButton)->click();
         EXPECT_TRUE(recorded.starts.empty());
-        EXPECT_EQ(recorded.window.jobState().carrierPath, "/first.wav");
         EXPECT_FALSE(recorded.window.jobState().stopRequested);
         recorded.window.jobState().jobActive = false;
 
@@ -447,15 +416,17 @@ namespace {
             return recorded.window.sliderReadout(sliderId)->text().toStdString();
         };
         EXPECT_EQ(readout(id::clearanceSlider), "0 %");
-        EXPECT_EQ(readout(id::gainSlider), "1.00×");
+        EXPECT_EQ(readout(id::gainSlider), "1.00× (0.0 dB)");
         recorded.slider(id::clearanceSlider)->setValue(100);
         recorded.slider(id::vaguenessSlider)->setValue(37);
         recorded.slider(id::gainSlider)->setValue(100);
         EXPECT_EQ(readout(id::clearanceSlider), "100 %");
         EXPECT_EQ(readout(id::vaguenessSlider), "37 %");
-        EXPECT_EQ(readout(id::gainSlider), "2.00×");
+        EXPECT_EQ(readout(id::gainSlider), "2.00× (+6.0 dB)");
         recorded.slider(id::gainSlider)->setValue(3);
-        EXPECT_EQ(readout(id::gainSlider), "0.06×");
+        EXPECT_EQ(readout(id::gainSlider), "0.06× (−24.4 dB)");
+        recorded.slider(id::gainSlider)->setValue(0);
+        EXPECT_EQ(readout(id::gainSlider), "0.00× (−∞ dB)");
         // Each readout stands right of its slider, inside the window.
         for (int sliderId : { id::clearanceSlider, id::vaguenessSlider, id::gainSlider }) {
             const QRect box = recorded.window.sliderReadout(sliderId)->geometry();
@@ -486,35 +457,64 @@ namespace {
             EXPECT_TRUE(recorded.window.control(controlId)->toolTip().endsWith('.')) << controlId;
         EXPECT_TRUE(recorded.window.control(id::carrierPath)->toolTip().contains("shaped"));
         EXPECT_TRUE(recorded.window.control(id::vaguenessSlider)->toolTip().contains("neighbours"));
+        // A slider's label explains it as the slider does.
+        for (const auto& [labelId, sliderId] :
+            { std::pair { id::clearanceLabel, id::clearanceSlider },
+                std::pair { id::vaguenessLabel, id::vaguenessSlider },
+                std::pair { id::gainLabel, id::gainSlider } })
+            EXPECT_EQ(recorded.window.control(labelId)->toolTip(),
+                recorded.window.control(sliderId)->toolTip())
+                << labelId;
         EXPECT_TRUE(
             static_cast<QProgressBar*>(recorded.window.control(id::progressBar))->isTextVisible());
     }
 
-    TEST(MainWindowGeometry, TheLeastSizeShowsEveryControlAndExtraRoomGoesToTheMeters)
+    // Whatever an earlier run left on show, a new start clears it: the bar, the line, the sign.
+    TEST(MainWindowStatus, EachStartResetsTheProgressAndTheStatusLine)
+    {
+        struct Start {
+            JobMode mode;
+            const char* line;
+        };
+        for (const Start& start : { Start { JobMode::Vocode, "Vocoding… 0 %" },
+                 Start { JobMode::Preview, "Previewing… 0:00" } }) {
+            RecordedWindow recorded;
+            recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
+            recorded.window.show();
+            recorded.window.setProgress(100);
+            job::RunReport clipped;
+            clipped.secondsDone = clipped.secondsTotal = 2.0;
+            clipped.clippedSamples = 5;
+            recorded.window.showRunEnd(clipped);
+            ASSERT_TRUE(recorded.window.statusWarningIcon()->isVisible());
+            auto* progress = static_cast<QProgressBar*>(recorded.window.control(id::progressBar));
+            ASSERT_EQ(progress->value(), 100);
+
+            recorded.window.startOrStopJob(start.mode);
+            ASSERT_EQ(recorded.starts.size(), 1U);
+            EXPECT_EQ(progress->value(), 0);
+            EXPECT_EQ(recorded.window.statusLine()->text().toStdString(), start.line);
+            EXPECT_FALSE(recorded.window.statusWarningIcon()->isVisible());
+        }
+    }
+
+    TEST(MainWindowStatus, TheLineSaysFailedWhileTheErrorBoxIsOpen)
     {
         RecordedWindow recorded;
-        MainWindow& window = recorded.window;
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        window.resize(10, 10); // refused below the least size
-        QApplication::processEvents();
-        EXPECT_EQ(window.size(), window.minimumSize());
-        const QRect inside = window.rect();
-        for (int controlId = 0; controlId < 22; ++controlId) {
-            if (QWidget* widget = window.control(controlId)) {
-                EXPECT_TRUE(inside.contains(widget->geometry())) << controlId;
+        recorded.window.show();
+        QString lineWhileOpen;
+        QTimer watcher;
+        watcher.setInterval(5);
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                lineWhileOpen = recorded.window.statusLine()->text();
+                box->accept();
             }
-        }
-        const QRect meterBefore = window.bandMeter()->geometry();
-        EXPECT_TRUE(inside.contains(meterBefore));
-
-        window.resize(window.width() + 300, window.height() + 200);
-        QApplication::processEvents();
-        const QRect meterAfter = window.bandMeter()->geometry();
-        EXPECT_EQ(meterAfter.topLeft(), meterBefore.topLeft());
-        EXPECT_EQ(meterAfter.size(), meterBefore.size() + QSize(300, 200));
-        EXPECT_EQ(window.control(id::notice)->width(),
-            window.width() - 2 * window.control(id::notice)->x());
+        });
+        watcher.start();
+        recorded.window.showError(QStringLiteral("The carrier wave file could not be opened."),
+            QStringLiteral("/x/c.wav: no such file"));
+        EXPECT_EQ(lineWhileOpen.toStdString(), "Failed: the carrier wave file could not be opened");
     }
 
     TEST(MainWindowKeyboard, EscapeStopsARunningJobAndDoesNothingWhenIdle)

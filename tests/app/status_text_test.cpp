@@ -1,4 +1,5 @@
-#include "job/control_ids.h"
+#include "control_help.h"
+#include "control_ids.h"
 #include "job/job_messages.h"
 #include "status_text.h"
 
@@ -19,6 +20,9 @@ namespace {
         std::string_view failure;
         const char* text;
         bool pathAsToolTip;
+        double peak = 0.25;
+        double clipFreeGain = 0.62;
+        double carrierSeconds = 2.96, modulatorSeconds = 2.96;
     };
 
     TEST(StatusText, SaysHowEachRunEndedWhatItKeptAndWhatClipped)
@@ -26,14 +30,25 @@ namespace {
         const QString output = QStringLiteral("/home/me/out takes/vocoded.wav");
         const EndCase cases[] = {
             { JobMode::Vocode, JobOutcome::Finished, 2.96, 2.96, 0, "",
-                "Done: 2.96 s written to vocoded.wav", true },
+                "Done: 2.96 s written to vocoded.wav, peak −12.0 dBFS", true },
+            { JobMode::Vocode, JobOutcome::Finished, 2.96, 2.96, 0, "",
+                "Done: 2.96 s written to vocoded.wav, peak −11.2 dBFS", true, 0.2754 },
             { JobMode::Vocode, JobOutcome::Finished, 2.96, 2.96, 77, "",
-                "Done: 2.96 s written to vocoded.wav — 77 samples clipped; lower Output Gain",
-                true },
+                "Done: 2.96 s written to vocoded.wav, peak 0.0 dBFS — 77 samples clipped; an "
+                "Output Gain of 0.62× or less would not clip",
+                true, 1.0, 0.6299 },
+            { JobMode::Vocode, JobOutcome::Finished, 4.0, 4.0, 0, "",
+                "Done: 4.00 s written to vocoded.wav, peak −12.0 dBFS\nThe carrier ended first; "
+                "0.16 s of the modulator was left out.",
+                true, 0.25, 0.62, 4.0, 4.16 },
+            { JobMode::Vocode, JobOutcome::Finished, 4.0, 4.0, 0, "",
+                "Done: 4.00 s written to vocoded.wav, peak −12.0 dBFS\nThe modulator ended "
+                "first; 1.25 s of the carrier was left out.",
+                true, 0.25, 0.62, 5.25, 4.0 },
             { JobMode::Vocode, JobOutcome::Stopped, 1.2, 2.96, 1, "",
-                "Cancelled: 1.20 s of 2.96 s kept in vocoded.wav — 1 sample clipped; lower Output "
-                "Gain",
-                true },
+                "Cancelled: 1.20 s of 2.96 s kept in vocoded.wav — 1 sample clipped; an Output "
+                "Gain of 0.62× or less would not clip",
+                true, 1.0, 0.62, 2.96, 9.0 },
             { JobMode::Vocode, JobOutcome::Failed, 1.2, 2.96, 0, job::message::outputNotWritten,
                 "Stopped: the output could not be written; 1.20 s kept in vocoded.wav", true },
             { JobMode::Vocode, JobOutcome::Failed, 0.5, 2.96, 0,
@@ -44,7 +59,9 @@ namespace {
                 "Failed: the carrier and the modulator have different bit depths", false },
             { JobMode::Preview, JobOutcome::Finished, 75, 75, 0, "", "Preview finished", false },
             { JobMode::Preview, JobOutcome::Stopped, 12.9, 75, 3, "",
-                "Preview stopped at 0:12 — 3 samples clipped; lower Output Gain", false },
+                "Preview stopped at 0:12 — 3 samples clipped; an Output Gain of 1.50× or less "
+                "would not clip",
+                false, 1.0, 1.5 },
             { JobMode::Preview, JobOutcome::Failed, 0, 0, 0, job::message::noOutputDevice,
                 "Failed: no default output audio device was found on your system", false },
         };
@@ -56,10 +73,28 @@ namespace {
             report.secondsTotal = c.secondsTotal;
             report.clippedSamples = c.clipped;
             report.failure = std::string(c.failure);
+            report.peak = c.peak;
+            report.clipFreeGain = c.clipFreeGain;
+            report.carrierSeconds = c.carrierSeconds;
+            report.modulatorSeconds = c.modulatorSeconds;
             const StatusLine line = runEndStatus(report, output);
             EXPECT_EQ(line.text.toStdString(), c.text);
             EXPECT_EQ(line.toolTip, c.pathAsToolTip ? output : QString()) << c.text;
+            EXPECT_EQ(line.warning, c.clipped > 0) << c.text;
         }
+    }
+
+    TEST(StatusText, LevelsReadInDecibelsWithOneDecimalAndASign)
+    {
+        const std::pair<double, const char*> cases[]
+            = { { 1.0, "0.0 dB" }, { 2.0, "+6.0 dB" }, { 0.5, "−6.0 dB" }, { 0.99999, "0.0 dB" },
+                  { 0.2754, "−11.2 dB" }, { 0.0, "−∞ dB" }, { 0.02, "−34.0 dB" } };
+        for (const auto& [ratio, text] : cases)
+            EXPECT_EQ(decibelText(ratio).toStdString(), text) << ratio;
+        EXPECT_EQ(failureStatus(QStringLiteral("The carrier wave file could not be opened. It is "
+                                               "gone."))
+                      .toStdString(),
+            "Failed: the carrier wave file could not be opened");
     }
 
     TEST(StatusText, CountsTheRunningJobAndTheClock)
@@ -68,9 +103,9 @@ namespace {
         EXPECT_EQ(previewingStatus(12.99), "Previewing… 0:12");
         EXPECT_EQ(clockTime(0), "0:00");
         EXPECT_EQ(clockTime(725.5), "12:05");
-        EXPECT_EQ(emptyBoxHint(job::control::carrierPath), "Name a carrier file first.");
-        EXPECT_EQ(emptyBoxHint(job::control::modulatorPath), "Name a modulator file first.");
-        EXPECT_EQ(emptyBoxHint(job::control::outputPath), "Name an output file first.");
+        EXPECT_EQ(emptyBoxHint(control::carrierPath), "Name a carrier file first.");
+        EXPECT_EQ(emptyBoxHint(control::modulatorPath), "Name a modulator file first.");
+        EXPECT_EQ(emptyBoxHint(control::outputPath), "Name an output file first.");
     }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app_test_support.h"
-#include "job/control_ids.h"
-#include "job/forwarding_port.h"
+#include "control_help.h"
+#include "control_ids.h"
+#include "job/forwarding_events.h"
 #include "job/vocoding_job.h"
 #include "main_window.h"
 
@@ -18,7 +19,7 @@
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
     using job::JobMode;
     using StartResult = job::JobThread::StartResult;
     using test::BoxAnswerer;
@@ -30,15 +31,15 @@ namespace {
 
     // Passes the job's calls on to the window, holding the job at its first progress step past
     // zero until the test lets it go: the run is then certainly under way.
-    class PausingPort final : public job::ForwardingPort {
+    class PausingPort final : public job::ForwardingEvents {
     public:
-        explicit PausingPort(job::DialogPort& window)
-            : ForwardingPort(window)
+        explicit PausingPort(job::JobEvents& window)
+            : ForwardingEvents(window)
         {
         }
-        void setProgress(int percent) override
+        void progress(int percent) override
         {
-            ForwardingPort::setProgress(percent);
+            ForwardingEvents::progress(percent);
             if (percent > 0 && !pausedOnce) {
                 pausedOnce = true;
                 std::unique_lock lock(mutex);
@@ -76,9 +77,10 @@ namespace {
     public:
         explicit PausingJob(MainWindow& window_)
             : window(window_)
-            , port(window_.dialogPort())
+            , port(window_.jobEvents())
         {
-            window.setJobStarter([this](JobMode mode) { return start(mode); });
+            window.setJobStarter(
+                [this](job::JobSettings settings) { return start(std::move(settings)); });
         }
         ~PausingJob()
         {
@@ -90,15 +92,15 @@ namespace {
         PausingPort& gate() { return port; }
 
     private:
-        StartResult start(JobMode mode)
+        StartResult start(job::JobSettings settings)
         {
             bool idle = false;
             if (!window.jobState().jobActive.compare_exchange_strong(idle, true))
                 return StartResult::AlreadyActive;
             if (thread.joinable())
                 thread.join(); // the last job has returned: it cleared jobActive on its way out
-            thread = std::thread([this, mode] {
-                static_cast<void>(job::runVocodingJob(mode, window.jobState(), port));
+            thread = std::thread([this, settings = std::move(settings)] {
+                static_cast<void>(job::runVocodingJob(settings, window.jobState(), port));
                 window.jobState().jobActive = false;
             });
             return StartResult::Started;
@@ -183,8 +185,20 @@ namespace {
         expectIdleControls();
         EXPECT_FALSE(window.jobState().stopRequested);
         EXPECT_TRUE(exitCodes.empty());
-        EXPECT_EQ(status(), "Done: 1.09 s written to output.wav"); // 24000 samples at 22050 Hz
+        // 24000 samples at 22050 Hz, at the peak the file holds; the carrier's last 6000 unused.
+        const test::Bytes bytes = test::readFile(output);
+        int loudest = 0;
+        for (std::size_t offset = 44; offset + 1 < bytes.size(); offset += 2)
+            loudest = std::max(loudest,
+                std::abs(
+                    static_cast<int>(static_cast<std::int16_t>(test::uint16At(bytes, offset)))));
+        ASSERT_GT(loudest, 0);
+        EXPECT_EQ(status(),
+            "Done: 1.09 s written to output.wav, peak "
+                + decibelText(loudest / 32767.0, QStringLiteral("dBFS")).toStdString()
+                + "\nThe modulator ended first; 0.27 s of the carrier was left out.");
         EXPECT_EQ(window.statusLine()->toolTip().toStdString(), output);
+        EXPECT_FALSE(window.statusWarningIcon()->isVisible());
     }
 
     TEST_F(WindowJob, TheStatusLineWarnsOfClippedSamplesOnlyWhenThereWereSome)
@@ -200,10 +214,16 @@ namespace {
             button(id::vocodeButton)->click();
             ASSERT_TRUE(waitUntil([&] { return idle() && status().starts_with("Done"); }));
             EXPECT_TRUE(status().starts_with("Done: 1.36 s written")) << status();
-            if (position == 100)
-                EXPECT_TRUE(status().ends_with(" samples clipped; lower Output Gain")) << status();
-            else
-                EXPECT_EQ(status().find("clipped"), std::string::npos) << status();
+            if (position == 100) {
+                EXPECT_NE(status().find(", peak 0.0 dBFS — "), std::string::npos) << status();
+                EXPECT_NE(
+                    status().find(" samples clipped; an Output Gain of 0."), std::string::npos)
+                    << status();
+                EXPECT_TRUE(status().ends_with("× or less would not clip")) << status();
+            } else {
+                EXPECT_TRUE(status().ends_with(", peak −∞ dBFS")) << status();
+            }
+            EXPECT_EQ(window.statusWarningIcon()->isVisibleTo(&window), position == 100);
             window.statusLine()->clear();
         }
     }
@@ -293,7 +313,12 @@ namespace {
         EXPECT_EQ(status(), "Preview stopped at 0:00"); // one block of 2048 samples was played
 
         button(id::previewButton)->click(); // once more, to the end on the silent device
-        ASSERT_TRUE(waitUntil([&] { return idle() && status() == "Preview finished"; }));
+        ASSERT_TRUE(waitUntil([&] {
+            return idle()
+                && status()
+                == "Preview finished\nThe modulator ended first; 0.27 s of the carrier was left "
+                   "out.";
+        })) << status();
     }
 
     TEST_F(WindowJob, ClosingDuringARunAndAnsweringNoLetsTheRunFinish)

@@ -1,5 +1,5 @@
 #include "app_test_support.h"
-#include "job/control_ids.h"
+#include "control_ids.h"
 #include "main_window.h"
 #include "window_port.h"
 
@@ -15,7 +15,7 @@
 namespace lumivox::app {
 namespace {
 
-    namespace id = job::control;
+    namespace id = app::control;
     using test::BoxAnswerer;
     using test::waitUntil;
 
@@ -45,29 +45,26 @@ namespace {
     TEST(WindowPort, CallsFromAnotherThreadRunOnTheWindowThread)
     {
         MainWindow window;
-        job::DialogPort& port = window.dialogPort();
+        job::JobEvents& port = window.jobEvents();
         static_cast<QSlider*>(window.control(id::vaguenessSlider))->setValue(37);
-        int clearance = -1;
-        int vagueness = -1;
-        int gain = -1;
+        job::SoundSettings sound { -1, -1, -1 };
         QThread* progressThread = nullptr;
         auto* progress = static_cast<QProgressBar*>(window.control(id::progressBar));
         QObject::connect(progress, &QProgressBar::valueChanged,
             [&progressThread](int) { progressThread = QThread::currentThread(); });
         {
             WorkerThread worker([&] {
-                clearance = port.readSlider(id::clearanceSlider);
-                vagueness = port.readSlider(id::vaguenessSlider);
-                gain = port.readSlider(id::gainSlider);
-                port.setProgress(42);
-                port.setButtonText(id::vocodeButton, "Cancel");
-                port.enableControl(id::previewButton, false);
+                port.started(job::JobMode::Vocode);
+                sound = port.liveSound({});
+                port.progress(42);
             });
             ASSERT_TRUE(waitUntil([&] { return worker.finished(); }));
         }
-        EXPECT_EQ(clearance, 0);
-        EXPECT_EQ(vagueness, 37);
-        EXPECT_EQ(gain, 50);
+        // The progress is posted: it may arrive after the worker has finished.
+        EXPECT_TRUE(waitUntil([&] { return progress->value() == 42; }));
+        EXPECT_EQ(sound.clearance, 0);
+        EXPECT_EQ(sound.vagueness, 37);
+        EXPECT_EQ(sound.gain, 50);
         EXPECT_EQ(progress->value(), 42);
         EXPECT_EQ(progressThread, window.thread());
         EXPECT_EQ(static_cast<QPushButton*>(window.control(id::vocodeButton))->text(), "Cancel");
@@ -77,24 +74,68 @@ namespace {
     TEST(WindowPort, CallsOnTheWindowThreadRunDirectly)
     {
         MainWindow window;
-        job::DialogPort& port = window.dialogPort();
-        port.setProgress(7);
-        port.enableControl(id::aboutButton, false);
+        job::JobEvents& port = window.jobEvents();
+        port.started(job::JobMode::Preview);
+        port.progress(7);
         EXPECT_EQ(static_cast<QProgressBar*>(window.control(id::progressBar))->value(), 7);
         EXPECT_FALSE(window.control(id::aboutButton)->isEnabled());
-        EXPECT_EQ(port.readSlider(id::gainSlider), 50);
+        EXPECT_EQ(port.liveSound({}).gain, 50);
+        port.released(job::JobMode::Preview);
+        EXPECT_TRUE(window.control(id::aboutButton)->isEnabled());
+    }
+
+    // Which controls each kind of run takes over, and the captions it gives its button.
+    TEST(WindowPort, ARunTakesOverTheControlsItMustAndHandsThemBack)
+    {
+        struct Case {
+            job::JobMode mode;
+            int runningButton;
+            const char* runningCaption;
+            const char* idleCaption;
+            int otherButton;
+            bool slidersFree;
+        };
+        const Case cases[] = {
+            { job::JobMode::Vocode, id::vocodeButton, "Cancel", "Vocode", id::previewButton,
+                false },
+            { job::JobMode::Preview, id::previewButton, "Stop", "Preview", id::vocodeButton, true },
+        };
+        const int pathControls[] = { id::carrierPath, id::carrierBrowse, id::modulatorPath,
+            id::modulatorBrowse, id::outputPath, id::outputBrowse, id::aboutButton };
+        const int sliders[] = { id::clearanceSlider, id::vaguenessSlider, id::gainSlider };
+        for (const Case& run : cases) {
+            SCOPED_TRACE(run.idleCaption);
+            MainWindow window;
+            job::JobEvents& port = window.jobEvents();
+            auto* button = static_cast<QPushButton*>(window.control(run.runningButton));
+            port.started(run.mode);
+            EXPECT_EQ(button->text(), run.runningCaption);
+            EXPECT_TRUE(button->isEnabled());
+            EXPECT_FALSE(window.control(run.otherButton)->isEnabled());
+            for (const int controlId : pathControls)
+                EXPECT_FALSE(window.control(controlId)->isEnabled()) << controlId;
+            for (const int controlId : sliders)
+                EXPECT_EQ(window.control(controlId)->isEnabled(), run.slidersFree) << controlId;
+            port.released(run.mode);
+            EXPECT_EQ(button->text(), run.idleCaption);
+            EXPECT_TRUE(window.control(run.otherButton)->isEnabled());
+            for (const int controlId : pathControls)
+                EXPECT_TRUE(window.control(controlId)->isEnabled()) << controlId;
+            for (const int controlId : sliders)
+                EXPECT_TRUE(window.control(controlId)->isEnabled()) << controlId;
+        }
     }
 
     TEST(WindowPort, ErrorsAndQuestionsAreModalBoxesOnTheWindowThread)
     {
         MainWindow window;
-        job::DialogPort& port = window.dialogPort();
+        job::JobEvents& port = window.jobEvents();
         BoxAnswerer answerer(QMessageBox::Yes);
         bool firstAnswer = false;
         bool secondAnswer = true;
         {
             WorkerThread worker([&] {
-                port.showError("The carrier wave file could not be opened.");
+                port.showFailure("The carrier wave file could not be opened.", {});
                 firstAnswer
                     = port.askQuestion("Vocoding is in progress, would you like to abort it?");
                 answerer.setAnswer(QMessageBox::No);
@@ -122,37 +163,37 @@ namespace {
         MainWindow window;
         std::vector<int> exitCodes;
         window.setQuitHandler([&](int exitCode) { exitCodes.push_back(exitCode); });
-        job::DialogPort& port = window.dialogPort();
-        int laterPosition = -1;
+        job::JobEvents& port = window.jobEvents();
+        int laterGain = -1;
         {
             WorkerThread worker([&] {
                 port.endProgram();
                 // The loop has ended: further calls return at once instead of waiting for it.
-                port.setProgress(99);
-                laterPosition = port.readSlider(id::gainSlider);
+                port.progress(99);
+                laterGain = port.liveSound({ 0, 0, 7 }).gain;
             });
             ASSERT_TRUE(waitUntil([&] { return worker.finished(); }));
         }
         EXPECT_EQ(exitCodes, std::vector { 0 });
         EXPECT_EQ(static_cast<QProgressBar*>(window.control(id::progressBar))->value(), 0);
-        EXPECT_EQ(laterPosition, 0);
+        EXPECT_EQ(laterGain, 7); // what the job had, not the window's 50
     }
 
     TEST(WindowPort, DestroyingTheWindowServesAJobWaitingOnIt)
     {
         auto window = std::make_unique<MainWindow>();
         job::JobState& state = window->jobState();
-        job::DialogPort& port = window->dialogPort();
+        job::JobEvents& port = window->jobEvents();
         state.jobActive = true;
         std::atomic<int> calls { 0 };
         std::atomic<bool> callAfterStop { false };
         std::thread job([&] {
             // A job that keeps talking to the window until it is told to stop.
             while (!state.stopRequested) {
-                port.setProgress(calls % 100);
+                port.progress(calls % 100);
                 ++calls;
             }
-            port.setProgress(100);
+            port.progress(100);
             callAfterStop = true;
             state.jobActive = false; // the job's last touch of the window's state
         });

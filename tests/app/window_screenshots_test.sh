@@ -5,11 +5,13 @@
 #   lumivox-preview.png     mid-Preview on a capturing ALSA device (the meters must be lit)
 #   lumivox-cancelled.png   after a Vocode cancelled with Esc
 #   lumivox-finished.png    after a finished Vocode whose output clipped
-#   lumivox-scale2.png      the same finished run at QT_SCALE_FACTOR=2, driven by keys alone
+#   lumivox-1300x900.png    the same window stretched to 1300×900
+#   lumivox-scale2.png      the same finished run at QT_SCALE_FACTOR=2 on a 1400×1000 screen,
+#                           driven by keys alone; the whole window must fit the screen
 #   window_screenshots_test.sh LUMIVOX WINDOW_PROBE ARTIFACT_DIR
 set -euo pipefail
 
-source "$(dirname "$0")/in_virtual_display.sh" 2400x1600x24 "import convert sox" "$@"
+source "$(dirname "$0")/in_virtual_display.sh" 1400x1000x24 "import convert sox" "$@"
 
 work=$(mktemp -d)
 pid=
@@ -55,6 +57,9 @@ start_program() {
     window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Lumivox$' | head -n 1) ||
         fail "no window titled Lumivox appeared"
     sleep 0.5
+}
+window_size() {
+    xdotool getwindowgeometry "$window" | awk '/Geometry:/ { print $2 }'
 }
 shoot() {
     import -window "$window" "$artifacts/$1"
@@ -128,11 +133,29 @@ sleep 1
 shoot lumivox-finished.png
 kill -0 "$pid" 2>/dev/null || fail "the program ended on its own"
 [[ ! -s "$work/stderr" ]] || fail "the program printed: $(cat "$work/stderr")"
+
+# Stretched: the boxes, the sliders and the meters take the room.
+xdotool windowsize "$window" 1300 900
+sleep 1
+[[ $(window_size) == 1300x900 ]] || fail "the window did not stretch to 1300x900 ($(window_size))"
+shoot lumivox-1300x900.png
 stop_program
 
 # Twice the size, driven by keys alone: the carrier box has the focus at the start, Tab passes
-# each Browse button and Enter presses Vocode.
+# each Browse button and Enter presses Vocode. The whole window fits the screen, every control
+# inside it, even at its least size. Settings of its own: the size kept from the 1300×900 window
+# is not what this run checks.
+export XDG_CONFIG_HOME="$work/config-scale2"
 QT_SCALE_FACTOR=2 start_program
+read -r least_w least_h < <(QT_SCALE_FACTOR=2 "$probe" --least-size)
+((2 * least_w <= 1400 && 2 * least_h <= 1000)) ||
+    fail "at twice the size the least window, ${least_w}x${least_h}, does not fit 1400x1000"
+IFS=x read -r shown_w shown_h <<<"$(window_size)"
+((shown_w <= 1400 && shown_h <= 1000)) || fail "at twice the size the window is ${shown_w}x${shown_h}"
+while read -r id x y; do
+    ((2 * x < shown_w && 2 * y < shown_h)) ||
+        fail "at twice the size control $id (centre $((2 * x)),$((2 * y))) is outside the window"
+done < <(QT_SCALE_FACTOR=2 "$probe")
 xdotool type --delay 2 "$work/loud carrier.wav"
 xdotool key Tab Tab
 xdotool type --delay 2 "$work/loud voice.wav"

@@ -3,7 +3,9 @@
 #include "test_waves.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -47,18 +49,43 @@ protected:
 
 } // namespace
 
-TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndNothingIsPrinted)
+// The level as the output file holds it: the loudest sample against full scale, to a tenth of a dB.
+static std::string peakOf(const std::vector<std::uint8_t>& samples)
 {
-    for (const auto& [carrierFrames, modulatorFrames] :
-        { std::pair { 10000, 6000 }, { 6000, 10000 } }) {
-        writeInputs(carrierFrames, modulatorFrames);
+    int loudest = 0;
+    for (std::size_t offset = 0; offset + 1 < samples.size(); offset += 2) {
+        const auto sample = static_cast<std::int16_t>(samples[offset] | samples[offset + 1] << 8);
+        loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
+    }
+    if (loudest == 0)
+        return "-inf dBFS";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(loudest / 32767.0));
+    return text;
+}
+
+TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndOneLineSaysSo)
+{
+    struct Case {
+        int carrierFrames, modulatorFrames;
+        const char* cutShort; // a 4000-frame cut is 0.09 s: told of the modulator only
+    };
+    for (const Case& c : { Case { 10000, 6000, "" },
+             Case { 6000, 10000,
+                 "lumivox-cli: the carrier ended first; 0.09 s of the modulator was left "
+                 "out\n" } }) {
+        writeInputs(c.carrierFrames, c.modulatorFrames);
         const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
         EXPECT_EQ(run.end.exitStatus, 0);
         EXPECT_EQ(run.standardOutput, "");
-        EXPECT_EQ(run.standardError, ""); // stderr is a file, not a terminal: no progress bar
         std::string problem;
         const auto output = readOutputWave(outputPath(), problem);
         ASSERT_TRUE(output.has_value()) << problem;
+        // stderr is a file, not a terminal: no progress bar, only what was written.
+        EXPECT_EQ(run.standardError,
+            "lumivox-cli: 0.14 s written to " + outputPath() + ", peak " + peakOf(output->data)
+                + "\n" + c.cutShort);
+        EXPECT_NE(peakOf(output->data), "-inf dBFS");
         EXPECT_EQ(output->data.size(), 6000u * 2);
         EXPECT_EQ(output->shape.channels, 1);
         EXPECT_EQ(output->shape.sampleRate, 44100u);
@@ -121,8 +148,8 @@ TEST_P(CliRefusal, ExitsOneWithTheMessageTheFileAndTheCause)
     std::string file;
     if (refused.file != Named::Neither)
         file = (refused.file == Named::Carrier ? carrierPath() : modulatorPath()) + ": ";
-    EXPECT_EQ(
-        run.standardError, "lumivox-cli: " + file + refused.message + "\n" + refused.cause + "\n");
+    EXPECT_EQ(run.standardError,
+        "lumivox-cli: " + file + refused.message + "\nlumivox-cli: " + refused.cause + "\n");
     EXPECT_EQ(run.standardOutput, "");
     EXPECT_FALSE(std::filesystem::exists(outputPath()));
 }
@@ -164,14 +191,16 @@ TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
     EXPECT_EQ(noCarrier.end.exitStatus, 1);
     EXPECT_EQ(noCarrier.standardError,
         "lumivox-cli: " + pathOf("absent.wav")
-            + ": The carrier wave file could not be opened.\nNo such file or directory\n");
+            + ": The carrier wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 
     const CliRun noModulator
         = runCli({ carrierPath(), pathOf("absent.wav"), outputPath() }, folder);
     EXPECT_EQ(noModulator.end.exitStatus, 1);
     EXPECT_EQ(noModulator.standardError,
         "lumivox-cli: " + pathOf("absent.wav")
-            + ": The modulator wave file could not be opened.\nNo such file or directory\n");
+            + ": The modulator wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
@@ -182,7 +211,8 @@ TEST_F(CliEndToEnd, AnOutputThatCannotBeCreatedExitsOne)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + pathOf("no/such/dir/out.wav")
-            + ": The output wave file could not be opened.\nNo such file or directory\n");
+            + ": The output wave file could not be opened.\nlumivox-cli: No such file or "
+              "directory\n");
 }
 
 TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
@@ -194,7 +224,7 @@ TEST_F(CliEndToEnd, AnOutputNamingAnInputIsRefusedAndTheInputKept)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + sameFile
-            + ": The output wave file could not be opened.\nit is the carrier\n");
+            + ": The output wave file could not be opened.\nlumivox-cli: it is the carrier\n");
     EXPECT_EQ(readFile(carrierPath()), carrierBefore);
 }
 
@@ -216,7 +246,7 @@ TEST_F(CliEndToEnd, AFailedWriteExitsOneWithTheWriteMessage)
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
         "lumivox-cli: " + outputPath()
-            + ": The output wave file could not be written.\nFile too large\n");
+            + ": The output wave file could not be written.\nlumivox-cli: File too large\n");
     // The output is still finished: a valid wave file holding the whole samples that fitted.
     std::string problem;
     const auto output = readOutputWave(outputPath(), problem);
@@ -232,7 +262,8 @@ TEST_F(CliEndToEnd, AnOutputOnAFullDeviceExitsOne)
     const CliRun run = runCli({ carrierPath(), modulatorPath(), "/dev/full" }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
-        "lumivox-cli: /dev/full: The output wave file could not be opened.\nnot a regular file\n");
+        "lumivox-cli: /dev/full: The output wave file could not be opened.\nlumivox-cli: not a "
+        "regular file\n");
 }
 
 TEST_F(CliEndToEnd, BadUsageExitsTwoWithAOneLineHint)
@@ -299,7 +330,7 @@ TEST_F(CliEndToEnd, AFileRunTouchesNoAudioDevice)
     const std::vector<std::string> brokenAudio { "ALSA_CONFIG_PATH="
         + pathOf("no-such-alsa.conf") };
     const CliRun fileRun
-        = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder, brokenAudio);
+        = runCli({ "--quiet", carrierPath(), modulatorPath(), outputPath() }, folder, brokenAudio);
     EXPECT_EQ(fileRun.end.exitStatus, 0);
     EXPECT_EQ(fileRun.standardError, "");
     std::string problem;

@@ -67,7 +67,7 @@ constexpr const char* carrierNotPcm
 } // namespace
 
 // Each way a carrier can be unusable gets the job's sentence after the file's name, and the cause
-// on the line below.
+// on the line below, after the program's name too.
 TEST_P(CliMessages, NameTheFileAndTheCause)
 {
     const UnusableCarrier& carrier = GetParam();
@@ -78,7 +78,7 @@ TEST_P(CliMessages, NameTheFileAndTheCause)
     const CliRun run = runCli({ path, pathOf("modulator.wav"), pathOf("out.wav") }, folder);
     EXPECT_EQ(run.end.exitStatus, 1);
     EXPECT_EQ(run.standardError,
-        "lumivox-cli: " + path + ": " + carrier.message + "\n" + carrier.cause + "\n");
+        "lumivox-cli: " + path + ": " + carrier.message + "\nlumivox-cli: " + carrier.cause + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Carriers, CliMessages,

@@ -31,8 +31,8 @@ protected:
     static void expectRefused(const CliRun& run, const std::string& cause)
     {
         EXPECT_EQ(run.end.exitStatus, 1);
-        EXPECT_NE(
-            run.standardError.find(std::string(notOpened) + "\n" + cause + "\n"), std::string::npos)
+        EXPECT_NE(run.standardError.find(std::string(notOpened) + "\nlumivox-cli: " + cause + "\n"),
+            std::string::npos)
             << run.standardError;
     }
 };

@@ -144,7 +144,8 @@ TEST_F(CliSignals, HelpOrVersionThatCannotBeWrittenExitsOne)
     }
 }
 
-// A run that had to clamp samples says so on stderr (unless quiet) and still succeeds.
+// A run that had to clamp samples says so on stderr (unless quiet) and still succeeds; the gain it
+// names is the highest that does not clip.
 TEST_F(CliSignals, ClippedSamplesAreReportedAfterTheRun)
 {
     const WaveShape mono16 {};
@@ -153,22 +154,28 @@ TEST_F(CliSignals, ClippedSamplesAreReportedAfterTheRun)
         appendUint16(loud, static_cast<std::uint16_t>((i / 40) % 2 ? 32000 : -32000));
     writeWaveFile(pathOf("carrier.wav"), mono16, loud);
     writeWaveFile(pathOf("modulator.wav"), mono16, loud);
-    struct Case {
-        std::vector<std::string> options;
-        bool warned;
-    };
-    for (const Case& run : { Case { { "--gain", "100" }, true }, Case { { "--gain", "0" }, false },
-             Case { { "--gain", "100", "--quiet" }, false } }) {
-        std::vector<std::string> arguments = run.options;
+    const auto vocode = [&](const std::vector<std::string>& options) {
+        std::vector<std::string> arguments = options;
         arguments.insert(
             arguments.end(), { pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") });
         const CliRun result = runCli(arguments, folder);
         EXPECT_EQ(result.end.exitStatus, 0);
-        EXPECT_EQ(result.standardError.find("samples clipped; lower the gain (--gain)\n")
-                != std::string::npos,
-            run.warned)
-            << result.standardError;
-        EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'),
-            run.warned ? 1 : 0);
-    }
+        return result.standardError;
+    };
+    const auto lines
+        = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+
+    const std::string loudest = vocode({ "--gain", "100" });
+    const std::size_t clipped = loudest.find(" samples clipped; --gain ");
+    ASSERT_NE(clipped, std::string::npos) << loudest;
+    EXPECT_TRUE(loudest.ends_with(" or less would not clip\n")) << loudest;
+    EXPECT_EQ(lines(loudest), 2) << loudest;
+    const int named = std::stoi(loudest.substr(clipped + 25));
+    ASSERT_LT(named, 100);
+    const std::string atNamed = vocode({ "--gain", std::to_string(named) });
+    EXPECT_EQ(atNamed.find("clipped"), std::string::npos) << atNamed;
+    EXPECT_EQ(lines(atNamed), 1) << atNamed;
+    const std::string aboveNamed = vocode({ "--gain", std::to_string(named + 1) });
+    EXPECT_NE(aboveNamed.find("clipped"), std::string::npos) << aboveNamed;
+    EXPECT_EQ(vocode({ "--gain", "100", "--quiet" }), "");
 }

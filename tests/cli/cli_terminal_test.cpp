@@ -65,9 +65,14 @@ TEST_F(CliOnATerminal, ShowsAProgressBarDrawnOncePerPercentage)
     EXPECT_EQ(end.exitStatus, 0);
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.front(), '\r');
-    EXPECT_EQ(shown.find('\n'), shown.size() - 1) << "one line, ended once";
+    // The bar's line, ended once, then the line that says what was written.
+    const std::string bar = shown.substr(0, shown.find('\n') + 1);
+    const std::string after = shown.substr(bar.size());
+    EXPECT_TRUE(after.starts_with("lumivox-cli: ")) << after;
+    EXPECT_NE(after.find(" s written to " + outputPath() + ", peak "), std::string::npos) << after;
+    EXPECT_EQ(after.find('\n'), after.size() - 1) << after;
 
-    const std::vector<int> percentages = percentagesIn(shown);
+    const std::vector<int> percentages = percentagesIn(bar);
     ASSERT_GE(percentages.size(), 2u);
     EXPECT_EQ(percentages.back(), 100);
     for (std::size_t index = 1; index < percentages.size(); ++index)
@@ -93,7 +98,8 @@ TEST_F(CliOnATerminal, AnErrorIsShownAloneWithoutABar)
     EXPECT_EQ(end.exitStatus, 1);
     EXPECT_EQ(shown,
         "lumivox-cli: The carrier and the modulator have different sample rates. Please correct "
-        "this and try again.\ncarrier 44100 Hz, modulator 8000 Hz; resample one of them, for "
+        "this and try again.\nlumivox-cli: carrier 44100 Hz, modulator 8000 Hz; resample one of "
+        "them, for "
         "example with `sox in.wav -r 8000 out.wav`\n");
 }
 

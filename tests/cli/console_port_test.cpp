@@ -1,27 +1,16 @@
 #include "console_port.h"
-#include "job/control_ids.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
 
 using lumivox::cli::ConsolePort;
 using lumivox::cli::ProgressBar;
-namespace control = lumivox::job::control;
-
-TEST(ConsolePort, SlidersReadTheCommandLineValuesByControlId)
-{
-    std::ostringstream messages;
-    ConsolePort port({ 11, 22, 33 }, messages, nullptr);
-    EXPECT_EQ(port.readSlider(control::clearanceSlider), 11);
-    EXPECT_EQ(port.readSlider(control::vaguenessSlider), 22);
-    EXPECT_EQ(port.readSlider(control::gainSlider), 33);
-}
 
 TEST(ConsolePort, AnErrorIsTheJobsSentenceOnALineOfItsOwn)
 {
     std::ostringstream messages;
-    ConsolePort port({}, messages, nullptr);
-    port.showError("The carrier wave file could not be opened.");
+    ConsolePort port(messages, nullptr);
+    port.showFailure("The carrier wave file could not be opened.", {});
     EXPECT_EQ(messages.str(), "lumivox-cli: The carrier wave file could not be opened.\n");
     EXPECT_EQ(port.lastError(), "The carrier wave file could not be opened.");
 }
@@ -29,25 +18,25 @@ TEST(ConsolePort, AnErrorIsTheJobsSentenceOnALineOfItsOwn)
 TEST(ConsolePort, AFailureNamesItsFileAndGivesTheCauseBelow)
 {
     std::ostringstream messages;
-    ConsolePort port({}, messages, nullptr);
+    ConsolePort port(messages, nullptr);
     port.showFailure(
         "The carrier wave file could not be opened.", { "in.flac", "not a RIFF/WAVE file" });
     port.showFailure("The carrier and the modulator have different sample rates.",
         { "", "carrier 48000 Hz, modulator 44100 Hz" });
     EXPECT_EQ(messages.str(),
         "lumivox-cli: in.flac: The carrier wave file could not be opened.\n"
-        "not a RIFF/WAVE file\n"
+        "lumivox-cli: not a RIFF/WAVE file\n"
         "lumivox-cli: The carrier and the modulator have different sample rates.\n"
-        "carrier 48000 Hz, modulator 44100 Hz\n");
+        "lumivox-cli: carrier 48000 Hz, modulator 44100 Hz\n");
 }
 
 TEST(ConsolePort, AnErrorAfterProgressStartsOnANewLine)
 {
     std::ostringstream terminal;
     ProgressBar bar(terminal);
-    ConsolePort port({}, terminal, &bar);
-    port.setProgress(40);
-    port.showError("The output wave file could not be written.");
+    ConsolePort port(terminal, &bar);
+    port.progress(40);
+    port.showFailure("The output wave file could not be written.", {});
     const std::string text = terminal.str();
     const std::string expectedEnd = "%\nlumivox-cli: The output wave file could not be written.\n";
     ASSERT_GE(text.size(), expectedEnd.size());
@@ -57,11 +46,11 @@ TEST(ConsolePort, AnErrorAfterProgressStartsOnANewLine)
 TEST(ConsolePort, ProgressWithoutABarPrintsNothing)
 {
     std::ostringstream messages;
-    ConsolePort port({}, messages, nullptr);
-    port.setProgress(10);
-    port.setProgress(100);
-    port.setButtonText(control::vocodeButton, "Cancel");
-    port.enableControl(control::previewButton, false);
+    ConsolePort port(messages, nullptr);
+    port.progress(10);
+    port.progress(100);
+    port.started(lumivox::job::JobMode::Vocode);
+    port.released(lumivox::job::JobMode::Vocode);
     EXPECT_EQ(messages.str(), "");
 }
 
@@ -69,19 +58,19 @@ TEST(ConsolePort, ProgressHoldsOnceAStopIsRequested)
 {
     std::ostringstream terminal;
     ProgressBar bar(terminal);
-    ConsolePort port({}, terminal, &bar);
+    ConsolePort port(terminal, &bar);
     std::atomic<bool> stopRequested { false };
     port.holdProgressWhile(stopRequested);
-    port.setProgress(37);
+    port.progress(37);
     stopRequested = true;
-    port.setProgress(100);
+    port.progress(100);
     EXPECT_EQ(bar.shownPercent(), 37);
 }
 
 TEST(ConsolePort, QuestionsAreAnsweredNoAndProgramEndIsRecorded)
 {
     std::ostringstream messages;
-    ConsolePort port({}, messages, nullptr);
+    ConsolePort port(messages, nullptr);
     EXPECT_FALSE(port.askQuestion("Vocoding is in progress, would you like to abort it?"));
     EXPECT_FALSE(port.programEndRequested());
     port.endProgram();

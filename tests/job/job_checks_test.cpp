@@ -72,12 +72,12 @@ TEST_F(JobChecks, RefusesAMissingCarrier)
 {
     writeModulator(mono16, int16Bytes(testSignal16(100, 2)));
     expectRefusedWith(JobMode::Vocode, "The carrier wave file could not be opened.");
-    EXPECT_FALSE(std::filesystem::exists(state.outputPath));
+    EXPECT_FALSE(std::filesystem::exists(settings.outputPath));
 }
 
 TEST_F(JobChecks, RefusesACarrierThatIsNoWaveFile)
 {
-    writeFile(state.carrierPath, { 'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e' });
+    writeFile(settings.carrierPath, { 'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v', 'e' });
     writeModulator(mono16, int16Bytes(testSignal16(100, 2)));
     expectRefusedWith(JobMode::Preview, "The carrier wave file could not be opened.");
     EXPECT_TRUE(sink.calls.empty());
@@ -178,7 +178,7 @@ TEST_F(JobChecks, RefusesDifferentSampleRates)
 TEST_F(JobChecks, RefusesAnOutputThatCannotBeCreated)
 {
     writeMono16(100, 100);
-    state.outputPath = (folder / "no such folder" / "output.wav").string();
+    settings.outputPath = (folder / "no such folder" / "output.wav").string();
     expectRefusedWith(JobMode::Vocode, "The output wave file could not be opened.");
 }
 
@@ -218,8 +218,8 @@ TEST_F(JobChecks, AFailedJobLetsTheNextOneStartAtOnce)
     sink.openResult = PreviewOpenResult::NoDevice;
     EXPECT_EQ(run(JobMode::Preview), JobOutcome::Failed);
     EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
-    ASSERT_TRUE(readOutputWave(state.outputPath).has_value());
-    EXPECT_EQ(readOutputWave(state.outputPath)->data.size(), 200u);
+    ASSERT_TRUE(readOutputWave(settings.outputPath).has_value());
+    EXPECT_EQ(readOutputWave(settings.outputPath)->data.size(), 200u);
 }
 
 } // namespace lumivox::job::test

@@ -15,19 +15,19 @@ class JobTest : public ::testing::Test {
 protected:
     JobTest()
     {
-        state.carrierPath = (folder / "carrier.wav").string();
-        state.modulatorPath = (folder / "modulator.wav").string();
-        state.outputPath = (folder / "output.wav").string();
+        settings.carrierPath = (folder / "carrier.wav").string();
+        settings.modulatorPath = (folder / "modulator.wav").string();
+        settings.outputPath = (folder / "output.wav").string();
         environment.previewSink = &sink;
     }
 
     void writeCarrier(const WaveShape& shape, const std::vector<std::uint8_t>& sampleBytes)
     {
-        writeFile(state.carrierPath, waveFileBytes(shape, sampleBytes));
+        writeFile(settings.carrierPath, waveFileBytes(shape, sampleBytes));
     }
     void writeModulator(const WaveShape& shape, const std::vector<std::uint8_t>& sampleBytes)
     {
-        writeFile(state.modulatorPath, waveFileBytes(shape, sampleBytes));
+        writeFile(settings.modulatorPath, waveFileBytes(shape, sampleBytes));
     }
     // Mono 16-bit inputs at 44100 Hz of the given lengths.
     void writeMono16(std::size_t carrierSamples, std::size_t modulatorSamples)
@@ -36,20 +36,22 @@ protected:
         writeModulator({}, int16Bytes(testSignal16(modulatorSamples, 2)));
     }
 
-    JobOutcome run(JobMode mode) { return runVocodingJob(mode, state, port, environment); }
+    JobOutcome run(JobMode mode)
+    {
+        return runVocodingJob(inMode(settings, mode), state, port, environment);
+    }
 
     // The whole output of a Vocode of the present inputs, written beside the output and read back,
     // for comparing with what a run that fails part-way leaves. Empty if that run did not finish.
     std::optional<lumivox::test::OutputWave> completeOutput()
     {
         JobState side;
-        side.carrierPath = state.carrierPath;
-        side.modulatorPath = state.modulatorPath;
-        side.outputPath = (folder / "complete.wav").string();
+        JobSettings sideSettings = inMode(settings, JobMode::Vocode);
+        sideSettings.outputPath = (folder / "complete.wav").string();
         RecordingPort sidePort;
-        if (runVocodingJob(JobMode::Vocode, side, sidePort, environment) != JobOutcome::Finished)
+        if (runVocodingJob(sideSettings, side, sidePort, environment) != JobOutcome::Finished)
             return std::nullopt;
-        return lumivox::test::readOutputWave(side.outputPath);
+        return lumivox::test::readOutputWave(sideSettings.outputPath);
     }
 
     bool allFlagsClear() const
@@ -58,6 +60,7 @@ protected:
     }
 
     TemporaryFolder folder;
+    JobSettings settings;
     JobState state;
     RecordingPort port;
     FakePreviewSink sink;

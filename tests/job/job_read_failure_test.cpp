@@ -48,19 +48,19 @@ TEST_P(JobReadFailure, FailsTheRunAndKeepsWhatWasWritten)
     const auto controls = port.controlEvents();
     EXPECT_EQ(
         std::count(controls.begin(), controls.end(), "error " + std::string(fault.message)), 1);
-    EXPECT_EQ(controls.back(), "enable 20 1");
+    EXPECT_EQ(controls.back(), std::string("released ") + modeName(fault.mode));
     const auto positions = port.eventsStartingWith("progress");
     EXPECT_EQ(std::count(positions.begin(), positions.end(), "progress 100"), 0);
     EXPECT_TRUE(allFlagsClear());
     ASSERT_EQ(port.reports.size(), 1u);
     EXPECT_EQ(port.reports[0].failure, fault.message);
     const std::string& failingPath
-        = fault.failing == InputRole::Carrier ? state.carrierPath : state.modulatorPath;
+        = fault.failing == InputRole::Carrier ? settings.carrierPath : settings.modulatorPath;
     EXPECT_EQ(port.reports[0].failureDetail, failingPath + ": Input/output error");
 
     const std::size_t blocksDone = fault.bytesBeforeFailure / monoBlockBytes;
     if (fault.mode == JobMode::Vocode) {
-        const auto output = readOutputWave(state.outputPath);
+        const auto output = readOutputWave(settings.outputPath);
         ASSERT_TRUE(output.has_value());
         ASSERT_EQ(output->data.size(), blocksDone * monoBlockBytes);
         EXPECT_TRUE(std::equal(output->data.begin(), output->data.end(), complete->data.begin()));

@@ -40,16 +40,10 @@ namespace {
         return output;
     }
 
-    const std::vector<std::string> vocodeStart { "enable 1 0", "enable 2 0", "enable 4 0",
-        "enable 5 0", "enable 7 0", "enable 8 0", "enable 20 0", "enable 10 0", "enable 12 0",
-        "enable 14 0", "text 15 Cancel", "enable 16 0" };
-    const std::vector<std::string> vocodeEnd { "enable 10 1", "enable 12 1", "enable 14 1",
-        "text 15 Vocode", "enable 16 1", "enable 1 1", "enable 2 1", "enable 4 1", "enable 5 1",
-        "enable 7 1", "enable 8 1", "enable 20 1" };
-    const std::vector<std::string> previewStart { "enable 1 0", "enable 2 0", "enable 4 0",
-        "enable 5 0", "enable 7 0", "enable 8 0", "enable 20 0", "text 16 Stop", "enable 15 0" };
-    const std::vector<std::string> previewEnd { "text 16 Preview", "enable 15 1", "enable 1 1",
-        "enable 2 1", "enable 4 1", "enable 5 1", "enable 7 1", "enable 8 1", "enable 20 1" };
+    const std::vector<std::string> vocodeStart { "started Vocode" };
+    const std::vector<std::string> vocodeEnd { "released Vocode" };
+    const std::vector<std::string> previewStart { "started Preview" };
+    const std::vector<std::string> previewEnd { "released Preview" };
 
     std::vector<std::string> joined(
         std::vector<std::string> first, const std::vector<std::string>& second)
@@ -67,8 +61,8 @@ TEST_F(JobRun, VocodeSwitchesTheControlsAndCountsProgressInWholePercent)
     EXPECT_EQ(port.controlEvents(), joined(vocodeStart, vocodeEnd));
     EXPECT_EQ(port.eventsStartingWith("progress"),
         (std::vector<std::string> {
-            "progress 0", "progress 34", "progress 68", "progress 100", "progress 100" }));
-    EXPECT_EQ(port.allEvents().front(), "progress 0");
+            "progress 34", "progress 68", "progress 100", "progress 100" }));
+    EXPECT_EQ(port.allEvents().front(), "started Vocode");
     EXPECT_TRUE(allFlagsClear());
 }
 
@@ -78,23 +72,23 @@ TEST_F(JobRun, VocodeWritesTheShorterLengthAsTheEngineComputesIt)
     const auto modulator = testSignal16(6000, 2);
     writeCarrier({}, int16Bytes(carrier));
     writeModulator({}, int16Bytes(modulator));
-    port.sliderPositions = { { 10, 30 }, { 12, 40 }, { 14, 70 } };
+    settings.sound = { 30, 40, 70 };
     ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
-    const auto output = readOutputWave(state.outputPath);
+    const auto output = readOutputWave(settings.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(int16Samples(output->data), expected16(carrier, modulator, 30, 40, 70));
     EXPECT_EQ(output->shape.channels, 1);
     EXPECT_EQ(output->shape.sampleRate, 44100u);
     EXPECT_EQ(output->shape.bitsPerSample, 16);
-    // In Vocode the sliders are read once, before the run.
-    EXPECT_EQ(port.sliderReads, (std::map<int, int> { { 10, 1 }, { 12, 1 }, { 14, 1 } }));
+    // A Vocode keeps the settings it was started with.
+    EXPECT_EQ(port.soundReads, 0);
 }
 
 TEST_F(JobRun, ASwappedPairGivesTheShorterLengthToo)
 {
     writeMono16(6000, 10000);
     ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
-    EXPECT_EQ(readOutputWave(state.outputPath)->data.size(), 12000u);
+    EXPECT_EQ(readOutputWave(settings.outputPath)->data.size(), 12000u);
 }
 
 TEST_F(JobRun, AStereoEightBitCarrierIsReducedAndCountedInMonoBytes)
@@ -113,7 +107,7 @@ TEST_F(JobRun, AStereoEightBitCarrierIsReducedAndCountedInMonoBytes)
     writeModulator({ 1, 1, 22050, 8 }, modulator);
 
     ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
-    const auto output = readOutputWave(state.outputPath);
+    const auto output = readOutputWave(settings.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(output->data, expected8(mono, modulator));
     EXPECT_EQ(output->shape.channels, 1);
@@ -121,30 +115,29 @@ TEST_F(JobRun, AStereoEightBitCarrierIsReducedAndCountedInMonoBytes)
     EXPECT_EQ(output->shape.bitsPerSample, 8);
     // 6000 mono bytes: one full block (68%), then the rest.
     EXPECT_EQ(port.eventsStartingWith("progress"),
-        (std::vector<std::string> { "progress 0", "progress 68", "progress 100", "progress 100" }));
+        (std::vector<std::string> { "progress 68", "progress 100", "progress 100" }));
 }
 
 TEST_F(JobRun, AnEmptyModulatorGivesAnEmptyOutputAndOnlyTheFinalPosition)
 {
     writeMono16(1000, 0);
     ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
-    const auto output = readOutputWave(state.outputPath);
+    const auto output = readOutputWave(settings.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_TRUE(output->data.empty());
     EXPECT_EQ(output->riffSize, 38u);
-    EXPECT_EQ(port.eventsStartingWith("progress"),
-        (std::vector<std::string> { "progress 0", "progress 100" }));
+    EXPECT_EQ(port.eventsStartingWith("progress"), (std::vector<std::string> { "progress 100" }));
 }
 
 TEST_F(JobRun, PreviewPlaysWhatVocodeWritesInFullBlocks)
 {
     writeMono16(10000, 6000);
     ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
-    const auto written = readOutputWave(state.outputPath)->data;
+    const auto written = readOutputWave(settings.outputPath)->data;
 
     RecordingPort previewPort;
-    ASSERT_EQ(
-        runVocodingJob(JobMode::Preview, state, previewPort, environment), JobOutcome::Finished);
+    ASSERT_EQ(runVocodingJob(inMode(settings, JobMode::Preview), state, previewPort, environment),
+        JobOutcome::Finished);
     EXPECT_EQ(sink.played, written);
     EXPECT_EQ(sink.openedWith.framesPerBuffer, 2048u);
     EXPECT_EQ(sink.openedWith.bitsPerSample, 16);
@@ -155,7 +148,7 @@ TEST_F(JobRun, PreviewPlaysWhatVocodeWritesInFullBlocks)
     EXPECT_EQ(previewPort.controlEvents(), joined(previewStart, previewEnd));
     EXPECT_EQ(previewPort.eventsStartingWith("progress"),
         (std::vector<std::string> {
-            "progress 0", "progress 34", "progress 68", "progress 100", "progress 100" }));
+            "progress 34", "progress 68", "progress 100", "progress 100" }));
     EXPECT_TRUE(allFlagsClear());
 }
 
@@ -186,15 +179,15 @@ TEST_F(JobRun, PreviewAppliesASliderMoveFromTheNextBlock)
     writeMono16(6144, 6144); // three full blocks
     sink.onWrite = [&](int blocks) {
         if (blocks == 1)
-            port.sliderPositions[14] = 0; // output gain 0
+            port.live = SoundSettings { 0, 0, 0 }; // output gain 0
     };
     ASSERT_EQ(run(JobMode::Preview), JobOutcome::Finished);
     ASSERT_EQ(sink.played.size(), 12288u);
     const auto played = int16Samples(sink.played);
     EXPECT_TRUE(std::any_of(played.begin(), played.begin() + 2048, [](auto s) { return s != 0; }));
     EXPECT_TRUE(std::all_of(played.begin() + 2048, played.end(), [](auto s) { return s == 0; }));
-    // Read before the set-up and before every block, the one that finds the end included.
-    EXPECT_EQ(port.sliderReads[14], 5);
+    // Read before every block, the one that finds the end included.
+    EXPECT_EQ(port.soundReads, 4);
 }
 
 TEST_F(JobRun, CancelEndsVocodeWithAValidShorterFile)
@@ -205,7 +198,7 @@ TEST_F(JobRun, CancelEndsVocodeWithAValidShorterFile)
             state.stopRequested = true;
     };
     EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Stopped);
-    const auto output = readOutputWave(state.outputPath);
+    const auto output = readOutputWave(settings.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(output->data.size(), 4096u); // the block whose position was sent is written
     EXPECT_EQ(output->riffSize, 38u + 4096u);
@@ -238,12 +231,12 @@ TEST_F(JobRun, CloseAnsweredNoLetsTheRunFinish)
     };
     port.answerYes = false;
     EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
-    EXPECT_EQ(readOutputWave(state.outputPath)->data.size(), 20000u);
+    EXPECT_EQ(readOutputWave(settings.outputPath)->data.size(), 20000u);
     // Every position sent raised a new request, and each was asked about once.
     const auto questions = port.eventsStartingWith("question");
     ASSERT_FALSE(questions.empty());
     EXPECT_EQ(questions.front(), "question Vocoding is in progress, would you like to abort it?");
-    EXPECT_EQ(questions.size(), port.eventsStartingWith("progress").size() - 3);
+    EXPECT_EQ(questions.size(), port.eventsStartingWith("progress").size() - 2);
     EXPECT_FALSE(state.closeRequested);
     EXPECT_TRUE(port.eventsStartingWith("end").empty());
 }
@@ -257,7 +250,7 @@ TEST_F(JobRun, CloseAnsweredYesFinishesTheFileAndEndsTheProgram)
     };
     port.answerYes = true;
     EXPECT_EQ(run(JobMode::Vocode), JobOutcome::ProgramEnded);
-    const auto output = readOutputWave(state.outputPath);
+    const auto output = readOutputWave(settings.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(output->data.size(), 4096u);
     const auto events = port.allEvents();

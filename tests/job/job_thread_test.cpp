@@ -12,9 +12,9 @@ namespace {
     // A front end whose error box stays open until the test lets it close.
     class HeldErrorPort : public RecordingPort {
     public:
-        void showError(std::string_view message) override
+        void showFailure(std::string_view message, const FailureDetail& detail) override
         {
-            RecordingPort::showError(message);
+            RecordingPort::showFailure(message, detail);
             std::unique_lock lock(gate);
             shown = true;
             changed.notify_all();
@@ -50,17 +50,19 @@ namespace {
 TEST(JobThread, RefusesASecondStartWhileTheFirstIsBeingSetUp)
 {
     TemporaryFolder folder;
+    JobSettings settings;
     JobState state;
-    state.carrierPath = (folder / "missing.wav").string();
-    state.modulatorPath = (folder / "missing too.wav").string();
-    state.outputPath = (folder / "output.wav").string();
+    settings.carrierPath = (folder / "missing.wav").string();
+    settings.modulatorPath = (folder / "missing too.wav").string();
+    settings.outputPath = (folder / "output.wav").string();
     HeldErrorPort port;
     JobThread thread(state, port);
 
-    ASSERT_EQ(thread.tryStart(JobMode::Vocode), JobThread::StartResult::Started);
+    ASSERT_EQ(thread.tryStart(inMode(settings, JobMode::Vocode)), JobThread::StartResult::Started);
     port.waitUntilShown(); // the first job is still in its set-up, jobBusy not yet raised
     EXPECT_FALSE(state.jobBusy);
-    EXPECT_EQ(thread.tryStart(JobMode::Preview), JobThread::StartResult::AlreadyActive);
+    EXPECT_EQ(
+        thread.tryStart(inMode(settings, JobMode::Preview)), JobThread::StartResult::AlreadyActive);
     port.release();
     waitUntilIdle(state);
 
@@ -71,22 +73,25 @@ TEST(JobThread, RefusesASecondStartWhileTheFirstIsBeingSetUp)
 TEST(JobThread, StartsAgainOnceTheJobHasReturned)
 {
     TemporaryFolder folder;
+    JobSettings settings;
     JobState state;
-    state.carrierPath = (folder / "carrier.wav").string();
-    state.modulatorPath = (folder / "modulator.wav").string();
-    state.outputPath = (folder / "output.wav").string();
-    writeFile(state.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(3000, 1))));
-    writeFile(state.modulatorPath, waveFileBytes({}, int16Bytes(testSignal16(3000, 2))));
+    settings.carrierPath = (folder / "carrier.wav").string();
+    settings.modulatorPath = (folder / "modulator.wav").string();
+    settings.outputPath = (folder / "output.wav").string();
+    writeFile(settings.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(3000, 1))));
+    writeFile(settings.modulatorPath, waveFileBytes({}, int16Bytes(testSignal16(3000, 2))));
     RecordingPort port;
     {
         JobThread thread(state, port);
-        ASSERT_EQ(thread.tryStart(JobMode::Vocode), JobThread::StartResult::Started);
+        ASSERT_EQ(
+            thread.tryStart(inMode(settings, JobMode::Vocode)), JobThread::StartResult::Started);
         waitUntilIdle(state);
-        ASSERT_EQ(thread.tryStart(JobMode::Vocode), JobThread::StartResult::Started);
+        ASSERT_EQ(
+            thread.tryStart(inMode(settings, JobMode::Vocode)), JobThread::StartResult::Started);
         waitUntilIdle(state);
     }
-    EXPECT_EQ(port.eventsStartingWith("text 15 Vocode").size(), 2u);
-    EXPECT_EQ(readOutputWave(state.outputPath)->data.size(), 6000u);
+    EXPECT_EQ(port.eventsStartingWith("released Vocode").size(), 2u);
+    EXPECT_EQ(readOutputWave(settings.outputPath)->data.size(), 6000u);
 }
 
 } // namespace lumivox::job::test

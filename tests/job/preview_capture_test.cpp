@@ -40,9 +40,9 @@ namespace {
 
         PreviewCapture()
         {
-            state.carrierPath = (*folder / "carrier.wav").string();
-            state.modulatorPath = (*folder / "modulator.wav").string();
-            state.outputPath = (*folder / "output.wav").string();
+            settings.carrierPath = (*folder / "carrier.wav").string();
+            settings.modulatorPath = (*folder / "modulator.wav").string();
+            settings.outputPath = (*folder / "output.wav").string();
         }
 
         // Vocodes to a file, then previews the same inputs through PortAudio; expects the device
@@ -50,15 +50,17 @@ namespace {
         void expectPreviewPlaysTheFile(std::uint8_t silentByte)
         {
             RecordingPort vocodePort;
-            ASSERT_EQ(runVocodingJob(JobMode::Vocode, state, vocodePort), JobOutcome::Finished);
-            const auto written = readOutputWave(state.outputPath);
+            ASSERT_EQ(runVocodingJob(inMode(settings, JobMode::Vocode), state, vocodePort),
+                JobOutcome::Finished);
+            const auto written = readOutputWave(settings.outputPath);
             ASSERT_TRUE(written.has_value());
 
             PortAudioPreview preview;
             JobEnvironment environment;
             environment.previewSink = &preview;
             RecordingPort previewPort;
-            ASSERT_EQ(runVocodingJob(JobMode::Preview, state, previewPort, environment),
+            ASSERT_EQ(
+                runVocodingJob(inMode(settings, JobMode::Preview), state, previewPort, environment),
                 JobOutcome::Finished);
             EXPECT_EQ(previewPort.eventsStartingWith("error").size(), 0u);
 
@@ -75,6 +77,7 @@ namespace {
         }
 
         static std::unique_ptr<TemporaryFolder> folder;
+        JobSettings settings;
         JobState state;
     };
 
@@ -84,8 +87,8 @@ namespace {
 
 TEST_F(PreviewCapture, SixteenBitPreviewPlaysExactlyTheVocodedSamples)
 {
-    writeFile(state.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(11000, 1))));
-    writeFile(state.modulatorPath, waveFileBytes({}, int16Bytes(testSignal16(9000, 2))));
+    writeFile(settings.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(11000, 1))));
+    writeFile(settings.modulatorPath, waveFileBytes({}, int16Bytes(testSignal16(9000, 2))));
     expectPreviewPlaysTheFile(0);
 }
 
@@ -96,8 +99,8 @@ TEST_F(PreviewCapture, EightBitStereoPreviewPlaysExactlyTheVocodedSamples)
         stereo.push_back(sample);
         stereo.push_back(static_cast<std::uint8_t>(255 - sample));
     }
-    writeFile(state.carrierPath, waveFileBytes({ 1, 2, 22050, 8 }, stereo));
-    writeFile(state.modulatorPath, waveFileBytes({ 1, 1, 22050, 8 }, testSignal8(10000, 2)));
+    writeFile(settings.carrierPath, waveFileBytes({ 1, 2, 22050, 8 }, stereo));
+    writeFile(settings.modulatorPath, waveFileBytes({ 1, 1, 22050, 8 }, testSignal8(10000, 2)));
     expectPreviewPlaysTheFile(127);
 }
 

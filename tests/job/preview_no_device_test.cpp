@@ -26,14 +26,15 @@ namespace {
 
         PreviewWithoutDevice()
         {
-            state.carrierPath = (folder / "carrier.wav").string();
-            state.modulatorPath = (folder / "modulator.wav").string();
-            state.outputPath = (folder / "output.wav").string();
-            writeFile(state.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(5000, 1))));
-            writeFile(state.modulatorPath, waveFileBytes({}, int16Bytes(testSignal16(5000, 2))));
+            settings.carrierPath = (folder / "carrier.wav").string();
+            settings.modulatorPath = (folder / "modulator.wav").string();
+            settings.outputPath = (folder / "output.wav").string();
+            writeFile(settings.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(5000, 1))));
+            writeFile(settings.modulatorPath, waveFileBytes({}, int16Bytes(testSignal16(5000, 2))));
         }
 
         TemporaryFolder folder;
+        JobSettings settings;
         JobState state;
         RecordingPort port;
     };
@@ -42,7 +43,7 @@ namespace {
 
 TEST_F(PreviewWithoutDevice, FailsWithTheNoDeviceMessage)
 {
-    EXPECT_EQ(runVocodingJob(JobMode::Preview, state, port), JobOutcome::Failed);
+    EXPECT_EQ(runVocodingJob(inMode(settings, JobMode::Preview), state, port), JobOutcome::Failed);
     EXPECT_EQ(port.allEvents(),
         std::vector<std::string> {
             "error No default output audio device was found on your system." });
@@ -51,9 +52,9 @@ TEST_F(PreviewWithoutDevice, FailsWithTheNoDeviceMessage)
 
 TEST_F(PreviewWithoutDevice, LeavesVocodeWorking)
 {
-    EXPECT_EQ(runVocodingJob(JobMode::Preview, state, port), JobOutcome::Failed);
-    EXPECT_EQ(runVocodingJob(JobMode::Vocode, state, port), JobOutcome::Finished);
-    const auto output = readOutputWave(state.outputPath);
+    EXPECT_EQ(runVocodingJob(inMode(settings, JobMode::Preview), state, port), JobOutcome::Failed);
+    EXPECT_EQ(runVocodingJob(inMode(settings, JobMode::Vocode), state, port), JobOutcome::Finished);
+    const auto output = readOutputWave(settings.outputPath);
     ASSERT_TRUE(output.has_value());
     EXPECT_EQ(output->data.size(), 10000u);
 }

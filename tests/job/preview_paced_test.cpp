@@ -122,21 +122,22 @@ namespace {
 
         PacedPreview()
         {
-            state.carrierPath = (*folder / "carrier.wav").string();
-            state.modulatorPath = (*folder / "modulator.wav").string();
+            settings.carrierPath = (*folder / "carrier.wav").string();
+            settings.modulatorPath = (*folder / "modulator.wav").string();
         }
 
         void writeInputs(std::size_t sampleCount)
         {
             writeFile(
-                state.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(sampleCount, 1))));
-            writeFile(
-                state.modulatorPath, waveFileBytes({}, int16Bytes(testSignal16(sampleCount, 2))));
+                settings.carrierPath, waveFileBytes({}, int16Bytes(testSignal16(sampleCount, 1))));
+            writeFile(settings.modulatorPath,
+                waveFileBytes({}, int16Bytes(testSignal16(sampleCount, 2))));
         }
 
         static std::unique_ptr<TemporaryFolder> folder;
         static pid_t jackServer;
         static bool serverReady;
+        JobSettings settings;
         JobState state;
         RecordingPort port;
     };
@@ -156,7 +157,8 @@ TEST_F(PacedPreview, PlaysAtPlaybackSpeed)
     environment.previewSink = &sink;
 
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(runVocodingJob(JobMode::Preview, state, port, environment), JobOutcome::Finished);
+    ASSERT_EQ(runVocodingJob(inMode(settings, JobMode::Preview), state, port, environment),
+        JobOutcome::Finished);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
 
     EXPECT_TRUE(port.eventsStartingWith("error").empty());
@@ -181,7 +183,8 @@ TEST_F(PacedPreview, StopEndsThePreviewWithinABlock)
     JobEnvironment environment;
     environment.previewSink = &sink;
 
-    EXPECT_EQ(runVocodingJob(JobMode::Preview, state, port, environment), JobOutcome::Stopped);
+    EXPECT_EQ(runVocodingJob(inMode(settings, JobMode::Preview), state, port, environment),
+        JobOutcome::Stopped);
     EXPECT_EQ(sink.blocksWritten, 8);
     EXPECT_EQ(sink.blocksAfterStop, 0);
     EXPECT_TRUE(sink.finishedByAbort);

@@ -1,50 +1,60 @@
 #pragma once
 
-#include "dialog_port.h"
+#include "job_events.h"
 
 #include <functional>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace lumivox::job::test {
 
-// A front end that writes down every call the job makes, in order, and answers from its fields.
-// Events read "progress 20", "enable 15 0", "text 16 Stop", "error <text>", "question <text>",
-// "end"; slider reads are counted apart, as they would clutter the control sequence.
-class RecordingPort : public DialogPort {
+// The settings with another mode.
+inline JobSettings inMode(JobSettings settings, JobMode mode)
+{
+    settings.mode = mode;
+    return settings;
+}
+
+inline const char* modeName(JobMode mode)
+{
+    return mode == JobMode::Preview ? "Preview" : "Vocode";
+}
+
+// A front end that writes down every event of the job, in order, and answers from its fields.
+// Events read "started Vocode", "progress 20", "error <text>", "question <text>", "end",
+// "released Preview"; reads of the live sound settings are counted apart, as they would clutter
+// the sequence.
+class RecordingPort : public JobEvents {
 public:
-    int readSlider(int controlId) override
+    SoundSettings liveSound(const SoundSettings& current) override
     {
-        if (onSliderRead)
-            onSliderRead(controlId);
+        if (onSoundRead)
+            onSoundRead();
         std::lock_guard lock(mutex);
-        ++sliderReads[controlId];
-        return sliderPositions[controlId];
+        ++soundReads;
+        return live ? *live : current;
     }
-    void setProgress(int percent) override
+    void started(JobMode mode) override { record(std::string("started ") + modeName(mode)); }
+    void progress(int percent) override
     {
         record("progress " + std::to_string(percent));
         if (onProgress)
             onProgress(percent);
     }
-    void setButtonText(int controlId, std::string_view text) override
+    void showFailure(std::string_view message, const FailureDetail&) override
     {
-        record("text " + std::to_string(controlId) + " " + std::string(text));
+        record("error " + std::string(message));
     }
-    void enableControl(int controlId, bool enabled) override
-    {
-        record("enable " + std::to_string(controlId) + (enabled ? " 1" : " 0"));
-    }
-    void showError(std::string_view message) override { record("error " + std::string(message)); }
     bool askQuestion(std::string_view message) override
     {
         record("question " + std::string(message));
         return answerYes;
     }
     void endProgram() override { record("end"); }
-    void reportRunEnd(const RunReport& report) override
+    void released(JobMode mode) override { record(std::string("released ") + modeName(mode)); }
+    void ended(const RunReport& report) override
     {
         std::lock_guard lock(mutex);
         reports.push_back(report);
@@ -64,7 +74,8 @@ public:
                 chosen.push_back(event);
         return chosen;
     }
-    // Every event but the progress positions: the switching of the controls and the messages.
+    // Every event but the progress positions: the start and release of the controls and the
+    // messages.
     std::vector<std::string> controlEvents() const
     {
         std::vector<std::string> chosen;
@@ -74,11 +85,12 @@ public:
         return chosen;
     }
 
-    std::map<int, int> sliderPositions { { 10, 0 }, { 12, 0 }, { 14, 50 } };
+    // What the live settings say during a Preview; none: what the run started with.
+    std::optional<SoundSettings> live;
     bool answerYes = false;
     std::function<void(int percent)> onProgress;
-    std::function<void(int controlId)> onSliderRead;
-    std::map<int, int> sliderReads;
+    std::function<void()> onSoundRead;
+    int soundReads = 0;
     std::vector<RunReport> reports; // kept apart from the events: one per run that ended
 
 private:

@@ -38,7 +38,7 @@ TEST_F(RunReportTest, AFinishedRunReportsItsLengthAndTheSamplesItClipped)
     for (const int gain : { 100, 0 }) {
         SCOPED_TRACE(gain);
         port.reports.clear();
-        port.sliderPositions[14] = gain;
+        settings.sound.gain = gain;
         ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
         ASSERT_EQ(port.reports.size(), 1u);
         const RunReport& report = port.reports.front();

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace lumivox::job {
+namespace lumivox::app {
 
 // Ids of the main window's controls, shared by the job and every front end.
 namespace control {
@@ -26,4 +26,4 @@ namespace control {
     inline constexpr int progressBar = 21;
 } // namespace control
 
-} // namespace lumivox::job
+} // namespace lumivox::app

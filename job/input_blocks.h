@@ -1,0 +1,47 @@
+#pragma once
+
+#include "mono_input.h"
+
+#include <cstdint>
+#include <span>
+
+namespace lumivox::job {
+
+// Reads the two inputs a block at a time, the modulator first, and turns their samples into the
+// engine's values: the carrier in its sample units, the modulator normalised. The run ends with
+// the shorter input: its short block is the last one.
+class InputBlocks {
+public:
+    // The most frames one block holds (a full block of 8-bit samples).
+    static constexpr int maxFrames = static_cast<int>(monoBlockBytes);
+
+    enum class Result { Block, End, CarrierFailed, ModulatorFailed };
+
+    // The byte buffers are the inputs' block buffers (blockBufferBytes each); the inputs must
+    // share their sample depth.
+    InputBlocks(MonoInput& carrier, MonoInput& modulator, std::uint8_t* carrierBytes,
+        std::uint8_t* modulatorBytes);
+
+    // Fills the spans (maxFrames each) with the next block and sets frameCount. A failed read
+    // leaves errno as the reader left it.
+    [[nodiscard]] Result read(
+        std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount);
+
+    // The shorter input's declared length, and how much of it the blocks so far took, in mono
+    // bytes; reads may run past a declared length.
+    [[nodiscard]] std::uint64_t totalBytes() const { return total; }
+    [[nodiscard]] std::uint64_t bytesTaken() const { return taken; }
+    [[nodiscard]] bool sixteenBit() const { return wide; }
+
+private:
+    MonoInput& carrier;
+    MonoInput& modulator;
+    std::uint8_t* carrierBytes;
+    std::uint8_t* modulatorBytes;
+    bool wide;
+    std::uint64_t total;
+    std::uint64_t taken = 0;
+    bool lastBlock = false;
+};
+
+} // namespace lumivox::job

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "output_level.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace lumivox::job {
+
+// Turns the engine's results into the output's samples (8-bit unsigned or 16-bit signed, as the
+// carrier's), counts the results that had to be clamped to full scale and follows how loud the
+// output is as it goes.
+class OutputEncoder {
+public:
+    explicit OutputEncoder(int bitsPerSample);
+
+    // Stores the results in bytes and returns how many bytes they took. gain: the Output Gain
+    // the results were made with.
+    std::size_t encode(std::span<const double> results, double gain, std::uint8_t* bytes);
+
+    [[nodiscard]] std::uint64_t clippedSamples() const { return clipped; }
+    [[nodiscard]] const OutputLevel& level() const { return loudness; }
+
+private:
+    bool sixteenBit;
+    std::uint64_t clipped = 0;
+    OutputLevel loudness;
+};
+
+} // namespace lumivox::job
