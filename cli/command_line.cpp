@@ -7,7 +7,7 @@ namespace lumivox::cli {
 
 namespace {
 
-    enum class SliderOption { None, Clearance, Vagueness, Gain };
+    enum class SliderOption { None, Clearance, Vagueness, Gain, Clarity };
 
     SliderOption sliderOptionNamed(std::string_view name)
     {
@@ -17,6 +17,8 @@ namespace {
             return SliderOption::Vagueness;
         if (name == "--gain")
             return SliderOption::Gain;
+        if (name == "--clarity")
+            return SliderOption::Clarity;
         return SliderOption::None;
     }
 
@@ -27,6 +29,8 @@ namespace {
             return options.clearance;
         case SliderOption::Vagueness:
             return options.vagueness;
+        case SliderOption::Clarity:
+            return options.clarity;
         case SliderOption::Gain:
         case SliderOption::None:
             break;
@@ -161,6 +165,7 @@ Options (N is a slider position, a whole number from 0 to 100):
   --clearance N   Instrument Clearance (default 0)
   --vagueness N   Vagueness (default 0)
   --gain N        Output Gain; 50 is 1.0x, 100 is 2.0x (default 50)
+  --clarity N     Clarity: clearer consonants and onsets (default 0)
   --preview       play the result instead of writing a file
   --quiet         show no progress bar, nor the lines after a run that say what was
                   written and how loud, what clipped and what was cut short

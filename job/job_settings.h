@@ -12,6 +12,7 @@ struct SoundSettings {
     int clearance = 0;
     int vagueness = 0;
     int gain = 50; // 50 is 1x, 100 is 2x
+    int clarity = 0; // 0 leaves every output bit as it would be without it
 };
 
 // Everything one run needs, handed to the job as a value when it starts: the front end keeps its
