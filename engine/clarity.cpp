@@ -31,17 +31,18 @@ namespace {
             0.99425245631671322, 0.99139121298468802, 0.98680024101088981, 0.981838879235435 },
     };
 
-    // The side filters, 2nd order: a high-pass at 2 kHz on the modulator (the hiss band), a
-    // low-pass at 800 Hz on the modulator (the voiced band) and a low-pass at 550 Hz on the
-    // engine's output (the region the fast bands take over); the fourth lane is unused.
+    // The side filters: a 2nd-order high-pass at 2 kHz on the modulator (the hiss band), a
+    // 2nd-order low-pass at 800 Hz on the modulator (the voiced band) and a 1st-order low-pass at
+    // 300 Hz on the engine's output (what is taken away of the bank's lowest region; taking away
+    // a 1st-order low-pass leaves a 1st-order high-pass, which raises no frequency); the fourth
+    // lane is unused.
     constexpr SideLanes sideGain
-        = { 0.81736534719886655, 0.0030028859801922276, 0.0014538773826123618, 0.0 };
-    constexpr SideLanes sideB1 = { -2.0, 2.0, 2.0, 0.0 };
-    constexpr SideLanes sideB2 = { 1.0, 1.0, 1.0, 0.0 };
+        = { 0.81736534719886655, 0.0030028859801922276, 0.02092731911843116, 0.0 };
+    constexpr SideLanes sideB1 = { -2.0, 2.0, 1.0, 0.0 };
+    constexpr SideLanes sideB2 = { 1.0, 1.0, 0.0, 0.0 };
     constexpr SideLanes sideA1
-        = { -1.6010923941836188, -1.8391167973252027, -1.8892842491346518, 0.0 };
-    constexpr SideLanes sideA2
-        = { 0.66836899461184729, 0.8511283412459717, 0.89509975866510127, 0.0 };
+        = { -1.6010923941836188, -1.8391167973252027, -0.95814536176313769, 0.0 };
+    constexpr SideLanes sideA2 = { 0.66836899461184729, 0.8511283412459717, 0.0, 0.0 };
 
     // One-pole rates 1 - exp(-1 / (seconds * 44100)).
     constexpr double envelopeRate = 0.005652896153250597; // 4 ms
