@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "engine/chord_sound.h"
+
 #include <charconv>
 #include <vector>
 
@@ -56,7 +58,85 @@ namespace {
         return result;
     }
 
+    constexpr std::string_view carrierSoundForms
+        = "chord[:ROOT[:TYPE]], noise or follow[:SEMITONES]";
+
+    // Splits text at its first colon: what comes before, and after it (empty without a colon).
+    std::pair<std::string_view, std::string_view> splitAtColon(std::string_view text)
+    {
+        const auto colon = text.find(':');
+        if (colon == std::string_view::npos)
+            return { text, {} };
+        return { text.substr(0, colon), text.substr(colon + 1) };
+    }
+
+    // A whole number of semitones from -12 to 12, with or without a sign.
+    std::optional<int> parseInterval(std::string_view text)
+    {
+        const bool plus = !text.empty() && text.front() == '+';
+        if (plus)
+            text.remove_prefix(1);
+        if (text.empty() || (plus && text.front() == '-'))
+            return std::nullopt;
+        int value = 0;
+        const auto* end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data(), end, value);
+        if (error != std::errc() || stop != end || value < job::lowestFollowInterval
+            || value > job::highestFollowInterval)
+            return std::nullopt;
+        return value;
+    }
+
 } // namespace
+
+std::optional<job::CarrierChoice> parseCarrierSound(std::string_view text, std::string& problem)
+{
+    job::CarrierChoice choice;
+    const auto [name, rest] = splitAtColon(text);
+    const bool hasParameters = text.find(':') != std::string_view::npos;
+    if (name == "noise" && !hasParameters) {
+        choice.kind = job::CarrierKind::Noise;
+        return choice;
+    }
+    if (name == "chord") {
+        choice.kind = job::CarrierKind::Chord;
+        const auto [root, type] = splitAtColon(rest);
+        if (hasParameters) {
+            const auto note = engine::parseNoteName(root);
+            if (!note || *note < engine::lowestChordRoot || *note > engine::highestChordRoot) {
+                problem = quoted(root)
+                    + " is not a chord root: give a note from C2 to C4, such as C3, F#2 or Bb3";
+                return std::nullopt;
+            }
+            choice.chordRoot = *note;
+        }
+        if (rest.find(':') != std::string_view::npos) {
+            const auto chordType = engine::parseChordType(type);
+            if (!chordType) {
+                problem = quoted(type) + " is not a chord type: give major, minor, fifth or octave";
+                return std::nullopt;
+            }
+            choice.chordType = *chordType;
+        }
+        return choice;
+    }
+    if (name == "follow") {
+        choice.kind = job::CarrierKind::FollowVoice;
+        if (hasParameters) {
+            const auto interval = parseInterval(rest);
+            if (!interval) {
+                problem = quoted(rest)
+                    + " is not an interval for follow: give a whole number of semitones from -12 "
+                      "to 12";
+                return std::nullopt;
+            }
+            choice.followSemitones = *interval;
+        }
+        return choice;
+    }
+    problem = quoted(text) + " is not a carrier sound: give " + std::string(carrierSoundForms);
+    return std::nullopt;
+}
 
 std::optional<int> parseSliderPosition(std::string_view text)
 {
@@ -109,8 +189,26 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
             continue;
         }
 
+        if (name == "--carrier-sound") {
+            std::string_view value;
+            if (hasInlineValue) {
+                value = argument.substr(equals + 1);
+            } else if (index + 1 < arguments.size()) {
+                value = arguments[++index];
+            } else {
+                return badUsage(
+                    "option '--carrier-sound' needs a value: " + std::string(carrierSoundForms));
+            }
+            std::string problem;
+            const auto choice = parseCarrierSound(value, problem);
+            if (!choice)
+                return badUsage(problem);
+            options.carrier = *choice;
+            continue;
+        }
+
         if (name == "--help" || name == "-h" || name == "--version" || name == "--quiet"
-            || name == "--preview") {
+            || name == "--preview" || name == "--repeat-carrier") {
             if (hasInlineValue)
                 return badUsage("option " + quoted(name) + " takes no value");
             if (name == "--help" || name == "-h") {
@@ -123,6 +221,8 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
             }
             if (name == "--quiet")
                 options.quiet = true;
+            else if (name == "--repeat-carrier")
+                options.repeatCarrier = true;
             else
                 options.preview = true;
             continue;
@@ -130,23 +230,38 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
         return badUsage("unknown option " + quoted(name));
     }
 
-    const std::size_t operandsWanted = options.preview ? 2 : 3;
-    if (operands.size() < operandsWanted)
+    // A built-in sound takes the carrier's place, so CARRIER is not given.
+    const bool builtIn = options.carrier.kind != job::CarrierKind::File;
+    if (builtIn && options.repeatCarrier)
+        return badUsage("--repeat-carrier repeats a carrier file; a --carrier-sound already lasts "
+                        "as long as the modulator");
+    const std::size_t operandsWanted = (options.preview ? 2 : 3) - (builtIn ? 1 : 0);
+    if (operands.size() < operandsWanted) {
+        if (builtIn)
+            return badUsage(options.preview ? "missing operand: --preview needs MODULATOR"
+                                            : "missing operand: give MODULATOR and OUTPUT");
         return badUsage(options.preview ? "missing operand: --preview needs CARRIER and MODULATOR"
                                         : "missing operand: give CARRIER, MODULATOR and OUTPUT");
+    }
     if (operands.size() > operandsWanted)
         return badUsage("unexpected operand " + quoted(operands[operandsWanted])
-            + (options.preview ? ": --preview writes no file" : ""));
+            + (options.preview ? ": --preview writes no file"
+                    : builtIn  ? ": --carrier-sound takes the carrier's place"
+                               : ""));
 
-    const std::string_view roles[] = { "carrier", "modulator", "output" };
+    const std::string_view allRoles[] = { "carrier", "modulator", "output" };
+    const std::span<const std::string_view> roles
+        = std::span(allRoles).subspan(builtIn ? 1 : 0, operandsWanted);
     for (std::size_t index = 0; index < operandsWanted; ++index) {
         if (operands[index].empty())
             return badUsage("the " + std::string(roles[index]) + " path is empty");
     }
-    options.carrierPath = operands[0];
-    options.modulatorPath = operands[1];
+    std::size_t next = 0;
+    if (!builtIn)
+        options.carrierPath = operands[next++];
+    options.modulatorPath = operands[next++];
     if (!options.preview)
-        options.outputPath = operands[2];
+        options.outputPath = operands[next];
     command.kind = CommandKind::Run;
     return command;
 }
@@ -155,11 +270,15 @@ std::string usageText()
 {
     return R"(Usage: lumivox-cli [OPTIONS] CARRIER MODULATOR OUTPUT
        lumivox-cli --preview [OPTIONS] CARRIER MODULATOR
+       lumivox-cli --carrier-sound SOUND [OPTIONS] MODULATOR OUTPUT
+       lumivox-cli --carrier-sound SOUND --preview [OPTIONS] MODULATOR
 
 Vocodes the CARRIER wave file with the MODULATOR wave file and writes the result to OUTPUT
 as a mono wave file with the carrier's sample rate and bit depth, or plays it on the default
 audio output device (--preview). Both inputs must be PCM wave files of 8 or 16 bits, mono or
 stereo, with the same bit depth and sample rate; the result is as long as the shorter input.
+With --carrier-sound a built-in sound takes the place of CARRIER: it is made at the
+modulator's rate, 16-bit, and the result is as long as the modulator.
 
 Options (N is a slider position, a whole number from 0 to 100):
   --clearance N   Instrument Clearance (default 0)
@@ -167,6 +286,17 @@ Options (N is a slider position, a whole number from 0 to 100):
   --gain N        Output Gain; 50 is 1.0x, 100 is 2.0x (default 50)
   --clarity N     Clarity: clearer consonants and onsets (default 0)
   --preview       play the result instead of writing a file
+  --carrier-sound SOUND
+                  a built-in carrier instead of CARRIER, one of:
+                    chord[:ROOT[:TYPE]]  band-limited saws; ROOT from C2 to C4 (default C3,
+                                         sharps as F#2, flats as Bb2), TYPE major (default),
+                                         minor, fifth or octave
+                    noise                white noise, the same every run
+                    follow[:SEMITONES]   a saw at the voice's pitch moved by -12 to 12
+                                         semitones (default 0), noise where it has none
+  --repeat-carrier
+                  play a CARRIER shorter than the modulator again from its start, with a
+                  20 ms crossfade at each seam, so the result is as long as the modulator
   --quiet         show no progress bar, nor the lines after a run that say what was
                   written and how loud, what clipped and what was cut short
   -h, --help      show this help and exit

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "job/job_settings.h"
+
 #include <optional>
 #include <span>
 #include <string>
@@ -15,9 +17,11 @@ struct CliOptions {
     int vagueness = 0;
     int gain = 50; // 50 is a gain of 1.0
     int clarity = 0;
-    std::string carrierPath;
+    std::string carrierPath; // empty with --carrier-sound
     std::string modulatorPath;
     std::string outputPath; // empty for --preview
+    job::CarrierChoice carrier; // --carrier-sound; the kind is File without it
+    bool repeatCarrier = false;
 };
 
 enum class CommandKind { Run, Help, Version, BadUsage };
@@ -34,6 +38,11 @@ struct ParsedCommand {
 
 // A slider position: a whole decimal number from 0 to 100 and nothing else.
 [[nodiscard]] std::optional<int> parseSliderPosition(std::string_view text);
+
+// The value of --carrier-sound: chord[:ROOT[:TYPE]], noise or follow[:SEMITONES]. Empty, with
+// the problem as one line, when it is not one of those.
+[[nodiscard]] std::optional<job::CarrierChoice> parseCarrierSound(
+    std::string_view text, std::string& problem);
 
 [[nodiscard]] std::string usageText();
 [[nodiscard]] std::string badUsageLine(std::string_view problem);

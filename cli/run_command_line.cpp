@@ -25,6 +25,8 @@ namespace {
         settings.sound.vagueness = options.vagueness;
         settings.sound.gain = options.gain;
         settings.sound.clarity = options.clarity;
+        settings.carrier = options.carrier;
+        settings.repeatCarrier = options.repeatCarrier;
         return settings;
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/chord_sound.h"
+
 #include <string>
 
 namespace lumivox::job {
@@ -15,6 +17,20 @@ struct SoundSettings {
     int clarity = 0; // 0 leaves every output bit as it would be without it
 };
 
+// Where the carrier comes from: the carrier file, or a sound the job makes as it goes, at the
+// modulator's rate and as long as it.
+enum class CarrierKind { File = 0, Chord = 1, Noise = 2, FollowVoice = 3 };
+
+struct CarrierChoice {
+    CarrierKind kind = CarrierKind::File;
+    int chordRoot = engine::defaultChordRoot; // a MIDI note, C2 (36) to C4 (60)
+    engine::ChordType chordType = engine::ChordType::Major;
+    int followSemitones = 0; // the interval above (or below) the voice, -12 to +12
+};
+
+inline constexpr int lowestFollowInterval = -12;
+inline constexpr int highestFollowInterval = 12;
+
 // Everything one run needs, handed to the job as a value when it starts: the front end keeps its
 // controls and the job keeps its copy.
 struct JobSettings {
@@ -23,6 +39,10 @@ struct JobSettings {
     std::string modulatorPath;
     std::string outputPath; // used by Vocode only
     SoundSettings sound;
+    CarrierChoice carrier; // with a built-in sound, carrierPath is not used
+    // A carrier file shorter than the modulator is played again from its start, crossfaded at
+    // each seam, so that the output is as long as the modulator.
+    bool repeatCarrier = false;
 };
 
 } // namespace lumivox::job

@@ -1,5 +1,6 @@
 #include "vocoding_job.h"
 
+#include "carrier_supply.h"
 #include "engine/vocoder_engine.h"
 #include "input_blocks.h"
 #include "input_checks.h"
@@ -171,6 +172,8 @@ namespace {
         std::vector<double> carrierValues;
         std::vector<double> modulatorValues;
         std::vector<double> results;
+        // A built-in sound, or the carrier file repeated; null for the carrier file read once.
+        std::unique_ptr<CarrierSupply> carrierSupply;
         RunSink sink;
     };
 
@@ -207,6 +210,10 @@ namespace {
 
     private:
         std::optional<RunEnding> prepare();
+        std::optional<RunEnding> openCarrier();
+        void makeBuiltInCarrier();
+        bool reopenCarrier(MonoInput& carrier);
+        std::uint64_t runByteCount() const;
         std::optional<RunEnding> openSink();
         void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
@@ -235,8 +242,8 @@ namespace {
             return failure(message, file, code != 0 ? std::strerror(code) : "");
         }
 
-        bool eightBit() const { return held->carrier.format.bitsPerSample == 8; }
         bool previewing() const { return mode == JobMode::Preview; }
+        bool builtInCarrier() const { return settings.carrier.kind != CarrierKind::File; }
 
         const JobSettings& settings;
         JobMode mode;
@@ -255,6 +262,7 @@ namespace {
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
+        std::string reopenCause; // why the repeated carrier could not be opened again
         double peak = 0.0;
         double clipFreeGain = std::numeric_limits<double>::infinity();
         double carrierSeconds = 0.0;
@@ -338,8 +346,7 @@ namespace {
             { &held->carrierValues, &held->modulatorValues, &held->results })
             values->resize(InputBlocks::maxFrames);
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
-        held->engine->setTwoThreads(useSecondCore(previewing(),
-            std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount())));
+        held->engine->setTwoThreads(useSecondCore(previewing(), runByteCount()));
         state.jobBusy = true;
         applySound(sound);
 
@@ -366,24 +373,42 @@ namespace {
         if (!(holdings.outputBlock = takeBuffer(blockBufferBytes)))
             return failure(message::outputBuffer);
 
+        if (!builtInCarrier()) {
+            if (auto refused = openCarrier())
+                return refused;
+        }
         wave::WaveFileError why;
-        carrier.reader = wave::openWaveReader(
-            settings.carrierPath, &carrier.format, &carrier.dataLength, &why);
-        if (!carrier.reader)
-            return failure(message::carrierNotOpened, settings.carrierPath, wave::describe(why));
         modulator.reader = wave::openWaveReader(
             settings.modulatorPath, &modulator.format, &modulator.dataLength, &why);
         if (!modulator.reader)
             return failure(
                 message::modulatorNotOpened, settings.modulatorPath, wave::describe(why));
         if (readInput) {
-            carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
-                return readInput(InputRole::Carrier, reader, buffer, count);
-            };
             modulator.readBytes
                 = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
                       return readInput(InputRole::Modulator, reader, buffer, count);
                   };
+        }
+
+        if (builtInCarrier()) {
+            if (!isVocodablePcm(modulator))
+                return failure(
+                    message::modulatorNotPcm, settings.modulatorPath, whyNotVocodable(modulator));
+            if (!hasOneOrTwoChannels(modulator.format))
+                return failure(message::modulatorChannels, settings.modulatorPath,
+                    std::to_string(modulator.format.channels) + " channels");
+            if (!modulator.isMono()
+                && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
+                return failure(message::modulatorBuffer);
+            makeBuiltInCarrier();
+            outputFormat = monoOutputFormat(carrier.format);
+            // The sound is made for exactly the modulator's length.
+            const double voiceBytesPerSecond = static_cast<double>(modulator.format.sampleRate)
+                * (modulator.format.bitsPerSample / 8);
+            if (voiceBytesPerSecond > 0.0)
+                modulatorSeconds = modulator.monoByteCount() / voiceBytesPerSecond;
+            carrierSeconds = modulatorSeconds;
+            return openSink();
         }
 
         if (!isVocodablePcm(carrier))
@@ -410,6 +435,11 @@ namespace {
             return failure(message::sampleRatesDiffer, {},
                 sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
 
+        if (settings.repeatCarrier)
+            holdings.carrierSupply = CarrierSupply::repeated(
+                carrier, holdings.carrierBlock.get(),
+                [this](MonoInput& input) { return reopenCarrier(input); },
+                seamFadeFrames(carrier.format.sampleRate));
         outputFormat = monoOutputFormat(carrier.format);
         const double bytesPerSecond
             = static_cast<double>(outputFormat.sampleRate) * outputFormat.blockAlign;
@@ -417,14 +447,79 @@ namespace {
             carrierSeconds = carrier.monoByteCount() / bytesPerSecond;
             modulatorSeconds = modulator.monoByteCount() / bytesPerSecond;
         }
+        // A repeated carrier lasts as long as the modulator: nothing of the modulator is left out.
+        if (settings.repeatCarrier && carrier.monoByteCount() > 0)
+            carrierSeconds = std::max(carrierSeconds, modulatorSeconds);
         return openSink();
+    }
+
+    std::optional<RunEnding> VocodingRun::openCarrier()
+    {
+        MonoInput& carrier = held->carrier;
+        wave::WaveFileError why;
+        carrier.reader = wave::openWaveReader(
+            settings.carrierPath, &carrier.format, &carrier.dataLength, &why);
+        if (!carrier.reader)
+            return failure(message::carrierNotOpened, settings.carrierPath, wave::describe(why));
+        if (readInput) {
+            carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                return readInput(InputRole::Carrier, reader, buffer, count);
+            };
+        }
+        return std::nullopt;
+    }
+
+    // The built-in sound stands in for the carrier file: mono, at the modulator's rate, 16-bit
+    // unless the modulator is wider.
+    void VocodingRun::makeBuiltInCarrier()
+    {
+        const wave::WaveFormat& voice = held->modulator.format;
+        wave::WaveFormat& format = held->carrier.format;
+        format.formatTag = wave::pcmFormatTag;
+        format.channels = 1;
+        format.sampleRate = voice.sampleRate;
+        format.bitsPerSample
+            = static_cast<std::uint16_t>(builtInBitsPerSample(voice.bitsPerSample));
+        held->carrierSupply = CarrierSupply::builtIn(settings.carrier,
+            static_cast<double>(voice.sampleRate), format.bitsPerSample, !previewing());
+    }
+
+    // Opens the carrier again to repeat it; it must still have the format the run started with.
+    bool VocodingRun::reopenCarrier(MonoInput& carrier)
+    {
+        wave::WaveFormat format;
+        std::uint32_t dataLength = 0;
+        wave::WaveFileError why;
+        auto reader = wave::openWaveReader(settings.carrierPath, &format, &dataLength, &why);
+        if (!reader) {
+            reopenCause = wave::describe(why);
+            return false;
+        }
+        if (format.channels != carrier.format.channels
+            || format.bitsPerSample != carrier.format.bitsPerSample
+            || format.sampleRate != carrier.format.sampleRate
+            || format.formatTag != carrier.format.formatTag) {
+            reopenCause = "it changed while it was being repeated";
+            return false;
+        }
+        carrier.reader = std::move(reader);
+        carrier.dataLength = dataLength;
+        return true;
+    }
+
+    // The length of the run as the inputs declare it, in mono bytes of the input that sets it.
+    std::uint64_t VocodingRun::runByteCount() const
+    {
+        if (held->carrierSupply)
+            return held->modulator.monoByteCount();
+        return std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount());
     }
 
     std::optional<RunEnding> VocodingRun::openSink()
     {
         if (!previewing()) {
             // Creating the writer empties the file: it must not be one of the inputs.
-            if (namesSameFile(settings.outputPath, settings.carrierPath))
+            if (!builtInCarrier() && namesSameFile(settings.outputPath, settings.carrierPath))
                 return failure(message::outputNotOpened, settings.outputPath, "it is the carrier");
             if (namesSameFile(settings.outputPath, settings.modulatorPath))
                 return failure(
@@ -442,7 +537,8 @@ namespace {
         PreviewFormat format;
         format.sampleRate = static_cast<double>(outputFormat.sampleRate);
         format.bitsPerSample = outputFormat.bitsPerSample;
-        format.framesPerBuffer = eightBit() ? 4096 : 2048; // one full mono block
+        // One full mono block, which the modulator's depth sets.
+        format.framesPerBuffer = held->modulator.format.bitsPerSample == 8 ? 4096 : 2048;
         switch (previewSink->open(format)) {
         case PreviewOpenResult::Opened:
             held->sink.attach(*previewSink);
@@ -473,14 +569,17 @@ namespace {
     {
         RunHoldings& holdings = *held;
         engine::VocoderEngine& engine = *holdings.engine;
-        InputBlocks inputs(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
-            holdings.modulatorBlock.get());
+        InputBlocks inputs = holdings.carrierSupply
+            ? InputBlocks(
+                holdings.modulator, holdings.modulatorBlock.get(), *holdings.carrierSupply)
+            : InputBlocks(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
+                holdings.modulatorBlock.get());
         OutputEncoder encoder(outputFormat.bitsPerSample);
         std::vector<double>& carrierValues = holdings.carrierValues;
         std::vector<double>& modulatorValues = holdings.modulatorValues;
         std::vector<double>& results = holdings.results;
         const std::uint64_t totalBytes = inputs.totalBytes();
-        framesTotal = inputs.sixteenBit() ? totalBytes / 2 : totalBytes;
+        framesTotal = inputs.totalFrames();
         int lastPosition = 0;
 
         for (;;) {
@@ -504,6 +603,8 @@ namespace {
                 return systemFailure(message::modulatorNotRead, settings.modulatorPath);
             case InputBlocks::Result::CarrierFailed:
                 return systemFailure(message::carrierNotRead, settings.carrierPath);
+            case InputBlocks::Result::CarrierReopenFailed:
+                return failure(message::carrierNotOpened, settings.carrierPath, reopenCause);
             }
 
             const auto frames = static_cast<std::size_t>(frameCount);

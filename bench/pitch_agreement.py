@@ -1,0 +1,66 @@
+#!/usr/bin/python3
+"""How closely one wave file's pitch follows another's, moved by an interval, measured by aubio's
+YIN (python3-aubio; not this program's tracker). A frame counts where both files have a pitch
+(aubio's confidence at least CONFIDENCE, and not silent); it agrees within 50 cents.
+With --delayed, FOLLOWER is also compared after a constant delay of up to 70 ms, and the delay
+that agrees best is given: a vocoder's band filters delay what passes through them.
+Usage: pitch_agreement.py [--delayed] REFERENCE.wav FOLLOWER.wav SEMITONES"""
+import math
+import sys
+
+import aubio
+
+CONFIDENCE = 0.8
+WINDOW_SECONDS = 0.046
+HOP_SECONDS = 0.0116
+
+
+def track(path):
+    source = aubio.source(path, 0, 512)
+    rate = source.samplerate
+    window = 1 << round(math.log2(WINDOW_SECONDS * rate))
+    hop = max(64, 1 << round(math.log2(HOP_SECONDS * rate)))
+    source = aubio.source(path, rate, hop)
+    pitch = aubio.pitch("yin", window, hop, rate)
+    pitch.set_unit("Hz")
+    pitch.set_silence(-45)
+    pitch.set_tolerance(0.2)
+    frames = []
+    while True:
+        samples, read = source()
+        hertz = float(pitch(samples)[0])
+        frames.append(hertz if pitch.get_confidence() >= CONFIDENCE and hertz > 0 else 0.0)
+        if read < hop:
+            return frames, hop / rate
+
+
+def agreement(wanted, got, semitones, lag):
+    both = near = 0
+    for index, want in enumerate(wanted):
+        later = index + lag
+        if later < len(got) and want > 0 and got[later] > 0:
+            both += 1
+            if abs(1200 * math.log2(got[later] / (want * 2 ** (semitones / 12)))) <= 50:
+                near += 1
+    return both, near
+
+
+def main():
+    arguments = sys.argv[1:]
+    delayed = arguments[0] == "--delayed"
+    if delayed:
+        arguments = arguments[1:]
+    reference, follower, semitones = arguments[0], arguments[1], float(arguments[2])
+    wanted, hop_seconds = track(reference)
+    got, _ = track(follower)
+    lags = range(0, int(0.07 / hop_seconds) + 1) if delayed else [0]
+    results = [(agreement(wanted, got, semitones, lag), lag) for lag in lags]
+    (both, near), lag = max(results, key=lambda r: r[0][1] / max(r[0][0], 1))
+    if not both:
+        print("no frames")
+        return
+    later = f" {1000 * lag * hop_seconds:3.0f} ms later" if delayed else ""
+    print(f"{100 * near / both:5.1f} % of {both:4d} frames{later}")
+
+
+main()

@@ -1,0 +1,134 @@
+#include "band_limited_saw.h"
+#include "chord_sound.h"
+#include "spectrum.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace lumivox::engine {
+namespace {
+
+    constexpr std::size_t fftSize = 1 << 16;
+
+    // Samples of a sound after its first quarter second, enough for one spectrum.
+    template <typename Render> std::vector<double> settled(double rate, Render&& render)
+    {
+        const auto skip = static_cast<std::size_t>(rate / 4.0);
+        std::vector<double> samples(skip + fftSize, 0.0);
+        render(samples);
+        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(skip));
+        return samples;
+    }
+
+    struct ChordCase {
+        const char* root;
+        ChordType type;
+        double rate;
+    };
+
+    class ChordSpectrum : public ::testing::TestWithParam<ChordCase> { };
+
+    TEST_P(ChordSpectrum, HasNothingBetweenItsHarmonicsAboveMinus80Decibels)
+    {
+        const ChordCase c = GetParam();
+        const int root = *parseNoteName(c.root);
+        ChordSound chord(c.rate, root, c.type);
+        const auto samples = settled(c.rate, [&](std::vector<double>& s) { chord.render(s); });
+        std::vector<double> fundamentals;
+        for (const int interval : chordIntervals(c.type))
+            fundamentals.push_back(noteHertz(root + interval) / c.rate * fftSize);
+        const auto spectrum = test::magnitudeSpectrum(samples, fftSize);
+        EXPECT_LE(test::largestOffHarmonicDecibels(spectrum, fundamentals, 6.0), -80.0);
+    }
+
+    TEST_P(ChordSpectrum, PeaksNearMinus6DecibelsWithEveryNoteAtTheSameLevel)
+    {
+        const ChordCase c = GetParam();
+        const int root = *parseNoteName(c.root);
+        ChordSound chord(c.rate, root, c.type);
+        const auto samples = settled(c.rate, [&](std::vector<double>& s) { chord.render(s); });
+        double peak = 0.0;
+        for (const double s : samples)
+            peak = std::max(peak, std::abs(s));
+        EXPECT_NEAR(20.0 * std::log10(peak), -6.0, 1.0);
+
+        // Each note's fundamental carries the same energy, whatever its pitch: summed over the
+        // window's main lobe, which holds it wherever the partial falls between bins.
+        const auto spectrum = test::magnitudeSpectrum(samples, fftSize);
+        std::vector<double> levels;
+        for (const int interval : chordIntervals(c.type)) {
+            if (interval == 12)
+                continue; // an octave's fundamental shares its bin with the root's second partial
+            const double bin = noteHertz(root + interval) / c.rate * fftSize;
+            const auto centre = static_cast<std::size_t>(std::lround(bin));
+            double energy = 0.0;
+            for (std::size_t b = centre - 4; b <= centre + 4; ++b)
+                energy += spectrum[b] * spectrum[b];
+            levels.push_back(std::sqrt(energy));
+        }
+        for (const double level : levels)
+            EXPECT_NEAR(20.0 * std::log10(level / levels.front()), 0.0, 0.2);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Roots, ChordSpectrum,
+        ::testing::Values(ChordCase { "C2", ChordType::Major, 44100.0 },
+            ChordCase { "C4", ChordType::Major, 44100.0 },
+            ChordCase { "F#3", ChordType::Minor, 48000.0 },
+            ChordCase { "C2", ChordType::Fifth, 22050.0 },
+            ChordCase { "C4", ChordType::Octave, 8000.0 }));
+
+    // A single saw high up, where every harmonic a naive saw folds back lands between harmonics.
+    struct SawCase {
+        double hertz;
+        double rate;
+    };
+
+    class SawSpectrum : public ::testing::TestWithParam<SawCase> { };
+
+    TEST_P(SawSpectrum, HasNothingBetweenItsHarmonicsAboveMinus80Decibels)
+    {
+        const SawCase c = GetParam();
+        BandLimitedSaw saw(c.hertz / c.rate);
+        const auto samples = settled(c.rate, [&](std::vector<double>& s) { saw.addTo(s, 1.0); });
+        const auto spectrum = test::magnitudeSpectrum(samples, fftSize);
+        EXPECT_LE(
+            test::largestOffHarmonicDecibels(spectrum, { c.hertz / c.rate * fftSize }, 6.0), -80.0);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(HighNotes, SawSpectrum,
+        ::testing::Values(SawCase { 1234.5, 44100.0 }, SawCase { 3111.0, 44100.0 },
+            SawCase { 7000.0, 48000.0 }, SawCase { 440.0, 8000.0 }));
+
+    struct NoteCase {
+        const char* name;
+        int midiNote; // -1 when the name is refused
+    };
+
+    class NoteNames : public ::testing::TestWithParam<NoteCase> { };
+
+    TEST_P(NoteNames, ReadAsMidiNotes)
+    {
+        const NoteCase c = GetParam();
+        const auto note = parseNoteName(c.name);
+        if (c.midiNote < 0) {
+            EXPECT_FALSE(note.has_value());
+            return;
+        }
+        ASSERT_TRUE(note.has_value());
+        EXPECT_EQ(*note, c.midiNote);
+        if (std::string(c.name).find('b') == std::string::npos && c.name[0] <= 'G') {
+            EXPECT_EQ(noteName(*note), c.name);
+        }
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Names, NoteNames,
+        ::testing::Values(NoteCase { "C2", 36 }, NoteCase { "C4", 60 }, NoteCase { "A4", 69 },
+            NoteCase { "F#2", 42 }, NoteCase { "Bb3", 58 }, NoteCase { "e3", 52 },
+            NoteCase { "H3", -1 }, NoteCase { "C", -1 }, NoteCase { "C10", -1 },
+            NoteCase { "C#", -1 }, NoteCase { "", -1 }));
+
+} // namespace
+} // namespace lumivox::engine

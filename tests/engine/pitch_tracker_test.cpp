@@ -1,0 +1,119 @@
+#include "pitch_tracker.h"
+#include "white_noise.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <vector>
+
+namespace lumivox::engine {
+namespace {
+
+    // A voice-like tone: harmonics falling at 6 dB per octave up to 4 kHz.
+    double tone(double hertz, double rate, std::size_t n)
+    {
+        double sum = 0.0;
+        for (int k = 1; k * hertz < std::min(4000.0, rate / 2.0); ++k)
+            sum += std::sin(2.0 * std::numbers::pi * k * hertz * static_cast<double>(n) / rate) / k;
+        return 0.3 * sum;
+    }
+
+    double cents(double hertz, double reference) { return 1200.0 * std::log2(hertz / reference); }
+
+    struct ToneCase {
+        double hertz;
+        double rate;
+        double noiseToTone; // amplitude of uniform noise beside the tone's 0.3
+        double toleranceCents = 5.0;
+    };
+
+    class PitchOfTones : public ::testing::TestWithParam<ToneCase> { };
+
+    TEST_P(PitchOfTones, IsFoundOnEveryFrameWithinTheTolerance)
+    {
+        const ToneCase c = GetParam();
+        PitchTracker tracker(c.rate);
+        WhiteNoise noise(7);
+        const auto total = static_cast<std::size_t>(c.rate); // one second
+        int frames = 0;
+        int voiced = 0;
+        double worstCents = 0.0;
+        for (std::size_t n = 0; n < total; ++n) {
+            if (!tracker.push(tone(c.hertz, c.rate, n) + c.noiseToTone * noise.next()))
+                continue;
+            const PitchEstimate& e = tracker.latest();
+            if (e.centreFrame < 0.02 * c.rate)
+                continue; // the low-pass filter is still settling
+            ++frames;
+            if (!e.voiced)
+                continue;
+            ++voiced;
+            worstCents = std::max(worstCents, std::abs(cents(e.hertz, c.hertz)));
+        }
+        EXPECT_GE(frames, 90);
+        EXPECT_EQ(voiced, frames);
+        EXPECT_LE(worstCents, c.toleranceCents);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Tones, PitchOfTones,
+        ::testing::Values(ToneCase { 65.0, 44100.0, 0.0 }, ToneCase { 110.0, 44100.0, 0.0 },
+            ToneCase { 196.0, 48000.0, 0.0 }, ToneCase { 261.63, 22050.0, 0.0 },
+            ToneCase { 440.0, 44100.0, 0.0 }, ToneCase { 880.0, 16000.0, 0.0 },
+            ToneCase { 150.0, 44100.0, 0.03 }, ToneCase { 330.0, 48000.0, 0.05 },
+            // Noise louder than the tone: once voiced, the tracker holds the pitch near the last
+            // period instead of flickering or jumping an octave.
+            ToneCase { 150.0, 44100.0, 0.8, 50.0 }));
+
+    TEST(PitchTracker, FindsNoPitchInNoiseOrSilence)
+    {
+        PitchTracker tracker(44100.0);
+        WhiteNoise noise(11);
+        int voiced = 0;
+        for (std::size_t n = 0; n < 44100; ++n) {
+            const double sample = n < 22050 ? 0.3 * noise.next() : 0.0;
+            if (tracker.push(sample) && tracker.latest().voiced)
+                ++voiced;
+        }
+        EXPECT_EQ(voiced, 0);
+    }
+
+    // A tone and noise (or silence) meeting at half a second: frames wholly on one side of the
+    // boundary say so, and the frames' centres put the change within 20 ms of it.
+    struct BoundaryCase {
+        bool toneFirst;
+        double otherLevel; // of the noise side; 0 for silence
+    };
+
+    class VoicingBoundary : public ::testing::TestWithParam<BoundaryCase> { };
+
+    TEST_P(VoicingBoundary, FallsWhereTheToneStartsOrStops)
+    {
+        const BoundaryCase c = GetParam();
+        const double rate = 44100.0;
+        const double boundary = rate / 2.0;
+        PitchTracker tracker(rate);
+        WhiteNoise noise(3);
+        int wrong = 0;
+        for (std::size_t n = 0; n < 44100; ++n) {
+            const bool inTone = (static_cast<double>(n) < boundary) == c.toneFirst;
+            const double sample = inTone ? tone(200.0, rate, n) : c.otherLevel * noise.next();
+            if (!tracker.push(sample))
+                continue;
+            const PitchEstimate& e = tracker.latest();
+            const double centre = e.centreFrame;
+            if (std::abs(centre - boundary) < 0.02 * rate)
+                continue;
+            const bool toneAtCentre = (centre < boundary) == c.toneFirst;
+            if (e.voiced != toneAtCentre)
+                ++wrong;
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Boundaries, VoicingBoundary,
+        ::testing::Values(BoundaryCase { true, 0.2 }, BoundaryCase { false, 0.2 },
+            BoundaryCase { true, 0.0 }, BoundaryCase { false, 0.0 }));
+
+} // namespace
+} // namespace lumivox::engine

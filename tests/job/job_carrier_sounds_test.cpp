@@ -1,0 +1,182 @@
+#include "engine/vocoder_engine.h"
+#include "job_fixture.h"
+#include "job_messages.h"
+#include "run_facts.h"
+#include "wave/wave_file.h"
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+
+namespace lumivox::job::test {
+namespace {
+
+    class CarrierSounds : public JobTest { };
+
+    struct SoundCase {
+        CarrierKind kind;
+        std::uint16_t modulatorBits;
+        std::uint16_t modulatorChannels;
+        std::uint32_t sampleRate;
+        std::size_t modulatorFrames;
+        JobMode mode;
+    };
+
+    class BuiltInCarrier : public JobTest, public ::testing::WithParamInterface<SoundCase> {
+    protected:
+        void writeVoice(const SoundCase& c)
+        {
+            const std::size_t samples = c.modulatorFrames * c.modulatorChannels;
+            const WaveShape shape { 1, c.modulatorChannels, c.sampleRate, c.modulatorBits };
+            writeModulator(shape,
+                c.modulatorBits == 8 ? testSignal8(samples, 2)
+                                     : int16Bytes(testSignal16(samples, 2)));
+        }
+        // The 16-bit samples the run gave: from the output file, or from what was played.
+        std::vector<std::int16_t> runOnce(const SoundCase& c)
+        {
+            sink.played.clear();
+            EXPECT_EQ(run(c.mode), JobOutcome::Finished);
+            if (c.mode == JobMode::Preview) {
+                EXPECT_EQ(sink.openedWith.bitsPerSample, 16);
+                EXPECT_EQ(sink.openedWith.sampleRate, static_cast<double>(c.sampleRate));
+                return int16Samples(sink.played);
+            }
+            const auto output = readOutputWave(settings.outputPath);
+            EXPECT_TRUE(output.has_value());
+            if (!output)
+                return {};
+            EXPECT_EQ(output->shape.channels, 1);
+            EXPECT_EQ(output->shape.bitsPerSample, 16);
+            EXPECT_EQ(output->shape.sampleRate, c.sampleRate);
+            return int16Samples(output->data);
+        }
+    };
+
+    // No carrier file exists: the sound stands in for it, 16-bit at the modulator's rate and as
+    // long as the modulator, and a second run gives the same bits.
+    TEST_P(BuiltInCarrier, IsAsLongAsTheModulatorAndTheSameEveryRun)
+    {
+        const SoundCase c = GetParam();
+        writeVoice(c);
+        settings.carrierPath = (folder / "no-such-carrier.wav").string();
+        settings.carrier.kind = c.kind;
+        settings.carrier.followSemitones = 5;
+        const auto first = runOnce(c);
+        EXPECT_EQ(first.size(), c.modulatorFrames);
+        std::size_t loud = 0;
+        for (const std::int16_t sample : first)
+            loud += std::abs(sample) > 100 ? 1 : 0;
+        EXPECT_GT(loud, first.size() / 4) << "the output is nearly silent";
+        EXPECT_EQ(runOnce(c), first);
+        // Nothing of the modulator was left out, and the report says so.
+        ASSERT_FALSE(port.reports.empty());
+        EXPECT_NEAR(port.reports.back().modulatorSeconds,
+            static_cast<double>(c.modulatorFrames) / c.sampleRate, 1e-9);
+        EXPECT_FALSE(cutShortOf(port.reports.back()).has_value());
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Sounds, BuiltInCarrier,
+        ::testing::Values(SoundCase { CarrierKind::Chord, 16, 1, 44100, 10000, JobMode::Vocode },
+            SoundCase { CarrierKind::Noise, 16, 2, 22050, 7001, JobMode::Vocode },
+            SoundCase { CarrierKind::FollowVoice, 16, 1, 44100, 9000, JobMode::Vocode },
+            SoundCase { CarrierKind::FollowVoice, 8, 1, 8000, 5000, JobMode::Vocode },
+            SoundCase { CarrierKind::Chord, 8, 2, 11025, 6000, JobMode::Vocode },
+            SoundCase { CarrierKind::FollowVoice, 16, 1, 44100, 9000, JobMode::Preview },
+            SoundCase { CarrierKind::Noise, 8, 1, 16000, 5000, JobMode::Preview }));
+
+    // The carrier as a repeat must give it, from the definition of the seam: the first pass up to
+    // its last fade samples, then at each seam the tail fading out (cosine) over the head fading
+    // in (sine), then the carrier again from sample fade on.
+    std::vector<double> repeatedCarrier(
+        const std::vector<double>& carrier, std::size_t fade, std::size_t total)
+    {
+        std::vector<double> out(carrier.begin(), carrier.end() - static_cast<std::ptrdiff_t>(fade));
+        while (out.size() < total) {
+            for (std::size_t i = 0; i < fade; ++i) {
+                const double u = (static_cast<double>(i) + 0.5) / static_cast<double>(fade);
+                out.push_back(
+                    carrier[carrier.size() - fade + i] * std::cos(0.5 * std::numbers::pi * u)
+                    + carrier[i] * std::sin(0.5 * std::numbers::pi * u));
+            }
+            out.insert(out.end(), carrier.begin() + static_cast<std::ptrdiff_t>(fade),
+                carrier.end() - static_cast<std::ptrdiff_t>(fade));
+        }
+        out.resize(total);
+        return out;
+    }
+
+    struct RepeatCase {
+        std::size_t carrierFrames;
+        std::size_t modulatorFrames;
+        std::uint32_t sampleRate;
+    };
+
+    class RepeatedCarrier : public JobTest, public ::testing::WithParamInterface<RepeatCase> { };
+
+    TEST_P(RepeatedCarrier, PlaysAgainWithCrossfadedSeamsForTheModulatorsLength)
+    {
+        const RepeatCase c = GetParam();
+        const auto carrier = testSignal16(c.carrierFrames, 1);
+        const auto modulator = testSignal16(c.modulatorFrames, 2);
+        const WaveShape shape { 1, 1, c.sampleRate, 16 };
+        writeCarrier(shape, int16Bytes(carrier));
+        writeModulator(shape, int16Bytes(modulator));
+        settings.repeatCarrier = true;
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
+        const auto output = readOutputWave(settings.outputPath);
+        ASSERT_TRUE(output.has_value());
+        const auto got = int16Samples(output->data);
+
+        const auto fade = static_cast<std::size_t>(std::lround(0.02 * c.sampleRate));
+        const std::vector<double> carrierValues(carrier.begin(), carrier.end());
+        const auto wanted = carrier.size() >= modulator.size()
+            ? std::vector<double>(carrierValues.begin(),
+                carrierValues.begin() + static_cast<std::ptrdiff_t>(modulator.size()))
+            : repeatedCarrier(carrierValues, fade, modulator.size());
+        engine::VocoderEngine engine;
+        std::vector<std::int16_t> expected;
+        for (std::size_t i = 0; i < modulator.size(); ++i) {
+            const double y = engine.processSample(wanted[i], modulator[i] / 32767.0);
+            expected.push_back(
+                static_cast<std::int16_t>(std::trunc(std::clamp(y, -32767.0, 32767.0))));
+        }
+        EXPECT_EQ(got, expected);
+        // Repeated, a shorter carrier cuts nothing short; a longer one is still cut.
+        ASSERT_EQ(port.reports.size(), 1U);
+        const auto cutShort = cutShortOf(port.reports.front());
+        EXPECT_EQ(cutShort.has_value(), carrier.size() > modulator.size());
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Lengths, RepeatedCarrier,
+        ::testing::Values(RepeatCase { 3000, 10000, 44100 }, RepeatCase { 2500, 9001, 22050 },
+            RepeatCase { 20000, 6000, 44100 }));
+
+    TEST_F(CarrierSounds, ARepeatFailsPlainlyWhenTheCarrierCannotBeOpenedAgain)
+    {
+        writeMono16(3000, 10000);
+        settings.repeatCarrier = true;
+        // The carrier goes away once the run has read it the first time.
+        environment.readInput
+            = [this](InputRole role, wave::WaveReader& reader, void* buffer, std::size_t count) {
+                  if (role == InputRole::Carrier)
+                      std::filesystem::remove(settings.carrierPath);
+                  return wave::readWave(reader, buffer, count);
+              };
+        EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Failed);
+        EXPECT_EQ(port.eventsStartingWith("error"),
+            std::vector<std::string> { "error " + std::string(message::carrierNotOpened) });
+    }
+
+    TEST_F(CarrierSounds, AnEmptyCarrierRepeatedGivesAnEmptyOutput)
+    {
+        writeMono16(0, 5000);
+        settings.repeatCarrier = true;
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
+        const auto output = readOutputWave(settings.outputPath);
+        ASSERT_TRUE(output.has_value());
+        EXPECT_TRUE(output->data.empty());
+    }
+
+} // namespace
+} // namespace lumivox::job::test
