@@ -1,8 +1,6 @@
 #include "carrier_controls.h"
 
 #include <QSettings>
-#include <algorithm>
-#include <array>
 
 namespace lumivox::app {
 
@@ -35,15 +33,6 @@ QStringList chordTypeNames()
 {
     return { QStringLiteral("Major"), QStringLiteral("Minor"), QStringLiteral("Fifth"),
         QStringLiteral("Octave") };
-}
-
-QString noteName(int midiNote)
-{
-    static constexpr std::array<const char*, 12> names { "C", "C#", "D", "D#", "E", "F", "F#", "G",
-        "G#", "A", "A#", "B" };
-    const int octave = midiNote / 12 - 1;
-    return QString::fromLatin1(names.at(static_cast<std::size_t>(midiNote % 12)))
-        + QString::number(octave);
 }
 
 CarrierControlUse controlsUsedBy(CarrierKind kind)

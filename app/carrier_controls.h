@@ -10,7 +10,6 @@ namespace lumivox::app {
 // What the carrier's drop-downs offer, in their order: the drop-down's index is the value.
 QStringList carrierKindNames(); // "File", "Chord", "Noise", "Follow the voice"
 QStringList chordTypeNames(); // "Major", "Minor", "Fifth", "Octave"
-QString noteName(int midiNote); // "C2", "C#2" … "C4" (octave 4 holds middle C)
 
 // Which of the carrier's controls a carrier kind uses: the path box, its Browse and the repeat
 // box for a file, the root and the type for a chord, the interval for a sound following the voice.

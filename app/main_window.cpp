@@ -236,7 +236,7 @@ void MainWindow::fillCarrierControls()
     kind->addItems(carrierKindNames());
     auto* root = static_cast<QComboBox*>(control(id::chordRoot));
     for (int note = engine::lowestChordRoot; note <= engine::highestChordRoot; ++note)
-        root->addItem(noteName(note), note);
+        root->addItem(QString::fromStdString(engine::noteName(note)), note);
     auto* type = static_cast<QComboBox*>(control(id::chordType));
     type->addItems(chordTypeNames());
     auto* interval = static_cast<QSpinBox*>(control(id::followInterval));
