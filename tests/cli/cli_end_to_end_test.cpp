@@ -93,6 +93,39 @@ TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndOneLineSaysSo)
     }
 }
 
+TEST_F(CliEndToEnd, ABuiltInOrRepeatedCarrierLastsAsLongAsTheModulator)
+{
+    struct Case {
+        std::vector<std::string> options;
+        bool carrierOperand;
+        std::uint16_t modulatorBits;
+    };
+    for (const Case& c : { Case { { "--carrier-sound", "chord:C2:minor" }, false, 16 },
+             Case { { "--carrier-sound=follow:-5" }, false, 8 },
+             Case { { "--carrier-sound", "noise" }, false, 16 },
+             Case { { "--repeat-carrier" }, true, 16 } }) {
+        WaveShape voice;
+        voice.bitsPerSample = c.modulatorBits;
+        writeInputs(6000, 10000, voice, voice);
+        std::vector<std::string> arguments = c.options;
+        if (c.carrierOperand)
+            arguments.push_back(carrierPath());
+        arguments.insert(arguments.end(), { modulatorPath(), outputPath() });
+        const CliRun run = runCli(arguments, folder);
+        EXPECT_EQ(run.end.exitStatus, 0) << run.standardError;
+        std::string problem;
+        const auto output = readOutputWave(outputPath(), problem);
+        ASSERT_TRUE(output.has_value()) << problem;
+        // 16-bit whatever the modulator's depth, as long as the modulator, nothing cut short.
+        EXPECT_EQ(output->shape.bitsPerSample, 16);
+        EXPECT_EQ(output->data.size(), 10000u * 2);
+        EXPECT_EQ(run.standardError,
+            "lumivox-cli: 0.23 s written to " + outputPath() + ", peak " + peakOf(output->data)
+                + "\n");
+        EXPECT_NE(peakOf(output->data), "-inf dBFS");
+    }
+}
+
 TEST_F(CliEndToEnd, AStereoEightBitCarrierGivesMonoAtTheCarriersRateAndDepth)
 {
     const WaveShape stereo8 { 1, 2, 22050, 8 };

@@ -106,13 +106,5 @@ namespace {
             RepeatCase { 1000, 100, 4096, 2048, 5000 }, RepeatCase { 882, 882 / 2, 300, 1, 4000 },
             RepeatCase { 44100, 882, 2048, 2048, 200000 }));
 
-    TEST(CarrierRepeat, GivesNothingForAnEmptyCarrier)
-    {
-        MemorySource source({}, 64);
-        CarrierRepeat repeat(source, 10);
-        std::vector<double> block(100, 1.0);
-        EXPECT_EQ(repeat.fill(block), 0);
-    }
-
 } // namespace
 } // namespace lumivox::engine

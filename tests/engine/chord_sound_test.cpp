@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <string>
 #include <vector>
 
 namespace lumivox::engine {
@@ -101,34 +100,6 @@ namespace {
     INSTANTIATE_TEST_SUITE_P(HighNotes, SawSpectrum,
         ::testing::Values(SawCase { 1234.5, 44100.0 }, SawCase { 3111.0, 44100.0 },
             SawCase { 7000.0, 48000.0 }, SawCase { 440.0, 8000.0 }));
-
-    struct NoteCase {
-        const char* name;
-        int midiNote; // -1 when the name is refused
-    };
-
-    class NoteNames : public ::testing::TestWithParam<NoteCase> { };
-
-    TEST_P(NoteNames, ReadAsMidiNotes)
-    {
-        const NoteCase c = GetParam();
-        const auto note = parseNoteName(c.name);
-        if (c.midiNote < 0) {
-            EXPECT_FALSE(note.has_value());
-            return;
-        }
-        ASSERT_TRUE(note.has_value());
-        EXPECT_EQ(*note, c.midiNote);
-        if (std::string(c.name).find('b') == std::string::npos && c.name[0] <= 'G') {
-            EXPECT_EQ(noteName(*note), c.name);
-        }
-    }
-
-    INSTANTIATE_TEST_SUITE_P(Names, NoteNames,
-        ::testing::Values(NoteCase { "C2", 36 }, NoteCase { "C4", 60 }, NoteCase { "A4", 69 },
-            NoteCase { "F#2", 42 }, NoteCase { "Bb3", 58 }, NoteCase { "e3", 52 },
-            NoteCase { "H3", -1 }, NoteCase { "C", -1 }, NoteCase { "C10", -1 },
-            NoteCase { "C#", -1 }, NoteCase { "", -1 }));
 
 } // namespace
 } // namespace lumivox::engine
