@@ -227,7 +227,10 @@ void MainWindow::createControls()
     const QScreen* screen = this->screen();
     resize(openingSize(
         minimumSize(), screen != nullptr ? screen->availableGeometry().size() : QSize()));
-    control(id::carrierPath)->setFocus(Qt::OtherFocusReason);
+    // The carrier's box takes the first keys; with a built-in sound it is disabled, and its
+    // drop-down takes them instead.
+    const bool file = carrierChoice().kind == job::CarrierKind::File;
+    control(file ? id::carrierPath : id::carrierKind)->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::fillCarrierControls()

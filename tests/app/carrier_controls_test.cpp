@@ -193,6 +193,10 @@ namespace {
         EXPECT_EQ(interval()->value(), -7);
         EXPECT_FALSE(window->control(id::carrierPath)->isEnabled());
         EXPECT_TRUE(window->control(id::followInterval)->isEnabled());
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        EXPECT_EQ(QApplication::focusWidget(), window->control(id::carrierKind));
 
         // Hand-edited or foreign values: each one out of range, or no number at all.
         const std::pair<const char*, QVariant> bad[]
