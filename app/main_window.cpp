@@ -227,10 +227,9 @@ void MainWindow::createControls()
     const QScreen* screen = this->screen();
     resize(openingSize(
         minimumSize(), screen != nullptr ? screen->availableGeometry().size() : QSize()));
-    // The carrier's box takes the first keys; with a built-in sound it is disabled, and its
-    // drop-down takes them instead.
-    const bool file = carrierChoice().kind == job::CarrierKind::File;
-    control(file ? id::carrierPath : id::carrierKind)->setFocus(Qt::OtherFocusReason);
+    // With a built-in sound the box is disabled and keeps no focus: the first control in the tab
+    // order, the carrier's drop-down, takes it.
+    control(id::carrierPath)->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::fillCarrierControls()
