@@ -32,6 +32,15 @@ namespace {
         return clause;
     }
 
+    // " — modulator resampled from 22050 Hz to 44100 Hz", or nothing when the inputs were used
+    // as they are.
+    QString conversionClause(const std::string& conversion)
+    {
+        if (conversion.empty())
+            return {};
+        return QStringLiteral(" — ") + QString::fromStdString(conversion);
+    }
+
     QString clipWarning(const job::RunReport& report)
     {
         if (report.clippedSamples == 0)
@@ -56,6 +65,13 @@ namespace {
                   .arg(leftOut)
             : QStringLiteral("\nThe modulator ended first; %1 of the carrier was left out.")
                   .arg(leftOut);
+    }
+
+    QString shortInputNote(const std::optional<job::ShortInput>& input)
+    {
+        if (!input)
+            return {};
+        return QStringLiteral(" — ") + QString::fromStdString(job::shortInputWarning(*input));
     }
 }
 
@@ -83,7 +99,7 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
     if (report.mode == JobMode::Preview) {
         switch (report.outcome) {
         case JobOutcome::Finished:
-            line.text = QStringLiteral("Preview finished");
+            line.text = QStringLiteral("Preview finished") + conversionClause(report.conversion);
             break;
         case JobOutcome::Stopped:
             line.text = QStringLiteral("Preview stopped at ") + clockTime(report.secondsDone);
@@ -95,8 +111,8 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
                 + failureClause(report.failure);
             break;
         }
-        line.text += clipWarning(report) + cutShortNote(report);
-        line.warning = report.clippedSamples > 0;
+        line.text += clipWarning(report) + shortInputNote(report.shortInput) + cutShortNote(report);
+        line.warning = report.clippedSamples > 0 || report.shortInput.has_value();
         return line;
     }
 
@@ -104,7 +120,8 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
     case JobOutcome::Finished:
         line.text = QStringLiteral("Done: ") + seconds(report.secondsDone)
             + QStringLiteral(" written to ") + fileName + QStringLiteral(", peak ")
-            + decibelText(report.peak, QStringLiteral("dBFS"));
+            + decibelText(report.peak, QStringLiteral("dBFS"))
+            + conversionClause(report.conversion);
         line.toolTip = outputPath;
         break;
     case JobOutcome::Stopped:
@@ -127,8 +144,8 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         }
         break;
     }
-    line.text += clipWarning(report) + cutShortNote(report);
-    line.warning = report.clippedSamples > 0;
+    line.text += clipWarning(report) + shortInputNote(report.shortInput) + cutShortNote(report);
+    line.warning = report.clippedSamples > 0 || report.shortInput.has_value();
     return line;
 }
 

@@ -2,8 +2,8 @@
 
 #include "engine/carrier_repeat.h"
 #include "engine/carrier_sound.h"
+#include "input_source.h"
 #include "job_settings.h"
-#include "mono_input.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,38 +14,82 @@
 
 namespace lumivox::job {
 
-// Where a run's carrier comes from when it is not the carrier file read once: a built-in sound
-// made beside the modulator, or the carrier file played again to the modulator's length. It gives
-// the carrier in the engine's values (the output's sample units).
-class CarrierSupply {
+// A carrier that hears the modulator's values as the run reads them.
+class ModulatorListener {
 public:
-    enum class Result { Filled, Ended, ReadFailed, ReopenFailed };
+    virtual ~ModulatorListener() = default;
+    // Whether it wants each modulator block one block before the carrier for it is read.
+    [[nodiscard]] virtual bool listensAhead() const = 0;
+    // Hands over the modulator's next block (as the engine takes it).
+    virtual void listen(std::span<const double> modulator) = 0;
+};
 
-    // A built-in sound at the modulator's rate, in the units of an output of bitsPerSample bits.
+// A built-in sound made as the run goes, in 16-bit units, for as long as it is read.
+class BuiltInCarrierSource final : public InputSource, public ModulatorListener {
+public:
     // With mayLookAhead (Vocode) the follow sound listens a block ahead of what it renders;
     // without (Preview) it keeps in step with what is heard. May throw std::bad_alloc.
-    static std::unique_ptr<CarrierSupply> builtIn(
-        const CarrierChoice& choice, double sampleRate, int bitsPerSample, bool mayLookAhead);
-    // The carrier file (already open and checked), played again from the start whenever it ends;
-    // reopen opens it again and checks it still has the same format. May throw std::bad_alloc.
-    static std::unique_ptr<CarrierSupply> repeated(MonoInput& carrier, std::uint8_t* byteBuffer,
-        std::function<bool(MonoInput&)> reopen, std::size_t fadeFrames);
+    BuiltInCarrierSource(const CarrierChoice& choice, std::uint32_t sampleRate,
+        wave::OutputDepth depth, bool mayLookAhead);
 
-    virtual ~CarrierSupply() = default;
+    [[nodiscard]] std::int64_t read(std::span<double> values) override;
+    // Without an end of its own: the modulator sets the run's length.
+    [[nodiscard]] std::uint64_t frameCount() const override;
+    [[nodiscard]] std::string failureCause() const override { return {}; }
+    [[nodiscard]] bool listensAhead() const override { return ahead; }
+    void listen(std::span<const double> modulator) override { sound->listen(modulator); }
 
-    // Whether fill() wants each modulator block one block before the carrier for it.
-    [[nodiscard]] virtual bool listensAhead() const { return false; }
-    // Hands over the modulator's next block (as the engine takes it).
-    virtual void listen(std::span<const double> modulator) { static_cast<void>(modulator); }
-    // Fills carrier with the next carrier.size() values; Ended when the carrier has no samples
-    // left to give (fewer were filled: count says how many).
-    [[nodiscard]] virtual Result fill(std::span<double> carrier, std::size_t& count) = 0;
+private:
+    std::unique_ptr<engine::CarrierSound> sound;
+    bool ahead;
+};
+
+// A carrier played again from its start whenever it ends, with an equal-power crossfade at each
+// seam, for as long as it is read.
+class RepeatingSource final : public InputSource {
+public:
+    // Opens the carrier again from its start; null with the reason in cause when it cannot.
+    using Reopen = std::function<std::unique_ptr<InputSource>(std::string& cause)>;
+
+    // May throw std::bad_alloc.
+    RepeatingSource(std::unique_ptr<InputSource> carrier, Reopen reopen, std::size_t fadeFrames);
+    RepeatingSource(const RepeatingSource&) = delete;
+    RepeatingSource& operator=(const RepeatingSource&) = delete;
+
+    [[nodiscard]] std::int64_t read(std::span<double> values) override;
+    // 0 for an empty carrier, which nothing repeats; otherwise without an end.
+    [[nodiscard]] std::uint64_t frameCount() const override;
+    [[nodiscard]] std::string failureCause() const override;
+    // Whether the failure was the carrier not opening again (rather than not reading).
+    [[nodiscard]] bool reopenFailed() const { return pieces.reopenFailed; }
+
+private:
+    // The carrier as the repeat reads it: its blocks handed out in pieces of any size.
+    class Pieces final : public engine::RepeatSource {
+    public:
+        Pieces(std::unique_ptr<InputSource> carrier, Reopen reopen);
+        std::int64_t read(std::span<double> out) override;
+        bool rewind() override;
+
+        std::unique_ptr<InputSource> input;
+        Reopen reopenInput;
+        std::vector<double> values;
+        std::size_t next = 0;
+        std::size_t available = 0;
+        bool reopenFailed = false;
+        std::string reopenCause;
+    };
+
+    std::uint64_t passFrames;
+    Pieces pieces;
+    engine::CarrierRepeat repeat;
 };
 
 // The 20 ms of a repeated carrier's seams, in frames at a sample rate (at least one).
 [[nodiscard]] std::size_t seamFadeFrames(std::uint32_t sampleRate);
 
-// The bit depth of a built-in carrier and so of the output: 16 unless the modulator is wider.
-[[nodiscard]] int builtInBitsPerSample(int modulatorBits);
+// The depth of a built-in carrier and so of the output: 16-bit unless the modulator is wider,
+// then as the modulator would give as a carrier.
+[[nodiscard]] wave::OutputDepth builtInDepth(wave::OutputDepth modulatorDepth);
 
 } // namespace lumivox::job

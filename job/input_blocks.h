@@ -1,5 +1,6 @@
 #pragma once
 
+#include "input_source.h"
 #include "mono_input.h"
 
 #include <cstdint>
@@ -8,56 +9,48 @@
 
 namespace lumivox::job {
 
-class CarrierSupply;
+class ModulatorListener;
 
-// Reads the two inputs a block at a time, the modulator first, and turns their samples into the
-// engine's values: the carrier in its sample units, the modulator normalised. The run ends with
-// the shorter input: its short block is the last one.
+// Reads the two inputs a block at a time, the modulator first, as the engine's values (see
+// InputSource). The run ends with the shorter input: its short block is the last one.
 class InputBlocks {
 public:
     // The most frames one block holds (a full block of 8-bit samples).
     static constexpr int maxFrames = static_cast<int>(monoBlockBytes);
 
-    enum class Result { Block, End, CarrierFailed, CarrierReopenFailed, ModulatorFailed };
+    enum class Result { Block, End, CarrierFailed, ModulatorFailed };
 
-    // The byte buffers are the inputs' block buffers (blockBufferBytes each); the inputs must
-    // share their sample depth.
-    InputBlocks(MonoInput& carrier, MonoInput& modulator, std::uint8_t* carrierBytes,
-        std::uint8_t* modulatorBytes);
-    // The carrier comes from supply instead (a built-in sound or the carrier file repeated): the
-    // modulator alone sets the length, and its depth may differ from the carrier's.
-    InputBlocks(MonoInput& modulator, std::uint8_t* modulatorBytes, CarrierSupply& supply);
+    // Blocks of blockFrames frames (at most maxFrames); both inputs at the same rate.
+    InputBlocks(InputSource& carrier, InputSource& modulator, int blockFrames);
+    // The carrier hears each modulator block through listener before it is read (a block ahead
+    // when it asks to); it is read for exactly the modulator's frames. May throw std::bad_alloc.
+    InputBlocks(
+        InputSource& carrier, InputSource& modulator, int blockFrames, ModulatorListener& listener);
 
-    // Fills the spans (maxFrames each) with the next block and sets frameCount. A failed read
-    // leaves errno as the reader left it.
+    // Fills the spans (blockFrames each at least) with the next block and sets frameCount. After
+    // a failure the failed input's failureCause() says why.
     [[nodiscard]] Result read(
         std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount);
 
-    // The shorter input's declared length, and how much of it the blocks so far took, in mono
-    // bytes; reads may run past a declared length.
-    [[nodiscard]] std::uint64_t totalBytes() const { return total; }
-    [[nodiscard]] std::uint64_t bytesTaken() const { return taken; }
-    [[nodiscard]] std::uint64_t totalFrames() const { return modulatorWide ? total / 2 : total; }
+    // The shorter input's declared length, and how much of it the blocks so far took, in frames;
+    // reads may run past a declared length.
+    [[nodiscard]] std::uint64_t totalFrames() const { return total; }
+    [[nodiscard]] std::uint64_t framesTaken() const { return taken; }
 
 private:
-    // The modulator's next block in the engine's values; false with the result when there is none.
-    [[nodiscard]] bool readModulator(std::span<double> values, int& frameCount, Result& result);
-    [[nodiscard]] Result readSupplied(
+    [[nodiscard]] Result readListened(
         std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount);
 
-    MonoInput* carrier = nullptr;
-    MonoInput& modulator;
-    std::uint8_t* carrierBytes = nullptr;
-    std::uint8_t* modulatorBytes;
-    CarrierSupply* supply = nullptr;
-    bool wide;
-    bool modulatorWide;
+    InputSource& carrier;
+    InputSource& modulator;
+    std::size_t blockFrames;
     std::uint64_t total;
     std::uint64_t taken = 0;
     bool lastBlock = false;
-    // For a supply that listens ahead: the modulator block read ahead of the one being given.
+    ModulatorListener* listener = nullptr;
+    // For a listener that hears ahead: the modulator block read ahead of the one being given.
     std::vector<double> ahead;
-    int aheadFrames = 0;
+    std::int64_t aheadFrames = 0;
     bool primed = false;
 };
 

@@ -22,6 +22,8 @@ struct MonoInput {
     wave::WaveFormat format;
     std::uint32_t dataLength = 0; // as the data chunk declares it, in the file's own bytes
     std::unique_ptr<std::uint8_t[]> interleaved; // only for a stereo input
+    // An input that another library reads stays open and locked here, so no run empties it.
+    wave::FileHandle heldOpen;
     // Reads the reader's sample bytes; empty means wave::readWave.
     std::function<std::int64_t(wave::WaveReader&, void*, std::size_t)> readBytes;
 
@@ -33,9 +35,10 @@ struct MonoInput {
     }
 };
 
-// Reads the input's next block of mono samples into block (at most monoBlockBytes): straight for a
-// mono input, through the interleaved buffer and a reduction otherwise. Returns the mono byte
-// count, 0 at the end, or the reader's negative result unchanged.
-[[nodiscard]] std::int64_t readMonoBlock(MonoInput& input, std::uint8_t* block, bool sixteenBit);
+// Reads the input's next block of mono samples into block (at most monoBytes, itself at most
+// monoBlockBytes): straight for a mono input, through the interleaved buffer and a reduction
+// otherwise. Returns the mono byte count, 0 at the end, or the reader's negative result unchanged.
+[[nodiscard]] std::int64_t readMonoBlock(
+    MonoInput& input, std::uint8_t* block, bool sixteenBit, std::size_t monoBytes = monoBlockBytes);
 
 } // namespace lumivox::job

@@ -4,6 +4,7 @@
 #include "engine/vocoder_engine.h"
 #include "input_blocks.h"
 #include "input_checks.h"
+#include "input_source.h"
 #include "job_messages.h"
 #include "mono_input.h"
 #include "output_encoder.h"
@@ -11,6 +12,8 @@
 #include "same_file.h"
 #include "sample_formats.h"
 #include "second_core.h"
+#include "wave/sample_stores.h"
+#include "wave/sound_file.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -119,8 +122,9 @@ namespace {
         }
         void attach(PreviewSink& stream) { preview = &stream; }
 
-        // Closes the file (patching its sizes), or ends the stream: played out, or at once when
-        // aborting. False when the file could not be finished completely.
+        // Closes the file (writing its final header), or ends the stream: played out, or at once
+        // when aborting. False when the file could not be finished completely; closeFailure()
+        // then says why.
         [[nodiscard]] bool finish(bool abort)
         {
             if (preview != nullptr) {
@@ -128,9 +132,10 @@ namespace {
                 return true;
             }
             if (writer)
-                return wave::closeWave(std::move(writer));
+                return wave::closeWave(std::move(writer), &closeReason);
             return true;
         }
+        const wave::WaveFileError& closeFailure() const { return closeReason; }
         // The program is ending: the stream falls silent at once, then closes.
         void abortAndClose()
         {
@@ -148,6 +153,7 @@ namespace {
     private:
         std::unique_ptr<wave::WaveWriter> writer;
         PreviewSink* preview = nullptr;
+        wave::WaveFileError closeReason;
     };
 
     // Everything a run takes, declared so that destruction releases it in the order the run must:
@@ -172,10 +178,34 @@ namespace {
         std::vector<double> carrierValues;
         std::vector<double> modulatorValues;
         std::vector<double> results;
-        // A built-in sound, or the carrier file repeated; null for the carrier file read once.
-        std::unique_ptr<CarrierSupply> carrierSupply;
+        // The inputs as the engine takes them; they read through the buffers and inputs above.
+        std::unique_ptr<InputSource> modulatorSource;
+        std::unique_ptr<InputSource> carrierSource;
+        // Set when the carrier is repeated: it is carrierSource.
+        RepeatingSource* repeatingCarrier = nullptr;
+        // Set when the carrier is a built-in sound: it is carrierSource.
+        BuiltInCarrierSource* builtInSound = nullptr;
         RunSink sink;
     };
+
+    // The messages of one input's refusals.
+    struct InputMessages {
+        std::string_view notOpened;
+        std::string_view notPcm;
+        std::string_view channels;
+        std::string_view buffer;
+    };
+
+    constexpr InputMessages carrierMessages { message::carrierNotOpened, message::carrierNotPcm,
+        message::carrierChannels, message::carrierBuffer };
+    constexpr InputMessages modulatorMessages { message::modulatorNotOpened,
+        message::modulatorNotPcm, message::modulatorChannels, message::modulatorBuffer };
+
+    // An 8- or 16-bit PCM wave file of one or two channels: read as it always has been.
+    bool readsAsBefore(const MonoInput& input)
+    {
+        return input.reader && isVocodablePcm(input) && hasOneOrTwoChannels(input.format);
+    }
 
     // How a run ends: its outcome and, for a failure, the message and its second line. An
     // out-of-memory failure is told after everything is handed back, when it can be.
@@ -210,16 +240,18 @@ namespace {
 
     private:
         std::optional<RunEnding> prepare();
-        std::optional<RunEnding> openCarrier();
+        std::optional<RunEnding> openInput(InputRole role);
+        std::optional<RunEnding> matchRates();
         void makeBuiltInCarrier();
-        bool reopenCarrier(MonoInput& carrier);
-        std::uint64_t runByteCount() const;
+        void repeatCarrier();
+        std::unique_ptr<InputSource> reopenCarrier(std::string& cause);
         std::optional<RunEnding> openSink();
         void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
         JobOutcome finish(RunEnding ending);
         JobOutcome report(const RunEnding& ending);
         double seconds(std::uint64_t frameCount) const;
+        void noteShortInput();
 
         static RunEnding endedAs(JobOutcome outcome)
         {
@@ -258,16 +290,42 @@ namespace {
         std::optional<RunHoldings> held;
 
         wave::WaveFormat outputFormat;
+        wave::OutputDepth outputDepth = wave::OutputDepth::Int16;
+        int blockFrames = 2048;
+        std::string conversion; // what was done to the inputs, for the report
         bool loopStarted = false;
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
         std::uint64_t clippedSamples = 0;
-        std::string reopenCause; // why the repeated carrier could not be opened again
         double peak = 0.0;
         double clipFreeGain = std::numeric_limits<double>::infinity();
         double carrierSeconds = 0.0;
         double modulatorSeconds = 0.0;
+        std::optional<ShortInput> shortInput;
+        wave::SoundFileFormat carrierSoundFormat; // for a carrier read through libsndfile
     };
+
+    // An input's length in seconds, from a count of its own bytes.
+    double inputSeconds(const MonoInput& input, std::uint64_t byteCount)
+    {
+        const double bytesPerSecond = static_cast<double>(input.format.sampleRate)
+            * std::max<std::uint16_t>(input.format.blockAlign, 1);
+        return input.format.sampleRate == 0 ? 0.0 : static_cast<double>(byteCount) / bytesPerSecond;
+    }
+
+    // Remembers an input whose data ended before its declared length; the modulator, whose end
+    // ends the run, is named first.
+    void VocodingRun::noteShortInput()
+    {
+        for (const MonoInput* input : { &held->modulator, &held->carrier }) {
+            if (input->reader && input->reader->endedEarly()) {
+                shortInput = ShortInput { input == &held->modulator,
+                    inputSeconds(*input, input->reader->dataBytesRead()),
+                    inputSeconds(*input, input->reader->dataLength()) };
+                return;
+            }
+        }
+    }
 
     double VocodingRun::seconds(std::uint64_t frameCount) const
     {
@@ -285,12 +343,14 @@ namespace {
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
+        summary.conversion = conversion;
         summary.peak = peak;
         summary.clipFreeGain = clipFreeGain;
         summary.carrierSeconds = carrierSeconds;
         summary.modulatorSeconds = modulatorSeconds;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
+        summary.shortInput = shortInput;
         events.ended(summary);
         return ending.outcome;
     }
@@ -308,6 +368,8 @@ namespace {
         if (loopStarted
             && (ending.outcome == JobOutcome::Finished || ending.outcome == JobOutcome::Stopped))
             events.progress(100);
+        if (loopStarted)
+            noteShortInput();
 
         if (programEnds && previewing()) {
             holdings.sink.abortAndClose();
@@ -316,7 +378,7 @@ namespace {
             && ending.message.empty()) {
             // The file holds what could be written; the user must know it is not all.
             ending.message = message::outputNotWritten;
-            ending.detail = systemFailure(message::outputNotWritten, settings.outputPath).detail;
+            ending.detail = { settings.outputPath, wave::describe(holdings.sink.closeFailure()) };
             if (!programEnds)
                 ending.outcome = JobOutcome::Failed;
         }
@@ -346,7 +408,11 @@ namespace {
             { &held->carrierValues, &held->modulatorValues, &held->results })
             values->resize(InputBlocks::maxFrames);
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
-        held->engine->setTwoThreads(useSecondCore(previewing(), runByteCount()));
+        // The length in 16-bit bytes, or 8-bit ones for 8-bit blocks, as the rule was made for.
+        const std::uint64_t frames
+            = std::min(held->carrierSource->frameCount(), held->modulatorSource->frameCount());
+        held->engine->setTwoThreads(useSecondCore(
+            previewing(), blockFrames == InputBlocks::maxFrames ? frames : 2 * frames));
         state.jobBusy = true;
         applySound(sound);
 
@@ -364,8 +430,7 @@ namespace {
     std::optional<RunEnding> VocodingRun::prepare()
     {
         RunHoldings& holdings = *held;
-        MonoInput& carrier = holdings.carrier;
-        MonoInput& modulator = holdings.modulator;
+        const MonoInput& carrier = holdings.carrier;
         if (!(holdings.carrierBlock = takeBuffer(blockBufferBytes)))
             return failure(message::carrierBuffer);
         if (!(holdings.modulatorBlock = takeBuffer(blockBufferBytes)))
@@ -374,145 +439,190 @@ namespace {
             return failure(message::outputBuffer);
 
         if (!builtInCarrier()) {
-            if (auto refused = openCarrier())
+            if (auto refused = openInput(InputRole::Carrier))
                 return refused;
         }
-        wave::WaveFileError why;
-        modulator.reader = wave::openWaveReader(
-            settings.modulatorPath, &modulator.format, &modulator.dataLength, &why);
-        if (!modulator.reader)
-            return failure(
-                message::modulatorNotOpened, settings.modulatorPath, wave::describe(why));
-        if (readInput) {
-            modulator.readBytes
-                = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
-                      return readInput(InputRole::Modulator, reader, buffer, count);
-                  };
-        }
-
-        if (builtInCarrier()) {
-            if (!isVocodablePcm(modulator))
-                return failure(
-                    message::modulatorNotPcm, settings.modulatorPath, whyNotVocodable(modulator));
-            if (!hasOneOrTwoChannels(modulator.format))
-                return failure(message::modulatorChannels, settings.modulatorPath,
-                    std::to_string(modulator.format.channels) + " channels");
-            if (!modulator.isMono()
-                && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
-                return failure(message::modulatorBuffer);
+        if (auto refused = openInput(InputRole::Modulator))
+            return refused;
+        if (builtInCarrier())
             makeBuiltInCarrier();
-            outputFormat = monoOutputFormat(carrier.format);
-            // The sound is made for exactly the modulator's length.
-            const double voiceBytesPerSecond = static_cast<double>(modulator.format.sampleRate)
-                * (modulator.format.bitsPerSample / 8);
-            if (voiceBytesPerSecond > 0.0)
-                modulatorSeconds = modulator.monoByteCount() / voiceBytesPerSecond;
-            carrierSeconds = modulatorSeconds;
-            return openSink();
-        }
-
-        if (!isVocodablePcm(carrier))
-            return failure(message::carrierNotPcm, settings.carrierPath, whyNotVocodable(carrier));
-        if (!isVocodablePcm(modulator))
-            return failure(
-                message::modulatorNotPcm, settings.modulatorPath, whyNotVocodable(modulator));
-
-        if (!hasOneOrTwoChannels(carrier.format))
-            return failure(message::carrierChannels, settings.carrierPath,
-                std::to_string(carrier.format.channels) + " channels");
-        if (!carrier.isMono() && !(carrier.interleaved = takeBuffer(interleavedBufferBytes)))
-            return failure(message::carrierBuffer);
-        if (!hasOneOrTwoChannels(modulator.format))
-            return failure(message::modulatorChannels, settings.modulatorPath,
-                std::to_string(modulator.format.channels) + " channels");
-        if (!modulator.isMono() && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
-            return failure(message::modulatorBuffer);
-
-        if (carrier.format.bitsPerSample != modulator.format.bitsPerSample)
-            return failure(message::bitDepthsDiffer, {},
-                bitDepthMismatch(carrier.format.bitsPerSample, modulator.format.bitsPerSample));
-        if (carrier.format.sampleRate != modulator.format.sampleRate)
-            return failure(message::sampleRatesDiffer, {},
-                sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
-
-        if (settings.repeatCarrier)
-            holdings.carrierSupply = CarrierSupply::repeated(
-                carrier, holdings.carrierBlock.get(),
-                [this](MonoInput& input) { return reopenCarrier(input); },
-                seamFadeFrames(carrier.format.sampleRate));
-        outputFormat = monoOutputFormat(carrier.format);
-        const double bytesPerSecond
-            = static_cast<double>(outputFormat.sampleRate) * outputFormat.blockAlign;
-        if (bytesPerSecond > 0.0) {
-            carrierSeconds = carrier.monoByteCount() / bytesPerSecond;
-            modulatorSeconds = modulator.monoByteCount() / bytesPerSecond;
-        }
-        // A repeated carrier lasts as long as the modulator: nothing of the modulator is left out.
-        if (settings.repeatCarrier && carrier.monoByteCount() > 0)
+        else if (auto refused = matchRates())
+            return refused;
+        // Each input's length at the carrier's rate, before a repeat makes the carrier endless.
+        const double rate = static_cast<double>(holdings.carrierSource->sampleRate());
+        modulatorSeconds = static_cast<double>(holdings.modulatorSource->frameCount()) / rate;
+        carrierSeconds = builtInCarrier()
+            ? modulatorSeconds
+            : static_cast<double>(holdings.carrierSource->frameCount()) / rate;
+        if (settings.repeatCarrier && !builtInCarrier()
+            && holdings.carrierSource->frameCount() > 0) {
+            // A repeated carrier lasts as long as the modulator: nothing of it is left out.
+            repeatCarrier();
             carrierSeconds = std::max(carrierSeconds, modulatorSeconds);
+        }
+
+        InputSource& carrierSource = *holdings.carrierSource;
+        outputDepth = carrierSource.depth();
+        // Both inputs 8-bit: blocks of 4096 frames, as they have always been.
+        blockFrames = outputDepth == wave::OutputDepth::UInt8
+                && holdings.modulatorSource->depth() == wave::OutputDepth::UInt8
+            ? InputBlocks::maxFrames
+            : InputBlocks::maxFrames / 2;
+        outputFormat = carrier.reader
+            ? monoOutputFormat(carrier.format)
+            : wave::monoWaveFormat(outputDepth, carrierSource.sampleRate());
         return openSink();
     }
 
-    std::optional<RunEnding> VocodingRun::openCarrier()
-    {
-        MonoInput& carrier = held->carrier;
-        wave::WaveFileError why;
-        carrier.reader = wave::openWaveReader(
-            settings.carrierPath, &carrier.format, &carrier.dataLength, &why);
-        if (!carrier.reader)
-            return failure(message::carrierNotOpened, settings.carrierPath, wave::describe(why));
-        if (readInput) {
-            carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
-                return readInput(InputRole::Carrier, reader, buffer, count);
-            };
-        }
-        return std::nullopt;
-    }
-
-    // The built-in sound stands in for the carrier file: mono, at the modulator's rate, 16-bit
-    // unless the modulator is wider.
+    // The built-in sound stands in for the carrier file: at the modulator's own rate, so nothing
+    // is resampled, and 16-bit unless the modulator is wider.
     void VocodingRun::makeBuiltInCarrier()
     {
-        const wave::WaveFormat& voice = held->modulator.format;
-        wave::WaveFormat& format = held->carrier.format;
-        format.formatTag = wave::pcmFormatTag;
-        format.channels = 1;
-        format.sampleRate = voice.sampleRate;
-        format.bitsPerSample
-            = static_cast<std::uint16_t>(builtInBitsPerSample(voice.bitsPerSample));
-        held->carrierSupply = CarrierSupply::builtIn(settings.carrier,
-            static_cast<double>(voice.sampleRate), format.bitsPerSample, !previewing());
+        RunHoldings& holdings = *held;
+        const InputSource& modulator = *holdings.modulatorSource;
+        auto made = std::make_unique<BuiltInCarrierSource>(settings.carrier, modulator.sampleRate(),
+            builtInDepth(modulator.depth()), !previewing());
+        holdings.builtInSound = made.get();
+        holdings.carrierSource = std::move(made);
     }
 
-    // Opens the carrier again to repeat it; it must still have the format the run started with.
-    bool VocodingRun::reopenCarrier(MonoInput& carrier)
+    // The carrier file is played again from its start whenever it ends, crossfaded at each seam.
+    void VocodingRun::repeatCarrier()
     {
-        wave::WaveFormat format;
-        std::uint32_t dataLength = 0;
+        RunHoldings& holdings = *held;
+        const std::size_t fadeFrames = seamFadeFrames(holdings.carrierSource->sampleRate());
+        auto repeating = std::make_unique<RepeatingSource>(
+            std::move(holdings.carrierSource),
+            [this](std::string& cause) { return reopenCarrier(cause); }, fadeFrames);
+        holdings.repeatingCarrier = repeating.get();
+        holdings.carrierSource = std::move(repeating);
+    }
+
+    // Opens the carrier again to repeat it, by the reader that first opened it; it must still have
+    // the format the run started with.
+    std::unique_ptr<InputSource> VocodingRun::reopenCarrier(std::string& cause)
+    {
+        MonoInput& carrier = held->carrier;
+        const std::string changed = "it changed while it was being repeated";
+        if (carrier.reader) {
+            wave::WaveFormat format;
+            std::uint32_t dataLength = 0;
+            wave::WaveFileError why;
+            auto reader = wave::openWaveReader(settings.carrierPath, &format, &dataLength, &why);
+            if (!reader) {
+                cause = wave::describe(why);
+                return nullptr;
+            }
+            if (format.channels != carrier.format.channels
+                || format.bitsPerSample != carrier.format.bitsPerSample
+                || format.sampleRate != carrier.format.sampleRate
+                || format.formatTag != carrier.format.formatTag) {
+                cause = changed;
+                return nullptr;
+            }
+            carrier.reader = std::move(reader);
+            carrier.dataLength = dataLength;
+            return std::make_unique<WaveInputSource>(
+                carrier, held->carrierBlock.get(), InputRole::Carrier);
+        }
+        wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
+        auto reader = wave::openSoundFile(settings.carrierPath,
+            static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
+        if (!reader)
+            return nullptr;
+        const wave::SoundFileFormat& format = reader->format();
+        if (format.channels != carrierSoundFormat.channels
+            || format.bitsPerSample != carrierSoundFormat.bitsPerSample
+            || format.sampleRate != carrierSoundFormat.sampleRate
+            || format.encoding != carrierSoundFormat.encoding) {
+            cause = changed;
+            return nullptr;
+        }
+        return std::make_unique<SoundInputSource>(std::move(reader), InputRole::Carrier);
+    }
+
+    // Opens one input: an 8- or 16-bit wave file as before, anything else through libsndfile. A
+    // file neither reads keeps the message it has always had, with the cause on its second line.
+    std::optional<RunEnding> VocodingRun::openInput(InputRole role)
+    {
+        RunHoldings& holdings = *held;
+        const bool isCarrier = role == InputRole::Carrier;
+        MonoInput& input = isCarrier ? holdings.carrier : holdings.modulator;
+        const std::string& path = isCarrier ? settings.carrierPath : settings.modulatorPath;
+        const InputMessages& text = isCarrier ? carrierMessages : modulatorMessages;
+        std::unique_ptr<InputSource>& source
+            = isCarrier ? holdings.carrierSource : holdings.modulatorSource;
+
         wave::WaveFileError why;
-        auto reader = wave::openWaveReader(settings.carrierPath, &format, &dataLength, &why);
-        if (!reader) {
-            reopenCause = wave::describe(why);
-            return false;
+        input.reader = wave::openWaveReader(path, &input.format, &input.dataLength, &why);
+        // A file that another run writes is not read, by either reader.
+        if (wave::isLockRefusal(why))
+            return failure(text.notOpened, path, wave::describe(why));
+        if (readsAsBefore(input)) {
+            if (readInput) {
+                input.readBytes
+                    = [this, role](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                          return readInput(role, reader, buffer, count);
+                      };
+            }
+            if (!input.isMono() && !(input.interleaved = takeBuffer(interleavedBufferBytes)))
+                return failure(text.buffer);
+            std::uint8_t* block
+                = (isCarrier ? holdings.carrierBlock : holdings.modulatorBlock).get();
+            source = std::make_unique<WaveInputSource>(input, block, role);
+            return std::nullopt;
         }
-        if (format.channels != carrier.format.channels
-            || format.bitsPerSample != carrier.format.bitsPerSample
-            || format.sampleRate != carrier.format.sampleRate
-            || format.formatTag != carrier.format.formatTag) {
-            reopenCause = "it changed while it was being repeated";
-            return false;
+
+        wave::WaveFileError lockWhy;
+        wave::FileHandle heldOpen = wave::holdForReading(path, &lockWhy);
+        if (wave::isLockRefusal(lockWhy))
+            return failure(text.notOpened, path, wave::describe(lockWhy));
+        wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
+        std::string cause;
+        auto reader = wave::openSoundFile(
+            path, static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
+        if (reader) {
+            input.reader.reset();
+            input.heldOpen = std::move(heldOpen);
+            if (isCarrier)
+                carrierSoundFormat = reader->format();
+            source = std::make_unique<SoundInputSource>(std::move(reader), role);
+            return std::nullopt;
         }
-        carrier.reader = std::move(reader);
-        carrier.dataLength = dataLength;
-        return true;
+        if (refusal == wave::SoundFileRefusal::Channels)
+            return failure(text.channels, path, cause);
+        if (input.reader) {
+            // A wave file that neither reads: refused as it always was.
+            if (!isVocodablePcm(input))
+                return failure(text.notPcm, path, whyNotVocodable(input));
+            return failure(
+                text.channels, path, std::to_string(input.format.channels) + " channels");
+        }
+        if (refusal == wave::SoundFileRefusal::SampleRate)
+            return failure(text.notPcm, path, cause);
+        // A wave file keeps the cause the wave reader gives; anything else gets libsndfile's.
+        if (why.problem != wave::WaveFileProblem::NotRiffWave)
+            return failure(text.notOpened, path, wave::describe(why));
+        return failure(text.notOpened, path, cause);
     }
 
-    // The length of the run as the inputs declare it, in mono bytes of the input that sets it.
-    std::uint64_t VocodingRun::runByteCount() const
+    // A modulator at another rate than the carrier's is resampled to it as it is read.
+    std::optional<RunEnding> VocodingRun::matchRates()
     {
-        if (held->carrierSupply)
-            return held->modulator.monoByteCount();
-        return std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount());
+        RunHoldings& holdings = *held;
+        const std::uint32_t carrierRate = holdings.carrierSource->sampleRate();
+        const std::uint32_t modulatorRate = holdings.modulatorSource->sampleRate();
+        if (carrierRate == modulatorRate)
+            return std::nullopt;
+        std::string cause;
+        auto resampled
+            = ResampledSource::create(std::move(holdings.modulatorSource), carrierRate, cause);
+        if (!resampled)
+            return failure(message::modulatorNotRead, settings.modulatorPath, cause);
+        holdings.modulatorSource = std::move(resampled);
+        conversion = "modulator resampled from " + std::to_string(modulatorRate) + " Hz to "
+            + std::to_string(carrierRate) + " Hz";
+        return std::nullopt;
     }
 
     std::optional<RunEnding> VocodingRun::openSink()
@@ -536,9 +646,9 @@ namespace {
             previewSink = &ownPreview.emplace();
         PreviewFormat format;
         format.sampleRate = static_cast<double>(outputFormat.sampleRate);
-        format.bitsPerSample = outputFormat.bitsPerSample;
-        // One full mono block, which the modulator's depth sets.
-        format.framesPerBuffer = held->modulator.format.bitsPerSample == 8 ? 4096 : 2048;
+        // 24-bit and float results are played as 32-bit float.
+        format.bitsPerSample = outputFormat.bitsPerSample > 16 ? 32 : outputFormat.bitsPerSample;
+        format.framesPerBuffer = static_cast<unsigned long>(blockFrames); // one full mono block
         switch (previewSink->open(format)) {
         case PreviewOpenResult::Opened:
             held->sink.attach(*previewSink);
@@ -569,16 +679,16 @@ namespace {
     {
         RunHoldings& holdings = *held;
         engine::VocoderEngine& engine = *holdings.engine;
-        InputBlocks inputs = holdings.carrierSupply
-            ? InputBlocks(
-                holdings.modulator, holdings.modulatorBlock.get(), *holdings.carrierSupply)
-            : InputBlocks(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
-                holdings.modulatorBlock.get());
-        OutputEncoder encoder(outputFormat.bitsPerSample);
+        InputBlocks inputs = holdings.builtInSound
+            ? InputBlocks(*holdings.carrierSource, *holdings.modulatorSource, blockFrames,
+                *holdings.builtInSound)
+            : InputBlocks(*holdings.carrierSource, *holdings.modulatorSource, blockFrames);
+        OutputEncoder encoder(previewing() && outputDepth == wave::OutputDepth::Int24
+                ? wave::OutputDepth::Float32
+                : outputDepth);
         std::vector<double>& carrierValues = holdings.carrierValues;
         std::vector<double>& modulatorValues = holdings.modulatorValues;
         std::vector<double>& results = holdings.results;
-        const std::uint64_t totalBytes = inputs.totalBytes();
         framesTotal = inputs.totalFrames();
         int lastPosition = 0;
 
@@ -600,11 +710,15 @@ namespace {
             case InputBlocks::Result::End:
                 return endedAs(JobOutcome::Finished);
             case InputBlocks::Result::ModulatorFailed:
-                return systemFailure(message::modulatorNotRead, settings.modulatorPath);
+                return failure(message::modulatorNotRead, settings.modulatorPath,
+                    holdings.modulatorSource->failureCause());
             case InputBlocks::Result::CarrierFailed:
-                return systemFailure(message::carrierNotRead, settings.carrierPath);
-            case InputBlocks::Result::CarrierReopenFailed:
-                return failure(message::carrierNotOpened, settings.carrierPath, reopenCause);
+                // A repeated carrier that cannot be opened again is refused as at the start.
+                return failure(
+                    holdings.repeatingCarrier && holdings.repeatingCarrier->reopenFailed()
+                        ? message::carrierNotOpened
+                        : message::carrierNotRead,
+                    settings.carrierPath, holdings.carrierSource->failureCause());
             }
 
             const auto frames = static_cast<std::size_t>(frameCount);
@@ -618,9 +732,9 @@ namespace {
             peak = encoder.level().peak();
             clipFreeGain = encoder.level().clipFreeGain();
 
-            if (totalBytes != 0) {
+            if (framesTotal != 0) {
                 const double fraction
-                    = static_cast<double>(inputs.bytesTaken()) / static_cast<double>(totalBytes);
+                    = static_cast<double>(inputs.framesTaken()) / static_cast<double>(framesTotal);
                 // Reads may run past a data chunk's declared size; the bar stops at 100.
                 const int position = std::min(static_cast<int>(fraction * 100.0), 100);
                 if (position != lastPosition) {
@@ -633,7 +747,8 @@ namespace {
                 stream->writeBlock(outputBlock, static_cast<unsigned long>(frameCount));
             } else if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
                 != static_cast<std::int64_t>(byteCount)) {
-                return systemFailure(message::outputNotWritten, settings.outputPath);
+                return failure(message::outputNotWritten, settings.outputPath,
+                    wave::describe(holdings.sink.file()->failure()));
             }
             framesDone += frames;
             const PreviewSink* stream = holdings.sink.stream();

@@ -2,6 +2,7 @@
 #include "job_fixture.h"
 #include "job_messages.h"
 #include "run_facts.h"
+#include "sound_test_files.h"
 #include "wave/wave_file.h"
 
 #include <cmath>
@@ -177,6 +178,142 @@ namespace {
         ASSERT_TRUE(output.has_value());
         EXPECT_TRUE(output->data.empty());
     }
+
+    // A modulator of any kind from 16-bit samples, through libsndfile unless it is 8-bit wave.
+    enum class VoiceKind { Wave8, Flac24, Float32, Vorbis };
+
+    bool writeVoiceAs(const std::string& path, VoiceKind kind, std::uint32_t sampleRate,
+        const std::vector<std::int16_t>& samples)
+    {
+        if (kind == VoiceKind::Wave8) {
+            writeFile(path, waveFileBytes({ 1, 1, sampleRate, 8 }, testSignal8(samples.size(), 2)));
+            return true;
+        }
+        const auto rate = static_cast<int>(sampleRate);
+        if (kind == VoiceKind::Flac24) {
+            std::vector<int> values(samples.begin(), samples.end());
+            for (int& value : values)
+                value *= 65536;
+            return lumivox::test::writeIntegerSoundFile(
+                path, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, rate, values);
+        }
+        std::vector<double> values(samples.begin(), samples.end());
+        for (double& value : values)
+            value /= 32768.0;
+        const int format = kind == VoiceKind::Vorbis ? SF_FORMAT_OGG | SF_FORMAT_VORBIS
+                                                     : SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        return lumivox::test::writeDoubleSoundFile(path, format, 1, rate, values);
+    }
+
+    struct DepthCase {
+        const char* label;
+        VoiceKind modulator;
+        std::uint32_t sampleRate;
+        std::uint16_t formatTag;
+        std::uint16_t bitsPerSample;
+    };
+
+    void PrintTo(const DepthCase& row, std::ostream* out) { *out << row.label; }
+
+    class BuiltInCarrierDepth : public JobTest, public ::testing::WithParamInterface<DepthCase> { };
+
+    // A built-in sound is made at the modulator's own rate, nothing resampled, and stored 16-bit
+    // unless the modulator is wider, then as that modulator would be stored as a carrier.
+    TEST_P(BuiltInCarrierDepth, FollowsTheModulatorsRateAndWiderDepth)
+    {
+        const DepthCase& row = GetParam();
+        constexpr std::size_t frames = 12000;
+        settings.modulatorPath = (folder / "voice.sound").string();
+        ASSERT_TRUE(writeVoiceAs(
+            settings.modulatorPath, row.modulator, row.sampleRate, testSignal16(frames, 2)));
+        settings.carrier.kind = CarrierKind::Chord;
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished) << port.reports.back().failureDetail;
+        std::string problem;
+        const auto output = readOutputWave(settings.outputPath, problem);
+        ASSERT_TRUE(output) << problem;
+        EXPECT_EQ(output->shape.formatTag, row.formatTag);
+        EXPECT_EQ(output->shape.bitsPerSample, row.bitsPerSample);
+        EXPECT_EQ(output->shape.sampleRate, row.sampleRate);
+        EXPECT_EQ(port.reports.back().conversion, "");
+        const std::size_t bytesPerFrame = row.bitsPerSample / 8U;
+        // A lossy modulator may decode a little longer or shorter than it was written.
+        const std::size_t slack = row.modulator == VoiceKind::Vorbis ? 2048 : 0;
+        EXPECT_NEAR(static_cast<double>(output->data.size() / bytesPerFrame),
+            static_cast<double>(frames), static_cast<double>(slack));
+        EXPECT_FALSE(cutShortOf(port.reports.back()).has_value());
+        EXPECT_GT(port.reports.back().peak, 0.01) << "the output is nearly silent";
+    }
+
+    constexpr DepthCase depthCases[] = {
+        { "Wave8", VoiceKind::Wave8, 11025, 1, 16 },
+        { "Flac24", VoiceKind::Flac24, 48000, 1, 24 },
+        { "Float32", VoiceKind::Float32, 22050, 3, 32 },
+        { "Vorbis", VoiceKind::Vorbis, 44100, 1, 16 },
+    };
+
+    INSTANTIATE_TEST_SUITE_P(Modulators, BuiltInCarrierDepth, ::testing::ValuesIn(depthCases),
+        [](const auto& row) { return std::string(row.param.label); });
+
+    struct RepeatReadCase {
+        const char* label;
+        bool flacCarrier;
+        std::uint32_t carrierRate;
+        std::uint32_t modulatorRate;
+    };
+
+    void PrintTo(const RepeatReadCase& row, std::ostream* out) { *out << row.label; }
+
+    class RepeatedCarrierRead : public JobTest,
+                                public ::testing::WithParamInterface<RepeatReadCase> { };
+
+    // A carrier read through libsndfile is opened again there to repeat, and gives the bits of the
+    // same carrier as a 16-bit wave file; a modulator at another rate is resampled first and the
+    // carrier repeated to its resampled length.
+    TEST_P(RepeatedCarrierRead, RepeatsToTheModulatorsLengthAtTheCarriersRate)
+    {
+        const RepeatReadCase& row = GetParam();
+        constexpr std::size_t carrierFrames = 3000;
+        constexpr std::size_t modulatorFrames = 11000;
+        const auto carrier = testSignal16(carrierFrames, 1);
+        const auto modulator = testSignal16(modulatorFrames, 2);
+        writeModulator({ 1, 1, row.modulatorRate, 16 }, int16Bytes(modulator));
+        writeCarrier({ 1, 1, row.carrierRate, 16 }, int16Bytes(carrier));
+        settings.repeatCarrier = true;
+        std::vector<std::int16_t> reference;
+        if (row.flacCarrier) {
+            ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
+            const auto fromWave = readOutputWave(settings.outputPath);
+            ASSERT_TRUE(fromWave);
+            reference = int16Samples(fromWave->data);
+            settings.carrierPath = (folder / "carrier.flac").string();
+            std::vector<int> values(carrier.begin(), carrier.end());
+            for (int& value : values)
+                value *= 65536;
+            ASSERT_TRUE(lumivox::test::writeIntegerSoundFile(settings.carrierPath,
+                SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, static_cast<int>(row.carrierRate), values));
+        }
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished) << port.reports.back().failureDetail;
+        const auto output = readOutputWave(settings.outputPath);
+        ASSERT_TRUE(output);
+        EXPECT_EQ(output->shape.sampleRate, row.carrierRate);
+        const auto got = int16Samples(output->data);
+        const double wantedFrames = static_cast<double>(modulatorFrames) * row.carrierRate
+            / static_cast<double>(row.modulatorRate);
+        EXPECT_NEAR(static_cast<double>(got.size()), wantedFrames, 1.0);
+        EXPECT_FALSE(cutShortOf(port.reports.back()).has_value());
+        if (row.flacCarrier)
+            EXPECT_EQ(got, reference);
+        else
+            EXPECT_NE(port.reports.back().conversion, "");
+    }
+
+    constexpr RepeatReadCase repeatReadCases[] = {
+        { "FlacCarrier", true, 44100, 44100 },
+        { "ModulatorResampled", false, 22050, 44100 },
+    };
+
+    INSTANTIATE_TEST_SUITE_P(Inputs, RepeatedCarrierRead, ::testing::ValuesIn(repeatReadCases),
+        [](const auto& row) { return std::string(row.param.label); });
 
 } // namespace
 } // namespace lumivox::job::test
