@@ -24,9 +24,12 @@ QString chooserTitle(FileChooserKind kind)
 void configureFileDialog(QFileDialog& dialog, FileChooserKind kind)
 {
     dialog.setWindowTitle(chooserTitle(kind));
-    dialog.setNameFilters(
-        { QStringLiteral("Wave Files (*.wav)"), QStringLiteral("All Files (*.*)") });
-    dialog.selectNameFilter(QStringLiteral("Wave Files (*.wav)"));
+    // The inputs may be any recording that is read; the output is always a wave file.
+    const QString shown = kind == FileChooserKind::Output
+        ? QStringLiteral("Wave Files (*.wav)")
+        : QStringLiteral("Audio files (*.wav *.flac *.ogg *.opus *.mp3 *.aif *.aiff *.w64 *.rf64)");
+    dialog.setNameFilters({ shown, QStringLiteral("All Files (*.*)") });
+    dialog.selectNameFilter(shown);
     dialog.setDefaultSuffix(QStringLiteral("wav"));
     // Each chooser opens where the last one chose a file, also after a restart.
     if (const QString folder = rememberedFolder(); !folder.isEmpty() && QFileInfo(folder).isDir())

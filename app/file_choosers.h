@@ -18,8 +18,8 @@ using FileChooser = std::function<std::optional<QString>(QWidget* parent, FileCh
 
 QString chooserTitle(FileChooserKind kind);
 
-// Titles, the two filters, the default suffix, the existence and overwrite checks and the folder
-// last used.
+// Titles, the two filters (audio files for the inputs, wave files for the output), the default
+// suffix, the existence and overwrite checks and the folder last used.
 void configureFileDialog(QFileDialog& dialog, FileChooserKind kind);
 
 // Shows a configured modal QFileDialog.

@@ -32,6 +32,15 @@ namespace {
         return clause;
     }
 
+    // " — modulator resampled from 22050 Hz to 44100 Hz", or nothing when the inputs were used
+    // as they are.
+    QString conversionClause(const std::string& conversion)
+    {
+        if (conversion.empty())
+            return {};
+        return QStringLiteral(" — ") + QString::fromStdString(conversion);
+    }
+
     QString clipWarning(const job::RunReport& report)
     {
         if (report.clippedSamples == 0)
@@ -83,7 +92,7 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
     if (report.mode == JobMode::Preview) {
         switch (report.outcome) {
         case JobOutcome::Finished:
-            line.text = QStringLiteral("Preview finished");
+            line.text = QStringLiteral("Preview finished") + conversionClause(report.conversion);
             break;
         case JobOutcome::Stopped:
             line.text = QStringLiteral("Preview stopped at ") + clockTime(report.secondsDone);
@@ -104,7 +113,8 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
     case JobOutcome::Finished:
         line.text = QStringLiteral("Done: ") + seconds(report.secondsDone)
             + QStringLiteral(" written to ") + fileName + QStringLiteral(", peak ")
-            + decibelText(report.peak, QStringLiteral("dBFS"));
+            + decibelText(report.peak, QStringLiteral("dBFS"))
+            + conversionClause(report.conversion);
         line.toolTip = outputPath;
         break;
     case JobOutcome::Stopped:

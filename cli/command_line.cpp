@@ -156,10 +156,13 @@ std::string usageText()
     return R"(Usage: lumivox-cli [OPTIONS] CARRIER MODULATOR OUTPUT
        lumivox-cli --preview [OPTIONS] CARRIER MODULATOR
 
-Vocodes the CARRIER wave file with the MODULATOR wave file and writes the result to OUTPUT
-as a mono wave file with the carrier's sample rate and bit depth, or plays it on the default
-audio output device (--preview). Both inputs must be PCM wave files of 8 or 16 bits, mono or
-stereo, with the same bit depth and sample rate; the result is as long as the shorter input.
+Vocodes the CARRIER recording with the MODULATOR recording and writes the result to OUTPUT
+as a mono wave file at the carrier's sample rate, or plays it on the default audio output
+device (--preview). Inputs may be WAV, RF64, W64, AIFF, FLAC, Ogg Vorbis, Opus or MP3 files of
+any depth and rate with one to eight channels (averaged to one); a modulator at another rate
+is resampled to the carrier's. The output is 8- or 16-bit for such carriers, 24-bit for wider
+integer ones, 32-bit float for float ones and 16-bit for MP3, Vorbis and Opus; the result is
+as long as the shorter input.
 
 Options (N is a slider position, a whole number from 0 to 100):
   --clearance N   Instrument Clearance (default 0)

@@ -38,6 +38,8 @@ std::string runEndLines(const job::RunReport& report, std::string_view outputPat
     if (report.mode == job::JobMode::Vocode && report.outcome == job::JobOutcome::Finished)
         lines += prefix + fixed(report.secondsDone, 2) + " s written to " + std::string(outputPath)
             + ", peak " + dbfsText(report.peak) + '\n';
+    if (!report.conversion.empty())
+        lines += prefix + report.conversion + '\n';
     if (report.clippedSamples > 0)
         lines += prefix + std::to_string(report.clippedSamples)
             + (report.clippedSamples == 1 ? " sample" : " samples") + " clipped; --gain "

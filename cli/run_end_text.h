@@ -8,7 +8,8 @@
 namespace lumivox::cli {
 
 // What lumivox-cli says after a run that did not fail, one line each after the program's name:
-// the seconds written and their peak (a finished Vocode), the samples clipped and the --gain that
+// the seconds written and their peak (a finished Vocode), what was done to the inputs ("modulator
+// resampled from 22050 Hz to 44100 Hz"), the samples clipped and the --gain that
 // would not have clipped, and which input ended first. Empty when there is nothing to say.
 std::string runEndLines(const job::RunReport& report, std::string_view outputPath);
 

@@ -1,35 +1,14 @@
 #include "input_blocks.h"
 
-#include "sample_formats.h"
-
 #include <algorithm>
 
 namespace lumivox::job {
 
-namespace {
-
-    template <typename Encoding>
-    void toEngineValues(const std::uint8_t* carrierBytes, const std::uint8_t* modulatorBytes,
-        int frameCount, double* carrierValues, double* modulatorValues)
-    {
-        const auto* carrier = reinterpret_cast<const typename Encoding::Sample*>(carrierBytes);
-        const auto* modulator = reinterpret_cast<const typename Encoding::Sample*>(modulatorBytes);
-        for (int i = 0; i < frameCount; ++i) {
-            carrierValues[i] = Encoding::carrier(carrier[i]);
-            modulatorValues[i] = Encoding::modulator(modulator[i]);
-        }
-    }
-
-} // namespace
-
-InputBlocks::InputBlocks(MonoInput& carrierInput, MonoInput& modulatorInput,
-    std::uint8_t* carrierBuffer, std::uint8_t* modulatorBuffer)
+InputBlocks::InputBlocks(InputSource& carrierInput, InputSource& modulatorInput, int frames)
     : carrier(carrierInput)
     , modulator(modulatorInput)
-    , carrierBytes(carrierBuffer)
-    , modulatorBytes(modulatorBuffer)
-    , wide(carrierInput.format.bitsPerSample != 8)
-    , total(std::min(carrierInput.monoByteCount(), modulatorInput.monoByteCount()))
+    , blockFrames(static_cast<std::size_t>(std::clamp(frames, 1, maxFrames)))
+    , total(std::min(carrierInput.frameCount(), modulatorInput.frameCount()))
 {
 }
 
@@ -38,12 +17,12 @@ InputBlocks::Result InputBlocks::read(
 {
     frameCount = 0;
     // A failed read is not an end: the run fails, with the output finished as far as it went.
-    const std::int64_t modulatorRead = readMonoBlock(modulator, modulatorBytes, wide);
+    const std::int64_t modulatorRead = modulator.read(modulatorValues.first(blockFrames));
     if (modulatorRead < 0)
         return Result::ModulatorFailed;
     if (modulatorRead == 0 || lastBlock)
         return Result::End;
-    const std::int64_t carrierRead = readMonoBlock(carrier, carrierBytes, wide);
+    const std::int64_t carrierRead = carrier.read(carrierValues.first(blockFrames));
     if (carrierRead < 0)
         return Result::CarrierFailed;
     if (carrierRead == 0)
@@ -54,15 +33,7 @@ InputBlocks::Result InputBlocks::read(
         lastBlock = true;
     }
     taken += static_cast<std::uint64_t>(length);
-
-    // Whole samples only: an odd byte at the end of a 16-bit block is dropped.
-    frameCount = static_cast<int>(wide ? length / 2 : length);
-    if (wide)
-        toEngineValues<encoding::Int16>(
-            carrierBytes, modulatorBytes, frameCount, carrierValues.data(), modulatorValues.data());
-    else
-        toEngineValues<encoding::UInt8>(
-            carrierBytes, modulatorBytes, frameCount, carrierValues.data(), modulatorValues.data());
+    frameCount = static_cast<int>(length);
     return Result::Block;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "input_source.h"
 #include "mono_input.h"
 
 #include <cstdint>
@@ -7,9 +8,8 @@
 
 namespace lumivox::job {
 
-// Reads the two inputs a block at a time, the modulator first, and turns their samples into the
-// engine's values: the carrier in its sample units, the modulator normalised. The run ends with
-// the shorter input: its short block is the last one.
+// Reads the two inputs a block at a time, the modulator first, as the engine's values (see
+// InputSource). The run ends with the shorter input: its short block is the last one.
 class InputBlocks {
 public:
     // The most frames one block holds (a full block of 8-bit samples).
@@ -17,28 +17,23 @@ public:
 
     enum class Result { Block, End, CarrierFailed, ModulatorFailed };
 
-    // The byte buffers are the inputs' block buffers (blockBufferBytes each); the inputs must
-    // share their sample depth.
-    InputBlocks(MonoInput& carrier, MonoInput& modulator, std::uint8_t* carrierBytes,
-        std::uint8_t* modulatorBytes);
+    // Blocks of blockFrames frames (at most maxFrames); both inputs at the same rate.
+    InputBlocks(InputSource& carrier, InputSource& modulator, int blockFrames);
 
-    // Fills the spans (maxFrames each) with the next block and sets frameCount. A failed read
-    // leaves errno as the reader left it.
+    // Fills the spans (blockFrames each at least) with the next block and sets frameCount. After
+    // a failure the failed input's failureCause() says why.
     [[nodiscard]] Result read(
         std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount);
 
-    // The shorter input's declared length, and how much of it the blocks so far took, in mono
-    // bytes; reads may run past a declared length.
-    [[nodiscard]] std::uint64_t totalBytes() const { return total; }
-    [[nodiscard]] std::uint64_t bytesTaken() const { return taken; }
-    [[nodiscard]] bool sixteenBit() const { return wide; }
+    // The shorter input's declared length, and how much of it the blocks so far took, in frames;
+    // reads may run past a declared length.
+    [[nodiscard]] std::uint64_t totalFrames() const { return total; }
+    [[nodiscard]] std::uint64_t framesTaken() const { return taken; }
 
 private:
-    MonoInput& carrier;
-    MonoInput& modulator;
-    std::uint8_t* carrierBytes;
-    std::uint8_t* modulatorBytes;
-    bool wide;
+    InputSource& carrier;
+    InputSource& modulator;
+    std::size_t blockFrames;
     std::uint64_t total;
     std::uint64_t taken = 0;
     bool lastBlock = false;

@@ -62,20 +62,4 @@ std::string whyNotVocodable(const MonoInput& input)
         + " Hz, too high for a wave file";
 }
 
-std::string bitDepthMismatch(std::uint16_t carrierBits, std::uint16_t modulatorBits)
-{
-    return "carrier " + std::to_string(carrierBits) + "-bit, modulator "
-        + std::to_string(modulatorBits)
-        + "-bit; convert one of them, for example with `sox in.wav -b "
-        + std::to_string(carrierBits) + " out.wav`";
-}
-
-std::string sampleRateMismatch(std::uint32_t carrierRate, std::uint32_t modulatorRate)
-{
-    return "carrier " + std::to_string(carrierRate) + " Hz, modulator "
-        + std::to_string(modulatorRate)
-        + " Hz; resample one of them, for example with `sox in.wav -r "
-        + std::to_string(modulatorRate) + " out.wav`";
-}
-
 } // namespace lumivox::job

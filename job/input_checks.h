@@ -14,9 +14,4 @@ namespace lumivox::job {
 // Why isVocodablePcm refused the input, in plain words: "24-bit samples", "32-bit float samples".
 [[nodiscard]] std::string whyNotVocodable(const MonoInput& input);
 
-// The second lines of the two mismatch messages.
-[[nodiscard]] std::string bitDepthMismatch(std::uint16_t carrierBits, std::uint16_t modulatorBits);
-[[nodiscard]] std::string sampleRateMismatch(
-    std::uint32_t carrierRate, std::uint32_t modulatorRate);
-
 } // namespace lumivox::job

@@ -2,6 +2,8 @@
 
 #include "sample_formats.h"
 
+#include <algorithm>
+
 namespace lumivox::job {
 
 namespace {
@@ -13,12 +15,14 @@ namespace {
     }
 }
 
-std::int64_t readMonoBlock(MonoInput& input, std::uint8_t* block, bool sixteenBit)
+std::int64_t readMonoBlock(
+    MonoInput& input, std::uint8_t* block, bool sixteenBit, std::size_t monoBytes)
 {
+    monoBytes = std::min(monoBytes, monoBlockBytes);
     if (input.isMono())
-        return readBytes(input, block, monoBlockBytes);
+        return readBytes(input, block, monoBytes);
 
-    const std::int64_t bytesRead = readBytes(input, input.interleaved.get(), 2 * monoBlockBytes);
+    const std::int64_t bytesRead = readBytes(input, input.interleaved.get(), 2 * monoBytes);
     if (bytesRead <= 0)
         return bytesRead;
     if (sixteenBit) {

@@ -33,9 +33,10 @@ struct MonoInput {
     }
 };
 
-// Reads the input's next block of mono samples into block (at most monoBlockBytes): straight for a
-// mono input, through the interleaved buffer and a reduction otherwise. Returns the mono byte
-// count, 0 at the end, or the reader's negative result unchanged.
-[[nodiscard]] std::int64_t readMonoBlock(MonoInput& input, std::uint8_t* block, bool sixteenBit);
+// Reads the input's next block of mono samples into block (at most monoBytes, itself at most
+// monoBlockBytes): straight for a mono input, through the interleaved buffer and a reduction
+// otherwise. Returns the mono byte count, 0 at the end, or the reader's negative result unchanged.
+[[nodiscard]] std::int64_t readMonoBlock(
+    MonoInput& input, std::uint8_t* block, bool sixteenBit, std::size_t monoBytes = monoBlockBytes);
 
 } // namespace lumivox::job

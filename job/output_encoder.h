@@ -1,6 +1,7 @@
 #pragma once
 
 #include "output_level.h"
+#include "wave/sample_stores.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,12 +9,12 @@
 
 namespace lumivox::job {
 
-// Turns the engine's results into the output's samples (8-bit unsigned or 16-bit signed, as the
-// carrier's), counts the results that had to be clamped to full scale and follows how loud the
-// output is as it goes.
+// Turns the engine's results into the output's samples (8-bit unsigned, 16- or 24-bit signed, or
+// 32-bit float, as the carrier decides), counts the results that had to be clamped to full scale
+// (for float: that lie beyond it) and follows how loud the output is as it goes.
 class OutputEncoder {
 public:
-    explicit OutputEncoder(int bitsPerSample);
+    explicit OutputEncoder(wave::OutputDepth depth);
 
     // Stores the results in bytes and returns how many bytes they took. gain: the Output Gain
     // the results were made with.
@@ -23,7 +24,7 @@ public:
     [[nodiscard]] const OutputLevel& level() const { return loudness; }
 
 private:
-    bool sixteenBit;
+    wave::OutputDepth depth;
     std::uint64_t clipped = 0;
     OutputLevel loudness;
 };

@@ -18,8 +18,9 @@ PreviewOpenResult PortAudioPreview::open(const PreviewFormat& wanted)
     format = wanted;
     padFrameCount = 0;
     const bool eightBit = format.bitsPerSample == 8;
-    // One buffer of the zero line, for the play-out pad at the end.
-    const std::size_t bytesPerFrame = eightBit ? 1 : 2;
+    const bool floats = format.bitsPerSample == 32;
+    // One buffer of the zero line, for the play-out pad at the end (all bits 0 is 0.0f too).
+    const std::size_t bytesPerFrame = eightBit ? 1 : floats ? 4 : 2;
     silence.assign(format.framesPerBuffer * bytesPerFrame, eightBit ? 127 : 0);
 
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
@@ -32,7 +33,7 @@ PreviewOpenResult PortAudioPreview::open(const PreviewFormat& wanted)
     PaStreamParameters output {};
     output.device = device;
     output.channelCount = 1;
-    output.sampleFormat = eightBit ? paUInt8 : paInt16;
+    output.sampleFormat = eightBit ? paUInt8 : floats ? paFloat32 : paInt16;
     output.suggestedLatency = info->defaultHighOutputLatency;
     output.hostApiSpecificStreamInfo = nullptr;
 

@@ -8,7 +8,7 @@ namespace lumivox::job {
 // What a preview stream is opened with: one channel at the carrier's rate and depth.
 struct PreviewFormat {
     double sampleRate = 44100.0;
-    int bitsPerSample = 16; // 8 plays unsigned bytes, anything else 16-bit signed samples
+    int bitsPerSample = 16; // 8 plays unsigned bytes, 32 native floats, anything else 16-bit signed
     unsigned long framesPerBuffer = 2048;
 };
 

@@ -37,6 +37,9 @@ struct RunReport {
     double secondsDone = 0.0; // audio written (Vocode) or handed to the device (Preview)
     double secondsTotal = 0.0; // the shorter input's length; 0 when the inputs were refused
     std::uint64_t clippedSamples = 0; // output samples that had to be clamped to full scale
+    // What was done to the inputs to vocode them ("modulator resampled from 22050 Hz to 44100
+    // Hz"); empty when nothing was.
+    std::string conversion;
     double peak = 0.0; // the loudest output sample as a fraction of full scale
     // The largest Output Gain (a factor) at which nothing would have clipped.
     double clipFreeGain = std::numeric_limits<double>::infinity();

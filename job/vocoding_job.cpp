@@ -3,6 +3,7 @@
 #include "engine/vocoder_engine.h"
 #include "input_blocks.h"
 #include "input_checks.h"
+#include "input_source.h"
 #include "job_messages.h"
 #include "mono_input.h"
 #include "output_encoder.h"
@@ -10,6 +11,8 @@
 #include "same_file.h"
 #include "sample_formats.h"
 #include "second_core.h"
+#include "wave/sample_stores.h"
+#include "wave/sound_file.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -171,8 +174,30 @@ namespace {
         std::vector<double> carrierValues;
         std::vector<double> modulatorValues;
         std::vector<double> results;
+        // The inputs as the engine takes them; they read through the buffers and inputs above.
+        std::unique_ptr<InputSource> modulatorSource;
+        std::unique_ptr<InputSource> carrierSource;
         RunSink sink;
     };
+
+    // The messages of one input's refusals.
+    struct InputMessages {
+        std::string_view notOpened;
+        std::string_view notPcm;
+        std::string_view channels;
+        std::string_view buffer;
+    };
+
+    constexpr InputMessages carrierMessages { message::carrierNotOpened, message::carrierNotPcm,
+        message::carrierChannels, message::carrierBuffer };
+    constexpr InputMessages modulatorMessages { message::modulatorNotOpened,
+        message::modulatorNotPcm, message::modulatorChannels, message::modulatorBuffer };
+
+    // An 8- or 16-bit PCM wave file of one or two channels: read as it always has been.
+    bool readsAsBefore(const MonoInput& input)
+    {
+        return input.reader && isVocodablePcm(input) && hasOneOrTwoChannels(input.format);
+    }
 
     // How a run ends: its outcome and, for a failure, the message and its second line. An
     // out-of-memory failure is told after everything is handed back, when it can be.
@@ -207,6 +232,8 @@ namespace {
 
     private:
         std::optional<RunEnding> prepare();
+        std::optional<RunEnding> openInput(InputRole role);
+        std::optional<RunEnding> matchRates();
         std::optional<RunEnding> openSink();
         void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
@@ -235,7 +262,6 @@ namespace {
             return failure(message, file, code != 0 ? std::strerror(code) : "");
         }
 
-        bool eightBit() const { return held->carrier.format.bitsPerSample == 8; }
         bool previewing() const { return mode == JobMode::Preview; }
 
         const JobSettings& settings;
@@ -251,6 +277,9 @@ namespace {
         std::optional<RunHoldings> held;
 
         wave::WaveFormat outputFormat;
+        wave::OutputDepth outputDepth = wave::OutputDepth::Int16;
+        int blockFrames = 2048;
+        std::string conversion; // what was done to the inputs, for the report
         bool loopStarted = false;
         std::uint64_t framesDone = 0;
         std::uint64_t framesTotal = 0;
@@ -277,6 +306,7 @@ namespace {
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
         summary.clippedSamples = clippedSamples;
+        summary.conversion = conversion;
         summary.peak = peak;
         summary.clipFreeGain = clipFreeGain;
         summary.carrierSeconds = carrierSeconds;
@@ -338,8 +368,11 @@ namespace {
             { &held->carrierValues, &held->modulatorValues, &held->results })
             values->resize(InputBlocks::maxFrames);
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
-        held->engine->setTwoThreads(useSecondCore(previewing(),
-            std::min(held->carrier.monoByteCount(), held->modulator.monoByteCount())));
+        // The length in 16-bit bytes, or 8-bit ones for 8-bit blocks, as the rule was made for.
+        const std::uint64_t frames
+            = std::min(held->carrierSource->frameCount(), held->modulatorSource->frameCount());
+        held->engine->setTwoThreads(useSecondCore(
+            previewing(), blockFrames == InputBlocks::maxFrames ? frames : 2 * frames));
         state.jobBusy = true;
         applySound(sound);
 
@@ -357,8 +390,7 @@ namespace {
     std::optional<RunEnding> VocodingRun::prepare()
     {
         RunHoldings& holdings = *held;
-        MonoInput& carrier = holdings.carrier;
-        MonoInput& modulator = holdings.modulator;
+        const MonoInput& carrier = holdings.carrier;
         if (!(holdings.carrierBlock = takeBuffer(blockBufferBytes)))
             return failure(message::carrierBuffer);
         if (!(holdings.modulatorBlock = takeBuffer(blockBufferBytes)))
@@ -366,58 +398,102 @@ namespace {
         if (!(holdings.outputBlock = takeBuffer(blockBufferBytes)))
             return failure(message::outputBuffer);
 
-        wave::WaveFileError why;
-        carrier.reader = wave::openWaveReader(
-            settings.carrierPath, &carrier.format, &carrier.dataLength, &why);
-        if (!carrier.reader)
-            return failure(message::carrierNotOpened, settings.carrierPath, wave::describe(why));
-        modulator.reader = wave::openWaveReader(
-            settings.modulatorPath, &modulator.format, &modulator.dataLength, &why);
-        if (!modulator.reader)
-            return failure(
-                message::modulatorNotOpened, settings.modulatorPath, wave::describe(why));
-        if (readInput) {
-            carrier.readBytes = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
-                return readInput(InputRole::Carrier, reader, buffer, count);
-            };
-            modulator.readBytes
-                = [this](wave::WaveReader& reader, void* buffer, std::size_t count) {
-                      return readInput(InputRole::Modulator, reader, buffer, count);
-                  };
-        }
+        if (auto refused = openInput(InputRole::Carrier))
+            return refused;
+        if (auto refused = openInput(InputRole::Modulator))
+            return refused;
+        if (auto refused = matchRates())
+            return refused;
 
-        if (!isVocodablePcm(carrier))
-            return failure(message::carrierNotPcm, settings.carrierPath, whyNotVocodable(carrier));
-        if (!isVocodablePcm(modulator))
-            return failure(
-                message::modulatorNotPcm, settings.modulatorPath, whyNotVocodable(modulator));
-
-        if (!hasOneOrTwoChannels(carrier.format))
-            return failure(message::carrierChannels, settings.carrierPath,
-                std::to_string(carrier.format.channels) + " channels");
-        if (!carrier.isMono() && !(carrier.interleaved = takeBuffer(interleavedBufferBytes)))
-            return failure(message::carrierBuffer);
-        if (!hasOneOrTwoChannels(modulator.format))
-            return failure(message::modulatorChannels, settings.modulatorPath,
-                std::to_string(modulator.format.channels) + " channels");
-        if (!modulator.isMono() && !(modulator.interleaved = takeBuffer(interleavedBufferBytes)))
-            return failure(message::modulatorBuffer);
-
-        if (carrier.format.bitsPerSample != modulator.format.bitsPerSample)
-            return failure(message::bitDepthsDiffer, {},
-                bitDepthMismatch(carrier.format.bitsPerSample, modulator.format.bitsPerSample));
-        if (carrier.format.sampleRate != modulator.format.sampleRate)
-            return failure(message::sampleRatesDiffer, {},
-                sampleRateMismatch(carrier.format.sampleRate, modulator.format.sampleRate));
-
-        outputFormat = monoOutputFormat(carrier.format);
-        const double bytesPerSecond
-            = static_cast<double>(outputFormat.sampleRate) * outputFormat.blockAlign;
-        if (bytesPerSecond > 0.0) {
-            carrierSeconds = carrier.monoByteCount() / bytesPerSecond;
-            modulatorSeconds = modulator.monoByteCount() / bytesPerSecond;
-        }
+        InputSource& carrierSource = *holdings.carrierSource;
+        outputDepth = carrierSource.depth();
+        // Both inputs 8-bit: blocks of 4096 frames, as they have always been.
+        blockFrames = outputDepth == wave::OutputDepth::UInt8
+                && holdings.modulatorSource->depth() == wave::OutputDepth::UInt8
+            ? InputBlocks::maxFrames
+            : InputBlocks::maxFrames / 2;
+        outputFormat = carrier.reader
+            ? monoOutputFormat(carrier.format)
+            : wave::monoWaveFormat(outputDepth, carrierSource.sampleRate());
+        // Each input's length at the output's rate (the modulator's after resampling).
+        const double rate = static_cast<double>(outputFormat.sampleRate);
+        carrierSeconds = static_cast<double>(carrierSource.frameCount()) / rate;
+        modulatorSeconds = static_cast<double>(holdings.modulatorSource->frameCount()) / rate;
         return openSink();
+    }
+
+    // Opens one input: an 8- or 16-bit wave file as before, anything else through libsndfile. A
+    // file neither reads keeps the message it has always had, with the cause on its second line.
+    std::optional<RunEnding> VocodingRun::openInput(InputRole role)
+    {
+        RunHoldings& holdings = *held;
+        const bool isCarrier = role == InputRole::Carrier;
+        MonoInput& input = isCarrier ? holdings.carrier : holdings.modulator;
+        const std::string& path = isCarrier ? settings.carrierPath : settings.modulatorPath;
+        const InputMessages& text = isCarrier ? carrierMessages : modulatorMessages;
+        std::unique_ptr<InputSource>& source
+            = isCarrier ? holdings.carrierSource : holdings.modulatorSource;
+
+        wave::WaveFileError why;
+        input.reader = wave::openWaveReader(path, &input.format, &input.dataLength, &why);
+        if (readsAsBefore(input)) {
+            if (readInput) {
+                input.readBytes
+                    = [this, role](wave::WaveReader& reader, void* buffer, std::size_t count) {
+                          return readInput(role, reader, buffer, count);
+                      };
+            }
+            if (!input.isMono() && !(input.interleaved = takeBuffer(interleavedBufferBytes)))
+                return failure(text.buffer);
+            std::uint8_t* block
+                = (isCarrier ? holdings.carrierBlock : holdings.modulatorBlock).get();
+            source = std::make_unique<WaveInputSource>(input, block, role);
+            return std::nullopt;
+        }
+
+        wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
+        std::string cause;
+        auto reader = wave::openSoundFile(
+            path, static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
+        if (reader) {
+            input.reader.reset();
+            source = std::make_unique<SoundInputSource>(std::move(reader), role);
+            return std::nullopt;
+        }
+        if (refusal == wave::SoundFileRefusal::Channels)
+            return failure(text.channels, path, cause);
+        if (input.reader) {
+            // A wave file that neither reads: refused as it always was.
+            if (!isVocodablePcm(input))
+                return failure(text.notPcm, path, whyNotVocodable(input));
+            return failure(
+                text.channels, path, std::to_string(input.format.channels) + " channels");
+        }
+        if (refusal == wave::SoundFileRefusal::SampleRate)
+            return failure(text.notPcm, path, cause);
+        // A wave file keeps the cause the wave reader gives; anything else gets libsndfile's.
+        if (why.problem != wave::WaveFileProblem::NotRiffWave)
+            return failure(text.notOpened, path, wave::describe(why));
+        return failure(text.notOpened, path, cause);
+    }
+
+    // A modulator at another rate than the carrier's is resampled to it as it is read.
+    std::optional<RunEnding> VocodingRun::matchRates()
+    {
+        RunHoldings& holdings = *held;
+        const std::uint32_t carrierRate = holdings.carrierSource->sampleRate();
+        const std::uint32_t modulatorRate = holdings.modulatorSource->sampleRate();
+        if (carrierRate == modulatorRate)
+            return std::nullopt;
+        std::string cause;
+        auto resampled
+            = ResampledSource::create(std::move(holdings.modulatorSource), carrierRate, cause);
+        if (!resampled)
+            return failure(message::modulatorNotRead, settings.modulatorPath, cause);
+        holdings.modulatorSource = std::move(resampled);
+        conversion = "modulator resampled from " + std::to_string(modulatorRate) + " Hz to "
+            + std::to_string(carrierRate) + " Hz";
+        return std::nullopt;
     }
 
     std::optional<RunEnding> VocodingRun::openSink()
@@ -441,8 +517,9 @@ namespace {
             previewSink = &ownPreview.emplace();
         PreviewFormat format;
         format.sampleRate = static_cast<double>(outputFormat.sampleRate);
-        format.bitsPerSample = outputFormat.bitsPerSample;
-        format.framesPerBuffer = eightBit() ? 4096 : 2048; // one full mono block
+        // 24-bit and float results are played as 32-bit float.
+        format.bitsPerSample = outputFormat.bitsPerSample > 16 ? 32 : outputFormat.bitsPerSample;
+        format.framesPerBuffer = static_cast<unsigned long>(blockFrames); // one full mono block
         switch (previewSink->open(format)) {
         case PreviewOpenResult::Opened:
             held->sink.attach(*previewSink);
@@ -473,14 +550,14 @@ namespace {
     {
         RunHoldings& holdings = *held;
         engine::VocoderEngine& engine = *holdings.engine;
-        InputBlocks inputs(holdings.carrier, holdings.modulator, holdings.carrierBlock.get(),
-            holdings.modulatorBlock.get());
-        OutputEncoder encoder(outputFormat.bitsPerSample);
+        InputBlocks inputs(*holdings.carrierSource, *holdings.modulatorSource, blockFrames);
+        OutputEncoder encoder(previewing() && outputDepth == wave::OutputDepth::Int24
+                ? wave::OutputDepth::Float32
+                : outputDepth);
         std::vector<double>& carrierValues = holdings.carrierValues;
         std::vector<double>& modulatorValues = holdings.modulatorValues;
         std::vector<double>& results = holdings.results;
-        const std::uint64_t totalBytes = inputs.totalBytes();
-        framesTotal = inputs.sixteenBit() ? totalBytes / 2 : totalBytes;
+        framesTotal = inputs.totalFrames();
         int lastPosition = 0;
 
         for (;;) {
@@ -501,9 +578,11 @@ namespace {
             case InputBlocks::Result::End:
                 return endedAs(JobOutcome::Finished);
             case InputBlocks::Result::ModulatorFailed:
-                return systemFailure(message::modulatorNotRead, settings.modulatorPath);
+                return failure(message::modulatorNotRead, settings.modulatorPath,
+                    holdings.modulatorSource->failureCause());
             case InputBlocks::Result::CarrierFailed:
-                return systemFailure(message::carrierNotRead, settings.carrierPath);
+                return failure(message::carrierNotRead, settings.carrierPath,
+                    holdings.carrierSource->failureCause());
             }
 
             const auto frames = static_cast<std::size_t>(frameCount);
@@ -517,9 +596,9 @@ namespace {
             peak = encoder.level().peak();
             clipFreeGain = encoder.level().clipFreeGain();
 
-            if (totalBytes != 0) {
+            if (framesTotal != 0) {
                 const double fraction
-                    = static_cast<double>(inputs.bytesTaken()) / static_cast<double>(totalBytes);
+                    = static_cast<double>(inputs.framesTaken()) / static_cast<double>(framesTotal);
                 // Reads may run past a data chunk's declared size; the bar stops at 100.
                 const int position = std::min(static_cast<int>(fraction * 100.0), 100);
                 if (position != lastPosition) {

@@ -99,7 +99,7 @@ deb=$(scripts/package.sh | tail -n 1)
 [[ "$deb" == "build/lumivox_1.0.0_$arch.deb" ]] || fail "package.sh made '$deb'"
 [[ $(dpkg-deb -f "$deb" Section) == sound ]] || fail "the package's section is not sound"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6widgets6 libportaudio2 libstdc++6 qt6-qpa-plugins; do
+for library in libqt6widgets6 libportaudio2 libsndfile1 libsoxr0 libstdc++6 qt6-qpa-plugins; do
     [[ ", $depends," =~ ", $library"[\ ,] ]] || fail "Depends lacks $library: $depends"
 done
 # The package holds the same files as the prefix, with the manual pages and changelog compressed.

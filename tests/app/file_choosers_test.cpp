@@ -7,8 +7,11 @@ namespace lumivox::app {
 namespace {
 
     const QStringList waveFilters { "Wave Files (*.wav)", "All Files (*.*)" };
+    const QStringList audioFilters {
+        "Audio files (*.wav *.flac *.ogg *.opus *.mp3 *.aif *.aiff *.w64 *.rf64)", "All Files (*.*)"
+    };
 
-    TEST(FileChooser, OpenChoosersWantAnExistingWaveFile)
+    TEST(FileChooser, OpenChoosersWantAnExistingAudioFile)
     {
         const std::pair<FileChooserKind, const char*> choosers[]
             = { { FileChooserKind::Carrier, "Select a Carrier File" },
@@ -17,8 +20,8 @@ namespace {
             QFileDialog dialog;
             configureFileDialog(dialog, kind);
             EXPECT_EQ(dialog.windowTitle(), title);
-            EXPECT_EQ(dialog.nameFilters(), waveFilters);
-            EXPECT_EQ(dialog.selectedNameFilter(), waveFilters.front());
+            EXPECT_EQ(dialog.nameFilters(), audioFilters);
+            EXPECT_EQ(dialog.selectedNameFilter(), audioFilters.front());
             EXPECT_EQ(dialog.defaultSuffix(), "wav");
             EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
             EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);

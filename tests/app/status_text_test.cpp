@@ -84,6 +84,27 @@ namespace {
         }
     }
 
+    TEST(StatusText, SaysWhatWasDoneToTheInputs)
+    {
+        const std::string resampled = "modulator resampled from 22050 Hz to 44100 Hz";
+        const std::pair<JobMode, const char*> cases[] = {
+            { JobMode::Vocode,
+                "Done: 3.10 s written to out.wav, peak −6.0 dBFS — modulator resampled from 22050 "
+                "Hz to 44100 Hz" },
+            { JobMode::Preview,
+                "Preview finished — modulator resampled from 22050 Hz to 44100 Hz" },
+        };
+        for (const auto& [mode, text] : cases) {
+            RunReport report;
+            report.mode = mode;
+            report.secondsDone = report.secondsTotal = 3.1;
+            report.peak = 0.5;
+            report.conversion = resampled;
+            EXPECT_EQ(
+                runEndStatus(report, QStringLiteral("/tmp/out.wav")).text.toStdString(), text);
+        }
+    }
+
     TEST(StatusText, LevelsReadInDecibelsWithOneDecimalAndASign)
     {
         const std::pair<double, const char*> cases[]

@@ -376,17 +376,15 @@ namespace {
         ASSERT_TRUE(waitUntil([&] { return !status().starts_with("Drop"); }));
         EXPECT_EQ(status(), "Failed: the carrier wave file could not be opened");
 
-        const std::string eightBit = path("eight.wav");
-        test::writeWaveFile(eightBit, { 1, 1, 22050, 8 }, std::vector<std::uint8_t>(500, 128));
-        edit(id::carrierPath)->setText(QString::fromStdString(eightBit));
+        const std::string nineChannels = path("nine.wav");
+        test::writeWaveFile(
+            nineChannels, { 1, 9, 22050, 16 }, std::vector<std::uint8_t>(9 * 2 * 100, 0));
+        edit(id::carrierPath)->setText(QString::fromStdString(nineChannels));
         button(id::vocodeButton)->click();
         ASSERT_TRUE(waitUntil([&] { return idle() && answerer.seen().size() == 2; }));
-        EXPECT_EQ(answerer.seen().back().text,
-            "The carrier and the modulator have different bit depths. Please correct this and try "
-            "again.");
-        EXPECT_TRUE(answerer.seen().back().informativeText.startsWith(
-            "carrier 8-bit, modulator 16-bit; convert one of them"))
-            << answerer.seen().back().informativeText.toStdString();
+        EXPECT_EQ(answerer.seen().back().text, "The carrier must have one or two channels.");
+        EXPECT_EQ(answerer.seen().back().informativeText.toStdString(),
+            nineChannels + ": 9 channels; at most 8 can be read");
         expectIdleControls();
         EXPECT_EQ(progress(), 0);
         EXPECT_FALSE(std::filesystem::exists(output));

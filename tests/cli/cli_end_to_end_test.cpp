@@ -155,33 +155,59 @@ TEST_P(CliRefusal, ExitsOneWithTheMessageTheFileAndTheCause)
 }
 
 INSTANTIATE_TEST_SUITE_P(InputChecks, CliRefusal,
-    ::testing::Values(
-        RefusedRun { "SampleRates", { 1, 1, 44100, 16 }, { 1, 1, 22050, 16 },
-            "The carrier and the modulator have different sample rates. Please correct this and "
-            "try again.",
-            Named::Neither,
-            "carrier 44100 Hz, modulator 22050 Hz; resample one of them, for example with `sox "
-            "in.wav -r 22050 out.wav`" },
-        RefusedRun { "BitDepths", { 1, 1, 44100, 8 }, { 1, 1, 44100, 16 },
-            "The carrier and the modulator have different bit depths. Please correct this and try "
-            "again.",
-            Named::Neither,
-            "carrier 8-bit, modulator 16-bit; convert one of them, for example with `sox in.wav -b "
-            "8 out.wav`" },
-        RefusedRun { "FloatCarrier", { 3, 1, 44100, 32 }, { 3, 1, 44100, 32 }, carrierNotPcm,
-            Named::Carrier, "32-bit float samples" },
-        RefusedRun { "FloatModulator", { 1, 1, 44100, 16 }, { 3, 1, 44100, 32 }, modulatorNotPcm,
-            Named::Modulator, "32-bit float samples" },
-        RefusedRun { "TwentyFourBits", { 1, 1, 44100, 24 }, { 1, 1, 44100, 24 }, carrierNotPcm,
-            Named::Carrier, "24-bit samples" },
-        RefusedRun { "RateZero", { 1, 1, 0, 16 }, { 1, 1, 0, 16 }, carrierNotPcm, Named::Carrier,
-            "a sample rate of 0 Hz" },
+    ::testing::Values(RefusedRun { "RateZero", { 1, 1, 0, 16 }, { 1, 1, 0, 16 }, carrierNotPcm,
+                          Named::Carrier, "a sample rate of 0 Hz" },
         RefusedRun { "RateOverflowingTheByteRate", { 1, 1, 44100, 16 }, { 1, 1, 4'000'000'000, 16 },
             modulatorNotPcm, Named::Modulator,
             "a sample rate of 4000000000 Hz, too high for a wave file" },
-        RefusedRun { "ThreeChannels", { 1, 3, 44100, 16 }, { 1, 1, 44100, 16 },
-            "The carrier must have one or two channels.", Named::Carrier, "3 channels" }),
+        RefusedRun { "NineChannels", { 1, 9, 44100, 16 }, { 1, 1, 44100, 16 },
+            "The carrier must have one or two channels.", Named::Carrier,
+            "9 channels; at most 8 can be read" }),
     [](const ::testing::TestParamInfo<RefusedRun>& run) { return std::string(run.param.name); });
+
+// Inputs of other depths, rates and channel counts than each other are vocoded; the output has the
+// carrier's rate and a depth the carrier decides, and stderr says what was converted.
+struct ConvertedRun {
+    const char* name;
+    WaveShape carrier;
+    WaveShape modulator;
+    std::uint16_t outputBits;
+    const char* said; // on stderr
+};
+
+class CliConversion : public CliEndToEnd, public ::testing::WithParamInterface<ConvertedRun> { };
+
+TEST_P(CliConversion, VocodesAndSaysWhatWasConverted)
+{
+    const ConvertedRun& converted = GetParam();
+    writeInputs(6000, 6000, converted.carrier, converted.modulator);
+    const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
+    EXPECT_EQ(run.end.exitStatus, 0) << run.standardError;
+    const bool saysResampled = run.standardError.find(" resampled ") != std::string::npos;
+    EXPECT_EQ(saysResampled, *converted.said != '\0') << run.standardError;
+    EXPECT_NE(run.standardError.find(converted.said), std::string::npos) << run.standardError;
+    std::string problem;
+    const auto output = readOutputWave(outputPath(), problem);
+    ASSERT_TRUE(output) << problem;
+    EXPECT_EQ(output->shape.sampleRate, converted.carrier.sampleRate);
+    EXPECT_EQ(output->shape.bitsPerSample, converted.outputBits);
+    const double outputFrames
+        = static_cast<double>(output->data.size()) / (converted.outputBits / 8);
+    const double modulatorFrames = 6000.0 * converted.carrier.sampleRate
+        / static_cast<double>(converted.modulator.sampleRate);
+    EXPECT_NEAR(outputFrames, std::min(6000.0, modulatorFrames), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, CliConversion,
+    ::testing::Values(
+        ConvertedRun { "ModulatorAtHalfTheRate", { 1, 1, 44100, 16 }, { 1, 1, 22050, 16 }, 16,
+            "lumivox-cli: modulator resampled from 22050 Hz to 44100 Hz\n" },
+        ConvertedRun { "ModulatorAtAHigherRate", { 1, 1, 22050, 8 }, { 1, 2, 48000, 16 }, 8,
+            "lumivox-cli: modulator resampled from 48000 Hz to 22050 Hz\n" },
+        ConvertedRun { "DepthsDiffer", { 1, 1, 44100, 8 }, { 1, 1, 44100, 16 }, 8, "" },
+        ConvertedRun { "TwentyFourBits", { 1, 2, 48000, 24 }, { 1, 1, 48000, 24 }, 24, "" },
+        ConvertedRun { "ThreeChannels", { 1, 3, 44100, 16 }, { 1, 6, 44100, 16 }, 16, "" }),
+    [](const ::testing::TestParamInfo<ConvertedRun>& run) { return std::string(run.param.name); });
 
 TEST_F(CliEndToEnd, AMissingInputExitsOneWithItsMessage)
 {

@@ -92,15 +92,14 @@ TEST_F(CliOnATerminal, QuietShowsNothing)
 TEST_F(CliOnATerminal, AnErrorIsShownAloneWithoutABar)
 {
     writeInputs(1000, {});
-    writeWaveFile(modulatorPath(), { 1, 1, 8000, 16 }, modulatorSamples(1000, 1, 16));
+    writeWaveFile(modulatorPath(), { 1, 11, 8000, 16 }, modulatorSamples(1000, 11, 16));
     ChildExit end;
     const std::string shown = runOnTerminal({ carrierPath(), modulatorPath(), outputPath() }, end);
     EXPECT_EQ(end.exitStatus, 1);
     EXPECT_EQ(shown,
-        "lumivox-cli: The carrier and the modulator have different sample rates. Please correct "
-        "this and try again.\nlumivox-cli: carrier 44100 Hz, modulator 8000 Hz; resample one of "
-        "them, for "
-        "example with `sox in.wav -r 8000 out.wav`\n");
+        "lumivox-cli: " + modulatorPath()
+            + ": The modulator must have one or two channels.\nlumivox-cli: 11 channels; at most "
+              "8 can be read\n");
 }
 
 // Ctrl-C once the loop has started: the run stops at the next block, the file is finished as far

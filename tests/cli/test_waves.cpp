@@ -11,6 +11,10 @@ namespace {
     {
         if (bitsPerSample == 8) {
             bytes.push_back(static_cast<std::uint8_t>(std::lround(128.0 + 120.0 * value)));
+        } else if (bitsPerSample == 24) {
+            const auto sample = static_cast<std::uint32_t>(std::lround(7680000.0 * value));
+            for (int shift = 0; shift < 24; shift += 8)
+                bytes.push_back(static_cast<std::uint8_t>(sample >> shift));
         } else {
             const auto sample = static_cast<std::int16_t>(std::lround(30000.0 * value));
             lumivox::test::appendUint16(bytes, static_cast<std::uint16_t>(sample));

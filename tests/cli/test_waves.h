@@ -10,8 +10,8 @@ namespace lumivox::cli::test {
 
 using namespace lumivox::test;
 
-// Test signals as raw little-endian sample bytes, the same on every run: a bright sawtooth chord
-// for a carrier and a tone whose level swells and falls for a modulator.
+// Test signals as raw little-endian sample bytes (8-, 16- or 24-bit PCM), the same on every run: a
+// bright sawtooth chord for a carrier and a tone whose level swells and falls for a modulator.
 [[nodiscard]] std::vector<std::uint8_t> carrierSamples(
     std::size_t frameCount, std::uint16_t channels, std::uint16_t bitsPerSample);
 [[nodiscard]] std::vector<std::uint8_t> modulatorSamples(

@@ -29,7 +29,10 @@ public:
     {
         calls.push_back("write " + std::to_string(frameCount));
         const auto* bytes = static_cast<const std::uint8_t*>(samples);
-        const unsigned long byteCount = openedWith.bitsPerSample == 8 ? frameCount : 2 * frameCount;
+        const unsigned long bytesPerFrame = openedWith.bitsPerSample == 8 ? 1
+            : openedWith.bitsPerSample == 32                              ? 4
+                                                                          : 2;
+        const unsigned long byteCount = bytesPerFrame * frameCount;
         played.insert(played.end(), bytes, bytes + byteCount);
         ++blocksWritten;
         if (onWrite)

@@ -89,38 +89,6 @@ TEST_F(JobChecks, RefusesAMissingModulator)
     expectRefusedWith(JobMode::Vocode, "The modulator wave file could not be opened.");
 }
 
-TEST_F(JobChecks, RefusesAFloatingPointCarrierBeforeLookingAtTheModulator)
-{
-    writeCarrier({ 3, 1, 44100, 32 }, std::vector<std::uint8_t>(400, 0));
-    writeModulator({ 3, 1, 44100, 32 }, std::vector<std::uint8_t>(400, 0));
-    expectRefusedWith(JobMode::Vocode,
-        "The carrier is either not a valid PCM file, or it has a bit resolution highr than 16.");
-}
-
-TEST_F(JobChecks, RefusesANonPcmModulator)
-{
-    writeCarrier(mono16, int16Bytes(testSignal16(100, 1)));
-    writeModulator({ 3, 1, 44100, 32 }, std::vector<std::uint8_t>(400, 0));
-    expectRefusedWith(JobMode::Vocode,
-        "The modulator is either not a valid PCM file, or it has a bit resolution highr than 16.");
-}
-
-TEST_F(JobChecks, RefusesA24BitCarrierAsNotVocodablePcm)
-{
-    writeCarrier({ 1, 1, 44100, 24 }, std::vector<std::uint8_t>(300, 0));
-    writeModulator({ 1, 1, 44100, 24 }, std::vector<std::uint8_t>(300, 0));
-    expectRefusedWith(JobMode::Vocode,
-        "The carrier is either not a valid PCM file, or it has a bit resolution highr than 16.");
-}
-
-TEST_F(JobChecks, RefusesA32BitModulatorAsNotVocodablePcm)
-{
-    writeCarrier(mono16, int16Bytes(testSignal16(100, 1)));
-    writeModulator({ 1, 1, 44100, 32 }, std::vector<std::uint8_t>(400, 0));
-    expectRefusedWith(JobMode::Preview,
-        "The modulator is either not a valid PCM file, or it has a bit resolution highr than 16.");
-}
-
 TEST_F(JobChecks, RefusesWhenTheCarrierInterleavedBufferCannotBeTaken)
 {
     writeCarrier(stereo16, int16Bytes(testSignal16(200, 1)));
@@ -137,42 +105,6 @@ TEST_F(JobChecks, RefusesWhenTheModulatorInterleavedBufferCannotBeTaken)
     failBufferNumber(4);
     expectRefusedWith(
         JobMode::Vocode, "The memory needed for the modulator buffer could not be allocated.");
-}
-
-TEST_F(JobChecks, RefusesACarrierWithThreeChannelsBeforeTakingItsBuffer)
-{
-    writeCarrier({ 1, 3, 44100, 16 }, std::vector<std::uint8_t>(600, 0));
-    writeModulator(mono16, int16Bytes(testSignal16(100, 2)));
-    failBufferNumber(0);
-    expectRefusedWith(JobMode::Vocode, "The carrier must have one or two channels.");
-    EXPECT_EQ(bufferSizes.size(), 3u);
-}
-
-TEST_F(JobChecks, RefusesAModulatorWithSixChannelsBeforeTakingItsBuffer)
-{
-    writeCarrier(stereo16, int16Bytes(testSignal16(200, 1)));
-    writeModulator({ 1, 6, 44100, 16 }, std::vector<std::uint8_t>(1200, 0));
-    failBufferNumber(0);
-    expectRefusedWith(JobMode::Preview, "The modulator must have one or two channels.");
-    EXPECT_EQ(bufferSizes.size(), 4u);
-}
-
-TEST_F(JobChecks, RefusesDifferentBitDepths)
-{
-    writeCarrier({ 1, 1, 44100, 8 }, testSignal8(100, 1));
-    writeModulator(mono16, int16Bytes(testSignal16(100, 2)));
-    expectRefusedWith(JobMode::Vocode,
-        "The carrier and the modulator have different bit depths. Please correct this and try "
-        "again.");
-}
-
-TEST_F(JobChecks, RefusesDifferentSampleRates)
-{
-    writeCarrier(mono16, int16Bytes(testSignal16(100, 1)));
-    writeModulator({ 1, 1, 22050, 16 }, int16Bytes(testSignal16(100, 2)));
-    expectRefusedWith(JobMode::Vocode,
-        "The carrier and the modulator have different sample rates. Please correct this and try "
-        "again.");
 }
 
 TEST_F(JobChecks, RefusesAnOutputThatCannotBeCreated)

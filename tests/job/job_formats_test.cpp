@@ -1,0 +1,309 @@
+#include "job_fixture.h"
+#include "sound_test_files.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace lumivox::job::test {
+namespace {
+
+    constexpr int rate = 44100;
+    constexpr std::size_t frameCount = 20000;
+
+    // How a test writes one input from 16-bit samples; every kind but MP3 holds them exactly.
+    enum class Kind { Wave16, Flac16, Wave24, Aiff24, Float32, Mp3 };
+
+    bool writeAs(const std::string& path, Kind kind, const std::vector<std::int16_t>& samples,
+        int sampleRate = rate)
+    {
+        if (kind == Kind::Wave16) {
+            writeFile(path,
+                waveFileBytes(
+                    { 1, 1, static_cast<std::uint32_t>(sampleRate), 16 }, int16Bytes(samples)));
+            return true;
+        }
+        if (kind == Kind::Float32 || kind == Kind::Mp3) {
+            std::vector<double> values(samples.begin(), samples.end());
+            for (double& value : values)
+                value /= 32768.0;
+            const int format = kind == Kind::Mp3 ? SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III
+                                                 : SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            return writeDoubleSoundFile(path, format, 1, sampleRate, values);
+        }
+        std::vector<int> values(samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            values[i] = samples[i] * 65536; // left-justified: the top 16 bits of any depth
+        const int format = kind == Kind::Flac16 ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16
+            : kind == Kind::Wave24              ? SF_FORMAT_WAV | SF_FORMAT_PCM_24
+                                                : SF_FORMAT_AIFF | SF_FORMAT_PCM_24;
+        return writeIntegerSoundFile(path, format, 1, sampleRate, values);
+    }
+
+    // How an output compares with the output of the same audio as 16-bit wave files.
+    enum class Compare {
+        SameBytes, // the same samples: the inputs gave the engine the same values
+        Int24, // 24-bit: the same results, rounded where 16 bits truncate
+        Float32, // float: the same results over 32768
+        Length, // a lossy carrier: a 16-bit output of about the same length
+    };
+
+    struct FormatCase {
+        const char* label;
+        Kind carrier;
+        Kind modulator;
+        std::uint16_t formatTag;
+        std::uint16_t bitsPerSample;
+        Compare compare;
+    };
+
+    void PrintTo(const FormatCase& row, std::ostream* out) { *out << row.label; }
+
+    constexpr FormatCase formatCases[] = {
+        { "FlacCarrier", Kind::Flac16, Kind::Wave16, 1, 16, Compare::SameBytes },
+        { "FlacModulator", Kind::Wave16, Kind::Flac16, 1, 16, Compare::SameBytes },
+        { "Aiff24Modulator", Kind::Wave16, Kind::Aiff24, 1, 16, Compare::SameBytes },
+        { "Wave24Carrier", Kind::Wave24, Kind::Flac16, 1, 24, Compare::Int24 },
+        { "FloatCarrier", Kind::Float32, Kind::Wave16, 3, 32, Compare::Float32 },
+        { "Mp3Carrier", Kind::Mp3, Kind::Wave16, 1, 16, Compare::Length },
+    };
+
+    std::int32_t int24At(const Bytes& bytes, std::size_t frame)
+    {
+        const std::size_t at = 3 * frame;
+        return static_cast<std::int32_t>((static_cast<std::uint32_t>(bytes[at + 2]) << 24)
+                   | (static_cast<std::uint32_t>(bytes[at + 1]) << 16)
+                   | (static_cast<std::uint32_t>(bytes[at]) << 8))
+            >> 8;
+    }
+
+    float floatAt(const Bytes& bytes, std::size_t frame)
+    {
+        float value = 0.0f;
+        std::memcpy(&value, bytes.data() + 4 * frame, sizeof value);
+        return value;
+    }
+
+    class JobFormats : public JobTest, public ::testing::WithParamInterface<FormatCase> {
+    protected:
+        // The output of the same audio as two 16-bit wave files.
+        std::vector<std::int16_t> referenceOutput()
+        {
+            JobSettings reference = inMode(settings, JobMode::Vocode);
+            reference.carrierPath = (folder / "reference-carrier.wav").string();
+            reference.modulatorPath = (folder / "reference-modulator.wav").string();
+            reference.outputPath = (folder / "reference-output.wav").string();
+            writeAs(reference.carrierPath, Kind::Wave16, carrier);
+            writeAs(reference.modulatorPath, Kind::Wave16, modulator);
+            JobState side;
+            RecordingPort sidePort;
+            if (runVocodingJob(reference, side, sidePort, environment) != JobOutcome::Finished)
+                return {};
+            const auto output = readOutputWave(reference.outputPath);
+            return output ? int16Samples(output->data) : std::vector<std::int16_t> {};
+        }
+
+        std::vector<std::int16_t> carrier = testSignal16(frameCount, 1);
+        std::vector<std::int16_t> modulator = testSignal16(frameCount, 2);
+    };
+
+    // Any pair of inputs vocodes like the same audio as 16-bit wave files, stored at the depth
+    // the carrier calls for.
+    TEST_P(JobFormats, VocodeLikeTheSixteenBitWaveFiles)
+    {
+        const FormatCase& row = GetParam();
+        settings.sound.gain = 80; // some results clip, so that clamping is compared too
+        ASSERT_TRUE(writeAs(settings.carrierPath, row.carrier, carrier));
+        ASSERT_TRUE(writeAs(settings.modulatorPath, row.modulator, modulator));
+        const std::vector<std::int16_t> reference = referenceOutput();
+        ASSERT_EQ(reference.size(), frameCount);
+
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished) << port.reports.back().failureDetail;
+        std::string problem;
+        const auto output = readOutputWave(settings.outputPath, problem);
+        ASSERT_TRUE(output) << problem;
+        EXPECT_EQ(output->shape.formatTag, row.formatTag);
+        EXPECT_EQ(output->shape.bitsPerSample, row.bitsPerSample);
+        EXPECT_EQ(output->shape.sampleRate, static_cast<std::uint32_t>(rate));
+        EXPECT_EQ(port.reports.back().conversion, "");
+
+        switch (row.compare) {
+        case Compare::SameBytes:
+            EXPECT_EQ(int16Samples(output->data), reference);
+            break;
+        case Compare::Int24: {
+            ASSERT_EQ(output->data.size(), 3 * frameCount);
+            std::size_t keptPrecision = 0;
+            for (std::size_t i = 0; i < frameCount; ++i) {
+                const std::int32_t sample = int24At(output->data, i);
+                // 16 bits truncate, 24 bits round: they differ by at most one 16-bit step.
+                ASSERT_LE(std::abs(sample / 256.0 - reference[i]), 1.0) << "frame " << i;
+                keptPrecision += sample % 256 != 0 ? 1 : 0;
+            }
+            EXPECT_GT(keptPrecision, frameCount / 2) << "24 bits hold more than 16";
+            break;
+        }
+        case Compare::Float32: {
+            ASSERT_EQ(output->data.size(), 4 * frameCount);
+            std::size_t beyondFullScale = 0;
+            for (std::size_t i = 0; i < frameCount; ++i) {
+                const double value = floatAt(output->data, i) * 32768.0;
+                beyondFullScale += std::abs(value) > 32768.0 ? 1 : 0;
+                if (std::abs(value) < 32767.0) {
+                    // Truncated at 16 bits; within a float's precision otherwise.
+                    ASSERT_LT(std::abs(value - reference[i]), 1.0 + 1.0 / 256.0) << "frame " << i;
+                }
+            }
+            EXPECT_GT(beyondFullScale, 0u) << "a float output is not clamped";
+            EXPECT_EQ(port.reports.back().clippedSamples, beyondFullScale);
+            break;
+        }
+        case Compare::Length:
+            EXPECT_NEAR(static_cast<double>(output->data.size() / 2),
+                static_cast<double>(frameCount), 0.1 * frameCount);
+            break;
+        }
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Inputs, JobFormats, ::testing::ValuesIn(formatCases),
+        [](const auto& param) { return std::string(param.param.label); });
+
+    // A modulator at half the carrier's rate is resampled to it: the output is as long as the
+    // shorter input at the carrier's rate, and the report says what was done.
+    TEST_F(JobTest, ResamplesAModulatorAtAnotherRate)
+    {
+        const std::size_t modulatorFrames = 15000; // 30000 at 44100 Hz, fewer than the carrier's
+        writeFile(settings.carrierPath,
+            waveFileBytes({ 1, 1, 44100, 16 }, int16Bytes(testSignal16(40000, 1))));
+        writeFile(settings.modulatorPath,
+            waveFileBytes({ 1, 1, 22050, 16 }, int16Bytes(testSignal16(modulatorFrames, 2))));
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished) << port.reports.back().failureDetail;
+        const auto output = readOutputWave(settings.outputPath);
+        ASSERT_TRUE(output);
+        EXPECT_EQ(output->shape.sampleRate, 44100u);
+        EXPECT_NEAR(static_cast<double>(output->data.size() / 2), 2.0 * modulatorFrames, 1.0);
+        EXPECT_EQ(port.reports.back().conversion, "modulator resampled from 22050 Hz to 44100 Hz");
+        EXPECT_NEAR(port.reports.back().secondsTotal, 2.0 * modulatorFrames / 44100.0, 1e-4);
+    }
+
+    // A float carrier is previewed as 32-bit float: the very samples a Vocode writes.
+    TEST_F(JobTest, PreviewPlaysAFloatCarrierAsFloat)
+    {
+        ASSERT_TRUE(writeAs(settings.carrierPath, Kind::Float32, testSignal16(6000, 1)));
+        writeModulator({}, int16Bytes(testSignal16(6000, 2)));
+        ASSERT_EQ(run(JobMode::Preview), JobOutcome::Finished);
+        EXPECT_EQ(sink.openedWith.bitsPerSample, 32);
+        const auto output = completeOutput();
+        ASSERT_TRUE(output);
+        EXPECT_EQ(sink.played, output->data);
+    }
+
+    Bytes mp4Bytes()
+    {
+        Bytes bytes;
+        appendUint32(bytes, 0x18000000);
+        appendText(bytes, "ftypM4A ");
+        append(bytes, Bytes(80, 0));
+        return bytes;
+    }
+
+    // An input that is refused or fails, the message and the cause on its second line.
+    struct FailureCase {
+        const char* label;
+        bool carrier; // which input is the bad one; the other is a good 16-bit wave file
+        std::function<bool(const std::string& path)> write;
+        const char* message;
+        const char* cause; // what the second line ends with, or "breaks off" for damage
+    };
+
+    void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.label; }
+
+    // A recording of the test signal damaged half way: cut off, or overwritten for a stretch.
+    std::function<bool(const std::string&)> damaged(int format, std::size_t overwrittenBytes)
+    {
+        return [format, overwrittenBytes](const std::string& path) {
+            const auto samples = testSignal16(4 * rate, 3);
+            std::vector<double> values(samples.begin(), samples.end());
+            for (double& value : values)
+                value /= 32768.0;
+            if (!writeDoubleSoundFile(path, format, 1, rate, values))
+                return false;
+            Bytes bytes = readFile(path);
+            const std::size_t half = bytes.size() / 2;
+            if (overwrittenBytes == 0)
+                bytes.resize(half);
+            for (std::size_t i = half; i < half + overwrittenBytes && i < bytes.size(); ++i)
+                bytes[i] = static_cast<std::uint8_t>(i * 37);
+            writeFile(path, bytes);
+            return true;
+        };
+    }
+
+    std::vector<FailureCase> failureCases()
+    {
+        return {
+            { "AacCarrier", true,
+                [](const std::string& path) {
+                    writeFile(path, mp4Bytes());
+                    return true;
+                },
+                "The carrier wave file could not be opened.",
+                "AAC in an MP4 container; convert it to WAV or FLAC" },
+            { "NineChannelModulator", false,
+                [](const std::string& path) {
+                    writeFile(path, waveFileBytes({ 1, 9, rate, 16 }, Bytes(9 * 2 * 100, 0)));
+                    return true;
+                },
+                "The modulator must have one or two channels.",
+                "9 channels; at most 8 can be read" },
+            { "UnknownEncodingCarrier", true,
+                [](const std::string& path) {
+                    writeFile(path, waveFileBytes({ 0x1234, 1, rate, 16 }, Bytes(400, 0)));
+                    return true;
+                },
+                "The carrier is either not a valid PCM file, or it has a bit resolution highr "
+                "than 16.",
+                "compressed or unknown encoding (format tag 4660), not PCM" },
+            { "CutOffFlacCarrier", true, damaged(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0),
+                "The carrier wave file could not be read.", "breaks off" },
+            { "DamagedOggModulator", false, damaged(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1000),
+                "The modulator wave file could not be read.", "breaks off" },
+        };
+    }
+
+    class JobFormatFailures : public JobTest, public ::testing::WithParamInterface<FailureCase> { };
+
+    // The message names the input and the second line why; whatever was vocoded before damage
+    // was found stays in the output, a valid wave file.
+    TEST_P(JobFormatFailures, NameTheInputAndTheCause)
+    {
+        const FailureCase& row = GetParam();
+        const std::string& bad = row.carrier ? settings.carrierPath : settings.modulatorPath;
+        const std::string& good = row.carrier ? settings.modulatorPath : settings.carrierPath;
+        writeFile(good, waveFileBytes({}, int16Bytes(testSignal16(8 * rate, 4))));
+        ASSERT_TRUE(row.write(bad));
+
+        EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Failed);
+        EXPECT_EQ(port.eventsStartingWith("error "),
+            std::vector<std::string> { "error " + std::string(row.message) });
+        ASSERT_EQ(port.reports.size(), 1u);
+        const std::string& detail = port.reports.back().failureDetail;
+        EXPECT_TRUE(detail.starts_with(bad + ": ")) << detail;
+        if (std::string(row.cause) == "breaks off") {
+            EXPECT_NE(detail.find(": it breaks off after "), std::string::npos) << detail;
+            const auto output = readOutputWave(settings.outputPath);
+            ASSERT_TRUE(output) << "the output is finished as far as it went";
+            EXPECT_GT(output->data.size(), 2u * rate / 2) << "what came before the damage";
+            EXPECT_GT(port.reports.back().secondsDone, 0.5);
+        } else {
+            EXPECT_TRUE(detail.ends_with(row.cause)) << detail;
+            EXPECT_FALSE(std::filesystem::exists(settings.outputPath));
+        }
+        EXPECT_TRUE(allFlagsClear());
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Inputs, JobFormatFailures, ::testing::ValuesIn(failureCases()),
+        [](const auto& param) { return std::string(param.param.label); });
+
+} // namespace
+} // namespace lumivox::job::test
