@@ -107,11 +107,12 @@ void ClarityStage::setAmount(double amount)
     if (amountValue == 0.0 && clamped > 0.0)
         state = State {};
     amountValue = clamped;
+    strength = 1.0 - (1.0 - clamped) * (1.0 - clamped);
 }
 
 double ClarityStage::process(double carrier, double modulator, double vocoded, double gain)
 {
-    return step(state, amountValue, carrier, modulator, vocoded, gain);
+    return step(state, strength, carrier, modulator, vocoded, gain);
 }
 
 // One copy for each vector unit the machine may have; all give the same bits. The state is
@@ -121,7 +122,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void ClarityStage::
     double gain)
 {
     State local = state;
-    const double amount = amountValue;
+    const double amount = strength;
     for (std::size_t t = 0; t < frameCount; ++t)
         output[t] = step(local, amount, carrier[t], modulator[t], output[t], gain);
     state = local;

@@ -42,6 +42,9 @@ public:
 private:
     State state;
     double amountValue = 0.0;
+    // What the stage applies: 1 - (1 - amount)^2, so that the middle of the slider already gives
+    // three quarters of the effect, where the measured gain in intelligibility is mostly made.
+    double strength = 0.0;
 };
 
 } // namespace lumivox::engine

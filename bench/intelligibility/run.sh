@@ -17,8 +17,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
 sentenceCount=${2:-30}
-steps=${CLARITY_STEPS:-0 25 50 75 100}
-peers=${PEERS:-mda calf pyo faust}
+steps=${CLARITY_STEPS-0 25 50 75 100}
+peers=${PEERS-mda calf pyo faust}
 work=$build/intelligibility
 python=/usr/bin/python3 # Debian's, with Debian's numpy, scipy and pyo
 
