@@ -77,6 +77,12 @@ namespace {
     }
 }
 
+int refuseSecondStart()
+{
+    std::fputs("lumivox: Lumivox is already running on this computer\n", stderr);
+    return 0;
+}
+
 int runApplication()
 {
     if (!displayAvailable()) {

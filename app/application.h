@@ -6,4 +6,8 @@ namespace lumivox::app {
 // closed, 1 when it could not be created (no display to show it on).
 int runApplication();
 
+// A second start while Lumivox runs on this computer (for any user) opens no window: it says so in
+// one line on stderr and gives the exit code, 0.
+int refuseSecondStart();
+
 } // namespace lumivox::app

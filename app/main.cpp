@@ -11,7 +11,7 @@ const lumivox::app::SingleInstanceGuard instanceGuard;
 int main()
 {
     if (instanceGuard.anotherInstanceRunning())
-        return 0;
+        return lumivox::app::refuseSecondStart();
     // Past a file-size limit a write must fail with an error the job reports, not end the program
     // with a half-finished output file.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -71,8 +71,11 @@ MainWindow::MainWindow(QWidget* parent)
         | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     createControls();
     createShortcuts();
-    if (const QSize size = rememberedWindowSize(); size.isValid())
-        resize(size.expandedTo(minimumSize()));
+    if (const QSize size = rememberedWindowSize(); size.isValid()) {
+        const QScreen* opensOn = screen();
+        resize(fittedWindowSize(
+            size, minimumSize(), opensOn ? opensOn->availableGeometry().size() : QSize()));
+    }
 
     // The window opens at the top-left corner of the screen, whatever the desktop would choose.
     if (const QScreen* screen = this->screen())

@@ -66,6 +66,13 @@ namespace {
             : QStringLiteral("\nThe modulator ended first; %1 of the carrier was left out.")
                   .arg(leftOut);
     }
+
+    QString shortInputNote(const std::optional<job::ShortInput>& input)
+    {
+        if (!input)
+            return {};
+        return QStringLiteral(" — ") + QString::fromStdString(job::shortInputWarning(*input));
+    }
 }
 
 QString vocodingStatus(int percent) { return QStringLiteral("Vocoding… %1 %").arg(percent); }
@@ -104,8 +111,8 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
                 + failureClause(report.failure);
             break;
         }
-        line.text += clipWarning(report) + cutShortNote(report);
-        line.warning = report.clippedSamples > 0;
+        line.text += clipWarning(report) + shortInputNote(report.shortInput) + cutShortNote(report);
+        line.warning = report.clippedSamples > 0 || report.shortInput.has_value();
         return line;
     }
 
@@ -137,8 +144,8 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         }
         break;
     }
-    line.text += clipWarning(report) + cutShortNote(report);
-    line.warning = report.clippedSamples > 0;
+    line.text += clipWarning(report) + shortInputNote(report.shortInput) + cutShortNote(report);
+    line.warning = report.clippedSamples > 0 || report.shortInput.has_value();
     return line;
 }
 

@@ -19,8 +19,10 @@ namespace {
         const int savedErrno = errno;
         const auto byte = static_cast<unsigned char>(signalNumber);
         const int descriptor = signalWriteEnd.load();
-        if (descriptor >= 0)
-            static_cast<void>(::write(descriptor, &byte, 1));
+        // A byte not written (the pipe full of earlier ones) still leaves one to wake the loop.
+        if (descriptor >= 0) {
+            [[maybe_unused]] const ssize_t written = ::write(descriptor, &byte, 1);
+        }
         errno = savedErrno;
     }
 

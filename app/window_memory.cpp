@@ -21,4 +21,11 @@ QSize rememberedWindowSize() { return settings().value(QStringLiteral("windowSiz
 
 void rememberWindowSize(QSize size) { settings().setValue(QStringLiteral("windowSize"), size); }
 
+QSize fittedWindowSize(QSize remembered, QSize minimum, QSize available)
+{
+    if (!available.isEmpty())
+        remembered = remembered.boundedTo(available);
+    return remembered.expandedTo(minimum);
+}
+
 } // namespace lumivox::app

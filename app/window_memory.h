@@ -12,4 +12,9 @@ void rememberFolder(const QString& folder);
 QSize rememberedWindowSize(); // invalid when none is known
 void rememberWindowSize(QSize size);
 
+// A remembered size made to fit where the window opens: no larger than the screen's available
+// area (the size may come from a bigger monitor), and no smaller than the window's minimum size,
+// which wins on a screen too small for it. An empty available area bounds nothing.
+QSize fittedWindowSize(QSize remembered, QSize minimum, QSize available);
+
 } // namespace lumivox::app

@@ -84,6 +84,10 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
     if (showProgress && outcome == job::JobOutcome::Finished)
         bar.show(100);
     bar.finish();
+    // Said even with --quiet: the output is shorter than the inputs promised.
+    if (const auto& shortInput = port.report().shortInput)
+        console.errors << programName << ": " << job::shortInputWarning(*shortInput) << '\n'
+                       << std::flush;
     if (!options.quiet)
         console.errors << runEndLines(port.report(), options.outputPath) << std::flush;
     if (outcome == job::JobOutcome::Stopped && stopSignal != 0)

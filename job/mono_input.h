@@ -22,6 +22,8 @@ struct MonoInput {
     wave::WaveFormat format;
     std::uint32_t dataLength = 0; // as the data chunk declares it, in the file's own bytes
     std::unique_ptr<std::uint8_t[]> interleaved; // only for a stereo input
+    // An input that another library reads stays open and locked here, so no run empties it.
+    wave::FileHandle heldOpen;
     // Reads the reader's sample bytes; empty means wave::readWave.
     std::function<std::int64_t(wave::WaveReader&, void*, std::size_t)> readBytes;
 

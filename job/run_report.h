@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace lumivox::job {
@@ -29,6 +30,17 @@ struct FailureDetail {
     }
 };
 
+// An input whose data ended before the length its data chunk declares: the file was cut short by
+// someone else, or written that way. The run used what there was.
+struct ShortInput {
+    bool modulator = false; // else the carrier
+    double secondsRead = 0.0;
+    double secondsDeclared = 0.0;
+};
+
+// "the modulator's data ended at 12.3 s of 7200.0 s declared"
+[[nodiscard]] std::string shortInputWarning(const ShortInput& input);
+
 // How a run ended, told to the front end once, after the controls are handed back, so that it can
 // say what happened. A run that ends the program reports nothing.
 struct RunReport {
@@ -47,6 +59,7 @@ struct RunReport {
     double modulatorSeconds = 0.0;
     std::string failure; // the message shown for a failed run; empty otherwise
     std::string failureDetail; // its second line (FailureDetail::line), when known
+    std::optional<ShortInput> shortInput; // the input whose data ended early, if one did
 };
 
 } // namespace lumivox::job

@@ -121,8 +121,9 @@ namespace {
         }
         void attach(PreviewSink& stream) { preview = &stream; }
 
-        // Closes the file (patching its sizes), or ends the stream: played out, or at once when
-        // aborting. False when the file could not be finished completely.
+        // Closes the file (writing its final header), or ends the stream: played out, or at once
+        // when aborting. False when the file could not be finished completely; closeFailure()
+        // then says why.
         [[nodiscard]] bool finish(bool abort)
         {
             if (preview != nullptr) {
@@ -130,9 +131,10 @@ namespace {
                 return true;
             }
             if (writer)
-                return wave::closeWave(std::move(writer));
+                return wave::closeWave(std::move(writer), &closeReason);
             return true;
         }
+        const wave::WaveFileError& closeFailure() const { return closeReason; }
         // The program is ending: the stream falls silent at once, then closes.
         void abortAndClose()
         {
@@ -150,6 +152,7 @@ namespace {
     private:
         std::unique_ptr<wave::WaveWriter> writer;
         PreviewSink* preview = nullptr;
+        wave::WaveFileError closeReason;
     };
 
     // Everything a run takes, declared so that destruction releases it in the order the run must:
@@ -240,6 +243,7 @@ namespace {
         JobOutcome finish(RunEnding ending);
         JobOutcome report(const RunEnding& ending);
         double seconds(std::uint64_t frameCount) const;
+        void noteShortInput();
 
         static RunEnding endedAs(JobOutcome outcome)
         {
@@ -288,7 +292,30 @@ namespace {
         double clipFreeGain = std::numeric_limits<double>::infinity();
         double carrierSeconds = 0.0;
         double modulatorSeconds = 0.0;
+        std::optional<ShortInput> shortInput;
     };
+
+    // An input's length in seconds, from a count of its own bytes.
+    double inputSeconds(const MonoInput& input, std::uint64_t byteCount)
+    {
+        const double bytesPerSecond = static_cast<double>(input.format.sampleRate)
+            * std::max<std::uint16_t>(input.format.blockAlign, 1);
+        return input.format.sampleRate == 0 ? 0.0 : static_cast<double>(byteCount) / bytesPerSecond;
+    }
+
+    // Remembers an input whose data ended before its declared length; the modulator, whose end
+    // ends the run, is named first.
+    void VocodingRun::noteShortInput()
+    {
+        for (const MonoInput* input : { &held->modulator, &held->carrier }) {
+            if (input->reader && input->reader->endedEarly()) {
+                shortInput = ShortInput { input == &held->modulator,
+                    inputSeconds(*input, input->reader->dataBytesRead()),
+                    inputSeconds(*input, input->reader->dataLength()) };
+                return;
+            }
+        }
+    }
 
     double VocodingRun::seconds(std::uint64_t frameCount) const
     {
@@ -313,6 +340,7 @@ namespace {
         summary.modulatorSeconds = modulatorSeconds;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
+        summary.shortInput = shortInput;
         events.ended(summary);
         return ending.outcome;
     }
@@ -330,6 +358,8 @@ namespace {
         if (loopStarted
             && (ending.outcome == JobOutcome::Finished || ending.outcome == JobOutcome::Stopped))
             events.progress(100);
+        if (loopStarted)
+            noteShortInput();
 
         if (programEnds && previewing()) {
             holdings.sink.abortAndClose();
@@ -338,7 +368,7 @@ namespace {
             && ending.message.empty()) {
             // The file holds what could be written; the user must know it is not all.
             ending.message = message::outputNotWritten;
-            ending.detail = systemFailure(message::outputNotWritten, settings.outputPath).detail;
+            ending.detail = { settings.outputPath, wave::describe(holdings.sink.closeFailure()) };
             if (!programEnds)
                 ending.outcome = JobOutcome::Failed;
         }
@@ -436,6 +466,9 @@ namespace {
 
         wave::WaveFileError why;
         input.reader = wave::openWaveReader(path, &input.format, &input.dataLength, &why);
+        // A file that another run writes is not read, by either reader.
+        if (wave::isLockRefusal(why))
+            return failure(text.notOpened, path, wave::describe(why));
         if (readsAsBefore(input)) {
             if (readInput) {
                 input.readBytes
@@ -451,12 +484,17 @@ namespace {
             return std::nullopt;
         }
 
+        wave::WaveFileError lockWhy;
+        wave::FileHandle heldOpen = wave::holdForReading(path, &lockWhy);
+        if (wave::isLockRefusal(lockWhy))
+            return failure(text.notOpened, path, wave::describe(lockWhy));
         wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
         std::string cause;
         auto reader = wave::openSoundFile(
             path, static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
         if (reader) {
             input.reader.reset();
+            input.heldOpen = std::move(heldOpen);
             source = std::make_unique<SoundInputSource>(std::move(reader), role);
             return std::nullopt;
         }
@@ -611,7 +649,8 @@ namespace {
                 stream->writeBlock(outputBlock, static_cast<unsigned long>(frameCount));
             } else if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
                 != static_cast<std::int64_t>(byteCount)) {
-                return systemFailure(message::outputNotWritten, settings.outputPath);
+                return failure(message::outputNotWritten, settings.outputPath,
+                    wave::describe(holdings.sink.file()->failure()));
             }
             framesDone += frames;
             const PreviewSink* stream = holdings.sink.stream();

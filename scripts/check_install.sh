@@ -5,7 +5,9 @@
 #   - desktop-file-validate, `appstreamcli validate --no-net` and `man --warnings` find nothing;
 #   - the installed lumivox-cli reports its version and vocodes the installed examples, its man
 #     page renders and its completion offers the options;
-#   - scripts/package.sh makes the Debian package and lintian reports no error or warning on it.
+#   - scripts/package.sh makes the Debian package, its programs carry Debian's hardening (fortified
+#     calls, stack protector, read-only relocations, immediate binding), and lintian --pedantic
+#     reports no error, no warning and no hardening tag on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 app_id=org.lumivox.lumivox
@@ -108,14 +110,21 @@ diff <(printf '%s\n' "${expected[@]}" | sed -E 's#^(share/man/man1/.*\.1|share/d
     fail "the package's files differ from the installed ones (< missing, > not expected)"
 dpkg-deb -x "$deb" "$work/unpacked"
 for program in lumivox lumivox-cli; do
-    file "$work/unpacked/usr/bin/$program" | grep -q ", stripped" || fail "$program is not stripped"
+    binary="$work/unpacked/usr/bin/$program"
+    file "$binary" | grep -q ", stripped" || fail "$program is not stripped"
+    readelf -lW "$binary" | grep -q GNU_RELRO || fail "$program has no read-only relocations"
+    readelf -dW "$binary" | grep -qE "BIND_NOW|FLAGS_1.* NOW" || fail "$program is not bound at once"
+    symbols=$(nm -D "$binary")
+    grep -q " __stack_chk_fail" <<<"$symbols" || fail "$program has no stack protector"
+    grep -qE " __[a-z_]+_chk(@|$)" <<<"$symbols" || fail "$program calls no fortified function"
 done
 
 step "lintian"
 # Lintian's remark on being run as root (as CI does) is not about the package.
 status=0
-lintian "$deb" >"$work/lintian.txt" 2>&1 || status=$?
+lintian --pedantic --display-info "$deb" >"$work/lintian.txt" 2>&1 || status=$?
 grep -v "^running with root privileges" "$work/lintian.txt" || true
 grep -q "^[EW]:" "$work/lintian.txt" && fail "lintian reports errors or warnings"
+grep -q " hardening-" "$work/lintian.txt" && fail "lintian finds a program without Debian's hardening"
 [[ $status -eq 0 ]] || fail "lintian ended with status $status"
 step "passed ($(stat -c %s "$deb") bytes; Depends: $depends)"

@@ -15,6 +15,12 @@ std::string describe(const WaveFileError& error)
         return "not a regular file";
     case WaveFileProblem::InUse:
         return "another run is writing to it";
+    case WaveFileProblem::BeingRead:
+        return "it is being read by another run";
+    case WaveFileProblem::LockedElsewhere:
+        return "another program has it locked";
+    case WaveFileProblem::CutShort:
+        return "the file was cut short by another program";
     case WaveFileProblem::NotRiffWave:
         return "not a RIFF/WAVE file";
     case WaveFileProblem::NoFormatChunk:

@@ -571,7 +571,11 @@ namespace {
             RecordedWindow recorded;
             recorded.chosenPath = folder.filePath("voice.wav");
             recorded.button(id::modulatorBrowse)->click();
-            recorded.window.resize(recorded.window.minimumSize() + QSize(120, 80));
+            // Wider than the least size, yet within the screen, which would bound a larger one.
+            const QSize minimum = recorded.window.minimumSize();
+            const QSize available = recorded.window.screen()->availableGeometry().size();
+            ASSERT_LT(minimum.width() + 1, available.width());
+            recorded.window.resize((minimum.width() + available.width()) / 2, minimum.height());
             keptSize = recorded.window.size();
             recorded.window.show();
             EXPECT_TRUE(recorded.window.close());

@@ -3,9 +3,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace lumivox::app {
 namespace {
@@ -48,7 +53,9 @@ namespace {
         QProcess first;
     };
 
-    TEST_F(ProgramProcess, ASecondStartEndsAtOnceWithZeroAndSaysNothing)
+    constexpr char alreadyRunning[] = "lumivox: Lumivox is already running on this computer\n";
+
+    TEST_F(ProgramProcess, ASecondStartEndsAtOnceWithZeroAndSaysWhyInOneLine)
     {
         startProgram(first, { "--ignored", "-platform", "nonexistent", "-style", "nonexistent" });
         ASSERT_TRUE(first.waitForStarted(10000));
@@ -60,13 +67,35 @@ namespace {
         EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(second.exitCode(), 0);
         EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
-        EXPECT_TRUE(second.readAllStandardError().isEmpty());
+        EXPECT_EQ(second.readAllStandardError().toStdString(), alreadyRunning);
 
         // The first, its arguments ignored, is still running and has printed nothing.
         QTest::qWait(200);
         EXPECT_EQ(first.state(), QProcess::Running);
         EXPECT_TRUE(first.readAllStandardOutput().isEmpty());
         EXPECT_TRUE(first.readAllStandardError().isEmpty());
+    }
+
+    // Any process holding the name, not only a first Lumivox, keeps the program from starting;
+    // the line says why.
+    TEST_F(ProgramProcess, ANameHeldByAnotherProgramAlsoGetsTheLine)
+    {
+        const int holder = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const std::string name = "Lumivox10";
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        const auto length
+            = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&address), length), 0);
+
+        QProcess second;
+        startProgram(second);
+        ASSERT_TRUE(second.waitForFinished(20000));
+        ::close(holder);
+        EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second.exitCode(), 0);
+        EXPECT_EQ(second.readAllStandardError().toStdString(), alreadyRunning);
     }
 
     TEST_F(ProgramProcess, StartsNormallyAgainAfterTheFirstWasKilled)

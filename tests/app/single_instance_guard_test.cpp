@@ -49,7 +49,7 @@ namespace {
         if (child == 0) {
             const SingleInstanceGuard held(name);
             const char mark = held.holdsName() ? 'y' : 'n';
-            static_cast<void>(write(ready[1], &mark, 1));
+            [[maybe_unused]] const ssize_t written = write(ready[1], &mark, 1);
             pause();
             _exit(0);
         }

@@ -84,6 +84,31 @@ namespace {
         }
     }
 
+    struct ShortInputCase {
+        JobMode mode;
+        job::ShortInput input;
+        const char* text; // how the line ends
+    };
+
+    TEST(StatusText, WarnsOfAnInputWhoseDataEndedEarly)
+    {
+        const ShortInputCase cases[] = {
+            { JobMode::Vocode, { true, 12.34, 7200.0 },
+                " — the modulator's data ended at 12.3 s of 7200.0 s declared" },
+            { JobMode::Preview, { false, 0.5, 3.0 },
+                " — the carrier's data ended at 0.5 s of 3.0 s declared" },
+        };
+        for (const ShortInputCase& c : cases) {
+            RunReport report;
+            report.mode = c.mode;
+            report.secondsDone = report.secondsTotal = c.input.secondsRead;
+            report.shortInput = c.input;
+            const StatusLine line = runEndStatus(report, QStringLiteral("/tmp/vocoded.wav"));
+            EXPECT_TRUE(line.text.toStdString().ends_with(c.text)) << line.text.toStdString();
+            EXPECT_TRUE(line.warning) << c.text;
+        }
+    }
+
     TEST(StatusText, SaysWhatWasDoneToTheInputs)
     {
         const std::string resampled = "modulator resampled from 22050 Hz to 44100 Hz";

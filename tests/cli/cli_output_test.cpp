@@ -142,8 +142,8 @@ TEST_F(CliOutput, ASecondRunOnTheSameOutputIsRefusedAndTheFirstCompletes)
     EXPECT_EQ(output->data.size(), frameCount);
 }
 
-// Whoever holds the output locked (the window's run, say), a run is refused and the file's bytes
-// stay as they were.
+// Whoever holds the output locked (here the test program, not a Lumivox run), a run is refused,
+// the cause says who, and the file's bytes stay as they were.
 TEST_F(CliOutput, AnOutputLockedElsewhereIsLeftUntouched)
 {
     writeInputs(3000);
@@ -151,6 +151,6 @@ TEST_F(CliOutput, AnOutputLockedElsewhereIsLeftUntouched)
     writeFile(pathOf("out.wav"), contents);
     const UniqueFd holder(::open(pathOf("out.wav").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
-    expectRefused(vocodeTo(pathOf("out.wav")), "another run is writing to it");
+    expectRefused(vocodeTo(pathOf("out.wav")), "another program has it locked");
     EXPECT_EQ(readFile(pathOf("out.wav")), contents);
 }
