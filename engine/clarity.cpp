@@ -32,21 +32,20 @@ namespace {
     };
 
     // The side filters: a 2nd-order high-pass at 2 kHz on the modulator (the hiss band), a
-    // 2nd-order low-pass at 800 Hz on the modulator (the voiced band) and a 1st-order low-pass at
+    // 2nd-order low-pass at 800 Hz on the modulator (the voiced band), a 1st-order low-pass at
     // 300 Hz on the engine's output (what is taken away of the bank's lowest region; taking away
-    // a 1st-order low-pass leaves a 1st-order high-pass, which raises no frequency); the fourth
-    // lane is unused.
-    constexpr SideLanes sideGain
-        = { 0.81736534719886655, 0.0030028859801922276, 0.02092731911843116, 0.0 };
+    // a 1st-order low-pass leaves a 1st-order high-pass, which raises no frequency) and a one-pole
+    // follower of the rectified carrier over about 20 ms (its level).
+    constexpr SideLanes sideGain = { 0.81736534719886655, 0.0030028859801922276,
+        0.02092731911843116, 0.0011331443546038766 };
     constexpr SideLanes sideB1 = { -2.0, 2.0, 1.0, 0.0 };
     constexpr SideLanes sideB2 = { 1.0, 1.0, 0.0, 0.0 };
     constexpr SideLanes sideA1
-        = { -1.6010923941836188, -1.8391167973252027, -0.95814536176313769, 0.0 };
+        = { -1.6010923941836188, -1.8391167973252027, -0.95814536176313769, -0.9988668556453961 };
     constexpr SideLanes sideA2 = { 0.66836899461184729, 0.8511283412459717, 0.0, 0.0 };
 
     // One-pole rates 1 - exp(-1 / (seconds * 44100)).
     constexpr double envelopeRate = 0.005652896153250597; // 4 ms
-    constexpr double levelRate = 0.0011331443546038766; // 20 ms
     constexpr double energyRate = 0.004524879139899296; // 5 ms
 
     // A wide band's level is larger than a bank band's; half the bank's level scale keeps the
@@ -68,7 +67,9 @@ namespace {
             s.z2[k] = -x - fastA2[k] * y;
             x = y;
         }
-        const SideLanes in = SideLanes { modulator, modulator, vocoded, 0.0 } * sideGain;
+        const SideLanes in
+            = SideLanes { modulator, modulator, vocoded, carrier >= 0.0 ? carrier : -carrier }
+            * sideGain;
         const SideLanes side = in + s.side1;
         s.side1 = sideB1 * in + s.side2 - sideA1 * side;
         s.side2 = sideB2 * in - sideA2 * side;
@@ -81,14 +82,10 @@ namespace {
         const double fast
             = fastWeight * (((products[0] + products[1]) + products[2]) + products[3]);
 
-        const double hiss = side[0];
-        const double voiced = side[1];
-        s.carrierLevel += levelRate * ((carrier >= 0.0 ? carrier : -carrier) - s.carrierLevel);
-        s.hissEnergy += energyRate * (hiss * hiss - s.hissEnergy);
-        s.voicedEnergy += energyRate * (voiced * voiced - s.voicedEnergy);
+        s.energies += energyRate * (side * side - s.energies);
         // Near 1 where the hiss band dominates (s, f, sh), near 0 in vowels; never 0 / 0.
-        const double unvoiced = s.hissEnergy / (s.hissEnergy + s.voicedEnergy + 1e-30);
-        const double passed = hissWeight * s.carrierLevel * unvoiced * hiss;
+        const double unvoiced = s.energies[0] / (s.energies[0] + s.energies[1] + 1e-30);
+        const double passed = hissWeight * side[3] * unvoiced * side[0];
 
         return vocoded + amount * ((fast + passed) * gain - side[2]);
     }
@@ -110,11 +107,12 @@ void ClarityStage::setAmount(double amount)
     if (amountValue == 0.0 && clamped > 0.0)
         state = State {};
     amountValue = clamped;
+    strength = 1.0 - (1.0 - clamped) * (1.0 - clamped);
 }
 
 double ClarityStage::process(double carrier, double modulator, double vocoded, double gain)
 {
-    return step(state, amountValue, carrier, modulator, vocoded, gain);
+    return step(state, strength, carrier, modulator, vocoded, gain);
 }
 
 // One copy for each vector unit the machine may have; all give the same bits. The state is
@@ -124,7 +122,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void ClarityStage::
     double gain)
 {
     State local = state;
-    const double amount = amountValue;
+    const double amount = strength;
     for (std::size_t t = 0; t < frameCount; ++t)
         output[t] = step(local, amount, carrier[t], modulator[t], output[t], gain);
     state = local;

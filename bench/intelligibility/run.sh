@@ -8,14 +8,17 @@
 # Needs (and installs, as root, when missing) Debian's flite, espeak-ng, sox, pocketsphinx with
 # its US English model, numpy/scipy, calf-plugins, mda-lv2, lilv-utils, python3-pyo and faust;
 # these only measure and are never linked. Work files go to BUILD_DIR/intelligibility/.
-# CLARITY_STEPS (default "0 25 50 75 100") and PEERS (default "mda calf pyo faust") narrow a run.
+# CLARITY_STEPS (default "0 25 50 75 100") and PEERS (default "mda calf pyo faust") narrow a run;
+# the outputs of systems left out stay from earlier runs and are scored with the rest, and the
+# recogniser only hears files that are new or changed. The sentences and carriers are made once;
+# remove BUILD_DIR/intelligibility/ to start afresh.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
 sentenceCount=${2:-30}
-steps=${CLARITY_STEPS:-0 25 50 75 100}
-peers=${PEERS:-mda calf pyo faust}
+steps=${CLARITY_STEPS-0 25 50 75 100}
+peers=${PEERS-mda calf pyo faust}
 work=$build/intelligibility
 python=/usr/bin/python3 # Debian's, with Debian's numpy, scipy and pyo
 
@@ -41,7 +44,6 @@ fi
 }
 
 mkdir -p "$work"/{speech,carriers,out,tools}
-rm -rf "${work:?}"/out/*
 
 # The sentences: flite voices at 16 kHz, espeak-ng at 22.05 kHz, all brought to 44.1 kHz 16-bit
 # mono with a quarter second of silence around them and their peak at -1 dBFS.
@@ -52,21 +54,24 @@ while IFS='|' read -r voice text; do
     ((index < sentenceCount)) || break
     name=$(printf 's%02d' "$index")
     raw=$work/speech/$name.raw.wav
+    printf '%s|%s\n' "$name" "$text" >>"$work/texts"
+    index=$((index + 1))
+    [[ -f $work/speech/$name.wav ]] && continue # made by an earlier run
     if [[ $voice == espeak-ng:* ]]; then
         espeak-ng -v "${voice#espeak-ng:}" -s 150 -w "$raw" "$text"
     else
         flite -voice "$voice" -t "$text" -o "$raw"
     fi
     sox "$raw" -r 44100 -b 16 -c 1 "$work/speech/$name.wav" rate -v pad 0.25 0.25 norm -1
-    printf '%s|%s\n' "$name" "$text" >>"$work/texts"
-    index=$((index + 1))
 done <"$here/sentences.txt"
 
 # The carriers: a C major sawtooth chord (C3 E3 G3 C4) and white noise, both peaking at -10 dBFS
-# so that Lumivox at Output Gain 50 does not clip on these sentences.
-sox -n -r 44100 -b 16 -c 1 "$work/carriers/chord.wav" synth 8 sawtooth 130.81 sawtooth 164.81 \
-    sawtooth 196.00 sawtooth 261.63 remix 1-4 norm -10
-sox -n -r 44100 -b 16 -c 1 "$work/carriers/noise.wav" synth 8 whitenoise norm -10
+# so that Lumivox at Output Gain 50 does not clip on these sentences. Made once, so that systems
+# rendered in later runs meet the same noise (-R seeds it the same way every time anyway).
+[[ -f $work/carriers/chord.wav ]] || sox -n -r 44100 -b 16 -c 1 "$work/carriers/chord.wav" \
+    synth 8 sawtooth 130.81 sawtooth 164.81 sawtooth 196.00 sawtooth 261.63 remix 1-4 norm -10
+[[ -f $work/carriers/noise.wav ]] || sox -R -n -r 44100 -b 16 -c 1 "$work/carriers/noise.wav" \
+    synth 8 whitenoise norm -10
 
 # Faust's vocoder, compiled once into a program that reads and writes sound files.
 faustProgram=$work/tools/faust_vocoder
@@ -116,8 +121,14 @@ systems=()
 for step in $steps; do systems+=("lumivox-$step"); done
 for peer in $peers; do systems+=("$peer"); done
 
+# Outputs of systems left out of this run stay and are scored again (KEEP=0 clears them all).
+if [[ ${KEEP:-1} == 0 ]]; then
+    rm -rf "${work:?}"/out/*
+fi
+
 for carrier in chord noise; do
     for system in "${systems[@]}"; do
+        rm -rf "${work:?}/out/$carrier/$system"
         mkdir -p "$work/out/$carrier/$system"
         while IFS='|' read -r name _; do
             render "$system" "$work/carriers/$carrier.wav" "$work/speech/$name.wav" \

@@ -5,6 +5,7 @@ sentences) and how many outputs reached full scale.
     score.py WORK
 """
 
+import json
 import multiprocessing
 import os
 import subprocess
@@ -48,7 +49,10 @@ def score_one(job):
 
 def for_recogniser(source, target):
     """Writes source at 16 kHz, 16-bit, peaking at -1 dBFS. Done here rather than with sox, which
-    clips floating-point samples beyond full scale as it reads them."""
+    clips floating-point samples beyond full scale as it reads them. A target newer than its source
+    is left as it is."""
+    if target.exists() and target.stat().st_mtime_ns >= Path(source).stat().st_mtime_ns:
+        return
     rate, samples = read_mono(source)
     samples = resample_poly(samples, RECOGNISER_RATE, rate)
     peak = np.max(np.abs(samples))
@@ -67,9 +71,25 @@ def edit_distance(reference, hypothesis):
 
 
 def recognise(work, utterances):
-    """utterances: names relative to work/rec without .wav; returns name -> list of words."""
-    control = work / "rec" / "all.ctl"
-    control.write_text("".join(name + "\n" for name in utterances))
+    """utterances: names relative to work/rec without .wav; returns name -> list of words.
+    What was heard is kept in work/rec/heard.json with each file's size and time, and only new or
+    changed files are heard again."""
+    cache_path = work / "rec" / "heard.json"
+    cache = json.loads(cache_path.read_text()) if cache_path.exists() else {}
+
+    def stamp(name):
+        status = (work / "rec" / f"{name}.wav").stat()
+        return [status.st_size, status.st_mtime_ns]
+
+    fresh = [name for name in utterances if cache.get(name, [None])[0] != stamp(name)]
+    if fresh:
+        for name, words in hear(work, fresh).items():
+            cache[name] = [stamp(name), words]
+        cache_path.write_text(json.dumps(cache))
+    return {name: cache[name][1] for name in utterances if name in cache}
+
+
+def hear(work, utterances):
     halves = [utterances[0::2], utterances[1::2]]
     processes = []
     for index, half in enumerate(halves):
