@@ -38,6 +38,27 @@ QString controlToolTip(int controlId)
     case id::gainSlider:
         return QStringLiteral("Output Gain scales the result from 0 to 2 times; lower it when "
                               "samples clip.");
+    case id::clarityLabel:
+    case id::claritySlider:
+        return QStringLiteral("Clarity lets consonants such as s, t, f and sh through, so that "
+                              "the words come through more clearly.");
+    case id::carrierKind:
+        return QStringLiteral("Where the carrier comes from: a wave file, or a chord, noise or a "
+                              "tone following the voice's pitch, made as long as the modulator.");
+    case id::carrierSoundLabel:
+        return QStringLiteral("What the built-in carrier sound needs, and whether a carrier file "
+                              "repeats.");
+    case id::chordRoot:
+        return QStringLiteral("The chord's lowest note, from C2 to C4.");
+    case id::chordType:
+        return QStringLiteral("The chord's notes above its root: a major or minor triad, a fifth "
+                              "or an octave.");
+    case id::followInterval:
+        return QStringLiteral("How many semitones above (or below) the voice's pitch the carrier "
+                              "sings.");
+    case id::repeatCarrier:
+        return QStringLiteral("A carrier file shorter than the modulator plays again from its "
+                              "start, crossfaded, so the result is as long as the modulator.");
     case id::vocodeButton:
         return QStringLiteral("Vocode the carrier with the modulator into the output file.");
     case id::previewButton:
@@ -70,6 +91,16 @@ QString controlAccessibleName(int controlId)
         return QStringLiteral("Vagueness");
     case id::gainSlider:
         return QStringLiteral("Output Gain");
+    case id::claritySlider:
+        return QStringLiteral("Clarity");
+    case id::carrierKind:
+        return QStringLiteral("Carrier");
+    case id::chordRoot:
+        return QStringLiteral("Chord root note");
+    case id::chordType:
+        return QStringLiteral("Chord type");
+    case id::followInterval:
+        return QStringLiteral("Interval above the voice");
     case id::progressBar:
         return QStringLiteral("Progress");
     case id::notice:

@@ -12,8 +12,8 @@ QString controlToolTip(int controlId);
 // one of three "Browse..." buttons); empty where the control's text is its name.
 QString controlAccessibleName(int controlId);
 
-// The readout right of a slider: "0 %"…"100 %" for Clearance and Vagueness, "1.00× (0.0 dB)" for
-// Output Gain (the position / 50 the job applies, and the same in decibels).
+// The readout right of a slider: "0 %"…"100 %" for Clearance, Vagueness and Clarity, "1.00× (0.0
+// dB)" for Output Gain (the position / 50 the job applies, and the same in decibels).
 QString sliderReadoutText(int sliderId, int position);
 
 // A ratio of amplitudes in decibels with one decimal and a sign, as a level is read:

@@ -24,6 +24,15 @@ namespace control {
     inline constexpr int previewButton = 16;
     inline constexpr int aboutButton = 20;
     inline constexpr int progressBar = 21;
+    inline constexpr int carrierKind = 18;
+    inline constexpr int chordRoot = 19;
+    inline constexpr int chordType = 22;
+    inline constexpr int followInterval = 23;
+    inline constexpr int repeatCarrier = 24;
+    inline constexpr int carrierSoundLabel = 25;
+    inline constexpr int clarityLabel = 26;
+    inline constexpr int claritySlider = 27;
+    inline constexpr int count = 28; // every id is below this
 } // namespace control
 
 } // namespace lumivox::app

@@ -11,8 +11,14 @@ namespace {
     constexpr auto controls = std::to_array<ControlTemplate>({
         { id::notice, Label, "Drop wave files onto the path boxes." },
         { id::carrierLabel, Label, "Carrier File" },
+        { id::carrierKind, DropDown, "" },
         { id::carrierPath, PathEdit, "" },
         { id::carrierBrowse, PushButton, "Browse..." },
+        { id::repeatCarrier, CheckBox, "Repeat carrier to the voice's length" },
+        { id::carrierSoundLabel, Label, "Carrier Sound" },
+        { id::chordRoot, DropDown, "" },
+        { id::chordType, DropDown, "" },
+        { id::followInterval, NumberBox, "" },
         { id::modulatorLabel, Label, "Modulator File" },
         { id::modulatorPath, PathEdit, "" },
         { id::modulatorBrowse, PushButton, "Browse..." },
@@ -25,21 +31,26 @@ namespace {
         { id::vaguenessSlider, Slider, "" },
         { id::gainLabel, Label, "Output Gain" },
         { id::gainSlider, Slider, "" },
+        { id::clarityLabel, Label, "Clarity" },
+        { id::claritySlider, Slider, "" },
         { id::vocodeButton, PushButton, "Vocode" },
         { id::previewButton, PushButton, "Preview" },
         { id::aboutButton, PushButton, "About" },
         { id::progressBar, ProgressBar, "" },
     });
-    static_assert(controls.size() == 20);
+    static_assert(controls.size() == 28);
 
     constexpr int none = noControl;
     constexpr auto rows = std::to_array<GridRow>({
-        { id::carrierLabel, { id::carrierPath, none, none, none }, id::carrierBrowse },
+        { id::carrierLabel, { id::carrierKind, id::carrierPath, none, none }, id::carrierBrowse },
+        { none, { id::repeatCarrier, none, none, none }, none },
+        { id::carrierSoundLabel, { id::chordRoot, id::chordType, id::followInterval, none }, none },
         { id::modulatorLabel, { id::modulatorPath, none, none, none }, id::modulatorBrowse },
         { id::outputLabel, { id::outputPath, none, none, none }, id::outputBrowse },
         { id::clearanceLabel, { id::clearanceSlider, none, none, none }, none },
         { id::vaguenessLabel, { id::vaguenessSlider, none, none, none }, none },
         { id::gainLabel, { id::gainSlider, none, none, none }, none },
+        { id::clarityLabel, { id::claritySlider, none, none, none }, none },
         { none, { id::vocodeButton, id::previewButton, none, none }, id::aboutButton },
     });
 }

@@ -6,7 +6,16 @@
 namespace lumivox::app {
 
 // What kind of widget a control of the main window is.
-enum class ControlRole { Label, PathEdit, PushButton, Slider, ProgressBar };
+enum class ControlRole {
+    Label,
+    PathEdit,
+    PushButton,
+    Slider,
+    ProgressBar,
+    DropDown,
+    NumberBox,
+    CheckBox
+};
 
 // One control of the main window as the dialog template gives it.
 struct ControlTemplate {

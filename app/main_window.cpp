@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "band_meter.h"
+#include "carrier_controls.h"
 #include "control_help.h"
 #include "control_ids.h"
 #include "dialog_layout.h"
@@ -12,7 +13,9 @@
 #include "window_memory.h"
 #include "window_port.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +28,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStyle>
 #include <array>
 #include <chrono>
@@ -42,16 +46,16 @@ namespace {
     constexpr int meterIntervalMs = 35; // about 28 repaints a second
     constexpr std::chrono::milliseconds progressInterval { 100 };
 
-    // The path controls and About, which a run takes over, and the sliders, which a Vocode takes
-    // over too (a Preview lets them be moved and heard).
-    constexpr std::array pathControls { id::carrierPath, id::carrierBrowse, id::modulatorPath,
-        id::modulatorBrowse, id::outputPath, id::outputBrowse, id::aboutButton };
-    constexpr std::array sliders { id::clearanceSlider, id::vaguenessSlider, id::gainSlider };
+    // The path controls and About, which a run takes over (the carrier's controls with them), and
+    // the sliders, which a Vocode takes over too (a Preview lets them be moved and heard).
+    constexpr std::array pathControls { id::modulatorPath, id::modulatorBrowse, id::outputPath,
+        id::outputBrowse, id::aboutButton };
+    constexpr std::array sliders { id::clearanceSlider, id::vaguenessSlider, id::gainSlider,
+        id::claritySlider };
 
     bool isSlider(int controlId)
     {
-        return controlId == id::clearanceSlider || controlId == id::vaguenessSlider
-            || controlId == id::gainSlider;
+        return std::find(sliders.begin(), sliders.end(), controlId) != sliders.end();
     }
 }
 
@@ -142,6 +146,15 @@ void MainWindow::createControls()
             widget = slider;
             break;
         }
+        case ControlRole::DropDown:
+            widget = new QComboBox(this);
+            break;
+        case ControlRole::NumberBox:
+            widget = new QSpinBox(this);
+            break;
+        case ControlRole::CheckBox:
+            widget = new QCheckBox(text, this);
+            break;
         case ControlRole::ProgressBar: {
             auto* progress = new QProgressBar(this);
             progress->setRange(0, 100);
@@ -206,6 +219,8 @@ void MainWindow::createControls()
         readouts.emplace_back(sliderId, readout);
     }
 
+    fillCarrierControls();
+
     meter = new BandMeter(this);
     layOutWindow(*this,
         { [this](int controlId) { return control(controlId); },
@@ -215,7 +230,53 @@ void MainWindow::createControls()
     const QScreen* screen = this->screen();
     resize(openingSize(
         minimumSize(), screen != nullptr ? screen->availableGeometry().size() : QSize()));
+    // With a built-in sound the box is disabled and keeps no focus: the first control in the tab
+    // order, the carrier's drop-down, takes it.
     control(id::carrierPath)->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::fillCarrierControls()
+{
+    auto* kind = static_cast<QComboBox*>(control(id::carrierKind));
+    kind->addItems(carrierKindNames());
+    auto* root = static_cast<QComboBox*>(control(id::chordRoot));
+    for (int note = engine::lowestChordRoot; note <= engine::highestChordRoot; ++note)
+        root->addItem(QString::fromStdString(engine::noteName(note)), note);
+    auto* type = static_cast<QComboBox*>(control(id::chordType));
+    type->addItems(chordTypeNames());
+    auto* interval = static_cast<QSpinBox*>(control(id::followInterval));
+    interval->setRange(job::lowestFollowInterval, job::highestFollowInterval);
+    interval->setSuffix(QStringLiteral(" semitones"));
+
+    const job::CarrierChoice remembered = rememberedCarrierChoice();
+    kind->setCurrentIndex(static_cast<int>(remembered.kind));
+    root->setCurrentIndex(root->findData(remembered.chordRoot));
+    type->setCurrentIndex(static_cast<int>(remembered.chordType));
+    interval->setValue(remembered.followSemitones);
+    enableCarrierControls(true);
+
+    connect(kind, &QComboBox::currentIndexChanged, this, &MainWindow::carrierChoiceChanged);
+    connect(root, &QComboBox::currentIndexChanged, this, &MainWindow::carrierChoiceChanged);
+    connect(type, &QComboBox::currentIndexChanged, this, &MainWindow::carrierChoiceChanged);
+    connect(interval, &QSpinBox::valueChanged, this, &MainWindow::carrierChoiceChanged);
+}
+
+void MainWindow::carrierChoiceChanged()
+{
+    rememberCarrierChoice(carrierChoice());
+    enableCarrierControls(!state.jobBusy);
+}
+
+// While idle each carrier kind enables only the controls it uses; a run disables them all.
+void MainWindow::enableCarrierControls(bool enabled)
+{
+    const CarrierControlUse use = controlsUsedBy(carrierChoice().kind);
+    setControlEnabled(id::carrierKind, enabled);
+    for (const int controlId : { id::carrierPath, id::carrierBrowse, id::repeatCarrier })
+        setControlEnabled(controlId, enabled && use.file);
+    setControlEnabled(id::chordRoot, enabled && use.chord);
+    setControlEnabled(id::chordType, enabled && use.chord);
+    setControlEnabled(id::followInterval, enabled && use.interval);
 }
 
 void MainWindow::createShortcuts()
@@ -331,10 +392,15 @@ void MainWindow::startOrStopJob(JobMode mode)
     if (state.jobActive)
         return;
 
-    // An empty box is refused without a box; the status line says which one to fill.
-    std::string carrier = pathIn(id::carrierPath);
-    if (carrier.empty())
-        return showStatus(emptyBoxHint(id::carrierPath));
+    // An empty box is refused without a box; the status line says which one to fill. A built-in
+    // sound needs no carrier file.
+    const job::CarrierChoice carrierSound = carrierChoice();
+    std::string carrier;
+    if (carrierSound.kind == job::CarrierKind::File) {
+        carrier = pathIn(id::carrierPath);
+        if (carrier.empty())
+            return showStatus(emptyBoxHint(id::carrierPath));
+    }
     std::string modulator = pathIn(id::modulatorPath);
     if (modulator.empty())
         return showStatus(emptyBoxHint(id::modulatorPath));
@@ -351,6 +417,8 @@ void MainWindow::startOrStopJob(JobMode mode)
     settings.modulatorPath = std::move(modulator);
     settings.outputPath = std::move(output);
     settings.sound = soundSettings();
+    settings.carrier = carrierSound;
+    settings.repeatCarrier = repeatCarrier();
     const QString outputPath = QFile::decodeName(QByteArray::fromStdString(settings.outputPath));
     state.stopRequested = false;
     state.closeRequested = false;
@@ -397,7 +465,28 @@ job::SoundSettings MainWindow::soundSettings() const
     sound.clearance = sliderPosition(id::clearanceSlider);
     sound.vagueness = sliderPosition(id::vaguenessSlider);
     sound.gain = sliderPosition(id::gainSlider);
+    sound.clarity = sliderPosition(id::claritySlider);
     return sound;
+}
+
+job::CarrierChoice MainWindow::carrierChoice() const
+{
+    const auto* root = static_cast<const QComboBox*>(control(id::chordRoot));
+    job::CarrierChoice choice;
+    choice.kind = static_cast<job::CarrierKind>(
+        std::max(0, static_cast<const QComboBox*>(control(id::carrierKind))->currentIndex()));
+    if (const QVariant note = root->currentData(); note.isValid())
+        choice.chordRoot = note.toInt();
+    choice.chordType = static_cast<engine::ChordType>(
+        std::max(0, static_cast<const QComboBox*>(control(id::chordType))->currentIndex()));
+    choice.followSemitones = static_cast<const QSpinBox*>(control(id::followInterval))->value();
+    return choice;
+}
+
+bool MainWindow::repeatCarrier() const
+{
+    return carrierChoice().kind == job::CarrierKind::File
+        && static_cast<const QCheckBox*>(control(id::repeatCarrier))->isChecked();
 }
 
 void MainWindow::showRunStarted(JobMode mode)
@@ -405,6 +494,7 @@ void MainWindow::showRunStarted(JobMode mode)
     setProgress(0);
     for (const int controlId : pathControls)
         setControlEnabled(controlId, false);
+    enableCarrierControls(false);
     if (mode == JobMode::Preview) {
         setButtonText(id::previewButton, QStringLiteral("Stop"));
         setControlEnabled(id::vocodeButton, false);
@@ -429,6 +519,7 @@ void MainWindow::showRunReleased(JobMode mode)
     }
     for (const int controlId : pathControls)
         setControlEnabled(controlId, true);
+    enableCarrierControls(true);
 }
 
 void MainWindow::setProgress(int percent)

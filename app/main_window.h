@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control_ids.h"
 #include "file_choosers.h"
 #include "job/job_state.h"
 #include "job/job_thread.h"
@@ -22,9 +23,10 @@ namespace lumivox::app {
 class BandMeter;
 class WindowPort;
 
-// The program's one window: three path boxes, three sliders, Vocode, Preview, About and a
-// progress bar. It starts one background job at a time with the paths and slider positions as
-// they stand, passes stop and close requests to it, and follows the job's events.
+// The program's one window: the carrier's choice (a file or a built-in sound and its settings),
+// three path boxes, four sliders, Vocode, Preview, About and a progress bar. It starts one
+// background job at a time with the paths, the carrier and the slider positions as they stand,
+// passes stop and close requests to it, and follows the job's events.
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -62,6 +64,10 @@ public:
 
     [[nodiscard]] int sliderPosition(int controlId) const;
     [[nodiscard]] job::SoundSettings soundSettings() const;
+    [[nodiscard]] job::CarrierChoice carrierChoice() const;
+    // Repeating applies to a carrier file only; a built-in sound already lasts as long as the
+    // voice.
+    [[nodiscard]] bool repeatCarrier() const;
 
     // How the window follows a job's events; window thread only (WindowPort gets there).
     void showRunStarted(job::JobMode mode); // the controls a run takes over
@@ -81,6 +87,9 @@ protected:
 private:
     void createControls();
     void createShortcuts();
+    void fillCarrierControls();
+    void carrierChoiceChanged(); // the choice is kept, and only its own controls are enabled
+    void enableCarrierControls(bool enabled);
     void stopFromKeyboard();
     void quit();
     void showStatus(const QString& text, const QString& toolTip = {}, bool warning = false);
@@ -89,7 +98,7 @@ private:
     [[nodiscard]] std::string pathIn(int controlId) const;
     void showProgress(std::chrono::steady_clock::time_point now);
 
-    std::array<QWidget*, 22> controls {};
+    std::array<QWidget*, control::count> controls {};
     std::vector<std::pair<int, QLabel*>> readouts;
     BandMeter* meter = nullptr;
     QLabel* statusIcon = nullptr; // the warning sign left of the status line

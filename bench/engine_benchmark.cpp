@@ -68,6 +68,8 @@ void reportFrames(benchmark::State& state, std::int64_t frameCount)
     state.counters["realtime_factor"]
         = benchmark::Counter(static_cast<double>(state.iterations() * frameCount) / sampleRate,
             benchmark::Counter::kIsRate);
+    // Every row carries every counter, so that the CSV output has the same columns throughout.
+    state.counters["clarity_cost"] = 0.0;
 }
 
 // Arguments: Vagueness and Instrument Clearance slider positions (0 to 100).
@@ -372,6 +374,51 @@ void pipelineArguments(benchmark::internal::Benchmark* benchmark)
     }
 }
 
+double threadSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// What Clarity costs on the block path (the preferred unit, one thread, blocks of 2048 frames):
+// an engine at Clarity 0 and one at the argument's position take turns, a second of audio each,
+// timed in the thread's processor time so that both meet the same machine. clarity_cost is the
+// second engine's time over the first's, less one; the frame rates are of the two together.
+void clarityCost(benchmark::State& state)
+{
+    const Material& input = material();
+    lumivox::engine::VocoderEngine plain;
+    lumivox::engine::VocoderEngine clear;
+    clear.setClarity(static_cast<double>(state.range(0)) / 100.0);
+    const auto unit = lumivox::engine::preferredVectorUnit();
+    state.SetLabel(lumivox::engine::vectorUnitName(unit));
+    std::vector<double> output(input.carrier.size());
+    constexpr std::size_t blockLength = 2048;
+    const auto runSecond = [&](lumivox::engine::VocoderEngine& engine) {
+        const double start = threadSeconds();
+        for (std::size_t first = 0; first < output.size(); first += blockLength) {
+            const std::size_t length = std::min(blockLength, output.size() - first);
+            lumivox::engine::processBlockWith(unit, engine,
+                { input.carrier.data() + first, length },
+                { input.modulator.data() + first, length }, { output.data() + first, length });
+        }
+        benchmark::DoNotOptimize(output.data());
+        benchmark::ClobberMemory();
+        return threadSeconds() - start;
+    };
+    double plainSeconds = 0.0;
+    double clearSeconds = 0.0;
+    for (auto _ : state) {
+        plainSeconds += runSecond(plain);
+        clearSeconds += runSecond(clear);
+    }
+    reportFrames(state, 2 * static_cast<std::int64_t>(input.carrier.size()));
+    state.counters["bound_fraction"] = 0.0;
+    state.counters["two_thread_fraction"] = 0.0;
+    state.counters["clarity_cost"] = clearSeconds / plainSeconds - 1.0;
+}
+
 } // namespace
 
 BENCHMARK(engineHalf)
@@ -382,6 +429,13 @@ BENCHMARK(engineHalf)
 BENCHMARK(vocodePipeline)
     ->ArgNames({ "unit", "way", "vagueness", "clearance" })
     ->Apply(pipelineArguments)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(clarityCost)
+    ->ArgNames({ "clarity" })
+    ->Args({ 25 })
+    ->Args({ 100 })
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

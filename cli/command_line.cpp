@@ -9,7 +9,7 @@ namespace lumivox::cli {
 
 namespace {
 
-    enum class SliderOption { None, Clearance, Vagueness, Gain };
+    enum class SliderOption { None, Clearance, Vagueness, Gain, Clarity };
 
     SliderOption sliderOptionNamed(std::string_view name)
     {
@@ -19,6 +19,8 @@ namespace {
             return SliderOption::Vagueness;
         if (name == "--gain")
             return SliderOption::Gain;
+        if (name == "--clarity")
+            return SliderOption::Clarity;
         return SliderOption::None;
     }
 
@@ -29,6 +31,8 @@ namespace {
             return options.clearance;
         case SliderOption::Vagueness:
             return options.vagueness;
+        case SliderOption::Clarity:
+            return options.clarity;
         case SliderOption::Gain:
         case SliderOption::None:
             break;
@@ -284,6 +288,7 @@ Options (N is a slider position, a whole number from 0 to 100):
   --clearance N   Instrument Clearance (default 0)
   --vagueness N   Vagueness (default 0)
   --gain N        Output Gain; 50 is 1.0x, 100 is 2.0x (default 50)
+  --clarity N     Clarity: clearer consonants and onsets (default 0)
   --preview       play the result instead of writing a file
   --carrier-sound SOUND
                   a built-in carrier instead of CARRIER, one of:

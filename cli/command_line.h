@@ -16,6 +16,7 @@ struct CliOptions {
     int clearance = 0; // slider positions 0..100, as in the window
     int vagueness = 0;
     int gain = 50; // 50 is a gain of 1.0
+    int clarity = 0;
     std::string carrierPath; // empty with --carrier-sound
     std::string modulatorPath;
     std::string outputPath; // empty for --preview

@@ -24,6 +24,7 @@ namespace {
         settings.sound.clearance = options.clearance;
         settings.sound.vagueness = options.vagueness;
         settings.sound.gain = options.gain;
+        settings.sound.clarity = options.clarity;
         settings.carrier = options.carrier;
         settings.repeatCarrier = options.repeatCarrier;
         return settings;

@@ -63,6 +63,15 @@ void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
         blockPath->run(unit, filterBank, spread, clearanceAmount, gain, carrier.data() + start,
             modulator.data() + start, output.data() + start, static_cast<int>(frames), levels);
     }
+    addClarity(carrier.data(), modulator.data(), output.data(), frameCount);
+}
+
+void VocoderEngine::addClarity(
+    const double* carrier, const double* modulator, double* output, std::size_t frameCount)
+{
+    if (!(clarityStage.amount() > 0.0))
+        return;
+    clarityStage.processBlock(carrier, modulator, output, frameCount, gain);
 }
 
 namespace {
@@ -98,6 +107,7 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
             handOver.data() + start * valuesPerFrame, output.data() + start,
             static_cast<int>(frames), levels);
     }
+    addClarity(carrier.data(), modulator.data(), output.data(), frameCount);
 }
 
 double VocoderEngine::processSample(double carrier, double modulator)
@@ -142,7 +152,10 @@ double VocoderEngine::processSample(double carrier, double modulator)
     double total = 0.0;
     for (std::size_t i = 0; i < bands; ++i)
         total += products[i];
-    return total * gain;
+    const double output = total * gain;
+    if (clarityStage.amount() > 0.0)
+        return clarityStage.process(carrier, modulator, output, gain);
+    return output;
 }
 
 } // namespace lumivox::engine

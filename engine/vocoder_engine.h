@@ -1,6 +1,7 @@
 #pragma once
 
 #include "block_path.h"
+#include "clarity.h"
 #include "engine_constants.h"
 #include "filter_bank.h"
 #include "spread.h"
@@ -26,10 +27,12 @@ public:
     void setVagueness(double v); // clamped to [0, 1]
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
+    void setClarity(double c) { clarityStage.setAmount(c); } // clamped to [0, 1]
 
     double vagueness() const { return spread.vagueness; }
     double clearance() const { return clearanceAmount; }
     double outputGain() const { return gain; }
+    double clarity() const { return clarityStage.amount(); }
     const std::array<double, maxSpread + 1>& spreadWeights() const { return spread.weights; }
     const FilterBank& bank() const { return filterBank; }
 
@@ -63,11 +66,16 @@ private:
         std::span<const double>, std::span<double>);
     void runBlock(VectorUnit unit, std::span<const double> carrier,
         std::span<const double> modulator, std::span<double> output);
+    void addClarity(
+        const double* carrier, const double* modulator, double* output, std::size_t frameCount);
 
     FilterBank filterBank;
     Spread spread;
     double clearanceAmount = 0.0;
     double gain = 1.0;
+    // Added after the bands, by the same scalar code on every path, and only above 0, so that
+    // Clarity 0 leaves every output bit as it was.
+    ClarityStage clarityStage;
     // The levels of the latest frame, for bandLevels(); processSample also works in it.
     std::array<double, bandCount> levels {};
     std::unique_ptr<BlockPath> blockPath;

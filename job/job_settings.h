@@ -14,6 +14,7 @@ struct SoundSettings {
     int clearance = 0;
     int vagueness = 0;
     int gain = 50; // 50 is 1x, 100 is 2x
+    int clarity = 0; // 0 leaves every output bit as it would be without it
 };
 
 // Where the carrier comes from: the carrier file, or a sound the job makes as it goes, at the

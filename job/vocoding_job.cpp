@@ -670,6 +670,7 @@ namespace {
         engine.setClearance(position(wanted.clearance) / 100.0);
         engine.setVagueness(position(wanted.vagueness) / 100.0);
         engine.setOutputGain(position(wanted.gain) / 50.0);
+        engine.setClarity(position(wanted.clarity) / 100.0);
         sound = wanted;
     }
 

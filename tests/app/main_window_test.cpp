@@ -89,7 +89,8 @@ namespace {
         const std::pair<int, const char*> labels[] = { { id::carrierLabel, "Carrier File" },
             { id::modulatorLabel, "Modulator File" }, { id::outputLabel, "Output File" },
             { id::clearanceLabel, "Instrument Clearance" }, { id::vaguenessLabel, "Vagueness" },
-            { id::gainLabel, "Output Gain" } };
+            { id::gainLabel, "Output Gain" }, { id::clarityLabel, "Clarity" },
+            { id::carrierSoundLabel, "Carrier Sound" } };
         for (const auto& [controlId, text] : labels) {
             auto* label = qobject_cast<QLabel*>(window.control(controlId));
             ASSERT_NE(label, nullptr) << controlId;
@@ -112,15 +113,15 @@ namespace {
             ASSERT_NE(edit, nullptr) << controlId;
             EXPECT_TRUE(edit->text().isEmpty());
         }
-        EXPECT_EQ(window.control(18), nullptr);
+        EXPECT_EQ(window.control(id::count), nullptr);
         EXPECT_EQ(window.control(99), nullptr);
     }
 
     TEST(MainWindowStart, SlidersRunFromZeroToHundredWithGainAtFifty)
     {
         RecordedWindow recorded;
-        const std::pair<int, int> starts[]
-            = { { id::clearanceSlider, 0 }, { id::vaguenessSlider, 0 }, { id::gainSlider, 50 } };
+        const std::pair<int, int> starts[] = { { id::clearanceSlider, 0 },
+            { id::vaguenessSlider, 0 }, { id::gainSlider, 50 }, { id::claritySlider, 0 } };
         for (const auto& [controlId, position] : starts) {
             auto* slider = qobject_cast<QSlider*>(recorded.window.control(controlId));
             ASSERT_NE(slider, nullptr) << controlId;
@@ -142,10 +143,12 @@ namespace {
     {
         RecordedWindow recorded;
         recorded.showActive();
-        const int order[] = { id::carrierPath, id::carrierBrowse, id::modulatorPath,
-            id::modulatorBrowse, id::outputPath, id::outputBrowse, id::clearanceSlider,
-            id::vaguenessSlider, id::gainSlider, id::vocodeButton, id::previewButton,
-            id::aboutButton, id::carrierPath };
+        // With a carrier file the built-in sound's settings are disabled and passed over.
+        const int order[]
+            = { id::carrierPath, id::carrierBrowse, id::repeatCarrier, id::modulatorPath,
+                  id::modulatorBrowse, id::outputPath, id::outputBrowse, id::clearanceSlider,
+                  id::vaguenessSlider, id::gainSlider, id::claritySlider, id::vocodeButton,
+                  id::previewButton, id::aboutButton, id::carrierKind, id::carrierPath };
         EXPECT_EQ(QApplication::focusWidget(), recorded.window.control(order[0]));
         for (std::size_t step = 1; step < std::size(order); ++step) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -256,6 +259,7 @@ namespace {
         recorded.slider(id::clearanceSlider)->setValue(12);
         recorded.slider(id::vaguenessSlider)->setValue(34);
         recorded.slider(id::gainSlider)->setValue(78);
+        recorded.slider(id::claritySlider)->setValue(91);
         recorded.button(id::previewButton)->click();
         ASSERT_EQ(recorded.starts, std::vector { JobMode::Preview });
         const job::JobSettings& settings = recorded.startSettings.front();
@@ -265,6 +269,9 @@ namespace {
         EXPECT_EQ(settings.sound.clearance, 12);
         EXPECT_EQ(settings.sound.vagueness, 34);
         EXPECT_EQ(settings.sound.gain, 78);
+        EXPECT_EQ(settings.sound.clarity, 91);
+        EXPECT_EQ(settings.carrier.kind, job::CarrierKind::File);
+        EXPECT_FALSE(settings.repeatCarrier);
     }
 
     TEST(MainWindowStartJob, LongPathsReachTheJobWhole)
@@ -416,10 +423,13 @@ namespace {
             return recorded.window.sliderReadout(sliderId)->text().toStdString();
         };
         EXPECT_EQ(readout(id::clearanceSlider), "0 %");
+        EXPECT_EQ(readout(id::claritySlider), "0 %");
         EXPECT_EQ(readout(id::gainSlider), "1.00× (0.0 dB)");
         recorded.slider(id::clearanceSlider)->setValue(100);
         recorded.slider(id::vaguenessSlider)->setValue(37);
         recorded.slider(id::gainSlider)->setValue(100);
+        recorded.slider(id::claritySlider)->setValue(25);
+        EXPECT_EQ(readout(id::claritySlider), "25 %");
         EXPECT_EQ(readout(id::clearanceSlider), "100 %");
         EXPECT_EQ(readout(id::vaguenessSlider), "37 %");
         EXPECT_EQ(readout(id::gainSlider), "2.00× (+6.0 dB)");
@@ -428,7 +438,8 @@ namespace {
         recorded.slider(id::gainSlider)->setValue(0);
         EXPECT_EQ(readout(id::gainSlider), "0.00× (−∞ dB)");
         // Each readout stands right of its slider, inside the window.
-        for (int sliderId : { id::clearanceSlider, id::vaguenessSlider, id::gainSlider }) {
+        for (int sliderId :
+            { id::clearanceSlider, id::vaguenessSlider, id::gainSlider, id::claritySlider }) {
             const QRect box = recorded.window.sliderReadout(sliderId)->geometry();
             EXPECT_GT(box.left(), recorded.slider(sliderId)->geometry().right());
             EXPECT_LE(box.right(), recorded.window.width());
@@ -439,7 +450,7 @@ namespace {
     {
         RecordedWindow recorded;
         std::set<QString> browseNames;
-        for (int controlId = 0; controlId < 22; ++controlId) {
+        for (int controlId = 0; controlId < id::count; ++controlId) {
             QWidget* widget = recorded.window.control(controlId);
             if (widget == nullptr)
                 continue;
@@ -453,15 +464,18 @@ namespace {
         EXPECT_EQ(browseNames.size(), 3U); // three buttons reading "Browse..." are told apart
         for (int controlId : { id::carrierPath, id::carrierBrowse, id::modulatorPath,
                  id::modulatorBrowse, id::outputPath, id::outputBrowse, id::clearanceSlider,
-                 id::vaguenessSlider, id::gainSlider })
+                 id::vaguenessSlider, id::gainSlider, id::claritySlider, id::carrierKind,
+                 id::chordRoot, id::chordType, id::followInterval, id::repeatCarrier })
             EXPECT_TRUE(recorded.window.control(controlId)->toolTip().endsWith('.')) << controlId;
         EXPECT_TRUE(recorded.window.control(id::carrierPath)->toolTip().contains("shaped"));
         EXPECT_TRUE(recorded.window.control(id::vaguenessSlider)->toolTip().contains("neighbours"));
+        EXPECT_TRUE(recorded.window.control(id::claritySlider)->toolTip().contains("consonants"));
         // A slider's label explains it as the slider does.
         for (const auto& [labelId, sliderId] :
             { std::pair { id::clearanceLabel, id::clearanceSlider },
                 std::pair { id::vaguenessLabel, id::vaguenessSlider },
-                std::pair { id::gainLabel, id::gainSlider } })
+                std::pair { id::gainLabel, id::gainSlider },
+                std::pair { id::clarityLabel, id::claritySlider } })
             EXPECT_EQ(recorded.window.control(labelId)->toolTip(),
                 recorded.window.control(sliderId)->toolTip())
                 << labelId;
@@ -571,6 +585,7 @@ namespace {
             RecordedWindow recorded;
             recorded.chosenPath = folder.filePath("voice.wav");
             recorded.button(id::modulatorBrowse)->click();
+            recorded.slider(id::claritySlider)->setValue(70);
             // Wider than the least size, yet within the screen, which would bound a larger one.
             const QSize minimum = recorded.window.minimumSize();
             const QSize available = recorded.window.screen()->availableGeometry().size();
@@ -588,6 +603,7 @@ namespace {
         // Paths and sliders still start empty and at their defaults.
         EXPECT_TRUE(restarted.edit(id::modulatorPath)->text().isEmpty());
         EXPECT_EQ(restarted.slider(id::gainSlider)->value(), 50);
+        EXPECT_EQ(restarted.slider(id::claritySlider)->value(), 0);
         restarted.window.resize(restarted.window.minimumSize());
         restarted.window.show();
         EXPECT_TRUE(restarted.window.close()); // later tests start at the least size again

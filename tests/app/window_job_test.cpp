@@ -5,6 +5,8 @@
 #include "job/vocoding_job.h"
 #include "main_window.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -199,6 +201,37 @@ namespace {
                 + "\nThe modulator ended first; 0.27 s of the carrier was left out.");
         EXPECT_EQ(window.statusLine()->toolTip().toStdString(), output);
         EXPECT_FALSE(window.statusWarningIcon()->isVisible());
+    }
+
+    // A built-in sound, or a short carrier file repeated, gives the voice's whole length.
+    TEST_F(WindowJob, EachBuiltInSoundAndARepeatedCarrierLastAsLongAsTheVoice)
+    {
+        test::writeWaveFile(carrier, { 1, 1, 22050, 16 }, test::tone16(modulatorSamples / 3, 50));
+        struct Case {
+            job::CarrierKind kind;
+            const char* carrierText;
+            bool repeat;
+        };
+        const Case cases[] = { { job::CarrierKind::Chord, "", false },
+            { job::CarrierKind::Noise, "", false }, { job::CarrierKind::FollowVoice, "", false },
+            { job::CarrierKind::File, nullptr, true } };
+        auto* kind = static_cast<QComboBox*>(window.control(id::carrierKind));
+        for (const Case& sound : cases) {
+            SCOPED_TRACE(static_cast<int>(sound.kind));
+            kind->setCurrentIndex(static_cast<int>(sound.kind));
+            edit(id::carrierPath)
+                ->setText(sound.carrierText != nullptr ? QString::fromUtf8(sound.carrierText)
+                                                       : QString::fromStdString(carrier));
+            static_cast<QCheckBox*>(window.control(id::repeatCarrier))->setChecked(sound.repeat);
+            button(id::vocodeButton)->click();
+            ASSERT_TRUE(waitUntil([&] { return idle() && status().starts_with("Done"); }))
+                << status();
+            EXPECT_EQ(checkedDataBytes(), modulatorSamples * 2U);
+            EXPECT_TRUE(status().starts_with("Done: 1.09 s written to output.wav, peak "))
+                << status();
+            EXPECT_EQ(status().find("−∞"), std::string::npos) << status();
+            window.statusLine()->clear();
+        }
     }
 
     TEST_F(WindowJob, TheStatusLineWarnsOfClippedSamplesOnlyWhenThereWereSome)

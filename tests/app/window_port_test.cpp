@@ -47,7 +47,8 @@ namespace {
         MainWindow window;
         job::JobEvents& port = window.jobEvents();
         static_cast<QSlider*>(window.control(id::vaguenessSlider))->setValue(37);
-        job::SoundSettings sound { -1, -1, -1 };
+        static_cast<QSlider*>(window.control(id::claritySlider))->setValue(63);
+        job::SoundSettings sound { -1, -1, -1, -1 };
         QThread* progressThread = nullptr;
         auto* progress = static_cast<QProgressBar*>(window.control(id::progressBar));
         QObject::connect(progress, &QProgressBar::valueChanged,
@@ -65,6 +66,7 @@ namespace {
         EXPECT_EQ(sound.clearance, 0);
         EXPECT_EQ(sound.vagueness, 37);
         EXPECT_EQ(sound.gain, 50);
+        EXPECT_EQ(sound.clarity, 63);
         EXPECT_EQ(progress->value(), 42);
         EXPECT_EQ(progressThread, window.thread());
         EXPECT_EQ(static_cast<QPushButton*>(window.control(id::vocodeButton))->text(), "Cancel");
@@ -100,9 +102,11 @@ namespace {
                 false },
             { job::JobMode::Preview, id::previewButton, "Stop", "Preview", id::vocodeButton, true },
         };
-        const int pathControls[] = { id::carrierPath, id::carrierBrowse, id::modulatorPath,
-            id::modulatorBrowse, id::outputPath, id::outputBrowse, id::aboutButton };
-        const int sliders[] = { id::clearanceSlider, id::vaguenessSlider, id::gainSlider };
+        const int pathControls[] = { id::carrierKind, id::carrierPath, id::carrierBrowse,
+            id::repeatCarrier, id::modulatorPath, id::modulatorBrowse, id::outputPath,
+            id::outputBrowse, id::aboutButton };
+        const int sliders[]
+            = { id::clearanceSlider, id::vaguenessSlider, id::gainSlider, id::claritySlider };
         for (const Case& run : cases) {
             SCOPED_TRACE(run.idleCaption);
             MainWindow window;

@@ -4,6 +4,7 @@
 //   --meter       prints the band meter panel instead: "<x> <y> <width> <height>"
 //   --least-size  prints the window's least size instead: "<width> <height>"
 #include "band_meter.h"
+#include "control_ids.h"
 #include "main_window.h"
 
 #include <QApplication>
@@ -28,7 +29,7 @@ int main(int argc, char** argv)
         std::printf("%d %d %d %d\n", panel.x(), panel.y(), panel.width(), panel.height());
         return 0;
     }
-    for (int controlId = 0; controlId < 22; ++controlId) {
+    for (int controlId = 0; controlId < lumivox::app::control::count; ++controlId) {
         if (const QWidget* control = window.control(controlId)) {
             const QPoint centre = control->geometry().center();
             std::printf("%d %d %d\n", controlId, centre.x(), centre.y());

@@ -2,6 +2,11 @@
 # Drives the real program in a virtual X server through the states the status line and the band
 # meters must show, keeping a screenshot of each as an artefact:
 #   lumivox-idle.png        just started
+#   lumivox-carrier-chord.png, lumivox-carrier-noise.png, lumivox-carrier-follow.png
+#                           each built-in carrier chosen (the idle shot has "File"); the choice
+#                           must be kept in the settings
+#   lumivox-follow-preview.png
+#                           mid-Preview with "Follow the voice" and no carrier file
 #   lumivox-preview.png     mid-Preview on a capturing ALSA device (the meters must be lit)
 #   lumivox-cancelled.png   after a Vocode cancelled with Esc
 #   lumivox-finished.png    after a finished Vocode whose output clipped
@@ -94,8 +99,41 @@ while read -r id x y; do
 done < <("$probe")
 read -r meter_x meter_y meter_w meter_h < <("$probe" --meter)
 
+# The meter panel's lit pixels in a screenshot.
+lit_pixels() {
+    convert "$artifacts/$1" -crop "${meter_w}x${meter_h}+${meter_x}+${meter_y}" \
+        +repage -format %c histogram:info:- |
+        awk '/#3CC850|#E6C832|#E6463C/ { sum += $1 } END { print sum + 0 }'
+}
+
 start_program
 shoot lumivox-idle.png
+
+# Each built-in carrier, chosen from the drop-down with the keys; the last one is kept.
+for sound in chord noise follow; do
+    click 18
+    xdotool key Down Return
+    sleep 0.3
+    shoot "lumivox-carrier-$sound.png"
+done
+grep -qx 'kind=3' "$XDG_CONFIG_HOME/Lumivox/lumivox.conf" ||
+    fail "the carrier choice was not kept: $(cat "$XDG_CONFIG_HOME/Lumivox/lumivox.conf")"
+
+# A voice alone is enough: Preview with the sound following it, no carrier file named.
+fill 4 "$work/long voice.wav"
+click 16
+sleep 1.5
+shoot lumivox-follow-preview.png
+lit=$(lit_pixels lumivox-follow-preview.png)
+echo "lit meter pixels mid-Preview following the voice: $lit"
+((lit > 500)) || fail "the meters are not lit during a preview following the voice ($lit lit pixels)"
+xdotool key Escape
+sleep 1
+[[ -s "$work/captured.raw" ]] || fail "the preview following the voice played nothing"
+[[ ! -s "$work/stderr" ]] || fail "the program printed: $(cat "$work/stderr")"
+click 18
+xdotool key Up Up Up Return
+sleep 0.3
 
 # Mid-Preview: the meters are lit by what is heard.
 fill 1 "$work/long carrier.wav"
@@ -103,9 +141,7 @@ fill 4 "$work/long voice.wav"
 click 16
 sleep 1.5
 shoot lumivox-preview.png
-lit=$(convert "$artifacts/lumivox-preview.png" -crop "${meter_w}x${meter_h}+${meter_x}+${meter_y}" \
-    +repage -format %c histogram:info:- |
-    awk '/#3CC850|#E6C832|#E6463C/ { sum += $1 } END { print sum + 0 }')
+lit=$(lit_pixels lumivox-preview.png)
 echo "lit meter pixels mid-Preview: $lit"
 ((lit > 500)) || fail "the meters are not lit during a preview ($lit lit pixels)"
 xdotool key Escape
@@ -142,7 +178,7 @@ shoot lumivox-1300x900.png
 stop_program
 
 # Twice the size, driven by keys alone: the carrier box has the focus at the start, Tab passes
-# each Browse button and Enter presses Vocode. The whole window fits the screen, every control
+# each Browse button (and after the carrier's, its repeat box) and Enter presses Vocode. The whole window fits the screen, every control
 # inside it, even at its least size. Settings of its own: the size kept from the 1300×900 window
 # is not what this run checks.
 export XDG_CONFIG_HOME="$work/config-scale2"
@@ -157,7 +193,7 @@ while read -r id x y; do
         fail "at twice the size control $id (centre $((2 * x)),$((2 * y))) is outside the window"
 done < <(QT_SCALE_FACTOR=2 "$probe")
 xdotool type --delay 2 "$work/loud carrier.wav"
-xdotool key Tab Tab
+xdotool key Tab Tab Tab
 xdotool type --delay 2 "$work/loud voice.wav"
 xdotool key Tab Tab
 xdotool type --delay 2 "$work/scaled.wav"

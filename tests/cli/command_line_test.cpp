@@ -27,6 +27,7 @@ TEST(CommandLine, ThreeOperandsVocodeWithTheSlidersAtTheirStartPositions)
     EXPECT_EQ(command.options.clearance, 0);
     EXPECT_EQ(command.options.vagueness, 0);
     EXPECT_EQ(command.options.gain, 50);
+    EXPECT_EQ(command.options.clarity, 0);
     EXPECT_EQ(command.options.carrierPath, "c.wav");
     EXPECT_EQ(command.options.modulatorPath, "m.wav");
     EXPECT_EQ(command.options.outputPath, "o.wav");
@@ -35,11 +36,13 @@ TEST(CommandLine, ThreeOperandsVocodeWithTheSlidersAtTheirStartPositions)
 TEST(CommandLine, EveryOptionIsReadInBothSpellings)
 {
     const auto command = parse({ "--clearance", "12", "--vagueness=100", "c.wav", "--gain", "0",
-        "m.wav", "--quiet", "o" });
+        "m.wav", "--quiet", "--clarity=37", "o" });
     ASSERT_EQ(command.kind, CommandKind::Run) << command.problem;
     EXPECT_EQ(command.options.clearance, 12);
     EXPECT_EQ(command.options.vagueness, 100);
     EXPECT_EQ(command.options.gain, 0);
+    EXPECT_EQ(command.options.clarity, 37);
+    EXPECT_EQ(parse({ "--clarity", "64", "c", "m", "o" }).options.clarity, 64);
     EXPECT_TRUE(command.options.quiet);
     EXPECT_EQ(command.options.outputPath, "o");
 }

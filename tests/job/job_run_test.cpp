@@ -11,12 +11,14 @@ namespace {
     // What the output of a 16-bit run must hold, worked out sample by sample on a separate engine:
     // carrier as is, modulator over 32767, result clamped to +-32767 and truncated.
     std::vector<std::int16_t> expected16(const std::vector<std::int16_t>& carrier,
-        const std::vector<std::int16_t>& modulator, int clearance, int vagueness, int gain)
+        const std::vector<std::int16_t>& modulator, int clearance, int vagueness, int gain,
+        int clarity = 0)
     {
         engine::VocoderEngine engine;
         engine.setClearance(clearance / 100.0);
         engine.setVagueness(vagueness / 100.0);
         engine.setOutputGain(gain / 50.0);
+        engine.setClarity(clarity / 100.0);
         std::vector<std::int16_t> output;
         for (std::size_t i = 0; i < std::min(carrier.size(), modulator.size()); ++i) {
             const double y = engine.processSample(carrier[i], modulator[i] / 32767.0);
@@ -82,6 +84,21 @@ TEST_F(JobRun, VocodeWritesTheShorterLengthAsTheEngineComputesIt)
     EXPECT_EQ(output->shape.bitsPerSample, 16);
     // A Vocode keeps the settings it was started with.
     EXPECT_EQ(port.soundReads, 0);
+}
+
+TEST_F(JobRun, VocodeTakesClarityToTheEngine)
+{
+    const auto carrier = testSignal16(10000, 1);
+    const auto modulator = testSignal16(10000, 2);
+    writeCarrier({}, int16Bytes(carrier));
+    writeModulator({}, int16Bytes(modulator));
+    settings.sound = { 0, 0, 50, 55 };
+    ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
+    const auto output = readOutputWave(settings.outputPath);
+    ASSERT_TRUE(output.has_value());
+    const auto written = int16Samples(output->data);
+    EXPECT_EQ(written, expected16(carrier, modulator, 0, 0, 50, 55));
+    EXPECT_NE(written, expected16(carrier, modulator, 0, 0, 50, 0));
 }
 
 TEST_F(JobRun, ASwappedPairGivesTheShorterLengthToo)
