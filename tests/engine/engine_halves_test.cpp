@@ -36,6 +36,8 @@ namespace {
         { "AllFull", { 1.0, 1.0, 2.0 }, true },
         { "Vagueness73Clearance41", { 0.73, 0.41, 1.34 }, false },
         { "Vagueness7Clearance93", { 0.07, 0.93, 0.62 }, false },
+        { "Clarity60", { 0.0, 0.0, 1.0, 0.6 }, false },
+        { "Clarity100Vagueness30", { 0.3, 0.2, 1.5, 1.0 }, true },
     };
 
     // Job blocks, odd lengths, lengths under one chunk and a single frame.

@@ -53,6 +53,7 @@ void apply(VocoderEngine& engine, const Settings& settings)
     engine.setVagueness(settings.vagueness);
     engine.setClearance(settings.clearance);
     engine.setOutputGain(settings.gain);
+    engine.setClarity(settings.clarity);
 }
 
 Settings settingsForBlock(std::size_t block)

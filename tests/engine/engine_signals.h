@@ -26,6 +26,7 @@ struct Settings {
     double vagueness;
     double clearance;
     double gain;
+    double clarity = 0.0;
 };
 
 void apply(VocoderEngine& engine, const Settings& settings);

@@ -36,6 +36,7 @@ namespace {
         { "Vagueness100", { 1.0, 0.0, 1.0 } },
         { "Clearance100Gain2", { 0.0, 1.0, 2.0 } },
         { "Vagueness23Clearance71Gain06", { 0.23, 0.71, 0.6 } },
+        { "Clarity80", { 0.0, 0.0, 1.0, 0.8 } },
     };
 
 #if defined(__SANITIZE_THREAD__)
