@@ -115,17 +115,51 @@ double ClarityStage::process(double carrier, double modulator, double vocoded, d
     return step(state, strength, carrier, modulator, vocoded, gain);
 }
 
-// One copy for each vector unit the machine may have; all give the same bits. The state is
-// worked on in a local copy so that it stays in registers across the frames.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void ClarityStage::processBlock(
-    const double* carrier, const double* modulator, double* output, std::size_t frameCount,
-    double gain)
+namespace {
+
+    // process() over a run of frames, one copy for each vector unit the machine may have; all give
+    // the same bits. The state is worked on in a local copy so that it stays in registers.
+#define LUMIVOX_CLARITY_FRAMES(Name, Attributes)                                                   \
+    Attributes void Name(ClarityStage::State& state, double amount, const double* carrier,         \
+        const double* modulator, double* output, std::size_t frameCount, double gain)              \
+    {                                                                                              \
+        ClarityStage::State local = state;                                                         \
+        for (std::size_t t = 0; t < frameCount; ++t)                                               \
+            output[t] = step(local, amount, carrier[t], modulator[t], output[t], gain);            \
+        state = local;                                                                             \
+    }
+
+    LUMIVOX_CLARITY_FRAMES(framesPortable, )
+#if defined(__x86_64__) || defined(__i386__)
+    LUMIVOX_CLARITY_FRAMES(framesAvx2, __attribute__((target("avx2"))))
+    LUMIVOX_CLARITY_FRAMES(framesAvx512, __attribute__((target("avx512f"))))
+#endif
+#undef LUMIVOX_CLARITY_FRAMES
+
+    using Frames = void (*)(
+        ClarityStage::State&, double, const double*, const double*, double*, std::size_t, double);
+
+    // Chosen at the first call rather than by the loader, so that sanitizer runtimes are up
+    // before the machine is asked what it has.
+    Frames framesOfThisMachine()
+    {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f"))
+            return framesAvx512;
+        if (__builtin_cpu_supports("avx2"))
+            return framesAvx2;
+#endif
+        return framesPortable;
+    }
+
+} // namespace
+
+void ClarityStage::processBlock(const double* carrier, const double* modulator, double* output,
+    std::size_t frameCount, double gain)
 {
-    State local = state;
-    const double amount = strength;
-    for (std::size_t t = 0; t < frameCount; ++t)
-        output[t] = step(local, amount, carrier[t], modulator[t], output[t], gain);
-    state = local;
+    static const Frames frames = framesOfThisMachine();
+    frames(state, strength, carrier, modulator, output, frameCount, gain);
 }
 
 } // namespace lumivox::engine
