@@ -3,6 +3,7 @@
 // must keep the reader's promises: a format within bounds, reads that fit their buffer, finite
 // values in range, a failure that stays a failure.
 
+#include "memory_file.h"
 #include "wave/resampler.h"
 #include "wave/sound_file.h"
 
@@ -11,47 +12,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+using namespace lumivox::fuzz;
 using namespace lumivox::wave;
 
 constexpr std::size_t blockFrames = 512;
 // Compressed formats can describe hours in a few bytes; the fuzzer reads no more than this.
 constexpr std::int64_t mostFramesRead = 1 << 20;
 constexpr std::int64_t mostFramesResampled = 1 << 14;
-
-int memoryFile()
-{
-    const int descriptor = ::memfd_create("lumivox-fuzz-sound", MFD_CLOEXEC);
-    if (descriptor < 0)
-        std::abort();
-    return descriptor;
-}
-
-bool replaceContents(int descriptor, const std::uint8_t* data, std::size_t size)
-{
-    if (::ftruncate(descriptor, 0) != 0)
-        return false;
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t result
-            = ::pwrite(descriptor, data + written, size - written, static_cast<off_t>(written));
-        if (result <= 0)
-            return false;
-        written += static_cast<std::size_t>(result);
-    }
-    return true;
-}
-
-void check(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
 
 // Every value is finite, and no larger than the bound: an integer file's mean of channels stays
 // within full scale, while float and decoded files may go beyond it.
@@ -67,7 +38,7 @@ void checkFrames(const std::vector<double>& block, std::int64_t count, double bo
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const int inputFile = memoryFile();
+    static const int inputFile = memoryFile("lumivox-fuzz-sound");
     check(replaceContents(inputFile, data, size));
     const std::string path = "/proc/self/fd/" + std::to_string(inputFile);
 

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the wave reader as a file: open, then read every sample byte. Whatever
 // is accepted is also written out again and read back, which must give the same format and samples.
 
+#include "memory_file.h"
 #include "wave/wave_file.h"
 
 #include <algorithm>
@@ -8,45 +9,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
+using namespace lumivox::fuzz;
 using namespace lumivox::wave;
-
-// In-memory files for the whole run, reached by path like any file on disk.
-int memoryFile(const char* name)
-{
-    const int descriptor = ::memfd_create(name, MFD_CLOEXEC);
-    if (descriptor < 0)
-        std::abort();
-    return descriptor;
-}
-
-std::string pathOf(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
-
-bool replaceContents(int descriptor, const std::uint8_t* data, std::size_t size)
-{
-    if (::ftruncate(descriptor, 0) != 0)
-        return false;
-    std::size_t written = 0;
-    while (written < size) {
-        const ssize_t result
-            = ::pwrite(descriptor, data + written, size - written, static_cast<off_t>(written));
-        if (result <= 0)
-            return false;
-        written += static_cast<std::size_t>(result);
-    }
-    return true;
-}
-
-void check(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
 
 // Every sample byte the reader gives, checking each result on the way.
 std::vector<std::uint8_t> readAll(WaveReader& reader)
