@@ -441,6 +441,9 @@ std::unique_ptr<WaveWriter> createWaveWriter(const std::string& path, const Wave
         return nullptr;
     // Past this point only writing can fail.
     writer->header_ = outputHeader(format, extraBytes);
+    // Sizes that describe the empty file it is until the first refresh, so that a run killed
+    // within its first second still leaves a wave file whose sizes add up.
+    setHeaderSizes(writer->header_, 0, static_cast<std::int64_t>(writer->header_.size()));
     errno = 0;
     // A full disk or an unwritable device shows here rather than after the whole run.
     if (std::fwrite(writer->header_.data(), 1, writer->header_.size(), file)

@@ -1,6 +1,7 @@
 #include "child_process.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -95,6 +97,20 @@ pid_t startCli(const std::vector<std::string>& arguments,
     if (result != 0)
         throw std::runtime_error("cannot start " + argumentList[0]);
     return child;
+}
+
+bool awaitFileLongerThan(const std::filesystem::path& file, std::uintmax_t bytes)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        std::error_code missing;
+        const std::uintmax_t size = std::filesystem::file_size(file, missing);
+        if (!missing && size > bytes)
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 ChildExit waitForChild(pid_t child)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -39,6 +40,11 @@ struct ChildExit {
     const std::vector<std::string>& environment, int outputFd, int errorFd);
 
 [[nodiscard]] ChildExit waitForChild(pid_t child);
+
+// Polls until the file holds more than the given number of bytes; false after ten seconds without
+// (a guard against a hang). Runs take less time on every new machine, so tests that must act in the
+// middle of one wait for its output to grow rather than for a fixed delay.
+[[nodiscard]] bool awaitFileLongerThan(const std::filesystem::path& file, std::uintmax_t bytes);
 
 struct CliRun {
     ChildExit end;

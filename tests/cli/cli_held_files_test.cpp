@@ -2,7 +2,6 @@
 #include "scratch_folder.h"
 #include "test_waves.h"
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
@@ -12,7 +11,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace lumivox::cli::test;
@@ -44,18 +42,6 @@ bool holdsLock(pid_t process, const std::string& file)
     return false;
 }
 
-// Polls the condition until it holds or ten seconds have passed (a guard against a hang).
-template <typename Condition> bool awaitCondition(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 class CliHeldFiles : public ScratchFolderTest {
 protected:
     // Starts a run that writes out.wav from the long inputs and stops it (SIGSTOP) once audio
@@ -68,11 +54,7 @@ protected:
         const pid_t run = startCli(
             { "--quiet", pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") }, {},
             firstErrors.get(), firstErrors.get());
-        const std::string output = pathOf("out.wav");
-        const bool writing = awaitCondition([&] {
-            struct stat status { };
-            return ::stat(output.c_str(), &status) == 0 && status.st_size > 46 + 4096;
-        });
+        const bool writing = awaitFileLongerThan(pathOf("out.wav"), 46 + 4096);
         ::kill(run, SIGSTOP);
         return writing ? run : -1;
     }

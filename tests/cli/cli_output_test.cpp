@@ -2,7 +2,6 @@
 #include "scratch_folder.h"
 #include "test_waves.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
@@ -12,7 +11,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace lumivox::cli::test;
@@ -126,11 +124,7 @@ TEST_F(CliOutput, ASecondRunOnTheSameOutputIsRefusedAndTheFirstCompletes)
         = startCli({ pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("out.wav") }, {},
             devNull.get(), devNull.get());
     // Wait until the first run has its header on disk, so that it holds the output.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(std::filesystem::exists(pathOf("out.wav"))
-               && std::filesystem::file_size(pathOf("out.wav")) >= 46)
-        && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(awaitFileLongerThan(pathOf("out.wav"), 45));
 
     const CliRun second = vocodeTo(pathOf("out.wav"));
     const ChildExit firstEnd = waitForChild(first);

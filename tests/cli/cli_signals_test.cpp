@@ -48,15 +48,21 @@ protected:
     {
         return { "--quiet", pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf(output) };
     }
-    // Starts a run, sends the signal after the delay and waits for the end.
-    ChildExit runAndSignal(const std::string& output, int signalNumber,
-        std::chrono::milliseconds delay, std::vector<std::string> environment = {})
+    pid_t start(const std::string& output) const
     {
         const UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-        const pid_t child = startCli(arguments(output), environment, devNull.get(), devNull.get());
-        std::this_thread::sleep_for(delay);
+        return startCli(arguments(output), {}, devNull.get(), devNull.get());
+    }
+    // Starts a run, sends the signal once the output holds more than the given number of bytes
+    // and waits for the end.
+    ChildExit runAndSignal(const std::string& output, int signalNumber, std::uintmax_t bytes)
+    {
+        const pid_t child = start(output);
+        const bool writing = awaitFileLongerThan(pathOf(output), bytes);
         ::kill(child, signalNumber);
-        return waitForChild(child);
+        const ChildExit end = waitForChild(child);
+        EXPECT_TRUE(writing) << output << " never grew past " << bytes << " bytes";
+        return end;
     }
 };
 
@@ -66,7 +72,8 @@ protected:
 // the file a valid wave file whose samples are the start of a full run's.
 TEST_F(CliSignals, AKilledRunLeavesAValidFileHoldingTheStartOfTheOutput)
 {
-    writeLongInputs(18'000'000);
+    const std::size_t frameCount = 8'000'000;
+    writeLongInputs(frameCount);
     const CliRun complete = runCli(arguments("complete.wav"), folder);
     ASSERT_EQ(complete.end.exitStatus, 0) << complete.standardError;
     const auto whole = readOutputWave(pathOf("complete.wav"));
@@ -74,17 +81,33 @@ TEST_F(CliSignals, AKilledRunLeavesAValidFileHoldingTheStartOfTheOutput)
 
     std::random_device seed;
     std::mt19937 random(seed());
-    std::uniform_int_distribution<int> moment(1500, 3500);
+    std::uniform_int_distribution<std::uintmax_t> moment(frameCount / 20, frameCount / 3);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const std::chrono::milliseconds delay(moment(random));
-        SCOPED_TRACE("killed after " + std::to_string(delay.count()) + " ms");
+        // The first run dies before the header's first refresh; the others are held still for
+        // longer than the refresh interval and killed once writing has gone on after it.
+        const bool pastARefresh = attempt > 0;
+        const std::uintmax_t written = moment(random);
+        SCOPED_TRACE("killed after " + std::to_string(written) + " bytes"
+            + (pastARefresh ? " and a pause" : ""));
         const std::string output = "killed" + std::to_string(attempt) + ".wav";
-        const ChildExit end = runAndSignal(output, SIGKILL, delay);
+        const pid_t child = start(output);
+        bool writing = awaitFileLongerThan(pathOf(output), written);
+        if (pastARefresh) {
+            ::kill(child, SIGSTOP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+            const std::uintmax_t stoppedAt = std::filesystem::file_size(pathOf(output));
+            ::kill(child, SIGCONT);
+            writing = writing && awaitFileLongerThan(pathOf(output), stoppedAt + 65536);
+        }
+        ::kill(child, SIGKILL);
+        const ChildExit end = waitForChild(child);
+        ASSERT_TRUE(writing) << "the run never wrote that far";
+        ASSERT_EQ(end.signalNumber, SIGKILL) << "the run ended before it was killed";
         std::string problem;
         const auto samples = samplesOfUnfinishedOutput(pathOf(output), problem);
         ASSERT_TRUE(samples.has_value()) << problem;
-        if (end.signalNumber == SIGKILL) {
-            EXPECT_GT(samples->size(), 0u) << "more than a second in, some audio must count";
+        if (pastARefresh) {
+            EXPECT_GT(samples->size(), 0u) << "audio written before a refresh must count";
         }
         ASSERT_LE(samples->size(), whole->data.size());
         EXPECT_TRUE(std::equal(samples->begin(), samples->end(), whole->data.begin()));
@@ -99,7 +122,7 @@ TEST_P(CliStopSignal, FinishesTheFileAndExitsWithTheSignalsStatus)
 {
     const std::size_t frameCount = 8'000'000;
     writeLongInputs(frameCount);
-    const ChildExit end = runAndSignal("stopped.wav", GetParam(), std::chrono::milliseconds(400));
+    const ChildExit end = runAndSignal("stopped.wav", GetParam(), 46 + 4096);
     EXPECT_EQ(end.exitStatus, 128 + GetParam());
     std::string problem;
     const auto output = readOutputWave(pathOf("stopped.wav"), problem);
