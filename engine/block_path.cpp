@@ -16,7 +16,8 @@
 
 namespace lumivox::engine {
 
-static_assert(VocoderEngine::handOverValues == kernel::handOverStride);
+// The engine keeps one value per frame of its own after the kernel's.
+static_assert(VocoderEngine::handOverValues == kernel::handOverStride + 1);
 
 // The work of the block path, compiled once per instruction set. The arithmetic of every entry is
 // the same element by element, with no contraction anywhere.

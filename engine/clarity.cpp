@@ -1,5 +1,9 @@
 #include "clarity.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 #include "engine_constants.h"
 
 namespace lumivox::engine {
@@ -55,8 +59,24 @@ namespace {
     // of a full-band carrier stands to its modulator: enough to be heard, not enough to mask.
     constexpr double hissWeight = 2.0;
 
-    inline __attribute__((always_inline)) double step(ClarityStage::State& s, double amount,
-        double carrier, double modulator, double vocoded, double gain)
+    // Each lane's absolute value: its sign bit cleared, one AND instead of a compare and a blend.
+    inline __attribute__((always_inline)) void takeMagnitudes(SideLanes& lanes)
+    {
+        typedef std::uint64_t Bits __attribute__((vector_size(sizeof(SideLanes))));
+        constexpr Bits allButSign = ~(Bits {} + (std::uint64_t { 1 } << 63));
+        lanes = reinterpret_cast<SideLanes>(reinterpret_cast<Bits>(lanes) & allButSign);
+    }
+
+    // What one frame's input filters and followers leave for its lead: the fast carrier bands
+    // weighted by their levels, the side filters' outputs and their energies.
+    struct InputValues {
+        SideLanes products, side, energies;
+    };
+
+    // The recurrences on the inputs: every filter and follower advances by one sample. The side
+    // filters' third lane belongs to the output part and is left at zero here.
+    inline __attribute__((always_inline)) InputValues advanceInputs(
+        ClarityStage::InputState& s, double carrier, double modulator)
     {
         FastLanes x = FastLanes {
             modulator, modulator, modulator, modulator, carrier, carrier, carrier, carrier
@@ -67,33 +87,56 @@ namespace {
             s.z2[k] = -x - fastA2[k] * y;
             x = y;
         }
-        const SideLanes in
-            = SideLanes { modulator, modulator, vocoded, carrier >= 0.0 ? carrier : -carrier }
-            * sideGain;
+        const SideLanes in = SideLanes { modulator, modulator, 0.0, std::fabs(carrier) } * sideGain;
         const SideLanes side = in + s.side1;
         s.side1 = sideB1 * in + s.side2 - sideA1 * side;
         s.side2 = sideB2 * in - sideA2 * side;
 
-        const SideLanes modulatorBands = { x[0], x[1], x[2], x[3] };
         const SideLanes carrierBands = { x[4], x[5], x[6], x[7] };
-        const SideLanes rectified = modulatorBands < 0.0 ? -modulatorBands : modulatorBands;
+        SideLanes rectified = { x[0], x[1], x[2], x[3] };
+        takeMagnitudes(rectified);
         s.envelopes += envelopeRate * (rectified - s.envelopes);
-        const SideLanes products = carrierBands * s.envelopes;
-        const double fast
-            = fastWeight * (((products[0] + products[1]) + products[2]) + products[3]);
-
         s.energies += energyRate * (side * side - s.energies);
-        // Near 1 where the hiss band dominates (s, f, sh), near 0 in vowels; never 0 / 0.
-        const double unvoiced = s.energies[0] / (s.energies[0] + s.energies[1] + 1e-30);
-        const double passed = hissWeight * side[3] * unvoiced * side[0];
+        return { carrierBands * s.envelopes, side, s.energies };
+    }
 
-        return vocoded + amount * ((fast + passed) * gain - side[2]);
+    // What the stage adds for a frame before the output gain and without the bank's lowest region
+    // taken away: the fast bands and the passed hiss. No state, so that a run of frames fills
+    // vector lanes.
+    inline __attribute__((always_inline)) double lead(double product0, double product1,
+        double product2, double product3, double hiss, double carrierLevel, double hissEnergy,
+        double voicedEnergy)
+    {
+        const double fast = fastWeight * (((product0 + product1) + product2) + product3);
+        // Near 1 where the hiss band dominates (s, f, sh), near 0 in vowels; never 0 / 0.
+        const double unvoiced = hissEnergy / (hissEnergy + voicedEnergy + 1e-30);
+        const double passed = hissWeight * carrierLevel * unvoiced * hiss;
+        return fast + passed;
+    }
+
+    inline __attribute__((always_inline)) double leadOf(const InputValues& v)
+    {
+        return lead(v.products[0], v.products[1], v.products[2], v.products[3], v.side[0],
+            v.side[3], v.energies[0], v.energies[1]);
+    }
+
+    // The output part of a frame: the side filters' third lane (the bank's lowest region, from the
+    // engine's output) by the same arithmetic as the other lanes, and the frame's result.
+    inline __attribute__((always_inline)) double finish(ClarityStage::OutputState& s,
+        double amount, double vocoded, double frameLead, double gain)
+    {
+        const double in = vocoded * sideGain[2];
+        const double bankRegion = in + s.z1;
+        s.z1 = sideB1[2] * in + s.z2 - sideA1[2] * bankRegion;
+        s.z2 = sideB2[2] * in - sideA2[2] * bankRegion;
+        return vocoded + amount * (frameLead * gain - bankRegion);
     }
 
 } // namespace
 
 ClarityStage::ClarityStage()
-    : state {}
+    : inputState {}
+    , outputState {}
 {
 }
 
@@ -104,62 +147,120 @@ void ClarityStage::setAmount(double amount)
         clamped = 1.0;
     else if (amount >= 0.0)
         clamped = amount;
-    if (amountValue == 0.0 && clamped > 0.0)
-        state = State {};
+    if (amountValue == 0.0 && clamped > 0.0) {
+        inputState = InputState {};
+        outputState = OutputState {};
+    }
     amountValue = clamped;
     strength = 1.0 - (1.0 - clamped) * (1.0 - clamped);
 }
 
 double ClarityStage::process(double carrier, double modulator, double vocoded, double gain)
 {
-    return step(state, strength, carrier, modulator, vocoded, gain);
+    const double frameLead = leadOf(advanceInputs(inputState, carrier, modulator));
+    return finish(outputState, strength, vocoded, frameLead, gain);
 }
 
 namespace {
 
-    // process() over a run of frames, one copy for each vector unit the machine may have; all give
-    // the same bits. The state is worked on in a local copy so that it stays in registers.
-#define LUMIVOX_CLARITY_FRAMES(Name, Attributes)                                                   \
-    Attributes void Name(ClarityStage::State& state, double amount, const double* carrier,         \
-        const double* modulator, double* output, std::size_t frameCount, double gain)              \
+    // Frames per pass: the recurrences run frame by frame and leave their values here, then the
+    // leads are made over the whole pass with no dependence between frames, so that they fill
+    // vector lanes.
+    constexpr std::size_t passFrames = 256;
+
+    // leadBlock and finishBlock, one copy for each vector unit the machine may have; all give the
+    // same bits. The state is worked on in a local copy so that it stays in registers.
+#define LUMIVOX_CLARITY_PARTS(Suffix, Attributes)                                                  \
+    Attributes void leads##Suffix(ClarityStage::InputState& state, const double* carrier,          \
+        const double* modulator, double* leads, std::size_t frameCount)                            \
     {                                                                                              \
-        ClarityStage::State local = state;                                                         \
+        ClarityStage::InputState local = state;                                                    \
+        double product[4][passFrames], hiss[passFrames], carrierLevel[passFrames];                 \
+        double hissEnergy[passFrames], voicedEnergy[passFrames];                                   \
+        for (std::size_t first = 0; first < frameCount; first += passFrames) {                    \
+            const std::size_t frames = std::min(passFrames, frameCount - first);                  \
+            for (std::size_t t = 0; t < frames; ++t) {                                             \
+                const InputValues v = advanceInputs(local, carrier[first + t], modulator[first + t]); \
+                for (int k = 0; k < 4; ++k)                                                        \
+                    product[k][t] = v.products[k];                                                 \
+                hiss[t] = v.side[0];                                                               \
+                carrierLevel[t] = v.side[3];                                                       \
+                hissEnergy[t] = v.energies[0];                                                     \
+                voicedEnergy[t] = v.energies[1];                                                   \
+            }                                                                                      \
+            double* passLeads = leads + first;                                                     \
+            for (std::size_t t = 0; t < frames; ++t)                                               \
+                passLeads[t] = lead(product[0][t], product[1][t], product[2][t],          \
+                    product[3][t], hiss[t], carrierLevel[t], hissEnergy[t], voicedEnergy[t]);      \
+        }                                                                                          \
+        state = local;                                                                             \
+    }                                                                                              \
+    Attributes void finishes##Suffix(ClarityStage::OutputState& state, double amount,              \
+        const double* leads, double* output, std::size_t frameCount, double gain)                  \
+    {                                                                                              \
+        ClarityStage::OutputState local = state;                                                   \
         for (std::size_t t = 0; t < frameCount; ++t)                                               \
-            output[t] = step(local, amount, carrier[t], modulator[t], output[t], gain);            \
+            output[t] = finish(local, amount, output[t], leads[t], gain);                 \
         state = local;                                                                             \
     }
 
-    LUMIVOX_CLARITY_FRAMES(framesPortable, )
+    LUMIVOX_CLARITY_PARTS(Portable, )
 #if defined(__x86_64__) || defined(__i386__)
-    LUMIVOX_CLARITY_FRAMES(framesAvx2, __attribute__((target("avx2"))))
-    LUMIVOX_CLARITY_FRAMES(framesAvx512, __attribute__((target("avx512f"))))
+    LUMIVOX_CLARITY_PARTS(Avx2, __attribute__((target("avx2"))))
+    LUMIVOX_CLARITY_PARTS(Avx512, __attribute__((target("avx512f"))))
 #endif
-#undef LUMIVOX_CLARITY_FRAMES
+#undef LUMIVOX_CLARITY_PARTS
 
-    using Frames = void (*)(
-        ClarityStage::State&, double, const double*, const double*, double*, std::size_t, double);
+    struct Parts {
+        void (*leads)(
+            ClarityStage::InputState&, const double*, const double*, double*, std::size_t);
+        void (*finishes)(
+            ClarityStage::OutputState&, double, const double*, double*, std::size_t, double);
+    };
 
     // Chosen at the first call rather than by the loader, so that sanitizer runtimes are up
     // before the machine is asked what it has.
-    Frames framesOfThisMachine()
+    Parts partsOfThisMachine()
     {
 #if defined(__x86_64__) || defined(__i386__)
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f"))
-            return framesAvx512;
+            return { leadsAvx512, finishesAvx512 };
         if (__builtin_cpu_supports("avx2"))
-            return framesAvx2;
+            return { leadsAvx2, finishesAvx2 };
 #endif
-        return framesPortable;
+        return { leadsPortable, finishesPortable };
+    }
+
+    const Parts& parts()
+    {
+        static const Parts chosen = partsOfThisMachine();
+        return chosen;
     }
 
 } // namespace
 
+void ClarityStage::leadBlock(
+    const double* carrier, const double* modulator, double* leads, std::size_t frameCount)
+{
+    parts().leads(inputState, carrier, modulator, leads, frameCount);
+}
+
+void ClarityStage::finishBlock(
+    const double* leads, double* output, std::size_t frameCount, double gain)
+{
+    parts().finishes(outputState, strength, leads, output, frameCount, gain);
+}
+
 void ClarityStage::processBlock(const double* carrier, const double* modulator, double* output,
     std::size_t frameCount, double gain)
 {
-    static const Frames frames = framesOfThisMachine();
-    frames(state, strength, carrier, modulator, output, frameCount, gain);
+    double leads[passFrames];
+    for (std::size_t first = 0; first < frameCount; first += passFrames) {
+        const std::size_t frames = std::min(passFrames, frameCount - first);
+        leadBlock(carrier + first, modulator + first, leads, frames);
+        finishBlock(leads, output + first, frames, gain);
+    }
 }
 
 } // namespace lumivox::engine

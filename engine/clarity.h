@@ -28,19 +28,31 @@ public:
     void processBlock(const double* carrier, const double* modulator, double* output,
         std::size_t frameCount, double gain);
 
+    // process() in two parts, so that the engine's two halves can each run one on its own thread:
+    // leadBlock needs only the inputs and leaves one value per frame in leads; finishBlock takes
+    // them for the same frames with the engine's output. The parts keep separate state; called in
+    // frame order they give process()'s bits.
+    void leadBlock(
+        const double* carrier, const double* modulator, double* leads, std::size_t frameCount);
+    void finishBlock(const double* leads, double* output, std::size_t frameCount, double gain);
+
     // The state of the filters and followers, lane by lane.
     typedef double FastLanes __attribute__((vector_size(8 * sizeof(double))));
     typedef double SideLanes __attribute__((vector_size(4 * sizeof(double))));
-    struct State {
+    struct InputState {
         FastLanes z1[2], z2[2]; // the fast bands' two sections: modulator bands, then carrier bands
-        SideLanes side1, side2; // the side filters: hiss band, voiced band, bank region, carrier
+        SideLanes side1, side2; // the side filters: hiss band, voiced band, (unused), carrier
         SideLanes envelopes; // the fast modulator bands' levels
         SideLanes
             energies; // mean squares of the side filters over about 5 ms (the first two count)
     };
+    struct OutputState {
+        double z1, z2; // the low-pass of the engine's output: the bank's lowest region
+    };
 
 private:
-    State state;
+    InputState inputState;
+    OutputState outputState;
     double amountValue = 0.0;
     // What the stage applies: 1 - (1 - amount)^2, so that the middle of the slider already gives
     // three quarters of the effect, where the measured gain in intelligibility is mostly made.

@@ -79,6 +79,16 @@ namespace {
     // Frames per call into the block path's halves, few enough for an int to count their values.
     constexpr std::size_t halfPiece = std::size_t { 1 } << 24;
     constexpr auto valuesPerFrame = static_cast<std::size_t>(VocoderEngine::handOverValues);
+    // Clarity's leads, made from the inputs on the first half's thread: one value per frame at the
+    // end of the hand-over, past everything the bands may leave there.
+    double* clarityLeads(std::span<double> handOver)
+    {
+        return handOver.data() + handOver.size() / valuesPerFrame * (valuesPerFrame - 1);
+    }
+    const double* clarityLeads(std::span<const double> handOver)
+    {
+        return handOver.data() + handOver.size() / valuesPerFrame * (valuesPerFrame - 1);
+    }
 
 } // namespace
 
@@ -93,6 +103,9 @@ void VocoderEngine::firstHalf(std::span<const double> carrier, std::span<const d
             modulator.data() + start, handOver.data() + start * valuesPerFrame,
             static_cast<int>(frames));
     }
+    if (clarityStage.amount() > 0.0)
+        clarityStage.leadBlock(
+            carrier.data(), modulator.data(), clarityLeads(handOver), frameCount);
 }
 
 void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const double> modulator,
@@ -107,7 +120,8 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
             handOver.data() + start * valuesPerFrame, output.data() + start,
             static_cast<int>(frames), levels);
     }
-    addClarity(carrier.data(), modulator.data(), output.data(), frameCount);
+    if (clarityStage.amount() > 0.0)
+        clarityStage.finishBlock(clarityLeads(handOver), output.data(), frameCount, gain);
 }
 
 double VocoderEngine::processSample(double carrier, double modulator)
