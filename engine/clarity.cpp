@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "block_path.h"
 #include "engine_constants.h"
 
 namespace lumivox::engine {
@@ -81,10 +82,12 @@ namespace {
         FastLanes x = FastLanes {
             modulator, modulator, modulator, modulator, carrier, carrier, carrier, carrier
         } * fastGain;
+        // Each section's two states are held negated (w = -z): x + z1 is x - w1, and the new
+        // states come out without the negations the numerator 1 - z^-2 would take, exactly.
         for (int k = 0; k < 2; ++k) {
-            const FastLanes y = x + s.z1[k];
-            s.z1[k] = s.z2[k] - fastA1[k] * y;
-            s.z2[k] = -x - fastA2[k] * y;
+            const FastLanes y = x - s.w1[k];
+            s.w1[k] = s.w2[k] + fastA1[k] * y;
+            s.w2[k] = x + fastA2[k] * y;
             x = y;
         }
         const SideLanes in = SideLanes { modulator, modulator, 0.0, std::fabs(carrier) } * sideGain;
@@ -218,16 +221,21 @@ namespace {
             ClarityStage::OutputState&, double, const double*, double*, std::size_t, double);
     };
 
-    // Chosen at the first call rather than by the loader, so that sanitizer runtimes are up
-    // before the machine is asked what it has.
+    // The block path's unit, so that LUMIVOX_VECTOR_UNIT pins Clarity's too; chosen at the first
+    // call rather than by the loader, so that sanitizer runtimes are up before the machine is
+    // asked what it has.
     Parts partsOfThisMachine()
     {
 #if defined(__x86_64__) || defined(__i386__)
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f"))
+        switch (preferredVectorUnit()) {
+        case VectorUnit::Avx512:
             return { leadsAvx512, finishesAvx512 };
-        if (__builtin_cpu_supports("avx2"))
+        case VectorUnit::Avx2:
             return { leadsAvx2, finishesAvx2 };
+        case VectorUnit::Sse2:
+        case VectorUnit::Portable:
+            break;
+        }
 #endif
         return { leadsPortable, finishesPortable };
     }

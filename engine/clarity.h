@@ -40,7 +40,8 @@ public:
     typedef double FastLanes __attribute__((vector_size(8 * sizeof(double))));
     typedef double SideLanes __attribute__((vector_size(4 * sizeof(double))));
     struct InputState {
-        FastLanes z1[2], z2[2]; // the fast bands' two sections: modulator bands, then carrier bands
+        // The fast bands' two sections, their states negated: modulator bands, then carrier bands.
+        FastLanes w1[2], w2[2];
         SideLanes side1, side2; // the side filters: hiss band, voiced band, (unused), carrier
         SideLanes envelopes; // the fast modulator bands' levels
         SideLanes
