@@ -16,8 +16,9 @@
 
 namespace lumivox::engine {
 
-// The engine keeps one value per frame of its own after the kernel's.
-static_assert(VocoderEngine::handOverValues == kernel::handOverStride + 1);
+// Clarity's values per frame follow the kernel's.
+static_assert(VocoderEngine::handOverValues
+    == kernel::handOverStride + static_cast<int>(ClarityStage::handOverValues));
 
 // The work of the block path, compiled once per instruction set. The arithmetic of every entry is
 // the same element by element, with no contraction anywhere.

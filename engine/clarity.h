@@ -29,31 +29,36 @@ public:
         std::size_t frameCount, double gain);
 
     // process() in two parts, so that the engine's two halves can each run one on its own thread:
-    // leadBlock needs only the inputs and leaves one value per frame in leads; finishBlock takes
-    // them for the same frames with the engine's output. The parts keep separate state; called in
-    // frame order they give process()'s bits.
-    void leadBlock(
-        const double* carrier, const double* modulator, double* leads, std::size_t frameCount);
-    void finishBlock(const double* leads, double* output, std::size_t frameCount, double gain);
+    // modulatorBlock leaves handOverValues values per frame in values; carrierBlock takes them for
+    // the same frames with the carrier and the engine's output. The parts keep separate state;
+    // called in frame order they give process()'s bits.
+    static constexpr std::size_t handOverValues = 8;
+    void modulatorBlock(const double* modulator, double* values, std::size_t frameCount);
+    void carrierBlock(const double* carrier, const double* values, double* output,
+        std::size_t frameCount, double gain);
 
     // The state of the filters and followers, lane by lane.
-    typedef double FastLanes __attribute__((vector_size(8 * sizeof(double))));
-    typedef double SideLanes __attribute__((vector_size(4 * sizeof(double))));
-    struct InputState {
-        // The fast bands' two sections, their states negated: modulator bands, then carrier bands.
-        FastLanes w1[2], w2[2];
-        SideLanes side1, side2; // the side filters: hiss band, voiced band, (unused), carrier
-        SideLanes envelopes; // the fast modulator bands' levels
-        SideLanes
-            energies; // mean squares of the side filters over about 5 ms (the first two count)
+    typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+    struct FastBands {
+        Lanes w1[2], w2[2]; // the two sections' states, negated
     };
-    struct OutputState {
-        double z1, z2; // the low-pass of the engine's output: the bank's lowest region
+    struct SideFilters {
+        Lanes side1, side2; // lanes: hiss band, voiced band, bank region, carrier level
+    };
+    struct ModulatorState {
+        FastBands bands;
+        SideFilters side; // the first two lanes
+        Lanes envelopes; // the fast bands' levels
+        Lanes energies; // mean squares of the side filters over about 5 ms (the first two count)
+    };
+    struct CarrierState {
+        FastBands bands;
+        SideFilters side; // the last two lanes
     };
 
 private:
-    InputState inputState;
-    OutputState outputState;
+    ModulatorState modulatorState;
+    CarrierState carrierState;
     double amountValue = 0.0;
     // What the stage applies: 1 - (1 - amount)^2, so that the middle of the slider already gives
     // three quarters of the effect, where the measured gain in intelligibility is mostly made.

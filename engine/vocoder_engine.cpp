@@ -79,15 +79,11 @@ namespace {
     // Frames per call into the block path's halves, few enough for an int to count their values.
     constexpr std::size_t halfPiece = std::size_t { 1 } << 24;
     constexpr auto valuesPerFrame = static_cast<std::size_t>(VocoderEngine::handOverValues);
-    // Clarity's leads, made from the inputs on the first half's thread: one value per frame at the
-    // end of the hand-over, past everything the bands may leave there.
-    double* clarityLeads(std::span<double> handOver)
+    // Clarity's values, made from the modulator on the first half's thread: at the end of the
+    // hand-over, past everything the bands may leave there.
+    std::size_t clarityOffset(std::size_t handOverSize)
     {
-        return handOver.data() + handOver.size() / valuesPerFrame * (valuesPerFrame - 1);
-    }
-    const double* clarityLeads(std::span<const double> handOver)
-    {
-        return handOver.data() + handOver.size() / valuesPerFrame * (valuesPerFrame - 1);
+        return handOverSize / valuesPerFrame * (valuesPerFrame - ClarityStage::handOverValues);
     }
 
 } // namespace
@@ -104,8 +100,8 @@ void VocoderEngine::firstHalf(std::span<const double> carrier, std::span<const d
             static_cast<int>(frames));
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.leadBlock(
-            carrier.data(), modulator.data(), clarityLeads(handOver), frameCount);
+        clarityStage.modulatorBlock(
+            modulator.data(), handOver.data() + clarityOffset(handOver.size()), frameCount);
 }
 
 void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const double> modulator,
@@ -121,7 +117,8 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
             static_cast<int>(frames), levels);
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.finishBlock(clarityLeads(handOver), output.data(), frameCount, gain);
+        clarityStage.carrierBlock(carrier.data(), handOver.data() + clarityOffset(handOver.size()),
+            output.data(), frameCount, gain);
 }
 
 double VocoderEngine::processSample(double carrier, double modulator)

@@ -50,7 +50,8 @@ public:
     // a run may go back to processBlock once both have done the same frames. They share no
     // state; the settings must not change between the two halves of a frame. A unit this machine
     // cannot run is taken as the portable one.
-    static constexpr int handOverValues = bandCount + bandCount / 2 + 1;
+    static constexpr int handOverValues
+        = bandCount + bandCount / 2 + static_cast<int>(ClarityStage::handOverValues);
     void firstHalf(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> handOver, VectorUnit unit = preferredVectorUnit());
     void secondHalf(std::span<const double> carrier, std::span<const double> modulator,
