@@ -29,12 +29,13 @@ public:
         std::size_t frameCount, double gain);
 
     // process() in two parts, so that the engine's two halves can each run one on its own thread:
-    // modulatorBlock leaves handOverValues values per frame in values; carrierBlock takes them for
-    // the same frames with the carrier and the engine's output. The parts keep separate state;
-    // called in frame order they give process()'s bits.
+    // firstPart leaves handOverValues values per frame in values; secondPart takes them for the
+    // same frames with the carrier and the engine's output. The parts keep separate state; called
+    // in frame order they give process()'s bits.
     static constexpr std::size_t handOverValues = 8;
-    void modulatorBlock(const double* modulator, double* values, std::size_t frameCount);
-    void carrierBlock(const double* carrier, const double* values, double* output,
+    void firstPart(
+        const double* carrier, const double* modulator, double* values, std::size_t frameCount);
+    void secondPart(const double* carrier, const double* values, double* output,
         std::size_t frameCount, double gain);
 
     // The state of the filters and followers, lane by lane.
@@ -47,18 +48,22 @@ public:
     };
     struct ModulatorState {
         FastBands bands;
-        SideFilters side; // the first two lanes
+        SideFilters side; // the first two lanes count
         Lanes envelopes; // the fast bands' levels
         Lanes energies; // mean squares of the side filters over about 5 ms (the first two count)
     };
     struct CarrierState {
         FastBands bands;
-        SideFilters side; // the last two lanes
+        SideFilters level; // the last lane counts
+    };
+    struct States {
+        ModulatorState modulator;
+        CarrierState carrier;
+        SideFilters output; // the bank region: the third lane counts
     };
 
 private:
-    ModulatorState modulatorState;
-    CarrierState carrierState;
+    States states;
     double amountValue = 0.0;
     // What the stage applies: 1 - (1 - amount)^2, so that the middle of the slider already gives
     // three quarters of the effect, where the measured gain in intelligibility is mostly made.

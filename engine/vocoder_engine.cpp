@@ -100,8 +100,8 @@ void VocoderEngine::firstHalf(std::span<const double> carrier, std::span<const d
             static_cast<int>(frames));
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.modulatorBlock(
-            modulator.data(), handOver.data() + clarityOffset(handOver.size()), frameCount);
+        clarityStage.firstPart(carrier.data(), modulator.data(),
+            handOver.data() + clarityOffset(handOver.size()), frameCount);
 }
 
 void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const double> modulator,
@@ -117,7 +117,7 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
             static_cast<int>(frames), levels);
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.carrierBlock(carrier.data(), handOver.data() + clarityOffset(handOver.size()),
+        clarityStage.secondPart(carrier.data(), handOver.data() + clarityOffset(handOver.size()),
             output.data(), frameCount, gain);
 }
 
