@@ -156,9 +156,13 @@ namespace {
         out = x;
     }
 
-    // Everything of a frame but the bank's lowest region, when one thread runs both fast band sets
-    // in eight lanes: what the stage adds before the output gain (its lead).
-    inline __attribute__((always_inline)) double wideLead(WideLanes* w1, WideLanes* w2,
+    // The recurrences of a frame but the bank's lowest region, when one thread runs both fast band
+    // sets in eight lanes: the carrier's bands weighted by the modulator's, the side filters and
+    // their energies, for wideLead.
+    struct WideValues {
+        Lanes products, side, energies;
+    };
+    inline __attribute__((always_inline)) WideValues wideFrame(WideLanes* w1, WideLanes* w2,
         ClarityStage::SideFilters& filters, Lanes& envelopes, Lanes& energies, double carrier,
         double modulator)
     {
@@ -170,11 +174,18 @@ namespace {
         Lanes side;
         sideFilters(filters, Lanes { modulator, modulator, 0.0, std::fabs(carrier) }, side);
         energies += energyRate * (side * side - energies);
-        const double unvoiced = energies[0] / (energies[0] + energies[1] + 1e-30);
-        const Lanes products = Lanes { x[4], x[5], x[6], x[7] } * envelopes;
-        const double fast = fastWeight
-            * (((products[0] + products[1]) + products[2]) + products[3]);
-        const double passed = hissWeight * side[3] * unvoiced * side[0];
+        return { Lanes { x[4], x[5], x[6], x[7] } * envelopes, side, energies };
+    }
+
+    // What the stage adds before the output gain (its lead) from what wideFrame left, as
+    // carrierFrame works it out; no state, so that a run of frames fills vector lanes.
+    inline __attribute__((always_inline)) double wideLead(double product0, double product1,
+        double product2, double product3, double hiss, double carrierLevel, double hissEnergy,
+        double voicedEnergy)
+    {
+        const double unvoiced = hissEnergy / (hissEnergy + voicedEnergy + 1e-30);
+        const double fast = fastWeight * (((product0 + product1) + product2) + product3);
+        const double passed = hissWeight * carrierLevel * unvoiced * hiss;
         return fast + passed;
     }
 
@@ -231,7 +242,7 @@ double ClarityStage::process(double carrier, double modulator, double vocoded, d
 namespace {
 
     // Each frame's hand-over: the four envelopes, how unvoiced, the hiss band, two unused; or, when
-    // the first part runs both fast band sets, the lead alone.
+    // the first part runs both fast band sets, the leads alone, one a frame from the start.
     static_assert(ClarityStage::handOverValues == 8);
 
     // The two parts, one copy for each vector unit the machine may have; all give the same bits.
@@ -294,9 +305,25 @@ namespace {
             = withLastLaneOf(states.modulator.side, states.carrier.level);
         Lanes envelopes = states.modulator.envelopes;
         Lanes energies = states.modulator.energies;
-        for (std::size_t t = 0; t < frameCount; ++t)
-            values[t * ClarityStage::handOverValues]
-                = wideLead(w1, w2, filters, envelopes, energies, carrier[t], modulator[t]);
+        // Frame by frame through the recurrences, then the leads of a whole pass side by side.
+        constexpr std::size_t pass = 256;
+        double product[4][pass], hiss[pass], level[pass], hissEnergy[pass], voicedEnergy[pass];
+        for (std::size_t first = 0; first < frameCount; first += pass) {
+            const std::size_t frames = std::min(pass, frameCount - first);
+            for (std::size_t t = 0; t < frames; ++t) {
+                const WideValues v = wideFrame(
+                    w1, w2, filters, envelopes, energies, carrier[first + t], modulator[first + t]);
+                for (int k = 0; k < 4; ++k)
+                    product[k][t] = v.products[k];
+                hiss[t] = v.side[0];
+                level[t] = v.side[3];
+                hissEnergy[t] = v.energies[0];
+                voicedEnergy[t] = v.energies[1];
+            }
+            for (std::size_t t = 0; t < frames; ++t)
+                values[first + t] = wideLead(product[0][t], product[1][t], product[2][t],
+                    product[3][t], hiss[t], level[t], hissEnergy[t], voicedEnergy[t]);
+        }
         for (int k = 0; k < 2; ++k) {
             states.modulator.bands.w1[k] = __builtin_shufflevector(w1[k], w1[k], 0, 1, 2, 3);
             states.modulator.bands.w2[k] = __builtin_shufflevector(w2[k], w2[k], 0, 1, 2, 3);
@@ -315,8 +342,7 @@ namespace {
     {
         ClarityStage::SideFilters filters = states.output;
         for (std::size_t t = 0; t < frameCount; ++t)
-            output[t] = finishWide(
-                filters, amount, output[t], values[t * ClarityStage::handOverValues], gain);
+            output[t] = finishWide(filters, amount, output[t], values[t], gain);
         states.output = filters;
     }
 #endif
