@@ -97,46 +97,56 @@ namespace {
         filters.side2 = sideB2 * in - sideA2 * side;
     }
 
-    // What the modulator part leaves for one frame: the fast bands' levels, how unvoiced the frame
-    // sounds and the hiss band.
-    struct ModulatorValues {
+    // What the first part leaves for one frame: the modulator's fast bands' levels and the hiss it
+    // passes at the carrier's level.
+    struct FirstValues {
         Lanes envelopes;
-        double unvoiced, hiss;
+        double passed;
     };
 
-    // The modulator part of a frame: its fast bands and their followers, and the hiss and voiced
-    // bands (the side filters' first two lanes) and their energies.
-    inline __attribute__((always_inline)) ModulatorValues modulatorFrame(
-        ClarityStage::ModulatorState& s, double modulator)
+    // The first part of a frame: the modulator's fast bands and their followers, the hiss and
+    // voiced bands and their energies, and the carrier's level (the side filters' lanes 0, 1 and
+    // 3; filters joins the modulator's and the carrier's states).
+    inline __attribute__((always_inline)) FirstValues firstFrame(ClarityStage::ModulatorState& s,
+        ClarityStage::SideFilters& filters, double carrier, double modulator)
     {
         Lanes rectified;
         fastBands(s.bands, modulator, rectified);
         takeMagnitudes(rectified);
         s.envelopes += envelopeRate * (rectified - s.envelopes);
         Lanes side;
-        sideFilters(s.side, Lanes { modulator, modulator, 0.0, 0.0 }, side);
+        sideFilters(filters, Lanes { modulator, modulator, 0.0, std::fabs(carrier) }, side);
         s.energies += energyRate * (side * side - s.energies);
         // Near 1 where the hiss band dominates (s, f, sh), near 0 in vowels; never 0 / 0.
         const double unvoiced = s.energies[0] / (s.energies[0] + s.energies[1] + 1e-30);
-        return { s.envelopes, unvoiced, side[0] };
+        return { s.envelopes, hissWeight * side[3] * unvoiced * side[0] };
     }
 
-    // The carrier part of a frame, with the engine's output for it (vocoded): the carrier's fast
-    // bands weighted by the modulator's, the hiss passed at the carrier's level (the side
-    // filters' last lane), and the bank's lowest region taken away (their third lane).
-    inline __attribute__((always_inline)) double carrierFrame(ClarityStage::FastBands& bands,
-        ClarityStage::SideFilters& filters, double amount, double carrier, double vocoded,
-        const ModulatorValues& m, double gain)
+    // The bank's lowest region (the side filters' third lane, alone) and the frame's result from
+    // what the stage adds before the output gain (its lead).
+    inline __attribute__((always_inline)) double finish(ClarityStage::SideFilters& filters,
+        double amount, double vocoded, double lead, double gain)
+    {
+        const double in = vocoded * sideGain[2];
+        const double region = in + filters.side1[2];
+        filters.side1[2] = sideB1[2] * in + filters.side2[2] - sideA1[2] * region;
+        filters.side2[2] = sideB2[2] * in - sideA2[2] * region;
+        return vocoded + amount * (lead * gain - region);
+    }
+
+    // The second part of a frame, with the engine's output for it (vocoded): the carrier's fast
+    // bands weighted by the modulator's, with the passed hiss, and the bank's lowest region taken
+    // away.
+    inline __attribute__((always_inline)) double secondFrame(ClarityStage::FastBands& bands,
+        ClarityStage::SideFilters& output, double amount, double carrier, double vocoded,
+        const FirstValues& first, double gain)
     {
         Lanes carrierBands;
         fastBands(bands, carrier, carrierBands);
-        const Lanes products = carrierBands * m.envelopes;
-        Lanes side;
-        sideFilters(filters, Lanes { 0.0, 0.0, vocoded, std::fabs(carrier) }, side);
+        const Lanes products = carrierBands * first.envelopes;
         const double fast = fastWeight
             * (((products[0] + products[1]) + products[2]) + products[3]);
-        const double passed = hissWeight * side[3] * m.unvoiced * m.hiss;
-        return vocoded + amount * ((fast + passed) * gain - side[2]);
+        return finish(output, amount, vocoded, fast + first.passed, gain);
     }
 
     // Both fast band sets side by side in eight lanes, for a unit with registers that wide: the
@@ -189,17 +199,6 @@ namespace {
         return fast + passed;
     }
 
-    // The bank's lowest region (the side filters' third lane, alone) and the frame's result.
-    inline __attribute__((always_inline)) double finishWide(ClarityStage::SideFilters& filters,
-        double amount, double vocoded, double lead, double gain)
-    {
-        const double in = vocoded * sideGain[2];
-        const double region = in + filters.side1[2];
-        filters.side1[2] = sideB1[2] * in + filters.side2[2] - sideA1[2] * region;
-        filters.side2[2] = sideB2[2] * in - sideA2[2] * region;
-        return vocoded + amount * (lead * gain - region);
-    }
-
     // Lanes 0 to 2 of a's filters, lane 3 of b's.
     inline __attribute__((always_inline)) ClarityStage::SideFilters withLastLaneOf(
         const ClarityStage::SideFilters& a, const ClarityStage::SideFilters& b)
@@ -230,55 +229,54 @@ void ClarityStage::setAmount(double amount)
 
 double ClarityStage::process(double carrier, double modulator, double vocoded, double gain)
 {
-    const ModulatorValues values = modulatorFrame(states.modulator, modulator);
-    SideFilters filters = withLastLaneOf(states.output, states.carrier.level);
-    const double result = carrierFrame(
-        states.carrier.bands, filters, strength, carrier, vocoded, values, gain);
+    SideFilters filters = withLastLaneOf(states.modulator.side, states.carrier.level);
+    const FirstValues first = firstFrame(states.modulator, filters, carrier, modulator);
+    states.modulator.side = filters;
     states.carrier.level = filters;
-    states.output = filters;
-    return result;
+    return secondFrame(states.carrier.bands, states.output, strength, carrier, vocoded, first, gain);
 }
 
 namespace {
 
-    // Each frame's hand-over: the four envelopes, how unvoiced, the hiss band, two unused; or, when
-    // the first part runs both fast band sets, the leads alone, one a frame from the start.
+    // Each frame's hand-over: the four envelopes, the passed hiss, three unused; or, when the first
+    // part runs both fast band sets, the leads alone, one a frame from the start.
     static_assert(ClarityStage::handOverValues == 8);
 
     // The two parts, one copy for each vector unit the machine may have; all give the same bits.
     // Each part works on local copies of the states it owns, so that they stay in registers, and
-    // touches no other: the first owns the modulator's state (and the carrier's when it runs both
-    // fast band sets), the second the rest.
+    // touches no other: the first owns the modulator's state and the carrier's level (and the
+    // carrier's fast bands when it runs both sets), the second the rest.
 #define LUMIVOX_CLARITY_PARTS(Suffix, Attributes)                                                  \
-    Attributes void firstPart##Suffix(ClarityStage::States& states, const double*,                 \
+    Attributes void firstPart##Suffix(ClarityStage::States& states, const double* carrier,         \
         const double* modulator, double* values, std::size_t frameCount)                           \
     {                                                                                              \
         ClarityStage::ModulatorState local = states.modulator;                                     \
+        ClarityStage::SideFilters filters = withLastLaneOf(local.side, states.carrier.level);       \
         for (std::size_t t = 0; t < frameCount; ++t) {                                             \
-            const ModulatorValues v = modulatorFrame(local, modulator[t]);                         \
-            const Lanes rest = { v.unvoiced, v.hiss, 0.0, 0.0 };                                   \
+            const FirstValues v = firstFrame(local, filters, carrier[t], modulator[t]);            \
+            const Lanes rest = { v.passed, 0.0, 0.0, 0.0 };                                        \
             double* frame = values + t * ClarityStage::handOverValues;                             \
             std::memcpy(frame, &v.envelopes, sizeof(Lanes));                                       \
             std::memcpy(frame + 4, &rest, sizeof(Lanes));                                          \
         }                                                                                          \
+        local.side = filters;                                                                      \
         states.modulator = local;                                                                  \
+        states.carrier.level = filters;                                                            \
     }                                                                                              \
     Attributes void secondPart##Suffix(ClarityStage::States& states, double amount,                \
         const double* carrier, const double* values, double* output, std::size_t frameCount,      \
         double gain)                                                                               \
     {                                                                                              \
         ClarityStage::FastBands bands = states.carrier.bands;                                      \
-        ClarityStage::SideFilters filters = withLastLaneOf(states.output, states.carrier.level);    \
+        ClarityStage::SideFilters filters = states.output;                                         \
         for (std::size_t t = 0; t < frameCount; ++t) {                                             \
             const double* frame = values + t * ClarityStage::handOverValues;                       \
-            ModulatorValues v;                                                                     \
+            FirstValues v;                                                                         \
             std::memcpy(&v.envelopes, frame, sizeof(Lanes));                                       \
-            v.unvoiced = frame[4];                                                                 \
-            v.hiss = frame[5];                                                                     \
-            output[t] = carrierFrame(bands, filters, amount, carrier[t], output[t], v, gain);      \
+            v.passed = frame[4];                                                                   \
+            output[t] = secondFrame(bands, filters, amount, carrier[t], output[t], v, gain);       \
         }                                                                                          \
         states.carrier.bands = bands;                                                              \
-        states.carrier.level = filters;                                                            \
         states.output = filters;                                                                   \
     }
 
@@ -342,7 +340,7 @@ namespace {
     {
         ClarityStage::SideFilters filters = states.output;
         for (std::size_t t = 0; t < frameCount; ++t)
-            output[t] = finishWide(filters, amount, output[t], values[t], gain);
+            output[t] = finish(filters, amount, output[t], values[t], gain);
         states.output = filters;
     }
 #endif
