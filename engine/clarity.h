@@ -9,8 +9,11 @@ namespace lumivox::engine {
 // hands the region below about 500 Hz to four wide, fast bands of its own, taking away the bank's
 // output there as much as it brings them in, and lets the modulator's own hiss from about 2 kHz
 // up through at the carrier's level as far as a frame sounds unvoiced. One amount, 0 to 1, scales
-// it all. Every path through the engine runs the same frame step on the same values, so all give
-// the same bits; the lanes below are plain element-wise arithmetic on any vector unit.
+// it all. The work falls in two parts that two threads can run a block apart: the first takes the
+// modulator's side and the carrier's level, the second the carrier's fast bands and the bank's
+// lowest region; with eight-lane registers the first runs the carrier's fast bands too, beside the
+// modulator's. However it is divided, each lane does the same element-wise arithmetic in the same
+// order, so every path and every vector unit gives the same bits.
 class ClarityStage {
 public:
     ClarityStage();
