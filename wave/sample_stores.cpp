@@ -46,24 +46,30 @@ WaveFormat monoWaveFormat(OutputDepth depth, std::uint32_t sampleRate)
     return format;
 }
 
+namespace {
+
+    // Stores each result with store, width bytes apart; how many store said it limited.
+    template <bool (*store)(double, std::uint8_t*), std::size_t width>
+    std::size_t storeBlock(std::span<const double> results, std::uint8_t* bytes)
+    {
+        std::size_t limitedCount = 0;
+        for (const double y : results) {
+            limitedCount += store(y, bytes) ? 1 : 0;
+            bytes += width;
+        }
+        return limitedCount;
+    }
+
+} // namespace
+
 std::size_t storeBlockInt24(std::span<const double> results, std::uint8_t* bytes)
 {
-    std::size_t clampedCount = 0;
-    for (const double y : results) {
-        clampedCount += storeInt24(y, bytes) ? 1 : 0;
-        bytes += 3;
-    }
-    return clampedCount;
+    return storeBlock<storeInt24, 3>(results, bytes);
 }
 
 std::size_t storeBlockFloat32(std::span<const double> results, std::uint8_t* bytes)
 {
-    std::size_t beyondCount = 0;
-    for (const double y : results) {
-        beyondCount += storeFloat32(y, bytes) ? 1 : 0;
-        bytes += 4;
-    }
-    return beyondCount;
+    return storeBlock<storeFloat32, 4>(results, bytes);
 }
 
 } // namespace lumivox::wave

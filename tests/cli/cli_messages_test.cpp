@@ -96,13 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Carriers, CliMessages,
         UnusableCarrier { "Empty", [](const std::string& path) { return writes(path, {}); },
             carrierNotOpened, "an empty file" },
         UnusableCarrier { "Aac",
-            [](const std::string& path) {
-                Bytes bytes = textBytes(std::string("\0\0\0\x18"
-                                                    "ftypM4A ",
-                    12));
-                append(bytes, Bytes(64, 0));
-                return writes(path, bytes);
-            },
+            [](const std::string& path) { return writes(path, mp4Bytes()); },
             carrierNotOpened, "AAC in an MP4 container; convert it to WAV or FLAC" },
         UnusableCarrier { "Folder",
             [](const std::string& path) {

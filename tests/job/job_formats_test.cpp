@@ -198,15 +198,6 @@ namespace {
         EXPECT_EQ(sink.played, output->data);
     }
 
-    Bytes mp4Bytes()
-    {
-        Bytes bytes;
-        appendUint32(bytes, 0x18000000);
-        appendText(bytes, "ftypM4A ");
-        append(bytes, Bytes(80, 0));
-        return bytes;
-    }
-
     // An input that is refused or fails, the message and the cause on its second line.
     struct FailureCase {
         const char* label;

@@ -10,6 +10,7 @@
 #include <numbers>
 #include <sndfile.h>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace lumivox::test {
@@ -29,8 +30,9 @@ inline std::vector<std::int16_t> testTones(std::size_t frameCount, double sample
 
 // Writes interleaved samples given as left-justified 32-bit integers (an integer file stores
 // their top bits exactly) or as doubles (float and lossy files). False when libsndfile refuses.
-inline bool writeIntegerSoundFile(const std::string& path, int formatCode, int channels,
-    int sampleRate, const std::vector<int>& interleaved)
+template <typename Sample>
+inline bool writeSoundFile(const std::string& path, int formatCode, int channels, int sampleRate,
+    const std::vector<Sample>& interleaved)
 {
     SF_INFO info {};
     info.format = formatCode;
@@ -40,23 +42,24 @@ inline bool writeIntegerSoundFile(const std::string& path, int formatCode, int c
     if (file == nullptr)
         return false;
     const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
-    const bool written = sf_writef_int(file, interleaved.data(), frames) == frames;
-    return sf_close(file) == 0 && written;
+    sf_count_t written = 0;
+    if constexpr (std::is_same_v<Sample, int>)
+        written = sf_writef_int(file, interleaved.data(), frames);
+    else
+        written = sf_writef_double(file, interleaved.data(), frames);
+    return sf_close(file) == 0 && written == frames;
+}
+
+inline bool writeIntegerSoundFile(const std::string& path, int formatCode, int channels,
+    int sampleRate, const std::vector<int>& interleaved)
+{
+    return writeSoundFile(path, formatCode, channels, sampleRate, interleaved);
 }
 
 inline bool writeDoubleSoundFile(const std::string& path, int formatCode, int channels,
     int sampleRate, const std::vector<double>& interleaved)
 {
-    SF_INFO info {};
-    info.format = formatCode;
-    info.channels = channels;
-    info.samplerate = sampleRate;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
-        return false;
-    const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
-    const bool written = sf_writef_double(file, interleaved.data(), frames) == frames;
-    return sf_close(file) == 0 && written;
+    return writeSoundFile(path, formatCode, channels, sampleRate, interleaved);
 }
 
 // Every frame readMonoFrames gives, in blocks of the reader's size; lastResult holds the result

@@ -100,6 +100,17 @@ void writeFile(const std::filesystem::path& path, const Bytes& bytes)
         reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+Bytes mp4Bytes()
+{
+    Bytes bytes;
+    appendUint32(bytes, 0x18000000); // the box size, big-endian 24
+    appendText(bytes, "ftypM4A ");
+    appendUint32(bytes, 0);
+    appendText(bytes, "M4A isommp42");
+    append(bytes, Bytes(64, 0));
+    return bytes;
+}
+
 Bytes readFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -19,6 +19,8 @@ using Bytes = std::vector<std::uint8_t>;
 void appendUint16(Bytes& bytes, std::uint32_t value);
 void appendUint32(Bytes& bytes, std::uint32_t value);
 void appendText(Bytes& bytes, std::string_view text);
+// The start of an MP4 (AAC) file: an ftyp box of brand M4A, then zeros.
+Bytes mp4Bytes();
 void append(Bytes& bytes, const Bytes& more);
 
 [[nodiscard]] std::uint16_t uint16At(const Bytes& bytes, std::size_t offset);

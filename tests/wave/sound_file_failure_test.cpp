@@ -10,17 +10,6 @@ namespace {
 
     constexpr std::size_t blockFrames = 2048;
 
-    Bytes mp4Bytes()
-    {
-        Bytes bytes;
-        appendUint32(bytes, 0x18000000); // the box size, big-endian 24
-        appendText(bytes, "ftypM4A ");
-        appendUint32(bytes, 0);
-        appendText(bytes, "M4A isommp42");
-        append(bytes, Bytes(64, 0));
-        return bytes;
-    }
-
     // A file that is refused when it is opened, and why.
     struct RefusalCase {
         const char* label;
