@@ -46,11 +46,11 @@ template <int Width> LUMIVOX_INLINE void store(double* destination, Lane<Width> 
 
 // The parameters of one block; they do not change inside it.
 struct BlockSettings {
-    const double* weights; // the spread's weights[0..14]
+    const double* weights; // the spread's bandWeights: band i's weight at distance k at k * 32 + i
     const double* denominators; // the spread's denominators[0..31]
-    int reach; // weights 1..reach are non-zero
-    bool smoothing; // vagueness > 0
-    bool weightsAllOne; // weights 1..reach are all exactly 1
+    int reach; // no band has a non-zero weight beyond reach
+    bool smoothing; // some level is smoothed
+    bool weightsAllOne; // every band's weights 1..reach are exactly 1
     double clearance;
     bool clearing; // clearance > 0
     double outputGain;
@@ -389,9 +389,10 @@ LUMIVOX_INLINE void addNeighbours(
                 for (int g = 0; g < groups; ++g)
                     numerator[g] = numerator[g] + load<Width>(neighbours + g * Width);
             } else {
-                const double weight = settings.weights[k];
+                const double* weights = settings.weights + k * bandCount + FirstBand;
                 for (int g = 0; g < groups; ++g)
-                    numerator[g] = numerator[g] + weight * load<Width>(neighbours + g * Width);
+                    numerator[g] = numerator[g]
+                        + load<Width>(weights + g * Width) * load<Width>(neighbours + g * Width);
             }
         }
     }
@@ -487,14 +488,14 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
                 }
             } else {
                 for (int k = 1; k <= up; ++k) {
-                    const double weight = settings.weights[k];
+                    const double* weights = settings.weights + k * bandCount + first;
                     for (int j = 0; j < together; ++j)
-                        level[j] = level[j] + weight * levels.band(first + j + k);
+                        level[j] = level[j] + weights[j] * levels.band(first + j + k);
                 }
                 for (int k = 1; k <= down; ++k) {
-                    const double weight = settings.weights[k];
+                    const double* weights = settings.weights + k * bandCount + first;
                     for (int j = 0; j < together; ++j)
-                        level[j] = level[j] + weight * levels.band(first + j - k);
+                        level[j] = level[j] + weights[j] * levels.band(first + j - k);
                 }
             }
             for (int j = 0; j < together; ++j)

@@ -255,12 +255,11 @@ namespace {
     BlockSettings settingsFor(const Spread& spread, double clearance, double outputGain)
     {
         BlockSettings settings {};
-        settings.weights = spread.weights.data();
+        settings.weights = spread.bandWeights.data();
         settings.denominators = spread.denominators.data();
         settings.reach = spread.reach;
-        settings.smoothing = spread.vagueness > 0.0;
-        settings.weightsAllOne = std::all_of(spread.weights.begin() + 1,
-            spread.weights.begin() + 1 + spread.reach, [](double weight) { return weight == 1.0; });
+        settings.smoothing = smooths(spread);
+        settings.weightsAllOne = spread.weightsAllOne;
         settings.clearance = clearance;
         settings.clearing = clearance > 0.0;
         settings.outputGain = outputGain;

@@ -33,7 +33,15 @@ void VocoderEngine::buildFilterBank()
     filterBank = FilterBank();
 }
 
-void VocoderEngine::setVagueness(double v) { spread = makeSpread(clampToUnit(v)); }
+void VocoderEngine::setVagueness(double v)
+{
+    spread = makeSpread(clampToUnit(v), spread.harmonicBandVagueness);
+}
+
+void VocoderEngine::setHarmonicBandVagueness(double v)
+{
+    spread = makeSpread(spread.vagueness, clampToUnit(v));
+}
 
 void VocoderEngine::setClearance(double c) { clearanceAmount = clampToUnit(c); }
 
@@ -136,15 +144,16 @@ double VocoderEngine::processSample(double carrier, double modulator)
 
     // Vagueness: each level becomes the weighted mean of itself and its neighbours, all taken from
     // the unsmoothed levels, upward neighbours first.
-    if (spread.vagueness > 0.0) {
+    if (smooths(spread)) {
         std::array<double, bandCount> smoothedLevels;
         const auto reach = static_cast<std::size_t>(spread.reach);
         for (std::size_t i = 0; i < bands; ++i) {
+            const auto weight = [&](std::size_t k) { return spread.bandWeights[k * bands + i]; };
             double numerator = levels[i];
             for (std::size_t k = 1; k <= reach && i + k < bands; ++k)
-                numerator += spread.weights[k] * levels[i + k];
+                numerator += weight(k) * levels[i + k];
             for (std::size_t k = 1; k <= reach && k <= i; ++k)
-                numerator += spread.weights[k] * levels[i - k];
+                numerator += weight(k) * levels[i - k];
             smoothedLevels[i] = numerator / spread.denominators[i];
         }
         levels = smoothedLevels;

@@ -25,11 +25,17 @@ public:
     void buildFilterBank();
 
     void setVagueness(double v); // clamped to [0, 1]
+    // The least Vagueness of the bands narrower than a voice's harmonic spacing (see spread.h),
+    // clamped to [0, 1]; 0, the default, leaves them to Vagueness alone. A carrier that follows
+    // the voice at another pitch needs their levels blurred: a band holding one of the voice's
+    // harmonics would pass only the carrier's partials near it, at the voice's own pitch.
+    void setHarmonicBandVagueness(double v);
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
     void setClarity(double c) { clarityStage.setAmount(c); } // clamped to [0, 1]
 
     double vagueness() const { return spread.vagueness; }
+    double harmonicBandVagueness() const { return spread.harmonicBandVagueness; }
     double clearance() const { return clearanceAmount; }
     double outputGain() const { return gain; }
     double clarity() const { return clarityStage.amount(); }

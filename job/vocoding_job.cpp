@@ -1,6 +1,7 @@
 #include "vocoding_job.h"
 
 #include "carrier_supply.h"
+#include "engine/follow_voice_sound.h"
 #include "engine/vocoder_engine.h"
 #include "input_blocks.h"
 #include "input_checks.h"
@@ -408,6 +409,8 @@ namespace {
             return finish(std::move(*refused));
 
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
+        if (settings.carrier.kind == CarrierKind::FollowVoice)
+            held->engine->setHarmonicBandVagueness(engine::FollowVoiceSound::harmonicBandVagueness);
         const std::uint64_t frames
             = std::min(held->carrierSource->frameCount(), held->modulatorSource->frameCount());
         twoThreadsAllowed = useSecondCore(previewing(), frames, outputFormat.sampleRate);

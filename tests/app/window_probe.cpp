@@ -1,9 +1,7 @@
 // Prints where the window's controls are, in window coordinates, for the real-window tests:
 // "<id> <centre x> <centre y>" per control. It runs under the same display and fonts as the
 // program, so the places match the window it checks.
-//   --meter       prints the band meter panel instead: "<x> <y> <width> <height>"
 //   --least-size  prints the window's least size instead: "<width> <height>"
-#include "band_meter.h"
 #include "control_ids.h"
 #include "main_window.h"
 
@@ -13,7 +11,6 @@
 
 int main(int argc, char** argv)
 {
-    const bool meter = argc > 1 && std::strcmp(argv[1], "--meter") == 0;
     const bool leastSize = argc > 1 && std::strcmp(argv[1], "--least-size") == 0;
     static char programName[] = "lumivox_window_probe";
     static char* arguments[] = { programName, nullptr };
@@ -22,11 +19,6 @@ int main(int argc, char** argv)
     const lumivox::app::MainWindow window;
     if (leastSize) {
         std::printf("%d %d\n", window.minimumWidth(), window.minimumHeight());
-        return 0;
-    }
-    if (meter) {
-        const QRect panel = window.bandMeter()->geometry();
-        std::printf("%d %d %d %d\n", panel.x(), panel.y(), panel.width(), panel.height());
         return 0;
     }
     for (int controlId = 0; controlId < lumivox::app::control::count; ++controlId) {

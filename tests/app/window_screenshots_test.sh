@@ -97,17 +97,20 @@ declare -A centre
 while read -r id x y; do
     centre[$id]="$x $y"
 done < <("$probe")
-read -r meter_x meter_y meter_w meter_h < <("$probe" --meter)
 
-# The meter panel's lit pixels in a screenshot.
+# The meters' lit pixels in a screenshot: nothing else in these windows is drawn in the meters'
+# colours. (A crop by the probe's panel would miss most of it: the probe's window is not the
+# shown one's size, so its panel covered only the top of the real one, where only the loudest
+# bars reach.)
 lit_pixels() {
-    convert "$artifacts/$1" -crop "${meter_w}x${meter_h}+${meter_x}+${meter_y}" \
-        +repage -format %c histogram:info:- |
+    convert "$artifacts/$1" -format %c histogram:info:- |
         awk '/#3CC850|#E6C832|#E6463C/ { sum += $1 } END { print sum + 0 }'
 }
 
 start_program
 shoot lumivox-idle.png
+lit=$(lit_pixels lumivox-idle.png)
+((lit == 0)) || fail "the idle window shows $lit pixels in the meters' colours"
 
 # Each built-in carrier, chosen from the drop-down with the keys; the last one is kept.
 for sound in chord noise follow; do

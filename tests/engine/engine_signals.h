@@ -27,6 +27,7 @@ struct Settings {
     double clearance;
     double gain;
     double clarity = 0.0;
+    double harmonicBands = 0.0; // the least Vagueness of the harmonic bands
 };
 
 void apply(VocoderEngine& engine, const Settings& settings);

@@ -1,3 +1,4 @@
+#include "engine/follow_voice_sound.h"
 #include "engine/vocoder_engine.h"
 #include "job_fixture.h"
 #include "job_messages.h"
@@ -7,6 +8,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <numbers>
 
 namespace lumivox::job::test {
@@ -63,7 +65,20 @@ namespace {
         settings.carrierPath = (folder / "no-such-carrier.wav").string();
         settings.carrier.kind = c.kind;
         settings.carrier.followSemitones = 5;
+        // Only the follow sound blurs the bands narrower than the voice's harmonics.
+        const engine::VocoderEngine* used = nullptr;
+        environment.makeEngine = [&used] {
+            auto made = std::make_unique<engine::VocoderEngine>();
+            used = made.get();
+            return made;
+        };
+        std::vector<double> blurs;
+        port.onProgress = [&](int) { blurs.push_back(used->harmonicBandVagueness()); };
         const auto first = runOnce(c);
+        ASSERT_FALSE(blurs.empty());
+        EXPECT_EQ(blurs.front(),
+            c.kind == CarrierKind::FollowVoice ? engine::FollowVoiceSound::harmonicBandVagueness
+                                               : 0.0);
         EXPECT_EQ(first.size(), c.modulatorFrames);
         std::size_t loud = 0;
         for (const std::int16_t sample : first)
