@@ -10,6 +10,7 @@
 #     counts when both pitches lie in the voice's range (50 to 1100 Hz, moved by the interval);
 #     a frame agrees within 50 cents. The vocoded output is compared as it is and after the
 #     constant delay (up to 70 ms) that agrees best, which the band filters add to what they pass;
+#     2b. the vocoded output at every interval from -12 to +12 on six voices, as in 2;
 #  3. the cost: lumivox-cli on 300 s of 16-bit 44.1 kHz speech with each built-in carrier against
 #     a carrier file of the same length, runs interleaved, median wall times.
 # Usage: bench/sounds.sh [BUILD_DIR] [RUNS]. The measuring tools (aubio-tools, python3-aubio,
@@ -106,6 +107,30 @@ for source in espeak flite sung; do
             "$(agreement --delayed "$modulator" "$work/out.wav" "$semitones")" \
             "$(ranged "$modulator" "$work/ahead.wav" "$semitones")"
     done
+done
+
+echo
+echo "== 2b. follow: the vocoded output at every interval, six voices (aubio's yin, delayed)"
+# Two sentences, six voices: espeak-ng's default and its f3 voice, flite's slt, kal, awb and rms.
+# Each figure is the share of confident frames within 50 cents, after the delay that agrees best.
+other="Please call Stella. Ask her to bring these things with her from the store: six spoons of \
+fresh snow peas, five thick slabs of blue cheese, and maybe a snack for her brother Bob."
+espeak-ng -w "$work/v-espeak.wav" "$text"
+espeak-ng -v en+f3 -w "$work/v-f3.wav" "$other"
+for voice in slt kal; do flite -voice "$voice" -t "$text" -o "$work/v-$voice.wav"; done
+for voice in awb rms; do flite -voice "$voice" -t "$other" -o "$work/v-$voice.wav"; done
+printf '%-7s' voice
+for ((semitones = -12; semitones <= 12; semitones++)); do printf ' %+5d' "$semitones"; done
+echo
+for voice in espeak f3 slt kal awb rms; do
+    sox -q "$work/v-$voice.wav" -r 44100 -b 16 -c 1 "$work/voice.wav"
+    printf '%-7s' "$voice"
+    for ((semitones = -12; semitones <= 12; semitones++)); do
+        "$cli" --quiet --carrier-sound "follow:$semitones" "$work/voice.wav" "$work/out.wav"
+        share=$(agreement --delayed "$work/voice.wav" "$work/out.wav" "$semitones")
+        printf ' %5s' "${share%% %*}"
+    done
+    echo
 done
 
 echo
