@@ -123,7 +123,7 @@ printf '%-7s' voice
 for ((semitones = -12; semitones <= 12; semitones++)); do printf ' %+5d' "$semitones"; done
 echo
 for voice in espeak f3 slt kal awb rms; do
-    sox -q "$work/v-$voice.wav" -r 44100 -b 16 -c 1 "$work/voice.wav"
+    sox -q -D "$work/v-$voice.wav" -r 44100 -b 16 -c 1 "$work/voice.wav" # no dither: repeatable
     printf '%-7s' "$voice"
     for ((semitones = -12; semitones <= 12; semitones++)); do
         "$cli" --quiet --carrier-sound "follow:$semitones" "$work/voice.wav" "$work/out.wav"
