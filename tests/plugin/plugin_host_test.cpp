@@ -184,44 +184,39 @@ namespace {
     }
 
 #if defined(__SSE__)
-    constexpr unsigned int flushToZero = 0x8000;
-    constexpr unsigned int denormalsAreZero = 0x0040;
-    constexpr unsigned int roundTowardZero = 0x6000;
-
-    // The caller's floating-point settings come back after run(), and inside it neither they nor
-    // subnormal numbers change the sound.
-    TEST_F(PluginHost, RunsWithItsOwnFloatingPointSettingsAndRestoresTheCallers)
+    // The caller's floating-point settings come back after every run().
+    TEST_F(PluginHost, RestoresTheCallersFloatingPointSettings)
     {
-        const std::vector<float> usual
-            = runInBlocks(library, { 777 }, { 20.0F, 30.0F, 60.0F, 40.0F });
-
         const unsigned int callers = _mm_getcsr();
-        const unsigned int unusual
-            = (callers & ~(flushToZero | denormalsAreZero)) | roundTowardZero;
+        constexpr unsigned int flushBits = 0x8040; // flush to zero, denormals are zero
+        constexpr unsigned int roundTowardZero = 0x6000;
+        const unsigned int unusual = (callers & ~flushBits) | roundTowardZero;
         PluginInstance instance(library, sampleRate, 777);
-        instance.controls = { 20.0F, 30.0F, 60.0F, 40.0F };
-        std::vector<float> underUnusual;
-        bool restored = true;
-        for (std::size_t start = 0; start < frameTotal; start += 777) {
-            const std::size_t frames = std::min<std::size_t>(777, frameTotal - start);
+        std::vector<float> out;
+        std::size_t changed = 0;
+        for (std::size_t start = 0; start < 7770; start += 777) {
             _mm_setcsr(unusual);
-            instance.runBlock(std::span(signals().carrier).subspan(start, frames),
-                std::span(signals().modulator).subspan(start, frames), underUnusual);
-            restored = restored && _mm_getcsr() == unusual;
+            instance.runBlock(std::span(signals().carrier).subspan(start, 777),
+                std::span(signals().modulator).subspan(start, 777), out);
+            changed += _mm_getcsr() != unusual ? 1 : 0;
             _mm_setcsr(callers);
         }
-        EXPECT_TRUE(restored) << "run() left the caller's MXCSR changed";
-        EXPECT_TRUE(sameBits(usual, underUnusual)) << "the caller's rounding reached the sound";
+        EXPECT_EQ(changed, 0U) << "calls of run() that left the caller's MXCSR changed";
     }
 
-    // A carrier of subnormal floats is taken as silence inside run(), whatever the voice.
+    // A carrier of subnormal floats is taken as silence inside run(), whatever the voice, so
+    // that subnormal numbers never reach the filters.
     TEST_F(PluginHost, TakesSubnormalSamplesAsZero)
     {
-        const float tiny = std::numeric_limits<float>::denorm_min() * 1000000.0F;
+        // The largest subnormal float: were it read, the output would be a normal number.
+        const float tiny = std::nextafter(std::numeric_limits<float>::min(), 0.0F);
         ASSERT_EQ(std::fpclassify(tiny), FP_SUBNORMAL);
         PluginInstance instance(library, sampleRate, frameTotal);
         instance.controls.gain = 100.0F;
-        const std::vector<float> carrier(frameTotal, tiny);
+        // A square wave at the test carrier's pitch, all of it subnormal.
+        std::vector<float> carrier(frameTotal);
+        for (std::size_t i = 0; i < frameTotal; ++i)
+            carrier[i] = signals().carrier[i] >= 0.0F ? tiny : -tiny;
         std::vector<float> out;
         instance.runBlock(carrier, signals().modulator, out);
         const auto nonZero
