@@ -184,9 +184,11 @@ namespace {
     }
 
 #if defined(__SSE__)
-    // The caller's floating-point settings come back after every run().
+    // The caller's floating-point settings come back after every run(). (The six low bits are
+    // flags that any arithmetic may raise, the test's own included.)
     TEST_F(PluginHost, RestoresTheCallersFloatingPointSettings)
     {
+        constexpr unsigned int settingBits = ~0x3FU;
         const unsigned int callers = _mm_getcsr();
         constexpr unsigned int flushBits = 0x8040; // flush to zero, denormals are zero
         constexpr unsigned int roundTowardZero = 0x6000;
@@ -198,7 +200,7 @@ namespace {
             _mm_setcsr(unusual);
             instance.runBlock(std::span(signals().carrier).subspan(start, 777),
                 std::span(signals().modulator).subspan(start, 777), out);
-            changed += _mm_getcsr() != unusual ? 1 : 0;
+            changed += (_mm_getcsr() & settingBits) != (unusual & settingBits) ? 1 : 0;
             _mm_setcsr(callers);
         }
         EXPECT_EQ(changed, 0U) << "calls of run() that left the caller's MXCSR changed";
