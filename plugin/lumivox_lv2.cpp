@@ -72,11 +72,12 @@ namespace {
         return port != nullptr ? *port : otherwise;
     }
 
-    LV2_Handle instantiate(const LV2_Descriptor*, double, const char*, const LV2_Feature* const*)
+    LV2_Handle instantiate(
+        const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const*)
     {
         try {
             auto instance = std::make_unique<Instance>();
-            instance->engine = std::make_unique<PluginEngine>();
+            instance->engine = std::make_unique<PluginEngine>(sampleRate);
             return instance.release();
         } catch (const std::bad_alloc&) {
             return nullptr;
@@ -124,7 +125,7 @@ namespace {
         if (!instance.ran)
             return;
         try {
-            instance.engine = std::make_unique<PluginEngine>();
+            instance.engine = std::make_unique<PluginEngine>(instance.engine->sampleRate());
             instance.ran = false;
         } catch (const std::bad_alloc&) {
         }

@@ -24,10 +24,11 @@ float towardZero(double v)
     return rounded;
 }
 
-PluginEngine::PluginEngine()
+PluginEngine::PluginEngine(double sampleRate)
     : carrierValues(std::make_unique<double[]>(pieceFrames))
     , modulatorValues(std::make_unique<double[]>(pieceFrames))
     , results(std::make_unique<double[]>(pieceFrames))
+    , rate(sampleRate)
 {
     // The same settings as a run with the sliders at their defaults.
     engine.setClearance(position(applied.clearance) / 100.0);

@@ -27,7 +27,9 @@ public:
     // Frames per call into the engine; a longer run goes through in pieces of this length.
     static constexpr std::size_t pieceFrames = 2048;
 
-    PluginEngine(); // builds the bank and takes the buffers; may throw std::bad_alloc
+    // Builds the bank and takes the buffers; may throw std::bad_alloc. The classic bands are made
+    // for no particular rate: like the program's, they move in proportion to the host's.
+    explicit PluginEngine(double sampleRate);
     PluginEngine(const PluginEngine&) = delete;
     PluginEngine& operator=(const PluginEngine&) = delete;
 
@@ -46,6 +48,7 @@ public:
 
     // The frames the output lags the input by.
     static constexpr std::uint32_t latencyFrames = 0;
+    [[nodiscard]] double sampleRate() const { return rate; }
 
 private:
     engine::VocoderEngine engine;
@@ -53,6 +56,7 @@ private:
     std::unique_ptr<double[]> modulatorValues;
     std::unique_ptr<double[]> results;
     SliderPositions applied;
+    double rate;
 };
 
 // Conversions at the plugin's boundary, for the tests as well.
