@@ -61,6 +61,8 @@ namespace {
 
     private:
         unsigned int saved;
+#else
+        FlushDenormals() = default;
 #endif
     public:
         FlushDenormals(const FlushDenormals&) = delete;
