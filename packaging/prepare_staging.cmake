@@ -1,7 +1,7 @@
 # Runs inside CPack once the files are staged, before they are packed, to do what Debian policy
 # asks of a package that a plain `cmake --install` need not do: manual pages and the changelog
 # compressed with gzip -9n (best compression, no name or time stamp, so builds repeat), and
-# programs stripped of the comment and note sections that a plain strip leaves in.
+# programs and the LV2 plugin stripped of the comment and note sections that a plain strip leaves in.
 file(GLOB_RECURSE staged "${CPACK_TEMPORARY_DIRECTORY}/*")
 
 set(documents ${staged})
@@ -18,7 +18,7 @@ foreach(document IN LISTS documents)
 endforeach()
 
 set(programs ${staged})
-list(FILTER programs INCLUDE REGEX "/bin/[^/]+$")
+list(FILTER programs INCLUDE REGEX "/bin/[^/]+$|/lib/lv2/[^/]+\\.lv2/[^/]+\\.so$")
 foreach(program IN LISTS programs)
     execute_process(COMMAND strip --remove-section=.comment --remove-section=.note
         --strip-unneeded "${program}" RESULT_VARIABLE status)

@@ -1,0 +1,257 @@
+// The plugin as the LV2 tools see it: lv2info lists its ports, and lv2apply gives the program's
+// sound, sample for sample, on the recordings lumivox-cli vocodes.
+
+#include "plugin_host.h"
+#include "run_program.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace lumivox::plugin::test {
+namespace {
+
+    // The built bundle first; Debian's LV2 folder after it, for the names of the classes.
+    const std::string lv2Path = "LV2_PATH="
+        + std::filesystem::path(bundleDirectory).parent_path().string() + ":/usr/lib/lv2";
+
+    // The part of lv2info's text about one port, up to the next port.
+    std::string portSection(const std::string& text, int index)
+    {
+        const std::string heading = "\tPort " + std::to_string(index) + ":\n";
+        const auto start = text.find(heading);
+        if (start == std::string::npos)
+            return {};
+        const auto end = text.find("\tPort ", start + heading.size());
+        return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    }
+
+    const std::string& lv2infoText()
+    {
+        static const ProgramRun run = runProgram({ "lv2info", pluginUri }, { lv2Path });
+        return run.output;
+    }
+
+    TEST(Lv2info, NamesThePluginAndItsClass)
+    {
+        const std::string& text = lv2infoText();
+        EXPECT_NE(text.find("Name:              Lumivox Vocoder\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("Class:             Filter Plugin\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("Has latency:       yes, reported by port 7\n"), std::string::npos);
+        EXPECT_TRUE(portSection(text, 8).empty()) << "more than eight ports";
+    }
+
+    struct PortListing {
+        int index;
+        const char* symbol;
+        const char* kind; // AudioPort or ControlPort
+        const char* direction; // InputPort or OutputPort
+        const char* property; // the one port property, or ""
+        const char* defaultValue; // a control input's, or ""
+    };
+
+    class Lv2infoPorts : public ::testing::TestWithParam<PortListing> { };
+
+    TEST_P(Lv2infoPorts, ListEachPortWithItsSymbolTypeAndProperties)
+    {
+        const PortListing& port = GetParam();
+        const std::string section = portSection(lv2infoText(), port.index);
+        ASSERT_FALSE(section.empty()) << lv2infoText();
+        const std::string core = "http://lv2plug.in/ns/lv2core#";
+        EXPECT_NE(
+            section.find("Symbol:      " + std::string(port.symbol) + "\n"), std::string::npos)
+            << section;
+        EXPECT_NE(section.find(core + port.kind), std::string::npos) << section;
+        EXPECT_NE(section.find(core + port.direction), std::string::npos) << section;
+        for (const char* property : { "isSideChain", "reportsLatency" }) {
+            const bool listed = section.find(core + property) != std::string::npos;
+            EXPECT_EQ(listed, std::string(port.property) == property) << property << "\n"
+                                                                      << section;
+        }
+        if (*port.defaultValue != '\0') {
+            EXPECT_NE(section.find("Minimum:     0.000000\n"), std::string::npos) << section;
+            EXPECT_NE(section.find("Maximum:     100.000000\n"), std::string::npos) << section;
+            EXPECT_NE(section.find("Default:     " + std::string(port.defaultValue) + "\n"),
+                std::string::npos)
+                << section;
+        }
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Plugin, Lv2infoPorts,
+        ::testing::Values(PortListing { 0, "carrier", "AudioPort", "InputPort", "", "" },
+            PortListing { 1, "modulator", "AudioPort", "InputPort", "isSideChain", "" },
+            PortListing { 2, "out", "AudioPort", "OutputPort", "", "" },
+            PortListing { 3, "clearance", "ControlPort", "InputPort", "", "0.000000" },
+            PortListing { 4, "vagueness", "ControlPort", "InputPort", "", "0.000000" },
+            PortListing { 5, "gain", "ControlPort", "InputPort", "", "50.000000" },
+            PortListing { 6, "clarity", "ControlPort", "InputPort", "", "0.000000" },
+            PortListing { 7, "latency", "ControlPort", "OutputPort", "reportsLatency", "" }),
+        [](const auto& row) { return std::string(row.param.symbol); });
+
+    // A fresh folder per test, removed afterwards.
+    class ScratchFolder : public ::testing::Test {
+    protected:
+        void SetUp() override
+        {
+            std::string pattern
+                = (std::filesystem::temp_directory_path() / "lumivox-plugin-XXXXXX").string();
+            ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+            folder = pattern;
+        }
+        void TearDown() override
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+        std::filesystem::path folder;
+    };
+
+    bool writeFile(const std::filesystem::path& path, int format, int channels, int rate,
+        const std::vector<short>& interleaved)
+    {
+        SF_INFO info {};
+        info.format = format;
+        info.channels = channels;
+        info.samplerate = rate;
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        if (file == nullptr)
+            return false;
+        // Integer samples stored in a float file as the sample divided by 32768, exactly.
+        sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+        std::vector<float> values(interleaved.size());
+        for (std::size_t i = 0; i < values.size(); ++i)
+            values[i] = static_cast<float>(interleaved[i]) / 32768.0F;
+        const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
+        const sf_count_t written = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT
+            ? sf_writef_float(file, values.data(), frames)
+            : sf_writef_short(file, interleaved.data(), frames);
+        return sf_close(file) == 0 && written == frames;
+    }
+
+    // The samples of a mono file, as stored: 16-bit ones as integers, float ones as floats.
+    template <typename Sample>
+    std::vector<Sample> readMono(const std::filesystem::path& path, int& channels)
+    {
+        SF_INFO info {};
+        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+        if (file == nullptr)
+            return {};
+        channels = info.channels;
+        std::vector<Sample> samples(static_cast<std::size_t>(info.frames * info.channels));
+        sf_count_t got = 0;
+        if constexpr (std::is_same_v<Sample, short>)
+            got = sf_readf_short(file, samples.data(), info.frames);
+        else
+            got = sf_readf_float(file, samples.data(), info.frames);
+        sf_close(file);
+        samples.resize(static_cast<std::size_t>(got * info.channels));
+        return samples;
+    }
+
+    // What the program stores for a result in 16-bit units: clamped to +-32767, then truncated.
+    int asTheProgramStores(double y)
+    {
+        if (y > 32767.0)
+            y = 32767.0;
+        if (y < -32767.0)
+            y = -32767.0;
+        return static_cast<int>(y);
+    }
+
+    struct SameSound {
+        const char* name;
+        int sampleRate;
+        int clearance;
+        int vagueness;
+        int gain;
+        int clarity;
+        // lv2apply writes its output in the input's format. Given the pair as 32-bit float (the
+        // values it reads from the 16-bit file), it keeps the plugin's floats, which must then
+        // give the program's samples exactly; given the 16-bit pair, libsndfile stores the
+        // plugin's floats times 32767, rounded, so they may differ by one.
+        bool floatPair;
+    };
+
+    class Lv2applyAgainstTheProgram : public ScratchFolder,
+                                      public ::testing::WithParamInterface<SameSound> { };
+
+    TEST_P(Lv2applyAgainstTheProgram, GivesTheProgramsSamples)
+    {
+        const SameSound& row = GetParam();
+        const std::size_t frameCount = static_cast<std::size_t>(row.sampleRate) * 3;
+        const std::vector<std::int16_t> carrier = testCarrier(frameCount, row.sampleRate);
+        const std::vector<std::int16_t> modulator = testModulator(frameCount, row.sampleRate);
+        std::vector<short> pair;
+        for (std::size_t i = 0; i < frameCount; ++i) {
+            pair.push_back(carrier[i]);
+            pair.push_back(modulator[i]);
+        }
+        const int pcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        ASSERT_TRUE(writeFile(folder / "carrier.wav", pcm16, 1, row.sampleRate,
+            std::vector<short>(carrier.begin(), carrier.end())));
+        ASSERT_TRUE(writeFile(folder / "modulator.wav", pcm16, 1, row.sampleRate,
+            std::vector<short>(modulator.begin(), modulator.end())));
+        ASSERT_TRUE(writeFile(folder / "pair.wav",
+            row.floatPair ? SF_FORMAT_WAV | SF_FORMAT_FLOAT : pcm16, 2, row.sampleRate, pair));
+
+        const ProgramRun cli = runProgram(
+            { LUMIVOX_CLI_PATH, "--quiet", "--clearance", std::to_string(row.clearance),
+                "--vagueness", std::to_string(row.vagueness), "--gain", std::to_string(row.gain),
+                "--clarity", std::to_string(row.clarity), (folder / "carrier.wav").string(),
+                (folder / "modulator.wav").string(), (folder / "program.wav").string() });
+        ASSERT_EQ(cli.exitStatus, 0) << cli.output;
+        const ProgramRun apply = runProgram(
+            { "lv2apply", "-i", (folder / "pair.wav").string(), "-o",
+                (folder / "plugin.wav").string(), "-c", "clearance", std::to_string(row.clearance),
+                "-c", "vagueness", std::to_string(row.vagueness), "-c", "gain",
+                std::to_string(row.gain), "-c", "clarity", std::to_string(row.clarity), pluginUri },
+            { lv2Path });
+        ASSERT_EQ(apply.exitStatus, 0) << apply.output;
+
+        int channels = 0;
+        const std::vector<short> program = readMono<short>(folder / "program.wav", channels);
+        ASSERT_EQ(channels, 1);
+        ASSERT_EQ(program.size(), frameCount);
+        std::vector<int> plugin;
+        if (row.floatPair) {
+            for (float value : readMono<float>(folder / "plugin.wav", channels))
+                plugin.push_back(asTheProgramStores(static_cast<double>(value) * 32768.0));
+        } else {
+            for (short value : readMono<short>(folder / "plugin.wav", channels))
+                plugin.push_back(value);
+        }
+        ASSERT_EQ(channels, 1);
+        ASSERT_EQ(plugin.size(), frameCount);
+
+        int largest = 0;
+        std::size_t differing = 0;
+        int loudest = 0;
+        for (std::size_t i = 0; i < frameCount; ++i) {
+            const int difference = std::abs(plugin[i] - program[i]);
+            largest = std::max(largest, difference);
+            differing += difference != 0 ? 1 : 0;
+            loudest = std::max(loudest, std::abs(static_cast<int>(program[i])));
+        }
+        RecordProperty("largest_difference", largest);
+        RecordProperty("differing_samples", static_cast<int>(differing));
+        EXPECT_GT(loudest, 1000) << "the program's output is nearly silent: nothing is compared";
+        EXPECT_LE(largest, row.floatPair ? 0 : 1)
+            << differing << " of " << frameCount << " samples differ";
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Plugin, Lv2applyAgainstTheProgram,
+        ::testing::Values(SameSound { "Defaults", 44100, 0, 0, 50, 0, true },
+            SameSound { "ThreeSliders", 44100, 30, 20, 80, 0, true },
+            SameSound { "ClarityAndVagueness", 44100, 0, 50, 50, 60, true },
+            SameSound { "LoudEnoughToClip", 44100, 70, 0, 100, 0, true },
+            SameSound { "AllFourAt48000", 48000, 25, 85, 60, 40, true },
+            SameSound { "ThreeSlidersAt22050", 22050, 30, 20, 80, 0, true },
+            SameSound { "SixteenBitPair", 44100, 30, 20, 80, 0, false }),
+        [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace lumivox::plugin::test
