@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <sndfile.h>
 #include <string_view>
 
@@ -120,6 +121,24 @@ OutputDepth depthStoredIn(OutputContainer container, OutputDepth carrierDepth)
 std::unique_ptr<SoundFileWriter> SoundFileWriter::create(const std::string& path,
     OutputContainer container, OutputDepth depth, std::uint32_t sampleRate, std::string& cause)
 {
+    // Said here in the user's terms rather than in the encoder's.
+    constexpr std::uint32_t opusRates[] = { 8000, 12000, 16000, 24000, 48000 };
+    constexpr std::uint32_t mp3Rates[]
+        = { 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 };
+    const auto holds = [sampleRate](const auto& rates) {
+        return std::find(std::begin(rates), std::end(rates), sampleRate) != std::end(rates);
+    };
+    const std::string atRate = "; the output's rate, the carrier's, is "
+        + std::to_string(sampleRate) + " Hz (write .ogg or .flac instead)";
+    if (container == OutputContainer::Opus && !holds(opusRates)) {
+        cause = "Opus holds only 8000, 12000, 16000, 24000 and 48000 Hz" + atRate;
+        return nullptr;
+    }
+    if (container == OutputContainer::Mp3 && !holds(mp3Rates)) {
+        cause = "MP3 holds only 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 and 48000 Hz"
+            + atRate;
+        return nullptr;
+    }
     SF_INFO info {};
     info.samplerate = static_cast<int>(std::min<std::uint32_t>(sampleRate, 1u << 30));
     info.channels = 1;
