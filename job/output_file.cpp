@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "job_settings.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -125,7 +127,9 @@ bool OutputFile::write(std::span<const double> results, double gain)
 // and stored once.
 bool OutputFile::writeNormalized()
 {
-    const double target = std::pow(10.0, *normalizeDecibels_ / 20.0) * fullScaleOf(depth_);
+    const double decibels
+        = std::clamp(*normalizeDecibels_, lowestNormalizeDecibels, highestNormalizeDecibels);
+    const double target = std::pow(10.0, decibels / 20.0) * fullScaleOf(depth_);
     const double scale = loudest_ > 0.0 ? target / loudest_ : 1.0;
     normalizedBy_ = 20.0 * std::log10(scale);
     std::FILE* staged = staged_.get();

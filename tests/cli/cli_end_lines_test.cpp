@@ -149,3 +149,45 @@ INSTANTIATE_TEST_SUITE_P(Inputs, CliEndLines,
                 " samples beyond full scale (float, not clamped); --gain " },
             { " clipped", "peak 0.0 dBFS" } }),
     [](const ::testing::TestParamInfo<EndLinesCase>& param) { return param.param.name; });
+
+namespace {
+
+class CliShownNames : public ScratchFolderTest { };
+
+} // namespace
+
+// A name holding an escape sequence or a newline reaches the terminal escaped, in a failure's
+// line as in the line after a finished run: nothing in it acts on the terminal.
+TEST_F(CliShownNames, AreEscapedInEveryLine)
+{
+    writeWaveFile(folder / "carrier.wav", mono16, carrierSeconds(1.0));
+    writeWaveFile(folder / "modulator.wav", mono16, modulatorSeconds(1.0));
+    const std::string oddName = "a\x1b[31mred\nline.wav";
+    const std::string shown = "a\\033[31mred\\nline.wav";
+
+    const CliRun refused
+        = runCli({ pathOf(oddName), pathOf("modulator.wav"), pathOf("o.wav") }, folder);
+    EXPECT_EQ(refused.end.exitStatus, 1);
+    EXPECT_NE(refused.standardError.find(pathOf(shown) + ": The carrier wave file could not be"),
+        std::string::npos)
+        << refused.standardError;
+
+    const CliRun written
+        = runCli({ pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf(oddName) }, folder);
+    EXPECT_EQ(written.end.exitStatus, 0);
+    EXPECT_NE(
+        written.standardError.find("written to " + pathOf(shown) + ", peak"), std::string::npos)
+        << written.standardError;
+    for (const CliRun* run : { &refused, &written }) {
+        EXPECT_EQ(run->standardError.find('\x1b'), std::string::npos);
+        // Every line begins with the program's name: no name began a line of its own.
+        std::size_t start = 0;
+        while (start < run->standardError.size()) {
+            EXPECT_EQ(run->standardError.compare(start, 13, "lumivox-cli: "), 0)
+                << run->standardError;
+            start = run->standardError.find('\n', start) + 1;
+            if (start == 0)
+                break;
+        }
+    }
+}
