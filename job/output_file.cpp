@@ -59,6 +59,7 @@ std::unique_ptr<OutputFile> OutputFile::open(
     const wave::OutputDepth depth = wave::depthStoredIn(choice.container, plan.depth);
     std::unique_ptr<OutputFile> output(new OutputFile(depth));
     output->unknownEnding_ = choice.unknownEnding;
+    output->sampleRate_ = plan.sampleRate;
     if (plan.normalizeDecibels) {
         int code = 0;
         output->staged_ = unnamedTemporary(plan.path, code);

@@ -47,6 +47,11 @@ public:
     // The samples as stored: clamps, peak and the gain that would not have clipped.
     [[nodiscard]] const OutputEncoder& encoder() const { return encoder_; }
     [[nodiscard]] wave::OutputDepth storedDepth() const { return depth_; }
+    // The rate the file holds when the format lacks the output's own (Opus, MP3), else 0.
+    [[nodiscard]] std::uint32_t resampledTo() const
+    {
+        return sound_ && sound_->fileRate() != sampleRate_ ? sound_->fileRate() : 0;
+    }
     // For a normalized output once finished: the change of level it was given, in decibels.
     [[nodiscard]] std::optional<double> normalizedBy() const { return normalizedBy_; }
     // The ending of the name was not a format that is written: "" otherwise.
@@ -64,6 +69,7 @@ private:
     std::unique_ptr<wave::SoundFileWriter> sound_;
     std::vector<std::uint8_t> bytes_;
     std::string unknownEnding_;
+    std::uint32_t sampleRate_ = 0;
     // Normalizing: the results as made, their largest magnitude and the gain they were made at.
     std::optional<double> normalizeDecibels_;
     wave::FileHandle staged_;

@@ -675,6 +675,11 @@ namespace {
             if (!writer)
                 return failure(message::outputNotOpened, settings.outputPath,
                     cause.empty() ? wave::describe(why) : cause);
+            if (const std::uint32_t fileRate = writer->resampledTo()) {
+                conversion += conversion.empty() ? "" : "; ";
+                conversion += "output resampled from " + std::to_string(plan.sampleRate) + " Hz to "
+                    + std::to_string(fileRate) + " Hz, a rate its format holds";
+            }
             held->sink.attach(std::move(writer));
             return std::nullopt;
         }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 #include <sndfile.h>
+#include <soxr.h>
 #include <string_view>
 
 namespace lumivox::wave {
@@ -128,19 +129,28 @@ std::unique_ptr<SoundFileWriter> SoundFileWriter::create(const std::string& path
     const auto holds = [sampleRate](const auto& rates) {
         return std::find(std::begin(rates), std::end(rates), sampleRate) != std::end(rates);
     };
-    const std::string atRate = "; the output's rate, the carrier's, is "
-        + std::to_string(sampleRate) + " Hz (write .ogg or .flac instead)";
-    if (container == OutputContainer::Opus && !holds(opusRates)) {
-        cause = "Opus holds only 8000, 12000, 16000, 24000 and 48000 Hz" + atRate;
-        return nullptr;
+    const bool resampled = (container == OutputContainer::Opus && !holds(opusRates))
+        || (container == OutputContainer::Mp3 && !holds(mp3Rates));
+    constexpr std::uint32_t resampledRate = 48000;
+    const std::uint32_t fileRate = resampled ? resampledRate : sampleRate;
+    soxr_t resampler = nullptr;
+    if (resampled) {
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+        soxr_error_t error = nullptr;
+        resampler = soxr_create(
+            static_cast<double>(sampleRate), resampledRate, 1, &error, &io, &quality, nullptr);
+        if (error != nullptr || resampler == nullptr) {
+            soxr_delete(resampler);
+            cause = "the output could not be brought from " + std::to_string(sampleRate) + " Hz to "
+                + std::to_string(resampledRate) + " Hz";
+            return nullptr;
+        }
     }
-    if (container == OutputContainer::Mp3 && !holds(mp3Rates)) {
-        cause = "MP3 holds only 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 and 48000 Hz"
-            + atRate;
-        return nullptr;
-    }
+    // Released on every way out below unless the writer takes it.
+    std::unique_ptr<soxr, void (*)(soxr_t)> heldResampler(resampler, soxr_delete);
     SF_INFO info {};
-    info.samplerate = static_cast<int>(std::min<std::uint32_t>(sampleRate, 1u << 30));
+    info.samplerate = static_cast<int>(std::min<std::uint32_t>(fileRate, 1u << 30));
     info.channels = 1;
     info.format = majorFormatFor(container) | subtypeFor(container, depth);
     if (!sf_format_check(&info)) {
@@ -163,6 +173,8 @@ std::unique_ptr<SoundFileWriter> SoundFileWriter::create(const std::string& path
     writer->file_ = std::move(file);
     writer->sound_ = sound;
     writer->depth_ = depth;
+    writer->fileRate_ = fileRate;
+    writer->resampler_ = heldResampler.release();
     writer->headerWritten_ = std::chrono::steady_clock::now();
     return writer;
 }
@@ -190,11 +202,15 @@ bool SoundFileWriter::write(const std::uint8_t* bytes, std::size_t frameCount)
         shorts_.resize(frameCount);
         for (std::size_t i = 0; i < frameCount; ++i)
             shorts_[i] = static_cast<short>((static_cast<int>(bytes[i]) - 128) * 256);
+        if (resampler_ != nullptr)
+            return writeResampled(shorts_.data(), frameCount, false);
         written = sf_write_short(sound, shorts_.data(), frames);
         break;
     case OutputDepth::Int16:
         shorts_.resize(frameCount);
         std::memcpy(shorts_.data(), bytes, 2 * frameCount);
+        if (resampler_ != nullptr)
+            return writeResampled(shorts_.data(), frameCount, false);
         written = sf_write_short(sound, shorts_.data(), frames);
         break;
     case OutputDepth::Int24:
@@ -224,11 +240,45 @@ bool SoundFileWriter::write(const std::uint8_t* bytes, std::size_t frameCount)
     return true;
 }
 
+// The samples (16-bit values) through the resampler to the encoder; last drains its filter.
+bool SoundFileWriter::writeResampled(const short* samples, std::size_t frameCount, bool last)
+{
+    auto* resampler = static_cast<soxr_t>(resampler_);
+    resampleIn_.resize(frameCount);
+    for (std::size_t i = 0; i < frameCount; ++i)
+        resampleIn_[i] = samples[i] / 32768.0;
+    resampleOut_.resize(2 * frameCount + 4096);
+    std::size_t taken = 0;
+    for (;;) {
+        std::size_t used = 0;
+        std::size_t made = 0;
+        const soxr_error_t error = last
+            ? soxr_process(
+                resampler, nullptr, 0, nullptr, resampleOut_.data(), resampleOut_.size(), &made)
+            : soxr_process(resampler, resampleIn_.data() + taken, frameCount - taken, &used,
+                resampleOut_.data(), resampleOut_.size(), &made);
+        if (error != nullptr)
+            return fail(error);
+        taken += used;
+        const auto count = static_cast<sf_count_t>(made);
+        if (made > 0 && sf_write_double(soundOf(sound_), resampleOut_.data(), count) != count)
+            return fail(sf_strerror(soundOf(sound_)));
+        if (last ? made == 0 : taken >= frameCount && made < resampleOut_.size())
+            return true;
+    }
+}
+
 bool SoundFileWriter::close()
 {
     SNDFILE* sound = soundOf(sound_);
     if (sound == nullptr)
         return !failed_;
+    if (resampler_ != nullptr) {
+        if (!failed_)
+            static_cast<void>(writeResampled(nullptr, 0, true));
+        soxr_delete(static_cast<soxr_t>(resampler_));
+        resampler_ = nullptr;
+    }
     sound_ = nullptr;
     const int result = sf_close(sound);
     if (result != 0)

@@ -34,10 +34,12 @@ struct OutputContainerChoice {
 // A mono output written through libsndfile in any container but WAV, from blocks stored as the
 // wave writer stores them (OutputDepth's byte layouts). The file is opened and locked as the wave
 // writer opens its own (a regular file or /dev/null; one that anyone holds locked is refused
-// before it is emptied) and its header is brought up to date at least once a second.
+// before it is emptied) and its header is brought up to date at least once a second. Opus holds
+// only a few rates and MP3 MPEG's: at another rate the samples are brought to 48000 Hz by libsoxr
+// (very high quality) on their way to the encoder.
 class SoundFileWriter {
 public:
-    // Null on failure, with the reason in cause ("Opus only supports sample rates of ...").
+    // Null on failure, with the reason in cause.
     [[nodiscard]] static std::unique_ptr<SoundFileWriter> create(const std::string& path,
         OutputContainer container, OutputDepth depth, std::uint32_t sampleRate, std::string& cause);
     ~SoundFileWriter();
@@ -50,10 +52,13 @@ public:
     // Finishes the file; false when that or an earlier write failed.
     [[nodiscard]] bool close();
     [[nodiscard]] const std::string& failureCause() const { return cause_; }
+    // The rate the file holds: the samples' own, or 48000 Hz where the format lacks theirs.
+    [[nodiscard]] std::uint32_t fileRate() const { return fileRate_; }
 
 private:
     SoundFileWriter() = default;
     bool fail(std::string cause);
+    bool writeResampled(const short* samples, std::size_t frameCount, bool last);
 
     FileHandle file_; // holds the lock for as long as libsndfile writes through its descriptor
     void* sound_ = nullptr; // SNDFILE*
@@ -61,6 +66,10 @@ private:
     std::vector<short> shorts_;
     std::vector<int> ints_;
     std::vector<float> floats_;
+    void* resampler_ = nullptr; // soxr_t, when the file's rate is not the samples'
+    std::vector<double> resampleIn_;
+    std::vector<double> resampleOut_;
+    std::uint32_t fileRate_ = 0;
     std::chrono::steady_clock::time_point headerWritten_;
     bool failed_ = false;
     std::string cause_;

@@ -58,8 +58,8 @@ namespace {
         std::vector<double> block(4096 * static_cast<std::size_t>(file.info.channels));
         sf_count_t frames = 0;
         while ((frames = sf_readf_double(sound, block.data(), 4096)) > 0)
-            file.samples.insert(file.samples.end(), block.begin(),
-                block.begin() + frames * file.info.channels);
+            file.samples.insert(
+                file.samples.end(), block.begin(), block.begin() + frames * file.info.channels);
         sf_close(sound);
         return file;
     }
@@ -89,8 +89,7 @@ namespace {
         { "Flac16", Carrier::Wave16, "out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, false },
         { "Flac8", Carrier::Wave8, "out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_S8, false },
         { "Flac24", Carrier::Wave24, "out.FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, false },
-        { "FlacFromFloat", Carrier::Float32, "out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24,
-            false },
+        { "FlacFromFloat", Carrier::Float32, "out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, false },
         { "Aiff16", Carrier::Wave16, "out.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, false },
         { "AiffFloat", Carrier::Float32, "out.aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, false },
         { "Vorbis", Carrier::Wave16, "out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, true },
@@ -160,16 +159,23 @@ namespace {
     INSTANTIATE_TEST_SUITE_P(Endings, OutputFormats, ::testing::ValuesIn(formatCases),
         [](const auto& param) { return std::string(param.param.label); });
 
-    // Opus and MP3 hold only some rates: another is refused before anything is written, with the
-    // rates named.
-    TEST_F(JobTest, AnOpusOutputAtARateOpusLacksIsRefusedPlainly)
+    // Opus holds only a few rates, 44100 Hz not among them: the output is brought to 48000 Hz on
+    // its way to the encoder, as long and as loud as it was made, and the run says so.
+    TEST_F(JobTest, AnOpusOutputAtARateOpusLacksIsResampledTo48000Hertz)
     {
-        writeMono16(4000, 4000); // 44100 Hz
+        writeMono16(44100, 44100); // one second at 44100 Hz
+        settings.sound.gain = 30;
         settings.outputPath = (folder / "out.opus").string();
-        EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Failed);
-        EXPECT_EQ(port.reports.back().failure, message::outputNotOpened);
-        EXPECT_NE(port.reports.back().failureDetail.find("48000"), std::string::npos)
-            << port.reports.back().failureDetail;
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished) << port.reports.back().failureDetail;
+        const RunReport& report = port.reports.back();
+        EXPECT_NE(
+            report.conversion.find("output resampled from 44100 Hz to 48000 Hz"), std::string::npos)
+            << report.conversion;
+        const auto output = readBack(settings.outputPath);
+        ASSERT_TRUE(output.has_value());
+        EXPECT_EQ(output->info.samplerate, 48000);
+        EXPECT_NEAR(static_cast<double>(output->samples.size()), 48000.0, 2048.0);
+        EXPECT_NEAR(decibels(peakOf(output->samples)), decibels(report.peak), 1.5);
     }
 
     struct NormalizeCase {
@@ -265,7 +271,8 @@ namespace {
         for (const auto& entry : std::filesystem::directory_iterator(folder.path))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string> { "carrier.wav", "modulator.wav", "output.wav" }));
+        EXPECT_EQ(
+            names, (std::vector<std::string> { "carrier.wav", "modulator.wav", "output.wav" }));
     }
 
 } // namespace
