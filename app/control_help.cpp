@@ -38,6 +38,9 @@ QString controlToolTip(int controlId)
     case id::gainSlider:
         return QStringLiteral("Output Gain scales the result from 0 to 2 times; lower it when "
                               "samples clip.");
+    case id::normalize:
+        return QStringLiteral("Vocode brings the output file's peak to -1 dBFS, whatever Output "
+                              "Gain says; Preview is not normalized.");
     case id::clarityLabel:
     case id::claritySlider:
         return QStringLiteral("Clarity lets consonants such as s, t, f and sh through, so that "

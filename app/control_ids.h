@@ -32,7 +32,8 @@ namespace control {
     inline constexpr int carrierSoundLabel = 25;
     inline constexpr int clarityLabel = 26;
     inline constexpr int claritySlider = 27;
-    inline constexpr int count = 28; // every id is below this
+    inline constexpr int normalize = 28;
+    inline constexpr int count = 29; // every id is below this
 } // namespace control
 
 } // namespace lumivox::app

@@ -31,6 +31,7 @@ namespace {
         { id::vaguenessSlider, Slider, "" },
         { id::gainLabel, Label, "Output Gain" },
         { id::gainSlider, Slider, "" },
+        { id::normalize, CheckBox, "Normalize" },
         { id::clarityLabel, Label, "Clarity" },
         { id::claritySlider, Slider, "" },
         { id::vocodeButton, PushButton, "Vocode" },
@@ -38,7 +39,7 @@ namespace {
         { id::aboutButton, PushButton, "About" },
         { id::progressBar, ProgressBar, "" },
     });
-    static_assert(controls.size() == 28);
+    static_assert(controls.size() == 29);
 
     constexpr int none = noControl;
     constexpr auto rows = std::to_array<GridRow>({
@@ -49,7 +50,7 @@ namespace {
         { id::outputLabel, { id::outputPath, none, none, none }, id::outputBrowse },
         { id::clearanceLabel, { id::clearanceSlider, none, none, none }, none },
         { id::vaguenessLabel, { id::vaguenessSlider, none, none, none }, none },
-        { id::gainLabel, { id::gainSlider, none, none, none }, none },
+        { id::gainLabel, { id::gainSlider, id::normalize, none, none }, none },
         { id::clarityLabel, { id::claritySlider, none, none, none }, none },
         { none, { id::vocodeButton, id::previewButton, none, none }, id::aboutButton },
     });

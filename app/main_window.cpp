@@ -49,7 +49,7 @@ namespace {
     // The path controls and About, which a run takes over (the carrier's controls with them), and
     // the sliders, which a Vocode takes over too (a Preview lets them be moved and heard).
     constexpr std::array pathControls { id::modulatorPath, id::modulatorBrowse, id::outputPath,
-        id::outputBrowse, id::aboutButton };
+        id::outputBrowse, id::aboutButton, id::normalize };
     constexpr std::array sliders { id::clearanceSlider, id::vaguenessSlider, id::gainSlider,
         id::claritySlider };
 
@@ -419,6 +419,8 @@ void MainWindow::startOrStopJob(JobMode mode)
     settings.sound = soundSettings();
     settings.carrier = carrierSound;
     settings.repeatCarrier = repeatCarrier();
+    if (static_cast<const QCheckBox*>(control(id::normalize))->isChecked())
+        settings.normalizeDecibels = job::defaultNormalizeDecibels;
     const QString outputPath = QFile::decodeName(QByteArray::fromStdString(settings.outputPath));
     state.stopRequested = false;
     state.closeRequested = false;

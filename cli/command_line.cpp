@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "engine/chord_sound.h"
+#include "shown_name.h"
 
 #include <charconv>
 #include <vector>
@@ -48,12 +49,11 @@ namespace {
         return command;
     }
 
+    // An argument as the line shows it: in quotes, with what a terminal would act on escaped.
     std::string quoted(std::string_view text)
     {
-        std::string result;
-        result.reserve(text.size() + 2);
-        result += '\'';
-        result += text;
+        std::string result = "'";
+        result += shownName(text);
         result += '\'';
         return result;
     }
@@ -138,6 +138,19 @@ std::optional<job::CarrierChoice> parseCarrierSound(std::string_view text, std::
     return std::nullopt;
 }
 
+std::optional<double> parseNormalizePeak(std::string_view text)
+{
+    if (text.empty() || text.front() == '+')
+        return std::nullopt;
+    double value = 0.0;
+    const auto* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || !(value >= job::lowestNormalizeDecibels)
+        || !(value <= job::highestNormalizeDecibels))
+        return std::nullopt;
+    return value == 0.0 ? 0.0 : value; // -0 reads as 0
+}
+
 std::optional<int> parseSliderPosition(std::string_view text)
 {
     if (text.empty() || text.front() < '0' || text.front() > '9')
@@ -204,6 +217,20 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
             if (!choice)
                 return badUsage(problem);
             options.carrier = *choice;
+            continue;
+        }
+
+        if (name == "--normalize") {
+            options.normalizeDecibels = job::defaultNormalizeDecibels;
+            if (hasInlineValue) {
+                const std::string_view value = argument.substr(equals + 1);
+                const auto decibels = parseNormalizePeak(value);
+                if (!decibels)
+                    return badUsage(quoted(value)
+                        + " is not a peak for --normalize: give decibels from -60 to 0, such as "
+                          "-1 or -0.5");
+                options.normalizeDecibels = *decibels;
+            }
             continue;
         }
 
@@ -274,12 +301,14 @@ std::string usageText()
        lumivox-cli --carrier-sound SOUND --preview [OPTIONS] MODULATOR
 
 Vocodes the CARRIER recording with the MODULATOR recording and writes the result to OUTPUT
-as a mono wave file at the carrier's sample rate, or plays it on the default audio output
-device (--preview). Inputs may be WAV, RF64, W64, AIFF, FLAC, Ogg Vorbis, Opus or MP3 files of
+as a mono file at the carrier's sample rate, or plays it on the default audio output device
+(--preview). OUTPUT's ending picks the format: .flac, .ogg (Vorbis), .opus, .mp3 or .aiff,
+and WAV for .wav or any other ending. Inputs may be WAV, RF64, W64, AIFF, FLAC, Ogg Vorbis, Opus or MP3 files of
 any depth and rate with one to eight channels (averaged to one); a modulator at another rate
 is resampled to the carrier's. The output is 8- or 16-bit for such carriers, 24-bit for wider
-integer ones, 32-bit float for float ones and 16-bit for MP3, Vorbis and Opus; the result is
-as long as the shorter input.
+integer ones, 32-bit float for float ones (24-bit in FLAC) and 16-bit for MP3, Vorbis and
+Opus, and lossy outputs are made from 16-bit samples; the result is as long as the shorter
+input.
 With --carrier-sound a built-in sound takes the place of CARRIER: it is made at the
 modulator's rate, 16-bit unless the modulator is wider, and the result is as long as the
 modulator.
@@ -298,6 +327,10 @@ Options (N is a slider position, a whole number from 0 to 100):
                     noise                white noise, the same every run
                     follow[:SEMITONES]   a saw at the voice's pitch moved by -12 to 12
                                          semitones (default 0), noise where it has none
+  --normalize[=DB]
+                  bring the output's peak to DB dBFS, from -60 to 0 (default -1): the
+                  result is kept in a temporary file next to OUTPUT, then stored once at
+                  that level; a preview is not normalized
   --repeat-carrier
                   play a CARRIER shorter than the modulator again from its start, with a
                   20 ms crossfade at each seam, so the result is as long as the modulator

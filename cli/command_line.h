@@ -22,6 +22,7 @@ struct CliOptions {
     std::string outputPath; // empty for --preview
     job::CarrierChoice carrier; // --carrier-sound; the kind is File without it
     bool repeatCarrier = false;
+    std::optional<double> normalizeDecibels; // --normalize: the peak asked for, in dBFS
 };
 
 enum class CommandKind { Run, Help, Version, BadUsage };
@@ -39,6 +40,9 @@ struct ParsedCommand {
 // A slider position: a whole decimal number from 0 to 100 and nothing else.
 [[nodiscard]] std::optional<int> parseSliderPosition(std::string_view text);
 
+// The value of --normalize=DB: decibels from -60 to 0, a decimal number.
+[[nodiscard]] std::optional<double> parseNormalizePeak(std::string_view text);
+
 // The value of --carrier-sound: chord[:ROOT[:TYPE]], noise or follow[:SEMITONES]. Empty, with
 // the problem as one line, when it is not one of those.
 [[nodiscard]] std::optional<job::CarrierChoice> parseCarrierSound(
@@ -48,6 +52,6 @@ struct ParsedCommand {
 [[nodiscard]] std::string badUsageLine(std::string_view problem);
 
 inline constexpr std::string_view programName = "lumivox-cli";
-inline constexpr std::string_view versionText = "Lumivox 1.0";
+inline constexpr std::string_view versionText = "Lumivox " LUMIVOX_VERSION;
 
 } // namespace lumivox::cli

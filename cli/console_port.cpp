@@ -1,6 +1,7 @@
 #include "console_port.h"
 
 #include "command_line.h"
+#include "shown_name.h"
 
 namespace lumivox::cli {
 
@@ -25,7 +26,7 @@ void ConsolePort::showFailure(std::string_view message, const job::FailureDetail
     errorMessage = message;
     messages << programName << ": ";
     if (!detail.file.empty())
-        messages << detail.file << ": ";
+        messages << shownName(detail.file) << ": ";
     messages << message << '\n';
     if (!detail.cause.empty())
         messages << programName << ": " << detail.cause << '\n';

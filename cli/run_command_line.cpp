@@ -9,6 +9,7 @@
 #include "job/vocoding_job.h"
 #include "progress_bar.h"
 #include "run_end_text.h"
+#include "shown_name.h"
 
 namespace lumivox::cli {
 
@@ -27,6 +28,7 @@ namespace {
         settings.sound.clarity = options.clarity;
         settings.carrier = options.carrier;
         settings.repeatCarrier = options.repeatCarrier;
+        settings.normalizeDecibels = options.normalizeDecibels;
         return settings;
     }
 
@@ -89,6 +91,11 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
     // Said even with --quiet: the output is shorter than the inputs promised.
     if (const auto& shortInput = port.report().shortInput)
         console.errors << programName << ": " << job::shortInputWarning(*shortInput) << '\n'
+                       << std::flush;
+    // Said even with --quiet too: the file is not in the format its name promises.
+    if (!port.report().outputNote.empty())
+        console.errors << programName << ": " << shownName(options.outputPath) << ": "
+                       << shownName(port.report().outputNote) << '\n'
                        << std::flush;
     if (!options.quiet)
         console.errors << runEndLines(port.report(), options.outputPath) << std::flush;

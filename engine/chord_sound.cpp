@@ -44,8 +44,14 @@ std::string noteName(int midiNote)
 
 std::optional<ChordType> parseChordType(std::string_view name)
 {
+    // In either case, as the note names are: "Minor" and "MINOR" are minor.
+    const auto sameLetters = [](std::string_view a, std::string_view b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return (x >= 'A' && x <= 'Z' ? static_cast<char>(x | 0x20) : x) == y;
+        });
+    };
     for (std::size_t i = 0; i < typeNames.size(); ++i) {
-        if (typeNames[i] == name)
+        if (sameLetters(name, typeNames[i]))
             return static_cast<ChordType>(i);
     }
     return std::nullopt;
@@ -80,21 +86,12 @@ ChordSound::ChordSound(double sampleRate, int rootNote, ChordType type)
     for (const int interval : chordIntervals(type))
         saws.emplace_back(noteHertz(root + interval) / sampleRate, startCycles[note++ % 3]);
 
-    // The peak of the sum depends on how the notes' phases meet: measure it on copies over two
-    // seconds, after the integrators' first half second, and scale the notes to the target.
-    std::vector<BandLimitedSaw> trial = saws;
-    std::vector<double> block(static_cast<std::size_t>(sampleRate / 4.0), 0.0);
-    double peak = 0.0;
-    for (int quarter = 0; quarter < 10; ++quarter) {
-        std::fill(block.begin(), block.end(), 0.0);
-        for (BandLimitedSaw& saw : trial)
-            saw.addTo(block, 1.0);
-        if (quarter < 2)
-            continue;
-        for (const double sample : block)
-            peak = std::max(peak, std::abs(sample));
-    }
-    gain = peak > 0.0 ? targetPeak / peak : 0.0;
+    // A saw's partials fall as 1/k, so a band the chord fills with partials holds a power in
+    // proportion to the fundamental: each octave up would be 3 dB louder in every band the
+    // vocoder lets through. The notes are scaled back by the root's pitch, and by their count so
+    // that their powers add to the same total. Nothing is measured: the gain is known at any rate.
+    const double notes = static_cast<double>(saws.size());
+    gain = levelAtC3 * std::sqrt(noteHertz(defaultChordRoot) / noteHertz(root) / notes);
 }
 
 void ChordSound::render(std::span<double> out)

@@ -27,8 +27,8 @@ inline constexpr int defaultChordRoot = 48; // C3
 [[nodiscard]] std::vector<int> chordIntervals(ChordType type);
 [[nodiscard]] double noteHertz(int midiNote); // equal temperament, A4 = 440 Hz
 
-// Band-limited sawtooth waves, one per note of the chord, at equal loudness, peaking at about
-// -6 dBFS together.
+// Band-limited sawtooth waves, one per note of the chord, at equal loudness, scaled by the root's
+// pitch and the count of notes so that every chord fills the vocoder's bands about equally.
 class ChordSound final : public CarrierSound {
 public:
     // The root is clamped to C2..C4.
@@ -37,7 +37,8 @@ public:
 
     double noteGain() const { return gain; }
 
-    static constexpr double targetPeak = 0.5;
+    // Each note's gain for a lone C3; a saw at gain 1 swings about +-1.85.
+    static constexpr double levelAtC3 = 0.15;
 
 private:
     std::vector<BandLimitedSaw> saws;

@@ -2,6 +2,7 @@
 
 #include "engine/chord_sound.h"
 
+#include <optional>
 #include <string>
 
 namespace lumivox::job {
@@ -43,6 +44,13 @@ struct JobSettings {
     // A carrier file shorter than the modulator is played again from its start, crossfaded at
     // each seam, so that the output is as long as the modulator.
     bool repeatCarrier = false;
+    // A Vocode's output brought to this peak, in dB below full scale (a preview is not).
+    std::optional<double> normalizeDecibels;
 };
+
+inline constexpr double defaultNormalizeDecibels = -1.0;
+// The peaks an output may be normalized to, in dBFS.
+inline constexpr double lowestNormalizeDecibels = -60.0;
+inline constexpr double highestNormalizeDecibels = 0.0;
 
 } // namespace lumivox::job

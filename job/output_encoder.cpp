@@ -45,22 +45,22 @@ namespace {
         static double carrier(Sample s) { return s; }
     };
 
-    double fullScaleOf(wave::OutputDepth depth)
-    {
-        switch (depth) {
-        case wave::OutputDepth::UInt8:
-            return 127.0;
-        case wave::OutputDepth::Int16:
-            break;
-        case wave::OutputDepth::Int24:
-            return 8388607.0 / 256.0;
-        case wave::OutputDepth::Float32:
-            return 32768.0;
-        }
-        return 32767.0;
-    }
-
 } // namespace
+
+double fullScaleOf(wave::OutputDepth depth)
+{
+    switch (depth) {
+    case wave::OutputDepth::UInt8:
+        return 127.0;
+    case wave::OutputDepth::Int16:
+        break;
+    case wave::OutputDepth::Int24:
+        return 8388607.0 / 256.0;
+    case wave::OutputDepth::Float32:
+        return 32768.0;
+    }
+    return 32767.0;
+}
 
 OutputEncoder::OutputEncoder(wave::OutputDepth outputDepth)
     : depth(outputDepth)

@@ -9,6 +9,10 @@
 
 namespace lumivox::job {
 
+// The largest magnitude an output's samples hold, in the engine's units: 32767 for 16-bit, 127
+// for 8-bit, 32768 for float (full scale 1.0).
+[[nodiscard]] double fullScaleOf(wave::OutputDepth depth);
+
 // Turns the engine's results into the output's samples (8-bit unsigned, 16- or 24-bit signed, or
 // 32-bit float, as the carrier decides), counts the results that had to be clamped to full scale
 // (for float: that lie beyond it) and follows how loud the output is as it goes.

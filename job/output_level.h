@@ -33,8 +33,9 @@ public:
             loudestPerGain = std::max(loudestPerGain, loudestResult / gain);
     }
 
-    // The loudest sample written as a fraction of full scale, 0 for silence.
-    [[nodiscard]] double peak() const { return std::min(loudestStored / fullScale, 1.0); }
+    // The loudest sample written as a fraction of full scale, 0 for silence; above 1 for float
+    // samples beyond full scale, which are stored as they are.
+    [[nodiscard]] double peak() const { return loudestStored / fullScale; }
 
     // The largest Output Gain (a factor, 1 at the slider's middle) at which no result would have
     // passed full scale; infinite when nothing was heard at any gain.

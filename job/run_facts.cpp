@@ -16,9 +16,9 @@ std::optional<CutShort> cutShortOf(const RunReport& report)
         return std::nullopt;
     const double carrierLonger = report.carrierSeconds - report.modulatorSeconds;
     if (carrierLonger < 0.0)
-        return CutShort { true, -carrierLonger };
+        return CutShort { true, -carrierLonger, report.leftOutAtLeast };
     if (carrierLonger > carrierLeftOutWorthTelling)
-        return CutShort { false, carrierLonger };
+        return CutShort { false, carrierLonger, report.leftOutAtLeast };
     return std::nullopt;
 }
 

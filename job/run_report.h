@@ -55,8 +55,20 @@ struct RunReport {
     double peak = 0.0; // the loudest output sample as a fraction of full scale
     // The largest Output Gain (a factor) at which nothing would have clipped.
     double clipFreeGain = std::numeric_limits<double>::infinity();
-    double carrierSeconds = 0.0; // each input's length; 0 when the inputs were refused
+    // Each input's length as far as it was read (for a finished run: the shorter one whole, the
+    // other counted on past the end, see leftOutAtLeast); 0 when the inputs were refused.
+    double carrierSeconds = 0.0;
     double modulatorSeconds = 0.0;
+    // The longer input was counted only so far: there was more of it than its seconds say.
+    bool leftOutAtLeast = false;
+    // The output holds float samples, which are not clamped: those beyond full scale are kept,
+    // and the peak may lie above full scale.
+    bool floatOutput = false;
+    // Said about the output after the run: that a name's ending is not a format that is written
+    // ("written as WAV: '.xyz' is not ..."); empty otherwise.
+    std::string outputNote;
+    // For a normalized output: the change of level it was given, in decibels.
+    std::optional<double> normalizedByDecibels;
     std::string failure; // the message shown for a failed run; empty otherwise
     std::string failureDetail; // its second line (FailureDetail::line), when known
     std::optional<ShortInput> shortInput; // the input whose data ended early, if one did

@@ -5,10 +5,12 @@
 #include "engine/vocoder_engine.h"
 #include "input_blocks.h"
 #include "input_checks.h"
+#include "input_lengths.h"
 #include "input_source.h"
 #include "job_messages.h"
 #include "mono_input.h"
 #include "output_encoder.h"
+#include "output_file.h"
 #include "preview_stream.h"
 #include "same_file.h"
 #include "second_core.h"
@@ -118,10 +120,7 @@ namespace {
         RunSink(const RunSink&) = delete;
         RunSink& operator=(const RunSink&) = delete;
 
-        void attach(std::unique_ptr<wave::WaveWriter> fileWriter)
-        {
-            writer = std::move(fileWriter);
-        }
+        void attach(std::unique_ptr<OutputFile> outputFile) { writer = std::move(outputFile); }
         void attach(PreviewSink& stream) { preview = &stream; }
 
         // Closes the file (writing its final header), or ends the stream: played out, or at once
@@ -134,10 +133,9 @@ namespace {
                 return true;
             }
             if (writer)
-                return wave::closeWave(std::move(writer), &closeReason);
+                return writer->finish();
             return true;
         }
-        const wave::WaveFileError& closeFailure() const { return closeReason; }
         // The program is ending: the stream falls silent at once, then closes.
         void abortAndClose()
         {
@@ -149,13 +147,12 @@ namespace {
         // The stream has closed itself (it would not start).
         void forgetStream() { preview = nullptr; }
 
-        wave::WaveWriter* file() const { return writer.get(); }
+        OutputFile* file() const { return writer.get(); }
         PreviewSink* stream() const { return preview; }
 
     private:
-        std::unique_ptr<wave::WaveWriter> writer;
+        std::unique_ptr<OutputFile> writer;
         PreviewSink* preview = nullptr;
-        wave::WaveFileError closeReason;
     };
 
     // Everything a run takes, declared so that destruction releases it in the order the run must:
@@ -249,11 +246,13 @@ namespace {
         std::optional<RunEnding> openSink();
         void applySound(const SoundSettings& wanted);
         RunEnding runLoop();
+        void noteInputLengths(CountedSource& carrier, CountedSource& modulator);
         friend class RunOutput;
         JobOutcome finish(RunEnding ending);
         JobOutcome report(const RunEnding& ending);
         double seconds(std::uint64_t frameCount) const;
         void noteShortInput();
+        void noteOutput(const OutputFile& file);
 
         static RunEnding endedAs(JobOutcome outcome)
         {
@@ -305,6 +304,13 @@ namespace {
         double clipFreeGain = std::numeric_limits<double>::infinity();
         double carrierSeconds = 0.0;
         double modulatorSeconds = 0.0;
+        bool leftOutAtLeast = false;
+        // An input whose data was found short only when the rest of it was counted after the
+        // run: what was vocoded was not cut by it (a piped file declares a length it never has).
+        const MonoInput* countedToItsEnd = nullptr;
+        bool floatOutput = false;
+        std::string outputNote;
+        std::optional<double> normalizedBy;
         std::optional<ShortInput> shortInput;
         wave::SoundFileFormat carrierSoundFormat; // for a carrier read through libsndfile
     };
@@ -322,6 +328,8 @@ namespace {
     void VocodingRun::noteShortInput()
     {
         for (const MonoInput* input : { &held->modulator, &held->carrier }) {
+            if (input == countedToItsEnd)
+                continue;
             if (input->reader && input->reader->endedEarly()) {
                 shortInput = ShortInput { input == &held->modulator,
                     inputSeconds(*input, input->reader->dataBytesRead()),
@@ -329,6 +337,19 @@ namespace {
                 return;
             }
         }
+    }
+
+    // What the finished output file holds: a normalized one's level is known only now.
+    void VocodingRun::noteOutput(const OutputFile& file)
+    {
+        clippedSamples = file.encoder().clippedSamples();
+        peak = file.encoder().level().peak();
+        clipFreeGain = file.encoder().level().clipFreeGain();
+        normalizedBy = file.normalizedBy();
+        floatOutput = file.storedDepth() == wave::OutputDepth::Float32;
+        if (!file.unknownEnding().empty())
+            outputNote = "written as WAV: the ending " + file.unknownEnding()
+                + " is not one of .wav, .flac, .ogg, .opus, .mp3 or .aiff";
     }
 
     double VocodingRun::seconds(std::uint64_t frameCount) const
@@ -352,6 +373,10 @@ namespace {
         summary.clipFreeGain = clipFreeGain;
         summary.carrierSeconds = carrierSeconds;
         summary.modulatorSeconds = modulatorSeconds;
+        summary.leftOutAtLeast = leftOutAtLeast;
+        summary.floatOutput = floatOutput;
+        summary.outputNote = outputNote;
+        summary.normalizedByDecibels = normalizedBy;
         summary.failure = std::string(ending.message);
         summary.failureDetail = ending.detail.line();
         summary.shortInput = shortInput;
@@ -382,10 +407,12 @@ namespace {
             && ending.message.empty()) {
             // The file holds what could be written; the user must know it is not all.
             ending.message = message::outputNotWritten;
-            ending.detail = { settings.outputPath, wave::describe(holdings.sink.closeFailure()) };
+            ending.detail = { settings.outputPath, holdings.sink.file()->failureCause() };
             if (!programEnds)
                 ending.outcome = JobOutcome::Failed;
         }
+        if (const OutputFile* file = holdings.sink.file())
+            noteOutput(*file);
         if (!ending.message.empty() && !ending.messageAfterRelease)
             events.showFailure(ending.message, ending.detail);
 
@@ -636,10 +663,23 @@ namespace {
             if (namesSameFile(settings.outputPath, settings.modulatorPath))
                 return failure(
                     message::outputNotOpened, settings.outputPath, "it is the modulator");
+            OutputPlan plan;
+            plan.path = settings.outputPath;
+            plan.waveFormat = outputFormat;
+            plan.depth = outputDepth;
+            plan.sampleRate = outputFormat.sampleRate;
+            plan.normalizeDecibels = settings.normalizeDecibels;
             wave::WaveFileError why;
-            auto writer = wave::createWaveWriter(settings.outputPath, outputFormat, {}, &why);
+            std::string cause;
+            auto writer = OutputFile::open(plan, why, cause);
             if (!writer)
-                return failure(message::outputNotOpened, settings.outputPath, wave::describe(why));
+                return failure(message::outputNotOpened, settings.outputPath,
+                    cause.empty() ? wave::describe(why) : cause);
+            if (const std::uint32_t fileRate = writer->resampledTo()) {
+                conversion += conversion.empty() ? "" : "; ";
+                conversion += "output resampled from " + std::to_string(plan.sampleRate) + " Hz to "
+                    + std::to_string(fileRate) + " Hz, a rate its format holds";
+            }
             held->sink.attach(std::move(writer));
             return std::nullopt;
         }
@@ -743,10 +783,13 @@ namespace {
             RunHoldings& holdings = *run.held;
             const engine::VocoderEngine& engine = *holdings.engine;
             std::uint8_t* outputBlock = holdings.outputBlock.get();
-            const std::size_t byteCount = encoder.encode(results, engine.outputGain(), outputBlock);
-            run.clippedSamples = encoder.clippedSamples();
-            run.peak = encoder.level().peak();
-            run.clipFreeGain = encoder.level().clipFreeGain();
+            PreviewSink* stream = holdings.sink.stream();
+            if (stream) {
+                static_cast<void>(encoder.encode(results, engine.outputGain(), outputBlock));
+                run.clippedSamples = encoder.clippedSamples();
+                run.peak = encoder.level().peak();
+                run.clipFreeGain = encoder.level().clipFreeGain();
+            }
 
             if (framesTotal != 0) {
                 const double fraction
@@ -759,15 +802,13 @@ namespace {
                 }
             }
 
-            if (PreviewSink* stream = holdings.sink.stream()) {
+            if (stream) {
                 stream->writeBlock(outputBlock, static_cast<unsigned long>(results.size()));
-            } else if (wave::writeWave(*holdings.sink.file(), outputBlock, byteCount)
-                != static_cast<std::int64_t>(byteCount)) {
+            } else if (!holdings.sink.file()->write(results, engine.outputGain())) {
                 return stopWith(VocodingRun::failure(message::outputNotWritten,
-                    run.settings.outputPath, wave::describe(holdings.sink.file()->failure())));
+                    run.settings.outputPath, holdings.sink.file()->failureCause()));
             }
             run.framesDone += results.size();
-            const PreviewSink* stream = holdings.sink.stream();
             run.state.bandLevels.publish(engine.bandLevels(), run.framesDone,
                 run.outputFormat.sampleRate, stream ? stream->outputLatencySeconds() : 0.0);
             return true;
@@ -791,10 +832,12 @@ namespace {
     RunEnding VocodingRun::runLoop()
     {
         RunHoldings& holdings = *held;
+        // Counted as read, so that the end can say which input ran out and what was left.
+        CountedSource carrier(*holdings.carrierSource);
+        CountedSource modulator(*holdings.modulatorSource);
         InputBlocks inputs = holdings.builtInSound
-            ? InputBlocks(*holdings.carrierSource, *holdings.modulatorSource, blockFrames,
-                *holdings.builtInSound)
-            : InputBlocks(*holdings.carrierSource, *holdings.modulatorSource, blockFrames);
+            ? InputBlocks(carrier, modulator, blockFrames, *holdings.builtInSound)
+            : InputBlocks(carrier, modulator, blockFrames);
         framesTotal = inputs.totalFrames();
         RunInput input(inputs);
         RunOutput output(*this, framesTotal);
@@ -818,7 +861,37 @@ namespace {
         case PipelineEnd::Stopped:
             return std::move(*output.ending);
         }
+        noteInputLengths(carrier, modulator);
         return endedAs(JobOutcome::Finished);
+    }
+
+    // Each input's length as read: the one that ran out whole, the other counted on for up to ten
+    // minutes past the end (a carrier that is repeated or made has no end of its own).
+    void VocodingRun::noteInputLengths(CountedSource& carrier, CountedSource& modulator)
+    {
+        constexpr std::uint64_t secondsCounted = 600;
+        const std::uint32_t rate = carrier.sampleRate();
+        std::vector<double> scratch(static_cast<std::size_t>(blockFrames));
+        const auto endedEarly
+            = [](const MonoInput& input) { return input.reader && input.reader->endedEarly(); };
+        const bool carrierShortBefore = endedEarly(held->carrier);
+        const bool modulatorShortBefore = endedEarly(held->modulator);
+        const InputLengths lengths = countInputLengths(carrier, modulator,
+            builtInCarrier() || held->repeatingCarrier != nullptr, secondsCounted * rate, scratch,
+            state.stopRequested);
+        if (!carrierShortBefore && endedEarly(held->carrier))
+            countedToItsEnd = &held->carrier;
+        if (!modulatorShortBefore && endedEarly(held->modulator))
+            countedToItsEnd = &held->modulator;
+        if (rate == 0)
+            return;
+        modulatorSeconds = static_cast<double>(lengths.modulatorFrames) / rate;
+        // A repeated carrier's first pass, when longer than the voice, is still cut at its end:
+        // its length as the file gave it, before the repeat.
+        carrierSeconds = held->repeatingCarrier != nullptr
+            ? std::max(carrierSeconds, modulatorSeconds)
+            : static_cast<double>(lengths.carrierFrames) / rate;
+        leftOutAtLeast = lengths.longerNotCountedToTheEnd;
     }
 
     // Hands back everything the run had taken, finishing the output as far as it went.

@@ -418,6 +418,19 @@ std::int64_t readWave(WaveReader& reader, void* buffer, std::size_t byteCount)
     return static_cast<std::int64_t>(bytesRead);
 }
 
+FileHandle openForOutput(const std::string& path, WaveFileError* failure)
+{
+    WaveFileError unused;
+    WaveFileError& error = failure != nullptr ? *failure : unused;
+    error = {};
+    if (!usablePath(path)) {
+        error = systemError(path.empty() ? ENOENT : EINVAL);
+        return nullptr;
+    }
+    bool nullDevice = false;
+    return openOutputFile(path, error, nullDevice);
+}
+
 std::unique_ptr<WaveWriter> createWaveWriter(const std::string& path, const WaveFormat& format)
 {
     return createWaveWriter(path, format, {});

@@ -31,6 +31,11 @@ class WaveWriter;
 // holds it locked, with the reason stored through failure when given.
 [[nodiscard]] FileHandle holdForReading(const std::string& path, WaveFileError* failure = nullptr);
 
+// Opens a file for an output as createWaveWriter does (created or emptied, a regular file or
+// /dev/null, locked exclusively for as long as the handle lives, refused before it is emptied
+// when anyone else holds it locked), for an output that another library writes.
+[[nodiscard]] FileHandle openForOutput(const std::string& path, WaveFileError* failure = nullptr);
+
 // Up to byteCount sample bytes: fewer near the end, 0 at the end of the data, -1 (errno set) on an
 // error. After an error every read fails.
 [[nodiscard]] std::int64_t readWave(WaveReader& reader, void* buffer, std::size_t byteCount);

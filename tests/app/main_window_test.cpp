@@ -6,6 +6,7 @@
 #include "path_edit.h"
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -144,11 +145,11 @@ namespace {
         RecordedWindow recorded;
         recorded.showActive();
         // With a carrier file the built-in sound's settings are disabled and passed over.
-        const int order[]
-            = { id::carrierPath, id::carrierBrowse, id::repeatCarrier, id::modulatorPath,
-                  id::modulatorBrowse, id::outputPath, id::outputBrowse, id::clearanceSlider,
-                  id::vaguenessSlider, id::gainSlider, id::claritySlider, id::vocodeButton,
-                  id::previewButton, id::aboutButton, id::carrierKind, id::carrierPath };
+        const int order[] = { id::carrierPath, id::carrierBrowse, id::repeatCarrier,
+            id::modulatorPath, id::modulatorBrowse, id::outputPath, id::outputBrowse,
+            id::clearanceSlider, id::vaguenessSlider, id::gainSlider, id::normalize,
+            id::claritySlider, id::vocodeButton, id::previewButton, id::aboutButton,
+            id::carrierKind, id::carrierPath };
         EXPECT_EQ(QApplication::focusWidget(), recorded.window.control(order[0]));
         for (std::size_t step = 1; step < std::size(order); ++step) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -272,6 +273,24 @@ namespace {
         EXPECT_EQ(settings.sound.clarity, 91);
         EXPECT_EQ(settings.carrier.kind, job::CarrierKind::File);
         EXPECT_FALSE(settings.repeatCarrier);
+    }
+
+    // Normalize, next to Output Gain, asks a Vocode for a peak of -1 dBFS; unticked it asks none.
+    TEST(MainWindowStartJob, NormalizeAsksTheVocodeForAPeakOfMinusOneDecibel)
+    {
+        for (const bool ticked : { false, true }) {
+            RecordedWindow recorded;
+            recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
+            auto* box = static_cast<QCheckBox*>(recorded.window.control(id::normalize));
+            ASSERT_NE(box, nullptr);
+            EXPECT_FALSE(box->isChecked()) << "it starts unticked";
+            box->setChecked(ticked);
+            recorded.button(id::vocodeButton)->click();
+            ASSERT_EQ(recorded.starts, std::vector { JobMode::Vocode });
+            const auto& asked = recorded.startSettings.front().normalizeDecibels;
+            EXPECT_EQ(asked.has_value(), ticked);
+            EXPECT_EQ(asked.value_or(-1.0), -1.0);
+        }
     }
 
     TEST(MainWindowStartJob, LongPathsReachTheJobWhole)
@@ -462,11 +481,13 @@ namespace {
                 browseNames.insert(accessible->text(QAccessible::Name));
         }
         EXPECT_EQ(browseNames.size(), 3U); // three buttons reading "Browse..." are told apart
-        for (int controlId : { id::carrierPath, id::carrierBrowse, id::modulatorPath,
-                 id::modulatorBrowse, id::outputPath, id::outputBrowse, id::clearanceSlider,
-                 id::vaguenessSlider, id::gainSlider, id::claritySlider, id::carrierKind,
-                 id::chordRoot, id::chordType, id::followInterval, id::repeatCarrier })
+        for (int controlId :
+            { id::carrierPath, id::carrierBrowse, id::modulatorPath, id::modulatorBrowse,
+                id::outputPath, id::outputBrowse, id::clearanceSlider, id::vaguenessSlider,
+                id::gainSlider, id::claritySlider, id::carrierKind, id::chordRoot, id::chordType,
+                id::followInterval, id::repeatCarrier, id::normalize })
             EXPECT_TRUE(recorded.window.control(controlId)->toolTip().endsWith('.')) << controlId;
+        EXPECT_TRUE(recorded.window.control(id::normalize)->toolTip().contains("Preview is not"));
         EXPECT_TRUE(recorded.window.control(id::carrierPath)->toolTip().contains("shaped"));
         EXPECT_TRUE(recorded.window.control(id::vaguenessSlider)->toolTip().contains("neighbours"));
         EXPECT_TRUE(recorded.window.control(id::claritySlider)->toolTip().contains("consonants"));

@@ -73,7 +73,8 @@ TEST_F(CliEndToEnd, OutputIsAsLongAsTheShorterInputAndOneLineSaysSo)
     for (const Case& c : { Case { 10000, 6000, "" },
              Case { 6000, 10000,
                  "lumivox-cli: the carrier ended first; 0.09 s of the modulator was left "
-                 "out\n" } }) {
+                 "out\nlumivox-cli: --repeat-carrier plays the carrier again from its start to "
+                 "the modulator's length\n" } }) {
         writeInputs(c.carrierFrames, c.modulatorFrames);
         const CliRun run = runCli({ carrierPath(), modulatorPath(), outputPath() }, folder);
         EXPECT_EQ(run.end.exitStatus, 0);
@@ -354,7 +355,7 @@ TEST_F(CliEndToEnd, HelpAndVersionGoToStandardOutput)
 {
     const CliRun version = runCli({ "--version" }, folder);
     EXPECT_EQ(version.end.exitStatus, 0);
-    EXPECT_EQ(version.standardOutput, "Lumivox 1.0\n");
+    EXPECT_EQ(version.standardOutput, "Lumivox 1.0.0\n"); // as the package is numbered
     EXPECT_EQ(version.standardError, "");
 
     const CliRun help = runCli({ "--help" }, folder);

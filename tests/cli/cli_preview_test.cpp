@@ -52,7 +52,9 @@ TEST_F(CliPreview, PlaysExactlyTheSamplesAFileRunWrites)
         { "--preview", "--gain", "70", carrier, modulator }, folder, capturingDevice(capture));
     EXPECT_EQ(previewRun.end.exitStatus, 0);
     EXPECT_EQ(previewRun.standardError,
-        "lumivox-cli: the carrier ended first; 0.05 s of the modulator was left out\n");
+        "lumivox-cli: the carrier ended first; 0.05 s of the modulator was left out\n"
+        "lumivox-cli: --repeat-carrier plays the carrier again from its start to the "
+        "modulator's length\n");
 
     const std::vector<std::uint8_t> played = readFile(capture);
     ASSERT_GE(played.size(), written->data.size());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -135,6 +136,34 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignal, ::testing::Values(SIGTERM, SIGH
     [](const ::testing::TestParamInfo<int>& signal) {
         return std::string(sigabbrev_np(signal.param));
     });
+
+// Ctrl-C with stderr on a file (not a terminal) still says how much of the run was kept, from
+// what the file holds.
+TEST_F(CliSignals, AStoppedRunSaysHowMuchWasKeptInTheOutput)
+{
+    const std::size_t frameCount = 8'000'000; // 181.41 s at 44100 Hz
+    writeLongInputs(frameCount);
+    const std::string errors = pathOf("errors.txt");
+    const UniqueFd errorFile(
+        ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    const UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const pid_t child
+        = startCli({ pathOf("carrier.wav"), pathOf("modulator.wav"), pathOf("stopped.wav") }, {},
+            devNull.get(), errorFile.get());
+    const bool writing = awaitFileLongerThan(pathOf("stopped.wav"), 46 + 65536);
+    ::kill(child, SIGINT);
+    const ChildExit end = waitForChild(child);
+    ASSERT_TRUE(writing);
+    EXPECT_EQ(end.exitStatus, 130);
+    const auto output = readOutputWave(pathOf("stopped.wav"));
+    ASSERT_TRUE(output.has_value());
+    char kept[32];
+    std::snprintf(kept, sizeof kept, "%.2f", static_cast<double>(output->data.size()) / 44100.0);
+    const Bytes said = readFile(errors);
+    EXPECT_EQ(std::string(said.begin(), said.end()),
+        "lumivox-cli: stopped: " + std::string(kept) + " s of 181.41 s kept in "
+            + pathOf("stopped.wav") + "\n");
+}
 
 // With its stderr on a pipe nobody reads, a refused run still ends with its own status.
 TEST_F(CliSignals, AClosedErrorPipeDoesNotKillTheProgram)

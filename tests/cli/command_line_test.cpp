@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -132,4 +133,44 @@ TEST(CommandLine, TheUsageHintIsOneLineNamingTheProgramAndHelp)
 {
     const std::string line = lumivox::cli::badUsageLine("unknown option '--x'");
     EXPECT_EQ(line, "lumivox-cli: unknown option '--x' (try --help)");
+}
+
+namespace {
+
+struct NormalizeCase {
+    std::string_view option;
+    std::optional<double> decibels; // empty: refused as bad usage
+};
+
+class NormalizeOption : public ::testing::TestWithParam<NormalizeCase> { };
+
+} // namespace
+
+// --normalize alone asks for a peak of -1 dBFS; --normalize=DB for any from -60 to 0.
+TEST_P(NormalizeOption, AsksForThePeakGivenOrIsRefused)
+{
+    const NormalizeCase c = GetParam();
+    const auto command = parse({ "c.wav", c.option, "m.wav", "o.wav" });
+    if (!c.decibels) {
+        ASSERT_EQ(command.kind, CommandKind::BadUsage);
+        EXPECT_NE(command.problem.find("is not a peak for --normalize"), std::string::npos)
+            << command.problem;
+        return;
+    }
+    ASSERT_EQ(command.kind, CommandKind::Run) << command.problem;
+    ASSERT_TRUE(command.options.normalizeDecibels.has_value());
+    EXPECT_EQ(*command.options.normalizeDecibels, *c.decibels);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, NormalizeOption,
+    ::testing::Values(NormalizeCase { "--normalize", -1.0 },
+        NormalizeCase { "--normalize=-3", -3.0 }, NormalizeCase { "--normalize=-0.5", -0.5 },
+        NormalizeCase { "--normalize=0", 0.0 }, NormalizeCase { "--normalize=-60", -60.0 },
+        NormalizeCase { "--normalize=1", {} }, NormalizeCase { "--normalize=-61", {} },
+        NormalizeCase { "--normalize=+0", {} }, NormalizeCase { "--normalize=", {} },
+        NormalizeCase { "--normalize=-1dB", {} }, NormalizeCase { "--normalize=nan", {} }));
+
+TEST(CommandLine, WithoutNormalizeTheLevelIsLeftAsMade)
+{
+    EXPECT_FALSE(parse({ "c", "m", "o" }).options.normalizeDecibels.has_value());
 }
