@@ -1,0 +1,329 @@
+#include "live_run.h"
+#include "live_session.h"
+#include "test_wave_bytes.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <numbers>
+#include <thread>
+
+namespace lumivox::job {
+namespace {
+
+    using namespace std::chrono_literals;
+
+    // An audio system without a device: a thread of its own plays a given number of periods of a
+    // voice as fast as it can, keeps what the session gave, and may then say the device is lost.
+    class FakeAudio final : public LiveAudio {
+    public:
+        FakeAudio(std::size_t periodCount, bool loseDevice)
+            : periods(periodCount)
+            , loses(loseDevice)
+        {
+        }
+        ~FakeAudio() override { stop(); }
+
+        std::uint32_t sampleRate() const override { return 48000; }
+        std::uint32_t periodFrames() const override { return 128; }
+        std::string describe() const override { return "a fake"; }
+
+        bool start(LiveSession& session, std::string&) override
+        {
+            thread = std::thread([this, &session] {
+                std::vector<float> voice(128);
+                std::vector<float> out(128);
+                for (std::size_t period = 0; period < periods; ++period) {
+                    for (std::size_t i = 0; i < voice.size(); ++i)
+                        voice[i] = static_cast<float>(
+                            0.3 * std::sin(0.05 * static_cast<double>(period * 128 + i)));
+                    session.process(voice, {}, out);
+                    const std::lock_guard lock(mutex);
+                    played.insert(played.end(), out.begin(), out.end());
+                }
+                const std::lock_guard lock(mutex);
+                finished = true;
+                finishedChanged.notify_all();
+            });
+            return true;
+        }
+        void stop() override
+        {
+            if (thread.joinable())
+                thread.join();
+        }
+        std::uint64_t missedCycles() const override { return 3; }
+        bool lost(std::string& why) const override
+        {
+            const std::lock_guard lock(mutex);
+            if (!loses || !finished)
+                return false;
+            why = "the fake device went away";
+            return true;
+        }
+
+        // Waits until every period has been played; false after ten seconds.
+        bool awaitFinished()
+        {
+            std::unique_lock lock(mutex);
+            return finishedChanged.wait_for(lock, 10s, [this] { return finished; });
+        }
+        std::vector<float> output() const
+        {
+            const std::lock_guard lock(mutex);
+            return played;
+        }
+
+    private:
+        std::size_t periods;
+        bool loses;
+        mutable std::mutex mutex;
+        std::condition_variable finishedChanged;
+        bool finished = false;
+        std::vector<float> played;
+        std::thread thread;
+    };
+
+    class Events final : public LiveEvents {
+    public:
+        void started(const LiveStart& begun) override
+        {
+            const std::lock_guard lock(mutex);
+            start = begun;
+            startCount++;
+        }
+        void status(const LiveStatus& now) override
+        {
+            const std::lock_guard lock(mutex);
+            statuses.push_back(now);
+            changed.notify_all();
+        }
+        bool awaitStatus()
+        {
+            std::unique_lock lock(mutex);
+            return changed.wait_for(lock, 10s, [this] { return !statuses.empty(); });
+        }
+
+        std::mutex mutex;
+        std::condition_variable changed;
+        LiveStart start;
+        int startCount = 0;
+        std::vector<LiveStatus> statuses;
+    };
+
+    class LiveRunTest : public ::testing::Test {
+    protected:
+        void SetUp() override
+        {
+            std::string pattern
+                = (std::filesystem::temp_directory_path() / "lumivox-live-XXXXXX").string();
+            ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+            folder = pattern;
+        }
+        void TearDown() override
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+
+        // The samples of a 32-bit float mono record file, which must be laid out as every output.
+        std::vector<float> recorded(const std::filesystem::path& path)
+        {
+            std::string problem;
+            const auto wave = test::readOutputWave(path, problem);
+            EXPECT_TRUE(wave) << problem;
+            if (!wave)
+                return {};
+            EXPECT_EQ(wave->shape.formatTag, 3);
+            EXPECT_EQ(wave->shape.channels, 1);
+            EXPECT_EQ(wave->shape.sampleRate, 48000U);
+            EXPECT_EQ(wave->shape.bitsPerSample, 32);
+            std::vector<float> samples(wave->data.size() / sizeof(float));
+            std::memcpy(samples.data(), wave->data.data(), samples.size() * sizeof(float));
+            return samples;
+        }
+
+        LiveSettings noiseSettings()
+        {
+            LiveSettings settings;
+            settings.carrier.kind = CarrierKind::Noise;
+            settings.recordPath = (folder / "record.wav").string();
+            return settings;
+        }
+
+        std::filesystem::path folder;
+    };
+
+    TEST_F(LiveRunTest, StopsWhenAskedWithTheRecordingEqualToWhatWasPlayed)
+    {
+        FakeAudio* audio = nullptr;
+        const auto open = [&audio](std::string&) {
+            auto made = std::make_unique<FakeAudio>(400, false);
+            audio = made.get();
+            return made;
+        };
+        std::atomic<bool> stop { false };
+        Events events;
+        LiveEnding ending;
+        std::thread run([&] { ending = runLive(noiseSettings(), stop, events, open); });
+        // The fake exists once the run has opened it; wait for all its periods, then stop.
+        while (true) {
+            {
+                const std::lock_guard lock(events.mutex);
+                if (events.startCount > 0)
+                    break;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_TRUE(audio->awaitFinished());
+        const std::vector<float> played = audio->output();
+        stop = true;
+        run.join();
+        EXPECT_EQ(ending.outcome, LiveOutcome::Stopped);
+        EXPECT_EQ(ending.message, "");
+        EXPECT_EQ(ending.framesRecorded, played.size());
+        EXPECT_EQ(recorded(folder / "record.wav"), played);
+        EXPECT_EQ(events.start.sampleRate, 48000U);
+        EXPECT_EQ(events.start.periodFrames, 128U);
+        EXPECT_EQ(events.start.audio, "a fake");
+        EXPECT_GT(events.start.lowDelay.seconds, events.start.highDelay.seconds);
+        EXPECT_GT(events.start.highDelay.seconds, 0.0);
+    }
+
+    // A device lost mid-run ends it with the reason, and the recording keeps what was played.
+    TEST_F(LiveRunTest, ALostDeviceEndsTheRunAndKeepsTheRecording)
+    {
+        FakeAudio* audio = nullptr;
+        const auto open = [&audio](std::string&) {
+            auto made = std::make_unique<FakeAudio>(250, true);
+            audio = made.get();
+            return made;
+        };
+        std::atomic<bool> stop { false };
+        Events events;
+        const LiveEnding ending = runLive(noiseSettings(), stop, events, open);
+        EXPECT_EQ(ending.outcome, LiveOutcome::DeviceLost);
+        EXPECT_EQ(ending.message, "the fake device went away");
+        const std::vector<float> played = audio->output();
+        EXPECT_EQ(played.size(), 250U * 128U);
+        EXPECT_EQ(recorded(folder / "record.wav"), played);
+    }
+
+    TEST_F(LiveRunTest, SaysTheLevelsOnceASecond)
+    {
+        const auto open = [](std::string&) { return std::make_unique<FakeAudio>(100, false); };
+        std::atomic<bool> stop { false };
+        Events events;
+        LiveEnding ending;
+        std::thread run([&] { ending = runLive(noiseSettings(), stop, events, open); });
+        const bool said = events.awaitStatus();
+        stop = true;
+        run.join();
+        ASSERT_TRUE(said);
+        const LiveStatus first = events.statuses.front();
+        EXPECT_EQ(first.missedCycles, 3U);
+        EXPECT_EQ(first.framesPlayed, 100U * 128U);
+        EXPECT_NEAR(first.meters.inputPeak, 0.3F, 0.001F);
+        EXPECT_GT(first.meters.outputPeak, 0.0F);
+    }
+
+    struct RefusalCase {
+        const char* name;
+        bool openFails;
+        bool recordIsCarrier;
+        bool carrierMissing;
+        const char* messageStart;
+    };
+
+    class LiveRunRefusals : public LiveRunTest,
+                            public ::testing::WithParamInterface<RefusalCase> { };
+
+    // A run that cannot start says why, and neither makes a record file nor touches the carrier.
+    TEST_P(LiveRunRefusals, SayWhyAndLeaveTheFilesAlone)
+    {
+        const RefusalCase& refusal = GetParam();
+        const auto carrierPath = folder / "carrier.wav";
+        const test::Bytes carrierBytes
+            = test::waveFileBytes(test::WaveShape {}, test::Bytes(2000, 0x10));
+        test::writeFile(carrierPath, carrierBytes);
+        LiveSettings settings;
+        settings.carrierPath
+            = refusal.carrierMissing ? (folder / "missing.wav").string() : carrierPath.string();
+        settings.recordPath
+            = refusal.recordIsCarrier ? carrierPath.string() : (folder / "record.wav").string();
+        const auto open = [&](std::string& problem) -> std::unique_ptr<LiveAudio> {
+            if (refusal.openFails) {
+                problem = "no JACK server is running and there is no audio input device";
+                return nullptr;
+            }
+            return std::make_unique<FakeAudio>(10, false);
+        };
+        std::atomic<bool> stop { true };
+        Events events;
+        const LiveEnding ending = runLive(settings, stop, events, open);
+        EXPECT_EQ(ending.outcome, LiveOutcome::Failed);
+        EXPECT_TRUE(ending.message.starts_with(refusal.messageStart)) << ending.message;
+        EXPECT_EQ(events.startCount, 0);
+        EXPECT_EQ(test::readFile(carrierPath), carrierBytes);
+        EXPECT_FALSE(std::filesystem::exists(folder / "record.wav"));
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Refusals, LiveRunRefusals,
+        ::testing::Values(RefusalCase { "noAudio", true, false, false, "no JACK server" },
+            RefusalCase { "recordOverCarrier", false, true, false, "the record file '" },
+            RefusalCase { "missingCarrier", false, false, true, "the carrier '" }),
+        [](const auto& named) { return std::string(named.param.name); });
+
+    struct LoadCase {
+        std::uint32_t fileRate;
+        std::uint16_t bits;
+        std::uint32_t wantedRate;
+    };
+
+    class LiveCarrierLoading : public LiveRunTest,
+                               public ::testing::WithParamInterface<LoadCase> { };
+
+    // A carrier file comes whole, at the run's rate, in 16-bit units whatever its depth: a sine
+    // of known frequency and level stays that sine.
+    TEST_P(LiveCarrierLoading, BringsTheFileToTheRunsRateAndUnits)
+    {
+        const auto [fileRate, bits, wantedRate] = GetParam();
+        const std::size_t frames = fileRate / 2;
+        test::Bytes samples;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const double value = 0.5
+                * std::sin(2.0 * std::numbers::pi * 441.0 * static_cast<double>(i) / fileRate);
+            if (bits == 8) {
+                samples.push_back(static_cast<std::uint8_t>(std::lround(128.0 + 127.0 * value)));
+            } else {
+                test::appendUint16(samples,
+                    static_cast<std::uint16_t>(
+                        static_cast<std::int16_t>(std::lround(32767.0 * value))));
+            }
+        }
+        const auto path = folder / "carrier.wav";
+        test::writeWaveFile(path, test::WaveShape { 1, 1, fileRate, bits }, samples);
+        std::string problem;
+        const auto loaded = loadLiveCarrier(path.string(), wantedRate, problem);
+        ASSERT_TRUE(loaded) << problem;
+        const double expectedFrames = static_cast<double>(frames) * wantedRate / fileRate;
+        EXPECT_NEAR(static_cast<double>(loaded->size()), expectedFrames, 2.0);
+        // Away from the ends, it is the same sine at the new rate, half of full scale.
+        double worst = 0.0;
+        for (std::size_t i = loaded->size() / 4; i < 3 * loaded->size() / 4; ++i) {
+            const double want = 16384.0
+                * std::sin(2.0 * std::numbers::pi * 441.0 * static_cast<double>(i) / wantedRate);
+            worst = std::max(worst, std::abs((*loaded)[i] - want));
+        }
+        EXPECT_LT(worst, bits == 8 ? 400.0 : 20.0);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Files, LiveCarrierLoading,
+        ::testing::Values(LoadCase { 48000, 16, 48000 }, LoadCase { 44100, 16, 48000 },
+            LoadCase { 22050, 8, 48000 }, LoadCase { 48000, 16, 44100 }));
+
+} // namespace
+} // namespace lumivox::job
