@@ -238,7 +238,9 @@ std::string liveStartText(const job::LiveStart& start)
         = static_cast<double>(start.periodFrames) / static_cast<double>(start.sampleRate);
     return name + ": live on " + start.audio + " (" + milliseconds(periodSeconds) + ")\n" + name
         + ": the bands delay a voice by " + milliseconds(start.lowDelay.seconds) + " at 300 Hz and "
-        + milliseconds(start.highDelay.seconds) + " at 1 kHz\n";
+        + milliseconds(start.highDelay.seconds) + " at 1 kHz (in the bands centred on "
+        + std::to_string(std::lround(start.lowDelay.centreHertz)) + " Hz and "
+        + std::to_string(std::lround(start.highDelay.centreHertz)) + " Hz)\n";
 }
 
 int runLiveCommandLine(std::span<const std::string_view> arguments, Console console)

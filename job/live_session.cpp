@@ -15,6 +15,10 @@ namespace {
     // Full scale 1 in the carrier's 16-bit units, as the output is stored from them.
     constexpr double carrierFullScale = 32768.0;
 
+    // A sample from another program as the engine may take it: a value that is not a number or
+    // is endless would leave every filter it passes through without a number for good.
+    double finite(float value) { return std::isfinite(value) ? static_cast<double>(value) : 0.0; }
+
     // A recording in memory, read as a repeat reads a file.
     class MemorySource final : public engine::RepeatSource {
     public:
@@ -87,7 +91,7 @@ namespace {
         {
             const std::size_t count = std::min(port.size(), out.size());
             for (std::size_t i = 0; i < count; ++i)
-                out[i] = static_cast<double>(port[i]) * carrierFullScale;
+                out[i] = finite(port[i]) * carrierFullScale;
             std::fill(out.begin() + static_cast<std::ptrdiff_t>(count), out.end(), 0.0);
         }
     };
@@ -199,8 +203,8 @@ void LiveSession::vocode(
     const std::span<double> output(outputValues.data(), count);
     float voicePeak = 0.0F;
     for (std::size_t i = 0; i < count; ++i) {
-        modulator[i] = static_cast<double>(voice[i]);
-        voicePeak = std::max(voicePeak, std::abs(voice[i]));
+        modulator[i] = finite(voice[i]);
+        voicePeak = std::max(voicePeak, static_cast<float>(std::abs(modulator[i])));
     }
     carrier->fill(modulator, carrierPort, carrierSamples);
     engine->processBlock(carrierSamples, modulator, output);

@@ -379,5 +379,90 @@ namespace {
         EXPECT_GE(matched + missedCycles, blockCount);
     }
 
+    std::vector<std::string> connectionsOf(const std::string& listing, const std::string& port)
+    {
+        // jack_lsp -c lists each port on a line of its own, then the ports it is connected to,
+        // indented by three spaces.
+        std::vector<std::string> connected;
+        bool inPort = false;
+        std::size_t start = 0;
+        while (start < listing.size()) {
+            std::size_t end = listing.find('\n', start);
+            if (end == std::string::npos)
+                end = listing.size();
+            const std::string line = listing.substr(start, end - start);
+            if (!line.starts_with("   "))
+                inPort = line == port;
+            else if (inPort)
+                connected.push_back(line.substr(3));
+            start = end + 1;
+        }
+        return connected;
+    }
+
+    // A carrier file at another rate than the server's plays looped; without --no-connect the voice
+    // comes from the first capture port and the output goes to every playback port; SIGTERM ends
+    // the run as Ctrl-C does.
+    TEST_F(LiveOnJack, ConnectsToTheSystemPortsAndEndsOnSigterm)
+    {
+        lumivox::test::Bytes samples;
+        for (int i = 0; i < 4410; ++i)
+            lumivox::test::appendUint16(samples, static_cast<std::uint16_t>((i % 100) * 300));
+        const auto carrierPath = folder / "carrier.wav";
+        lumivox::test::writeWaveFile(carrierPath, { 1, 1, 44100, 16 }, samples);
+        Program live(
+            { LUMIVOX_CLI_PATH, "--live", carrierPath.string() }, environment, folder / "live.log");
+        ASSERT_TRUE(eventually([&] {
+            return fileText(folder / "live.log").find("live on") != std::string::npos;
+        })) << fileText(folder / "live.log");
+        run({ "jack_lsp", "-c" });
+        const std::string listing = fileText(folder / "tool.log");
+        EXPECT_EQ(connectionsOf(listing, "lumivox:voice"),
+            std::vector<std::string> { "system:capture_1" })
+            << listing;
+        EXPECT_EQ(connectionsOf(listing, "lumivox:out"),
+            (std::vector<std::string> { "system:playback_1", "system:playback_2" }))
+            << listing;
+        EXPECT_EQ(listing.find("lumivox:carrier"), std::string::npos);
+        live.signal(SIGTERM);
+        int status = -1;
+        ASSERT_TRUE(live.waitFor(20s, status));
+        EXPECT_EQ(status, 0) << fileText(folder / "live.log");
+    }
+
+    // With the carrier `jack`, a synth can be the carrier: the client has a port for it.
+    TEST_F(LiveOnJack, TheCarrierJackGivesACarrierPort)
+    {
+        Program live({ LUMIVOX_CLI_PATH, "--live", "--no-connect", "jack" }, environment,
+            folder / "live.log");
+        ASSERT_TRUE(eventually([&] {
+            return fileText(folder / "live.log").find("live on") != std::string::npos;
+        })) << fileText(folder / "live.log");
+        run({ "jack_lsp", "-c" });
+        const std::string listing = fileText(folder / "tool.log");
+        EXPECT_NE(listing.find("lumivox:carrier\n"), std::string::npos) << listing;
+        EXPECT_TRUE(connectionsOf(listing, "lumivox:out").empty()) << listing;
+        live.signal(SIGINT);
+        int status = -1;
+        ASSERT_TRUE(live.waitFor(20s, status));
+        EXPECT_EQ(status, 0) << fileText(folder / "live.log");
+    }
+
+    // Without a server there is no port for a carrier: the run says so and ends at once.
+    TEST_F(ScratchFolderTest, LiveCarrierPortWithoutAServerIsRefused)
+    {
+        Program live(
+            { LUMIVOX_CLI_PATH, "--live", "--record", (folder / "r.wav").string(), "jack" },
+            { "JACK_DEFAULT_SERVER=lumivox-test-none-" + std::to_string(getpid()),
+                "JACK_NO_START_SERVER=1" },
+            folder / "live.log");
+        int status = -1;
+        ASSERT_TRUE(live.waitFor(20s, status));
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(fileText(folder / "live.log"),
+            "lumivox-cli: the carrier 'jack' needs a JACK server, and no JACK server is running\n");
+        EXPECT_FALSE(std::filesystem::exists(folder / "r.wav"));
+    }
+
 } // namespace
 } // namespace lumivox::cli::test

@@ -16,12 +16,33 @@ namespace {
 
     using namespace std::chrono_literals;
 
+    // What a fake audio system played, kept by the test: the run owns the fake and ends it.
+    struct FakePlayback {
+        // Waits until every period has been played; false after ten seconds.
+        bool awaitFinished()
+        {
+            std::unique_lock lock(mutex);
+            return finishedChanged.wait_for(lock, 10s, [this] { return finished; });
+        }
+        std::vector<float> output() const
+        {
+            const std::lock_guard lock(mutex);
+            return played;
+        }
+
+        mutable std::mutex mutex;
+        std::condition_variable finishedChanged;
+        bool finished = false;
+        std::vector<float> played;
+    };
+
     // An audio system without a device: a thread of its own plays a given number of periods of a
     // voice as fast as it can, keeps what the session gave, and may then say the device is lost.
     class FakeAudio final : public LiveAudio {
     public:
-        FakeAudio(std::size_t periodCount, bool loseDevice)
-            : periods(periodCount)
+        FakeAudio(FakePlayback& kept, std::size_t periodCount, bool loseDevice)
+            : playback(kept)
+            , periods(periodCount)
             , loses(loseDevice)
         {
         }
@@ -41,12 +62,12 @@ namespace {
                         voice[i] = static_cast<float>(
                             0.3 * std::sin(0.05 * static_cast<double>(period * 128 + i)));
                     session.process(voice, {}, out);
-                    const std::lock_guard lock(mutex);
-                    played.insert(played.end(), out.begin(), out.end());
+                    const std::lock_guard lock(playback.mutex);
+                    playback.played.insert(playback.played.end(), out.begin(), out.end());
                 }
-                const std::lock_guard lock(mutex);
-                finished = true;
-                finishedChanged.notify_all();
+                const std::lock_guard lock(playback.mutex);
+                playback.finished = true;
+                playback.finishedChanged.notify_all();
             });
             return true;
         }
@@ -58,32 +79,17 @@ namespace {
         std::uint64_t missedCycles() const override { return 3; }
         bool lost(std::string& why) const override
         {
-            const std::lock_guard lock(mutex);
-            if (!loses || !finished)
+            const std::lock_guard lock(playback.mutex);
+            if (!loses || !playback.finished)
                 return false;
             why = "the fake device went away";
             return true;
         }
 
-        // Waits until every period has been played; false after ten seconds.
-        bool awaitFinished()
-        {
-            std::unique_lock lock(mutex);
-            return finishedChanged.wait_for(lock, 10s, [this] { return finished; });
-        }
-        std::vector<float> output() const
-        {
-            const std::lock_guard lock(mutex);
-            return played;
-        }
-
     private:
+        FakePlayback& playback;
         std::size_t periods;
         bool loses;
-        mutable std::mutex mutex;
-        std::condition_variable finishedChanged;
-        bool finished = false;
-        std::vector<float> played;
         std::thread thread;
     };
 
@@ -159,29 +165,20 @@ namespace {
 
     TEST_F(LiveRunTest, StopsWhenAskedWithTheRecordingEqualToWhatWasPlayed)
     {
-        FakeAudio* audio = nullptr;
-        const auto open = [&audio](std::string&) {
-            auto made = std::make_unique<FakeAudio>(400, false);
-            audio = made.get();
-            return made;
+        FakePlayback playback;
+        const auto open = [&playback](std::string&) {
+            return std::make_unique<FakeAudio>(playback, 400, false);
         };
         std::atomic<bool> stop { false };
         Events events;
         LiveEnding ending;
         std::thread run([&] { ending = runLive(noiseSettings(), stop, events, open); });
-        // The fake exists once the run has opened it; wait for all its periods, then stop.
-        while (true) {
-            {
-                const std::lock_guard lock(events.mutex);
-                if (events.startCount > 0)
-                    break;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        ASSERT_TRUE(audio->awaitFinished());
-        const std::vector<float> played = audio->output();
+        // Stopped once every period has been played.
+        const bool finished = playback.awaitFinished();
+        const std::vector<float> played = playback.output();
         stop = true;
         run.join();
+        ASSERT_TRUE(finished);
         EXPECT_EQ(ending.outcome, LiveOutcome::Stopped);
         EXPECT_EQ(ending.message, "");
         EXPECT_EQ(ending.framesRecorded, played.size());
@@ -196,25 +193,26 @@ namespace {
     // A device lost mid-run ends it with the reason, and the recording keeps what was played.
     TEST_F(LiveRunTest, ALostDeviceEndsTheRunAndKeepsTheRecording)
     {
-        FakeAudio* audio = nullptr;
-        const auto open = [&audio](std::string&) {
-            auto made = std::make_unique<FakeAudio>(250, true);
-            audio = made.get();
-            return made;
+        FakePlayback playback;
+        const auto open = [&playback](std::string&) {
+            return std::make_unique<FakeAudio>(playback, 250, true);
         };
         std::atomic<bool> stop { false };
         Events events;
         const LiveEnding ending = runLive(noiseSettings(), stop, events, open);
         EXPECT_EQ(ending.outcome, LiveOutcome::DeviceLost);
         EXPECT_EQ(ending.message, "the fake device went away");
-        const std::vector<float> played = audio->output();
+        const std::vector<float> played = playback.output();
         EXPECT_EQ(played.size(), 250U * 128U);
         EXPECT_EQ(recorded(folder / "record.wav"), played);
     }
 
     TEST_F(LiveRunTest, SaysTheLevelsOnceASecond)
     {
-        const auto open = [](std::string&) { return std::make_unique<FakeAudio>(100, false); };
+        FakePlayback playback;
+        const auto open = [&playback](std::string&) {
+            return std::make_unique<FakeAudio>(playback, 100, false);
+        };
         std::atomic<bool> stop { false };
         Events events;
         LiveEnding ending;
@@ -254,12 +252,13 @@ namespace {
             = refusal.carrierMissing ? (folder / "missing.wav").string() : carrierPath.string();
         settings.recordPath
             = refusal.recordIsCarrier ? carrierPath.string() : (folder / "record.wav").string();
+        FakePlayback playback;
         const auto open = [&](std::string& problem) -> std::unique_ptr<LiveAudio> {
             if (refusal.openFails) {
                 problem = "no JACK server is running and there is no audio input device";
                 return nullptr;
             }
-            return std::make_unique<FakeAudio>(10, false);
+            return std::make_unique<FakeAudio>(playback, 10, false);
         };
         std::atomic<bool> stop { true };
         Events events;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -129,6 +130,28 @@ namespace {
         const std::vector<float> reference = offlineNoiseVocode(input, SoundSettings {});
         // Gain only scales the output, so after the change it is the offline one at gain 1.
         EXPECT_TRUE(std::equal(second.begin(), second.end(), reference.begin() + half));
+    }
+
+    // A sample that is not a number (from a faulty program on the voice or carrier port) is
+    // taken as silence: it must not leave the filters without a number for the rest of the run.
+    TEST(LiveSession, SamplesThatAreNotNumbersAreTakenAsSilence)
+    {
+        const std::vector<float> input = voice(rate / 4);
+        std::vector<float> spoiled = input;
+        const float notNumbers[] = { std::numeric_limits<float>::quiet_NaN(),
+            std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity() };
+        for (std::size_t i = 0; i < 3; ++i)
+            spoiled[1000 + i] = notNumbers[i];
+        std::vector<float> cleaned = input;
+        std::fill_n(cleaned.begin() + 1000, 3, 0.0F);
+        LiveSession session(noiseCarrier(), SoundSettings {}, 256, nullptr);
+        const std::vector<float> out = playInPeriods(session, spoiled, 128);
+        EXPECT_EQ(out, offlineNoiseVocode(cleaned, SoundSettings {}));
+
+        auto port = makePortCarrier();
+        std::vector<double> carrier(3, 1.0);
+        port->fill(std::vector<double>(3, 0.0), std::span<const float>(notNumbers), carrier);
+        EXPECT_EQ(carrier, std::vector<double>(3, 0.0));
     }
 
     TEST(LiveSession, MetersHoldThePeaksSinceTheyWereLastTaken)
