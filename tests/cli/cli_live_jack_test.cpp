@@ -448,6 +448,33 @@ namespace {
         EXPECT_EQ(status, 0) << fileText(folder / "live.log");
     }
 
+    // A server that goes away mid-run ends it: the run says so, fails, and keeps the recording.
+    TEST_F(LiveOnJack, AServerThatStopsEndsTheRunAndKeepsTheRecording)
+    {
+        const auto recordPath = folder / "record.wav";
+        Program live({ LUMIVOX_CLI_PATH, "--live", "--record", recordPath.string(),
+                         "--carrier-sound", "noise" },
+            environment, folder / "live.log");
+        ASSERT_TRUE(eventually([&] {
+            return fileText(folder / "live.log").find("missed cycles") != std::string::npos;
+        })) << fileText(folder / "live.log");
+        server->signal(SIGTERM);
+        int status = -1;
+        ASSERT_TRUE(server->waitFor(20s, status));
+        server.reset();
+        ASSERT_TRUE(live.waitFor(20s, status)) << "lumivox-cli did not notice";
+        const std::string log = fileText(folder / "live.log");
+        EXPECT_EQ(status, 1) << log;
+        EXPECT_NE(log.find("lumivox-cli: the JACK server stopped"), std::string::npos) << log;
+        std::string problem;
+        const auto recording = lumivox::test::readOutputWave(recordPath, problem);
+        ASSERT_TRUE(recording) << problem;
+        EXPECT_GT(recording->data.size(), 0U);
+        EXPECT_NE(log.find("recorded " + std::to_string(recording->data.size() / 4) + " frames"),
+            std::string::npos)
+            << log;
+    }
+
     // Without a server there is no port for a carrier: the run says so and ends at once.
     TEST_F(ScratchFolderTest, LiveCarrierPortWithoutAServerIsRefused)
     {
