@@ -54,6 +54,15 @@ port_of() { # waits for a client's port and prints its name
     exit 1
 }
 
+connect() { # jack_connect, again while its own client's name is still taken by the one before
+    for ((i = 0; i < 20; i++)); do
+        jack_connect "$1" "$2" 2>/dev/null && return
+        sleep 0.2
+    done
+    echo "cannot connect $1 to $2" >&2
+    exit 1
+}
+
 start_live() {
     "$cli" --live --no-connect --carrier-sound noise "$@" 2>"$work/live.log" &
     live=$!
@@ -74,13 +83,13 @@ jack-record -n 2 -b 262144 -t 11 "$work/both.wav" >/dev/null 2>&1 &
 recorder=$!
 pids+=("$recorder")
 in1=$(port_of "jack-record-$recorder:in_1")
-jack_connect lumivox:out "jack-record-$recorder:in_2"
+connect lumivox:out "jack-record-$recorder:in_2"
 jack-play "$work/voice.wav" >/dev/null 2>&1 &
 player=$!
 pids+=("$player")
 out1=$(port_of "jack-play-$player:out_1")
-jack_connect "$out1" lumivox:voice
-jack_connect "$out1" "$in1"
+connect "$out1" lumivox:voice
+connect "$out1" "$in1"
 wait "$player"
 wait "$recorder"
 stop_live
@@ -129,7 +138,7 @@ jack-play "$work/long-voice.wav" >/dev/null 2>&1 &
 player=$!
 pids+=("$player")
 out1=$(port_of "jack-play-$player:out_1")
-jack_connect "$out1" lumivox:voice
+connect "$out1" lumivox:voice
 ticks=$(getconf CLK_TCK)
 cpu_before=$(awk '{print $14 + $15}' "/proc/$live/stat")
 start=$(date +%s.%N)

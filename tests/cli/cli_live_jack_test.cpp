@@ -234,9 +234,11 @@ namespace {
             run({ "jack_lsp" });
             return fileText(folder / "tool.log");
         }
+        // jack_connect, again while the name of its own client is still taken by the one before
+        // (the server may take a moment to let it go).
         bool connect(const std::string& from, const std::string& to)
         {
-            return run({ "jack_connect", from, to }) == 0;
+            return eventually([&] { return run({ "jack_connect", from, to }) == 0; }, 10s);
         }
 
         std::vector<std::string> environment;
