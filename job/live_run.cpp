@@ -240,6 +240,10 @@ LiveEnding runLive(const LiveSettings& settings, const std::atomic<bool>& stop, 
     start.lowDelay = bandDelayAt(session.bandFilters(), rate, 300.0);
     start.highDelay = bandDelayAt(session.bandFilters(), rate, 1000.0);
 
+    if (settings.bandLevels != nullptr)
+        session.publishBandLevels(settings.bandLevels, rate);
+    events.sessionReady(session);
+
     LiveEnding ending;
     if (!audio->start(session, problem)) {
         ending = failed(problem);
@@ -269,6 +273,7 @@ LiveEnding runLive(const LiveSettings& settings, const std::atomic<bool>& stop, 
         }
     }
     audio->stop();
+    events.sessionEnding();
     if (recorder) {
         if (!recorder->finish() && ending.message.empty()) {
             ending.outcome = LiveOutcome::Failed;

@@ -24,6 +24,7 @@ struct LiveSettings {
     std::string recordPath; // empty: nothing is recorded
     bool connect = true; // to the physical capture and playback ports
     SoundSettings sound;
+    BandLevelFeed* bandLevels = nullptr; // when given, the levels of every period go there
 };
 
 // Said once, when the run has started.
@@ -48,6 +49,10 @@ public:
     virtual ~LiveEvents() = default;
     virtual void started(const LiveStart& start) = 0;
     virtual void status(const LiveStatus& status) = 0;
+    // The session, before the audio starts, for a front end whose sliders act while it plays
+    // (LiveSession::setSound from any thread); it is gone once sessionEnding() has been called.
+    virtual void sessionReady(LiveSession& session) { static_cast<void>(session); }
+    virtual void sessionEnding() { }
 };
 
 enum class LiveOutcome {

@@ -145,6 +145,12 @@ std::span<const engine::FilterCascade> LiveSession::bandFilters() const
     return engine->bank().modulatorBands;
 }
 
+void LiveSession::publishBandLevels(BandLevelFeed* feed, double sampleRate)
+{
+    levelFeed = feed;
+    levelRate = sampleRate;
+}
+
 void LiveSession::setSound(const SoundSettings& sound)
 {
     clearance.store(sound.clearance, std::memory_order_relaxed);
@@ -191,7 +197,10 @@ void LiveSession::process(
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(frameCount), out.end(), 0.0F);
     if (record != nullptr)
         static_cast<void>(record->push(out));
-    played.fetch_add(out.size(), std::memory_order_release);
+    const std::uint64_t playedFrames
+        = played.fetch_add(out.size(), std::memory_order_release) + out.size();
+    if (levelFeed != nullptr && frameCount > 0)
+        levelFeed->publish(engine->bandLevels(), playedFrames, levelRate, 0.0);
 }
 
 void LiveSession::vocode(

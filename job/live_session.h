@@ -1,5 +1,6 @@
 #pragma once
 
+#include "band_level_feed.h"
 #include "engine/filter_primitives.h"
 #include "job_settings.h"
 #include "record_ring.h"
@@ -75,6 +76,10 @@ public:
         return played.load(std::memory_order_acquire);
     }
 
+    // Before the audio starts: the band levels of every period are published to feed (for a
+    // window's meters), as heard at once.
+    void publishBandLevels(BandLevelFeed* feed, double sampleRate);
+
     // The engine's band-pass filters, for working out their delay before the run starts.
     [[nodiscard]] std::span<const engine::FilterCascade> bandFilters() const;
 
@@ -86,6 +91,8 @@ private:
     std::unique_ptr<engine::VocoderEngine> engine;
     std::unique_ptr<LiveCarrier> carrier;
     RecordRing* record;
+    BandLevelFeed* levelFeed = nullptr;
+    double levelRate = 0.0;
     std::vector<double> voiceValues;
     std::vector<double> carrierValues;
     std::vector<double> outputValues;

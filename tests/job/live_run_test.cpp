@@ -2,6 +2,7 @@
 #include "live_session.h"
 #include "test_wave_bytes.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -226,6 +227,54 @@ namespace {
         EXPECT_EQ(first.framesPlayed, 100U * 128U);
         EXPECT_NEAR(first.meters.inputPeak, 0.3F, 0.001F);
         EXPECT_GT(first.meters.outputPeak, 0.0F);
+    }
+
+    // A front end that moves the sliders while the run plays: here it turns the gain to 0 before
+    // the first period, so nothing is heard, and it must not touch the session once it is gone.
+    class SliderEvents final : public LiveEvents {
+    public:
+        void started(const LiveStart&) override { }
+        void status(const LiveStatus&) override { }
+        void sessionReady(LiveSession& ready) override
+        {
+            session = &ready;
+            SoundSettings silent;
+            silent.gain = 0;
+            ready.setSound(silent);
+        }
+        void sessionEnding() override { session = nullptr; }
+
+        LiveSession* session = nullptr;
+    };
+
+    TEST_F(LiveRunTest, AFrontEndCanMoveTheSlidersAndSeeTheBandLevels)
+    {
+        FakePlayback playback;
+        const auto open = [&playback](std::string&) {
+            return std::make_unique<FakeAudio>(playback, 200, true);
+        };
+        LiveSettings settings = noiseSettings();
+        settings.recordPath.clear();
+        BandLevelFeed levels;
+        settings.bandLevels = &levels;
+        std::atomic<bool> stop { false };
+        SliderEvents events;
+        const LiveEnding ending = runLive(settings, stop, events, open);
+        EXPECT_EQ(ending.outcome, LiveOutcome::DeviceLost);
+        EXPECT_EQ(events.session, nullptr) << "the front end was told the session is gone";
+        const std::vector<float> played = playback.output();
+        ASSERT_EQ(played.size(), 200U * 128U);
+        EXPECT_TRUE(std::all_of(played.begin(), played.end(), [](float v) { return v == 0.0F; }))
+            << "at gain 0 nothing is heard";
+
+        // A period's levels each, the last one the voice's last period (a sine of 0.3).
+        EXPECT_EQ(levels.publishedCount(), 200U);
+        const auto newest = levels.newestAudible(BandLevelFeed::Clock::now(), 0);
+        ASSERT_TRUE(newest);
+        EXPECT_EQ(newest->number, 200U);
+        EXPECT_EQ(newest->sampleRate, 48000.0);
+        EXPECT_DOUBLE_EQ(newest->secondsDone, 200.0 * 128.0 / 48000.0);
+        EXPECT_GT(*std::max_element(newest->levels.begin(), newest->levels.end()), 0.0);
     }
 
     struct RefusalCase {

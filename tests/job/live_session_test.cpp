@@ -253,6 +253,8 @@ namespace {
         }
         RecordRing ring(1 << 18);
         LiveSession session(std::move(carrier), SoundSettings { 30, 50, 60, 50 }, 128, &ring);
+        BandLevelFeed levels;
+        session.publishBandLevels(&levels, rate);
         const std::vector<float> input = voice(rate);
         const std::vector<float> port(128, 0.25F);
         std::vector<float> out(128);
@@ -266,6 +268,7 @@ namespace {
         }
         EXPECT_EQ(allocations, 0);
         EXPECT_EQ(ring.lostFrames(), 0U);
+        EXPECT_EQ(levels.publishedCount(), input.size() / 128);
     }
 
     INSTANTIATE_TEST_SUITE_P(Carriers, LiveSessionAllocations,
