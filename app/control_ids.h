@@ -32,7 +32,9 @@ namespace control {
     inline constexpr int carrierSoundLabel = 25;
     inline constexpr int clarityLabel = 26;
     inline constexpr int claritySlider = 27;
-    inline constexpr int count = 28; // every id is below this
+    inline constexpr int liveButton = 28;
+    inline constexpr int recordLive = 29;
+    inline constexpr int count = 30; // every id is below this
 } // namespace control
 
 } // namespace lumivox::app

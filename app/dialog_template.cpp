@@ -35,10 +35,12 @@ namespace {
         { id::claritySlider, Slider, "" },
         { id::vocodeButton, PushButton, "Vocode" },
         { id::previewButton, PushButton, "Preview" },
+        { id::liveButton, PushButton, "Live" },
+        { id::recordLive, CheckBox, "Record" },
         { id::aboutButton, PushButton, "About" },
         { id::progressBar, ProgressBar, "" },
     });
-    static_assert(controls.size() == 28);
+    static_assert(controls.size() == 30);
 
     constexpr int none = noControl;
     constexpr auto rows = std::to_array<GridRow>({
@@ -51,7 +53,8 @@ namespace {
         { id::vaguenessLabel, { id::vaguenessSlider, none, none, none }, none },
         { id::gainLabel, { id::gainSlider, none, none, none }, none },
         { id::clarityLabel, { id::claritySlider, none, none, none }, none },
-        { none, { id::vocodeButton, id::previewButton, none, none }, id::aboutButton },
+        { none, { id::vocodeButton, id::previewButton, id::liveButton, id::recordLive },
+            id::aboutButton },
     });
 }
 
