@@ -477,6 +477,34 @@ namespace {
             << log;
     }
 
+    // Without a JACK server the default devices play through PortAudio: here ALSA's null device,
+    // which takes and gives samples as fast as they come.
+    TEST_F(ScratchFolderTest, WithoutAServerLivePlaysOnTheDefaultDevices)
+    {
+        std::ofstream(folder / "alsa.conf") << "pcm.!default {\n    type null\n}\n";
+        const auto recordPath = folder / "record.wav";
+        Program live({ LUMIVOX_CLI_PATH, "--live", "--record", recordPath.string(),
+                         "--carrier-sound", "chord" },
+            { "JACK_DEFAULT_SERVER=lumivox-test-none-" + std::to_string(getpid()),
+                "JACK_NO_START_SERVER=1", "ALSA_CONFIG_PATH=" + (folder / "alsa.conf").string() },
+            folder / "live.log");
+        ASSERT_TRUE(eventually([&] {
+            return fileText(folder / "live.log").find("live on PortAudio") != std::string::npos;
+        })) << fileText(folder / "live.log");
+        live.signal(SIGINT);
+        int status = -1;
+        ASSERT_TRUE(live.waitFor(20s, status));
+        const std::string log = fileText(folder / "live.log");
+        EXPECT_EQ(status, 0) << log;
+        std::string problem;
+        const auto recording = lumivox::test::readOutputWave(recordPath, problem);
+        ASSERT_TRUE(recording) << problem;
+        EXPECT_GT(recording->data.size(), 0U);
+        EXPECT_NE(log.find("recorded " + std::to_string(recording->data.size() / 4) + " frames"),
+            std::string::npos)
+            << log;
+    }
+
     // Without a server there is no port for a carrier: the run says so and ends at once.
     TEST_F(ScratchFolderTest, LiveCarrierPortWithoutAServerIsRefused)
     {
