@@ -1,3 +1,4 @@
+#include "fake_live_audio.h"
 #include "live_run.h"
 #include "live_session.h"
 #include "test_wave_bytes.h"
@@ -17,82 +18,8 @@ namespace {
 
     using namespace std::chrono_literals;
 
-    // What a fake audio system played, kept by the test: the run owns the fake and ends it.
-    struct FakePlayback {
-        // Waits until every period has been played; false after ten seconds.
-        bool awaitFinished()
-        {
-            std::unique_lock lock(mutex);
-            return finishedChanged.wait_for(lock, 10s, [this] { return finished; });
-        }
-        std::vector<float> output() const
-        {
-            const std::lock_guard lock(mutex);
-            return played;
-        }
-
-        mutable std::mutex mutex;
-        std::condition_variable finishedChanged;
-        bool finished = false;
-        std::vector<float> played;
-    };
-
-    // An audio system without a device: a thread of its own plays a given number of periods of a
-    // voice as fast as it can, keeps what the session gave, and may then say the device is lost.
-    class FakeAudio final : public LiveAudio {
-    public:
-        FakeAudio(FakePlayback& kept, std::size_t periodCount, bool loseDevice)
-            : playback(kept)
-            , periods(periodCount)
-            , loses(loseDevice)
-        {
-        }
-        ~FakeAudio() override { stop(); }
-
-        std::uint32_t sampleRate() const override { return 48000; }
-        std::uint32_t periodFrames() const override { return 128; }
-        std::string describe() const override { return "a fake"; }
-
-        bool start(LiveSession& session, std::string&) override
-        {
-            thread = std::thread([this, &session] {
-                std::vector<float> voice(128);
-                std::vector<float> out(128);
-                for (std::size_t period = 0; period < periods; ++period) {
-                    for (std::size_t i = 0; i < voice.size(); ++i)
-                        voice[i] = static_cast<float>(
-                            0.3 * std::sin(0.05 * static_cast<double>(period * 128 + i)));
-                    session.process(voice, {}, out);
-                    const std::lock_guard lock(playback.mutex);
-                    playback.played.insert(playback.played.end(), out.begin(), out.end());
-                }
-                const std::lock_guard lock(playback.mutex);
-                playback.finished = true;
-                playback.finishedChanged.notify_all();
-            });
-            return true;
-        }
-        void stop() override
-        {
-            if (thread.joinable())
-                thread.join();
-        }
-        std::uint64_t missedCycles() const override { return 3; }
-        bool lost(std::string& why) const override
-        {
-            const std::lock_guard lock(playback.mutex);
-            if (!loses || !playback.finished)
-                return false;
-            why = "the fake device went away";
-            return true;
-        }
-
-    private:
-        FakePlayback& playback;
-        std::size_t periods;
-        bool loses;
-        std::thread thread;
-    };
+    using test::FakePlayback;
+    using FakeAudio = test::FakeLiveAudio;
 
     class Events final : public LiveEvents {
     public:
