@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Measures lumivox-cli --live on a JACK dummy server of its own (48 kHz; 128 frames a period unless
-# PERIOD is set), as the issue's targets ask, on whatever cores the machine has:
+# PERIOD is set), on whatever cores the machine has:
 #   1. lag: the live output's level against the voice's, both recorded on the server's clock, minus
 #      the same measure on the offline vocoding of the same voice (the bands' own delay cancels);
-#   2. missed cycles over SECONDS (default 60) of a looping voice, lumivox's against a plain
-#      jack-play's beside it (jackd logs "client = NAME was not finished" for each);
+#   2. missed cycles over SECONDS_TO_RUN seconds (default 60) of a looping voice, lumivox's
+#      against a plain jack-play's beside it (jackd logs "client = NAME was not finished" for each);
 #   3. the processor time lumivox used over that run, as a share of one core.
 # Usage: bench/live_jack.sh [BUILD_DIR]; LUMIVOX_VECTOR_UNIT pins the vector unit as usual.
 set -euo pipefail
