@@ -6,6 +6,7 @@
 
 #include "job/live_session.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <numbers>
@@ -15,7 +16,9 @@ namespace {
 
 constexpr double rate = 48000.0;
 
-// Arguments: the period in frames, then the Vagueness and Clarity slider positions.
+// Arguments: the period in frames, the Vagueness and Clarity slider positions, and whether the
+// voice has fallen silent (after a second of it, 20 s of silence, and silence timed): the filters'
+// states then decay through numbers too small for their normal form.
 void liveSession(benchmark::State& state)
 {
     const auto period = static_cast<std::size_t>(state.range(0));
@@ -36,6 +39,14 @@ void liveSession(benchmark::State& state)
     }
     std::vector<float> out(period);
     std::size_t at = 0;
+    if (state.range(3) != 0) {
+        for (std::size_t done = 0; done < voice.size(); done += period)
+            session.process(std::span(voice).subspan(done, period), {}, out);
+        std::fill(voice.begin(), voice.end(), 0.0F);
+        for (int second = 0; second < 20; ++second)
+            for (std::size_t done = 0; done < voice.size(); done += period)
+                session.process(std::span(voice).subspan(done, period), {}, out);
+    }
     for (auto _ : state) {
         session.process(std::span(voice).subspan(at, period), {}, out);
         benchmark::DoNotOptimize(out.data());
@@ -51,11 +62,12 @@ void liveSession(benchmark::State& state)
 } // namespace
 
 BENCHMARK(liveSession)
-    ->ArgNames({ "period", "vagueness", "clarity" })
-    ->Args({ 64, 0, 0 })
-    ->Args({ 128, 0, 0 })
-    ->Args({ 256, 0, 0 })
-    ->Args({ 128, 50, 0 })
-    ->Args({ 128, 0, 50 });
+    ->ArgNames({ "period", "vagueness", "clarity", "silent" })
+    ->Args({ 64, 0, 0, 0 })
+    ->Args({ 128, 0, 0, 0 })
+    ->Args({ 256, 0, 0, 0 })
+    ->Args({ 128, 50, 0, 0 })
+    ->Args({ 128, 0, 50, 0 })
+    ->Args({ 128, 0, 0, 1 });
 
 BENCHMARK_MAIN();

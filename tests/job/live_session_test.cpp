@@ -9,6 +9,9 @@
 #include <limits>
 #include <numbers>
 #include <vector>
+#if defined(__SSE__)
+#include <emmintrin.h>
+#endif
 
 namespace lumivox::job {
 namespace {
@@ -153,6 +156,37 @@ namespace {
         port->fill(std::vector<double>(3, 0.0), std::span<const float>(notNumbers), carrier);
         EXPECT_EQ(carrier, std::vector<double>(3, 0.0));
     }
+
+#if defined(__SSE__)
+    // Once a voice falls silent the filters' states decay through numbers too small for their
+    // normal form, which the processor handles tens of times more slowly; the callback has them
+    // taken as 0 while it works, and leaves the thread's own setting as it found it.
+    TEST(LiveSession, WorksWithNumbersTooSmallForTheirNormalFormTakenAsZero)
+    {
+        struct WatchingCarrier final : LiveCarrier {
+            void fill(
+                std::span<const double>, std::span<const float>, std::span<double> out) override
+            {
+                seen = _mm_getcsr();
+                // A number below the normal range, through the vector unit as the engine uses it.
+                tiny = _mm_cvtsd_f64(_mm_mul_sd(_mm_set_sd(tinyIn), _mm_set_sd(0.5)));
+                std::fill(out.begin(), out.end(), 0.0);
+            }
+            unsigned seen = 0;
+            double tiny = 1.0;
+            volatile double tinyIn = 1e-310;
+        };
+        auto watching = std::make_unique<WatchingCarrier>();
+        WatchingCarrier& carrier = *watching;
+        LiveSession session(std::move(watching), SoundSettings {}, 256, nullptr);
+        const unsigned before = _mm_getcsr();
+        std::vector<float> out(128);
+        session.process(std::vector<float>(128, 0.1F), {}, out);
+        EXPECT_EQ(carrier.seen & 0x8040U, 0x8040U) << "flush to zero and denormals are zero";
+        EXPECT_EQ(carrier.tiny, 0.0);
+        EXPECT_EQ(_mm_getcsr(), before);
+    }
+#endif
 
     TEST(LiveSession, MetersHoldThePeaksSinceTheyWereLastTaken)
     {
