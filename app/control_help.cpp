@@ -66,6 +66,11 @@ QString controlToolTip(int controlId)
         return QStringLiteral("Vocode the carrier with the modulator into the output file.");
     case id::previewButton:
         return QStringLiteral("Play the vocoded sound without writing a file.");
+    case id::liveButton:
+        return QStringLiteral("Vocode the microphone as you speak and play the result (through "
+                              "JACK when a JACK server runs).");
+    case id::recordLive:
+        return QStringLiteral("While playing live, also record what is played to the output file.");
     default:
         break;
     }

@@ -33,7 +33,9 @@ namespace control {
     inline constexpr int clarityLabel = 26;
     inline constexpr int claritySlider = 27;
     inline constexpr int normalize = 28;
-    inline constexpr int count = 29; // every id is below this
+    inline constexpr int liveButton = 29;
+    inline constexpr int recordLive = 30;
+    inline constexpr int count = 31; // every id is below this
 } // namespace control
 
 } // namespace lumivox::app

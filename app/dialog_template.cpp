@@ -36,10 +36,12 @@ namespace {
         { id::claritySlider, Slider, "" },
         { id::vocodeButton, PushButton, "Vocode" },
         { id::previewButton, PushButton, "Preview" },
+        { id::liveButton, PushButton, "Live" },
+        { id::recordLive, CheckBox, "Record" },
         { id::aboutButton, PushButton, "About" },
         { id::progressBar, ProgressBar, "" },
     });
-    static_assert(controls.size() == 29);
+    static_assert(controls.size() == 31);
 
     constexpr int none = noControl;
     constexpr auto rows = std::to_array<GridRow>({
@@ -52,7 +54,8 @@ namespace {
         { id::vaguenessLabel, { id::vaguenessSlider, none, none, none }, none },
         { id::gainLabel, { id::gainSlider, id::normalize, none, none }, none },
         { id::clarityLabel, { id::claritySlider, none, none, none }, none },
-        { none, { id::vocodeButton, id::previewButton, none, none }, id::aboutButton },
+        { none, { id::vocodeButton, id::previewButton, id::liveButton, id::recordLive },
+            id::aboutButton },
     });
 }
 

@@ -6,6 +6,7 @@
 #include "control_ids.h"
 #include "dialog_layout.h"
 #include "job/audio_library.h"
+#include "live_runner.h"
 #include "message_boxes.h"
 #include "path_edit.h"
 #include "program_icon.h"
@@ -32,6 +33,7 @@
 #include <QStyle>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <thread>
 #include <utility>
 
@@ -92,11 +94,21 @@ MainWindow::MainWindow(QWidget* parent)
     meterTimer.setInterval(meterIntervalMs);
     connect(&meterTimer, &QTimer::timeout, this, &MainWindow::advanceMeters);
 
+    for (const int sliderId : sliders) {
+        // A live run hears a slider as it moves.
+        connect(static_cast<QSlider*>(control(sliderId)), &QSlider::valueChanged, this, [this] {
+            if (liveRunning())
+                live->setSound(soundSettings());
+        });
+    }
+    setLiveAudioOpener({});
+
     job::startAudioLibrary();
 }
 
 MainWindow::~MainWindow()
 {
+    live.reset(); // stops the audio, and waits for the run to let it go
     pendingClose.stop();
     meterTimer.stop();
     state.stopRequested = true;
@@ -289,9 +301,11 @@ void MainWindow::createShortcuts()
     connect(help, &QShortcut::activated, this, &MainWindow::showAbout);
 }
 
-// Esc is Cancel while vocoding and Stop while previewing; when idle it does nothing.
+// Esc is Cancel while vocoding and Stop while previewing or live; when idle it does nothing.
 void MainWindow::stopFromKeyboard()
 {
+    if (liveRunning())
+        live->stop();
     if (state.jobBusy)
         state.stopRequested = true;
 }
@@ -358,6 +372,9 @@ void MainWindow::runCommand(int controlId)
     case id::previewButton:
         startOrStopJob(JobMode::Preview);
         break;
+    case id::liveButton:
+        startOrStopLive();
+        break;
     case id::aboutButton:
         showAbout();
         break;
@@ -382,6 +399,8 @@ void MainWindow::chooseFile(FileChooserKind kind)
 
 void MainWindow::startOrStopJob(JobMode mode)
 {
+    if (liveRunning())
+        return;
     if (state.jobBusy) {
         if (state.previewRunning && mode != JobMode::Preview)
             return;
@@ -444,6 +463,110 @@ void MainWindow::startOrStopJob(JobMode mode)
     case StartResult::ThreadFailed:
         showError(QString::fromUtf8(threadFailedMessage));
         break;
+    }
+}
+
+namespace {
+
+    QString levelText(float peak)
+    {
+        if (!(peak > 0.0F))
+            return QStringLiteral("−∞ dBFS");
+        return QStringLiteral("%1 dBFS").arg(
+            20.0 * std::log10(static_cast<double>(peak)), 0, 'f', 1);
+    }
+
+    QString millisecondsText(double seconds)
+    {
+        return QStringLiteral("%1 ms").arg(seconds * 1000.0, 0, 'f', 1);
+    }
+
+} // namespace
+
+void MainWindow::setLiveAudioOpener(job::OpenLiveAudio opener)
+{
+    if (liveRunning())
+        return;
+    LiveRunner::Callbacks callbacks;
+    callbacks.started = [this](const job::LiveStart& start) {
+        liveRate = start.sampleRate;
+        showStatus(
+            QStringLiteral("Live on %1. The bands delay a voice by %2 at 300 Hz and %3 at "
+                           "1 kHz.")
+                .arg(QString::fromStdString(start.audio), millisecondsText(start.lowDelay.seconds),
+                    millisecondsText(start.highDelay.seconds)));
+    };
+    callbacks.status = [this](const job::LiveStatus& status) {
+        showStatus(QStringLiteral("Live: input %1, output peak %2, %3 missed cycles")
+                       .arg(levelText(status.meters.inputPeak), levelText(status.meters.outputPeak))
+                       .arg(status.missedCycles));
+    };
+    callbacks.ended = [this](const job::LiveEnding& ending) { showLiveEnd(ending); };
+    live = std::make_unique<LiveRunner>(this, std::move(callbacks), std::move(opener));
+}
+
+bool MainWindow::liveRunning() const { return live && live->running(); }
+
+void MainWindow::startOrStopLive()
+{
+    if (liveRunning()) {
+        live->stop();
+        return;
+    }
+    if (state.jobBusy || state.jobActive)
+        return;
+    job::LiveSettings settings;
+    settings.carrier = carrierChoice();
+    if (settings.carrier.kind == job::CarrierKind::File) {
+        settings.carrierPath = pathIn(id::carrierPath);
+        if (settings.carrierPath.empty())
+            return showStatus(emptyBoxHint(id::carrierPath));
+    }
+    if (static_cast<const QCheckBox*>(control(id::recordLive))->isChecked()) {
+        settings.recordPath = pathIn(id::outputPath);
+        if (settings.recordPath.empty())
+            return showStatus(emptyBoxHint(id::outputPath));
+    }
+    settings.sound = soundSettings();
+    settings.bandLevels = &state.bandLevels;
+    liveRecordPath = QFile::decodeName(QByteArray::fromStdString(settings.recordPath));
+    // Levels published before this start belong to an earlier run.
+    feedStart = state.bandLevels.publishedCount();
+    liveRate = 0;
+    if (!live->start(settings))
+        return;
+    showLiveTaken(true);
+    showStatus(QStringLiteral("Starting live…"));
+    meterTimer.start();
+}
+
+void MainWindow::showLiveTaken(bool taken)
+{
+    setButtonText(id::liveButton, taken ? QStringLiteral("Stop") : QStringLiteral("Live"));
+    for (const int controlId : { id::vocodeButton, id::previewButton, id::recordLive })
+        setControlEnabled(controlId, !taken);
+    for (const int controlId : pathControls)
+        setControlEnabled(controlId, !taken);
+    enableCarrierControls(!taken);
+}
+
+void MainWindow::showLiveEnd(const job::LiveEnding& ending)
+{
+    showLiveTaken(false);
+    if (!ending.message.empty()) {
+        QString text = QString::fromStdString(ending.message);
+        text[0] = text[0].toUpper();
+        if (ending.outcome == job::LiveOutcome::DeviceLost && !liveRecordPath.isEmpty())
+            text += QStringLiteral("; the recording keeps what was played");
+        showStatus(text + QLatin1Char('.'), {}, true);
+    } else if (!liveRecordPath.isEmpty()) {
+        showStatus(
+            QStringLiteral("Live stopped; %1 s recorded to %2")
+                .arg(liveRate > 0 ? static_cast<double>(ending.framesRecorded) / liveRate : 0.0, 0,
+                    'f', 1)
+                .arg(liveRecordPath));
+    } else {
+        showStatus(QStringLiteral("Live stopped."));
     }
 }
 
@@ -555,7 +678,7 @@ void MainWindow::advanceMeters()
     const auto now = meterClock();
     std::optional<job::BandLevelFeed::Entry> heard;
     // Once the job has gone, nothing more is heard: the bars fall to the floor.
-    if (state.jobActive)
+    if (state.jobActive || liveRunning())
         heard = state.bandLevels.newestAudible(now, feedStart);
     if (heard) {
         meter->setSampleRate(heard->sampleRate);
@@ -614,6 +737,9 @@ void MainWindow::quit()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // A live run ends with the window; its recording is finished before the program ends.
+    if (liveRunning())
+        live->stop();
     if (state.jobBusy || state.jobActive) {
         // The job answers before its next block. One still being set up, or already finishing,
         // may never look: the timer then ends the program once that job has returned.

@@ -4,6 +4,7 @@
 #include "file_choosers.h"
 #include "job/job_state.h"
 #include "job/job_thread.h"
+#include "job/live_run.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -21,6 +22,7 @@ class QLineEdit;
 namespace lumivox::app {
 
 class BandMeter;
+class LiveRunner;
 class WindowPort;
 
 // The program's one window: the carrier's choice (a file or a built-in sound and its settings),
@@ -48,6 +50,8 @@ public:
     void setJobStarter(JobStarter starter) { jobStarter = std::move(starter); }
     void setQuitHandler(QuitHandler handler) { quitHandler = std::move(handler); }
     void setMeterClock(MeterClock clock) { meterClock = std::move(clock); }
+    // Where a live run plays; by default a JACK client, else PortAudio's default devices.
+    void setLiveAudioOpener(job::OpenLiveAudio opener);
 
     [[nodiscard]] QLabel* statusLine() const;
     [[nodiscard]] const QLabel* statusWarningIcon() const { return statusIcon; }
@@ -60,6 +64,10 @@ public:
     void runCommand(int controlId);
     void chooseFile(FileChooserKind kind);
     void startOrStopJob(job::JobMode mode);
+    // Live starts vocoding the microphone, or stops it; Record also writes what is played to the
+    // output file.
+    void startOrStopLive();
+    [[nodiscard]] bool liveRunning() const;
     void showAbout();
 
     [[nodiscard]] int sliderPosition(int controlId) const;
@@ -97,6 +105,8 @@ private:
     [[nodiscard]] QLineEdit* pathEdit(int controlId) const;
     [[nodiscard]] std::string pathIn(int controlId) const;
     void showProgress(std::chrono::steady_clock::time_point now);
+    void showLiveTaken(bool taken); // the controls a live run takes over, or hands back
+    void showLiveEnd(const job::LiveEnding& ending);
 
     std::array<QWidget*, control::count> controls {};
     std::vector<std::pair<int, QLabel*>> readouts;
@@ -119,7 +129,10 @@ private:
     QTimer pendingClose;
     job::JobState state;
     std::unique_ptr<WindowPort> port;
-    std::unique_ptr<job::JobThread> jobThread; // last: gone before the port and the state
+    std::unique_ptr<job::JobThread> jobThread; // gone before the port and the state
+    QString liveRecordPath;
+    std::uint32_t liveRate = 0; // of the running live run, once it has started
+    std::unique_ptr<LiveRunner> live; // last: its audio publishes into the state's band levels
 };
 
 } // namespace lumivox::app

@@ -7,6 +7,7 @@
 #include "job/audio_library.h"
 #include "job/job_state.h"
 #include "job/vocoding_job.h"
+#include "live_command_line.h"
 #include "progress_bar.h"
 #include "run_end_text.h"
 #include "shown_name.h"
@@ -57,10 +58,12 @@ namespace {
 
 int runCommandLine(std::span<const std::string_view> arguments, Console console)
 {
+    if (asksForLive(arguments))
+        return runLiveCommandLine(arguments, console);
     const ParsedCommand command = parseCommandLine(arguments);
     switch (command.kind) {
     case CommandKind::Help:
-        return printed(console, usageText());
+        return printed(console, usageText() + '\n' + liveUsageText());
     case CommandKind::Version:
         return printed(console, std::string(versionText) + '\n');
     case CommandKind::BadUsage:

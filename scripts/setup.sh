@@ -5,8 +5,9 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev portaudio19-dev libsndfile1-dev libsoxr-dev fonts-dejavu-core dpkg-dev file lv2-dev)
-test_packages=(sox e2fsprogs mount espeak-ng xvfb xauth xdotool inotify-tools imagemagick jackd2 libasound2-plugins clang libclang-rt-14-dev llvm
+    qt6-base-dev portaudio19-dev libsndfile1-dev libsoxr-dev fonts-dejavu-core dpkg-dev file lv2-dev
+    libjack-jackd2-dev)
+test_packages=(sox e2fsprogs mount espeak-ng xvfb xauth xdotool inotify-tools imagemagick jackd2 jack-tools libasound2-plugins clang libclang-rt-14-dev llvm
     desktop-file-utils appstream lintian man-db debootstrap x11-utils bc flac lame opus-tools sndfile-programs
     lilv-utils jalv)
 

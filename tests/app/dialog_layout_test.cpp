@@ -25,7 +25,8 @@ namespace {
             id::modulatorBrowse, id::outputLabel, id::outputPath, id::outputBrowse,
             id::clearanceLabel, id::clearanceSlider, id::vaguenessLabel, id::vaguenessSlider,
             id::gainLabel, id::gainSlider, id::normalize, id::clarityLabel, id::claritySlider,
-            id::vocodeButton, id::previewButton, id::aboutButton, id::progressBar };
+            id::vocodeButton, id::previewButton, id::liveButton, id::recordLive, id::aboutButton,
+            id::progressBar };
         ASSERT_EQ(dialogTemplate().size(), std::size(order));
         for (std::size_t i = 0; i < std::size(order); ++i)
             EXPECT_EQ(dialogTemplate()[i].id, order[i]);

@@ -99,10 +99,10 @@ namespace {
             EXPECT_EQ(label->objectName(), QString("control%1").arg(controlId));
         }
         EXPECT_FALSE(qobject_cast<QLabel*>(window.control(id::notice))->text().isEmpty());
-        const std::pair<int, const char*> buttons[]
-            = { { id::carrierBrowse, "Browse..." }, { id::modulatorBrowse, "Browse..." },
-                  { id::outputBrowse, "Browse..." }, { id::vocodeButton, "Vocode" },
-                  { id::previewButton, "Preview" }, { id::aboutButton, "About" } };
+        const std::pair<int, const char*> buttons[] = { { id::carrierBrowse, "Browse..." },
+            { id::modulatorBrowse, "Browse..." }, { id::outputBrowse, "Browse..." },
+            { id::vocodeButton, "Vocode" }, { id::previewButton, "Preview" },
+            { id::liveButton, "Live" }, { id::aboutButton, "About" } };
         for (const auto& [controlId, text] : buttons) {
             auto* button = qobject_cast<QPushButton*>(window.control(controlId));
             ASSERT_NE(button, nullptr) << controlId;
@@ -148,7 +148,8 @@ namespace {
         const int order[] = { id::carrierPath, id::carrierBrowse, id::repeatCarrier,
             id::modulatorPath, id::modulatorBrowse, id::outputPath, id::outputBrowse,
             id::clearanceSlider, id::vaguenessSlider, id::gainSlider, id::normalize,
-            id::claritySlider, id::vocodeButton, id::previewButton, id::aboutButton,
+            id::claritySlider, id::vocodeButton, id::previewButton, id::liveButton,
+            id::recordLive, id::aboutButton,
             id::carrierKind, id::carrierPath };
         EXPECT_EQ(QApplication::focusWidget(), recorded.window.control(order[0]));
         for (std::size_t step = 1; step < std::size(order); ++step) {
