@@ -23,6 +23,7 @@ namespace {
         double peak = 0.25;
         double clipFreeGain = 0.62;
         double carrierSeconds = 2.96, modulatorSeconds = 2.96;
+        const char* failureDetail = "";
     };
 
     TEST(StatusText, SaysHowEachRunEndedWhatItKeptAndWhatClipped)
@@ -65,6 +66,20 @@ namespace {
                 true },
             { JobMode::Vocode, JobOutcome::Failed, 0, 0, 0, job::message::bitDepthsDiffer,
                 "Failed: the carrier and the modulator have different bit depths", false },
+            // A failure's line keeps the cause its box gave under the message.
+            { JobMode::Vocode, JobOutcome::Failed, 0, 0, 0,
+                "The carrier wave file could not be opened.",
+                "Failed: the carrier wave file could not be opened (/in/c.wav: No such file or "
+                "directory)",
+                false, 0.25, 0.62, 2.96, 2.96, "/in/c.wav: No such file or directory" },
+            { JobMode::Vocode, JobOutcome::Failed, 0.5, 2.96, 0, "The carrier could not be read.",
+                "Stopped: the carrier could not be read (/in/c.mp3: the file ends part way); "
+                "0.50 s kept in /home/me/out takes/vocoded.wav",
+                true, 0.25, 0.62, 2.96, 2.96, "/in/c.mp3: the file ends part way" },
+            { JobMode::Preview, JobOutcome::Failed, 0, 0, 0, job::message::noOutputDevice,
+                "Failed: no default output audio device was found on your system (ALSA: no "
+                "card)",
+                false, 0.25, 0.62, 2.96, 2.96, "ALSA: no card" },
             { JobMode::Preview, JobOutcome::Finished, 75, 75, 0, "", "Preview finished", false },
             { JobMode::Preview, JobOutcome::Stopped, 12.9, 75, 3, "",
                 "Preview stopped at 0:12 — 3 samples clipped; an Output Gain of 1.50× or less "
@@ -85,6 +100,7 @@ namespace {
             report.clipFreeGain = c.clipFreeGain;
             report.carrierSeconds = c.carrierSeconds;
             report.modulatorSeconds = c.modulatorSeconds;
+            report.failureDetail = c.failureDetail;
             const StatusLine line = runEndStatus(report, output);
             EXPECT_EQ(line.text.toStdString(), c.text);
             EXPECT_EQ(line.toolTip, c.pathAsToolTip ? output : QString()) << c.text;
