@@ -175,6 +175,10 @@ namespace {
 
     // Asked for its usage or version, the program prints it and ends with 0 at once: no window,
     // no single-instance check (a window already open does not stop the answer), no display.
+    // The usage's first line and its pointer to the command line.
+    const std::string usage = "Usage: lumivox [--help | --version]\n";
+    const std::string cliPointer = "use lumivox-cli (lumivox-cli --help)";
+
     struct InformationCase {
         const char* name;
         QStringList arguments;
@@ -204,20 +208,13 @@ namespace {
         ::close(holder);
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), 0);
-        EXPECT_EQ(process.readAllStandardOutput().toStdString(), GetParam().printed);
+        const std::string printed = process.readAllStandardOutput().toStdString();
+        EXPECT_TRUE(printed.starts_with(GetParam().printed)) << printed;
+        EXPECT_EQ(printed.find(cliPointer) != std::string::npos, GetParam().printed == usage);
+        if (GetParam().printed != usage)
+            EXPECT_EQ(printed, GetParam().printed);
         EXPECT_TRUE(process.readAllStandardError().isEmpty());
     }
-
-    const std::string usage = R"(Usage: lumivox [--help | --version]
-
-Opens the Lumivox window, a 32-band channel vocoder: name a carrier, a modulator and an
-output file, set the sliders, and press Vocode to write the result or Preview to hear it.
-Only one Lumivox window runs at a time on a computer. Other arguments are ignored.
-To vocode without a window, use lumivox-cli (lumivox-cli --help).
-
-  -h, --help      show this help and exit
-  --version       show the version and exit
-)";
 
     INSTANTIATE_TEST_SUITE_P(Requests, ProgramInformation,
         testing::Values(InformationCase { "Help", { "--help" }, usage },
