@@ -780,7 +780,7 @@ namespace {
         return document.toPlainText();
     }
 
-    // Everything the message boxes that open during an action show, as shown.
+    // What each message box that opens during an action shows, all its labels in one text.
     QStringList shownInBoxes(const std::function<void()>& action)
     {
         QStringList shown;
@@ -790,10 +790,10 @@ namespace {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible())
                 return;
-            for (const QLabel* label : box->findChildren<QLabel*>()) {
-                if (!label->text().isEmpty())
-                    shown << shownText(label->text(), label->textFormat());
-            }
+            QStringList labels;
+            for (const QLabel* label : box->findChildren<QLabel*>())
+                labels << shownText(label->text(), label->textFormat());
+            shown << labels.join('\n');
             box->reject();
         });
         watcher.start();
