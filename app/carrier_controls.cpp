@@ -1,5 +1,7 @@
 #include "carrier_controls.h"
 
+#include "window_memory.h"
+
 #include <QSettings>
 
 namespace lumivox::app {
@@ -9,8 +11,6 @@ namespace {
 
     constexpr int kindCount = 4;
     constexpr int chordTypeCount = 4;
-
-    QSettings settings() { return QSettings(QStringLiteral("Lumivox"), QStringLiteral("lumivox")); }
 
     // A whole number from the settings, or the fallback when it is missing, not a number or
     // outside lowest..highest.
@@ -43,8 +43,11 @@ CarrierControlUse controlsUsedBy(CarrierKind kind)
 
 job::CarrierChoice rememberedCarrierChoice()
 {
-    const QSettings stored = settings();
     const job::CarrierChoice defaults;
+    const auto settings = openSettings();
+    if (!settings)
+        return defaults;
+    const QSettings& stored = *settings;
     job::CarrierChoice choice;
     choice.kind = static_cast<CarrierKind>(storedNumber(
         stored, QStringLiteral("carrier/kind"), 0, kindCount - 1, static_cast<int>(defaults.kind)));
@@ -60,11 +63,13 @@ job::CarrierChoice rememberedCarrierChoice()
 
 void rememberCarrierChoice(const job::CarrierChoice& choice)
 {
-    QSettings stored = settings();
-    stored.setValue(QStringLiteral("carrier/kind"), static_cast<int>(choice.kind));
-    stored.setValue(QStringLiteral("carrier/chordRoot"), choice.chordRoot);
-    stored.setValue(QStringLiteral("carrier/chordType"), static_cast<int>(choice.chordType));
-    stored.setValue(QStringLiteral("carrier/followSemitones"), choice.followSemitones);
+    const auto stored = openSettings();
+    if (!stored)
+        return;
+    stored->setValue(QStringLiteral("carrier/kind"), static_cast<int>(choice.kind));
+    stored->setValue(QStringLiteral("carrier/chordRoot"), choice.chordRoot);
+    stored->setValue(QStringLiteral("carrier/chordType"), static_cast<int>(choice.chordType));
+    stored->setValue(QStringLiteral("carrier/followSemitones"), choice.followSemitones);
 }
 
 } // namespace lumivox::app

@@ -2,6 +2,7 @@
 
 #include "window_memory.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStringList>
@@ -27,13 +28,18 @@ void configureFileDialog(QFileDialog& dialog, FileChooserKind kind)
     // The inputs may be any recording that is read; the output is always a wave file.
     const QString shown = kind == FileChooserKind::Output
         ? QStringLiteral("Wave Files (*.wav)")
-        : QStringLiteral("Audio files (*.wav *.flac *.ogg *.opus *.mp3 *.aif *.aiff *.w64 *.rf64)");
+        : QStringLiteral(
+            "Audio files (*.wav *.flac *.ogg *.opus *.mp3 *.aif *.aiff *.aifc *.w64 *.rf64)");
     dialog.setNameFilters({ shown, QStringLiteral("All Files (*.*)") });
     dialog.selectNameFilter(shown);
     dialog.setDefaultSuffix(QStringLiteral("wav"));
-    // Each chooser opens where the last one chose a file, also after a restart.
-    if (const QString folder = rememberedFolder(); !folder.isEmpty() && QFileInfo(folder).isDir())
+    // Each chooser opens where it last chose a file, also after a restart; a chooser that has
+    // none opens in the home folder, not where another chooser of this process last went.
+    if (const QString folder = rememberedFolder(kind);
+        !folder.isEmpty() && QFileInfo(folder).isDir())
         dialog.setDirectory(folder);
+    else
+        dialog.setDirectory(QDir::homePath());
     if (kind == FileChooserKind::Output) {
         // Saving asks before replacing an existing file (QFileDialog's default).
         dialog.setAcceptMode(QFileDialog::AcceptSave);

@@ -11,6 +11,7 @@
 #include "path_edit.h"
 #include "program_icon.h"
 #include "status_text.h"
+#include "typed_path.h"
 #include "window_memory.h"
 #include "window_port.h"
 
@@ -18,6 +19,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -139,8 +141,10 @@ void MainWindow::createControls()
             break;
         case ControlRole::PushButton: {
             auto* button = new QPushButton(text, this);
-            // Enter presses the focused button, and Vocode when the focus is elsewhere.
-            button->setAutoDefault(true);
+            // Enter presses the focused Vocode or Preview, and Vocode when the focus is elsewhere:
+            // the focus stays on a Browse... or About after its box closes, and Enter must not
+            // open that box again (Space still presses a focused button).
+            button->setAutoDefault(templ.id == id::vocodeButton || templ.id == id::previewButton);
             button->setDefault(templ.id == id::vocodeButton);
             const int controlId = templ.id;
             connect(
@@ -199,6 +203,7 @@ void MainWindow::createControls()
     // clipped, what was cut short), so that a long message neither widens the window nor moves
     // the meters.
     auto* notice = static_cast<QLabel*>(control(id::notice));
+    notice->setTextFormat(Qt::PlainText); // it shows file names, which may look like markup
     notice->setWordWrap(true);
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     notice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -325,7 +330,7 @@ void MainWindow::showStatus(const QString& text, const QString& toolTip, bool wa
 {
     QLabel* line = statusLine();
     line->setText(text);
-    line->setToolTip(toolTip);
+    line->setToolTip(plainToolTip(toolTip));
     statusIcon->setVisible(warning);
     if (warning) {
         QPalette palette = line->palette();
@@ -346,12 +351,6 @@ QWidget* MainWindow::control(int controlId) const
 QLineEdit* MainWindow::pathEdit(int controlId) const
 {
     return static_cast<QLineEdit*>(control(controlId));
-}
-
-std::string MainWindow::pathIn(int controlId) const
-{
-    // The whole path, in the file system's encoding: a cut path would name another file.
-    return QFile::encodeName(pathEdit(controlId)->text()).toStdString();
 }
 
 void MainWindow::runCommand(int controlId)
@@ -393,8 +392,35 @@ void MainWindow::chooseFile(FileChooserKind kind)
     if (const std::optional<QString> chosen = fileChooser(this, kind);
         chosen && !chosen->isEmpty()) {
         pathEdit(editId)->setText(*chosen);
-        rememberFolder(QFileInfo(*chosen).absolutePath());
+        rememberFolder(kind, QFileInfo(*chosen).absolutePath());
+        if (kind == FileChooserKind::Output)
+            agreedOutput = *chosen; // the chooser has asked before replacing it
     }
+}
+
+QString MainWindow::chooserFolder(FileChooserKind kind)
+{
+    const QString folder = rememberedFolder(kind);
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+bool MainWindow::mayWriteOutput(const BoxPaths& paths)
+{
+    const QFileInfo output(paths.output);
+    // A folder, or one of the inputs, is refused by the job with its own message; a file this
+    // window has already written, or the user has already agreed to replace, is not asked about
+    // again.
+    if (!output.exists() || output.isDir() || paths.output == agreedOutput)
+        return true;
+    for (const QString& input : { paths.carrier, paths.modulator }) {
+        if (!input.isEmpty() && QFileInfo(input).canonicalFilePath() == output.canonicalFilePath())
+            return true;
+    }
+    const QString& outputPath = paths.output;
+    if (makeReplaceQuestionBox(this, outputPath)->exec() != QMessageBox::Yes)
+        return false;
+    agreedOutput = outputPath;
+    return true;
 }
 
 void MainWindow::startOrStopJob(JobMode mode)
@@ -411,23 +437,40 @@ void MainWindow::startOrStopJob(JobMode mode)
     if (state.jobActive)
         return;
 
+    // "~" is the home folder and a relative path is taken from the inputs' folder, never from
+    // the folder the program happened to start in; the boxes then show the paths used.
+    const job::CarrierChoice carrierSound = carrierChoice();
+    const bool carrierIsFile = carrierSound.kind == job::CarrierKind::File;
+    const BoxPaths paths = resolvedBoxPaths(
+        { carrierIsFile ? pathEdit(id::carrierPath)->text() : QString(),
+            pathEdit(id::modulatorPath)->text(),
+            mode == JobMode::Vocode ? pathEdit(id::outputPath)->text() : QString() },
+        QDir::homePath(), chooserFolder(FileChooserKind::Carrier),
+        chooserFolder(FileChooserKind::Modulator));
+    for (const auto& [controlId, path] : { std::pair { id::carrierPath, paths.carrier },
+             std::pair { id::modulatorPath, paths.modulator },
+             std::pair { id::outputPath, paths.output } }) {
+        if (!path.isEmpty() && pathEdit(controlId)->text() != path)
+            pathEdit(controlId)->setText(path);
+    }
+
     // An empty box is refused without a box; the status line says which one to fill. A built-in
     // sound needs no carrier file.
-    const job::CarrierChoice carrierSound = carrierChoice();
-    std::string carrier;
-    if (carrierSound.kind == job::CarrierKind::File) {
-        carrier = pathIn(id::carrierPath);
-        if (carrier.empty())
-            return showStatus(emptyBoxHint(id::carrierPath));
-    }
-    std::string modulator = pathIn(id::modulatorPath);
+    // The whole path, in the file system's encoding: a cut path would name another file.
+    const auto encoded = [](const QString& path) { return QFile::encodeName(path).toStdString(); };
+    std::string carrier = encoded(paths.carrier);
+    if (carrierIsFile && carrier.empty())
+        return showStatus(emptyBoxHint(id::carrierPath));
+    std::string modulator = encoded(paths.modulator);
     if (modulator.empty())
         return showStatus(emptyBoxHint(id::modulatorPath));
-    std::string output;
+    std::string output = encoded(paths.output);
     if (mode == JobMode::Vocode) {
-        output = pathIn(id::outputPath);
         if (output.empty())
             return showStatus(emptyBoxHint(id::outputPath));
+        // A typed name gets the question the output chooser asks before replacing a file.
+        if (!mayWriteOutput(paths))
+            return;
     }
 
     job::JobSettings settings;
@@ -453,8 +496,10 @@ void MainWindow::startOrStopJob(JobMode mode)
         showProgress(meterClock());
         showStatus(mode == JobMode::Vocode ? vocodingStatus(0) : previewingStatus(0.0));
         runMode = mode;
-        if (mode == JobMode::Vocode)
+        if (mode == JobMode::Vocode) {
             runOutputPath = outputPath;
+            agreedOutput = outputPath; // the next run may replace what this one writes
+        }
         feedStart = earlierLevels;
         meterTimer.start();
         break;
@@ -517,15 +562,27 @@ void MainWindow::startOrStopLive()
         return;
     job::LiveSettings settings;
     settings.carrier = carrierChoice();
-    if (settings.carrier.kind == job::CarrierKind::File) {
-        settings.carrierPath = pathIn(id::carrierPath);
+    const bool carrierIsFile = settings.carrier.kind == job::CarrierKind::File;
+    const bool recording = static_cast<const QCheckBox*>(control(id::recordLive))->isChecked();
+    // The boxes are read as a Vocode reads them: "~" expanded, relative paths resolved.
+    const BoxPaths paths = resolvedBoxPaths(
+        { carrierIsFile ? pathEdit(id::carrierPath)->text() : QString(), QString(),
+            recording ? pathEdit(id::outputPath)->text() : QString() },
+        QDir::homePath(), chooserFolder(FileChooserKind::Carrier),
+        chooserFolder(FileChooserKind::Modulator));
+    if (carrierIsFile) {
+        settings.carrierPath = QFile::encodeName(paths.carrier).toStdString();
         if (settings.carrierPath.empty())
             return showStatus(emptyBoxHint(id::carrierPath));
+        pathEdit(id::carrierPath)->setText(paths.carrier);
     }
-    if (static_cast<const QCheckBox*>(control(id::recordLive))->isChecked()) {
-        settings.recordPath = pathIn(id::outputPath);
+    if (recording) {
+        settings.recordPath = QFile::encodeName(paths.output).toStdString();
         if (settings.recordPath.empty())
             return showStatus(emptyBoxHint(id::outputPath));
+        pathEdit(id::outputPath)->setText(paths.output);
+        if (!mayWriteOutput(paths))
+            return;
     }
     settings.sound = soundSettings();
     settings.bandLevels = &state.bandLevels;
@@ -649,7 +706,12 @@ void MainWindow::showRunReleased(JobMode mode)
 
 void MainWindow::setProgress(int percent)
 {
-    progressWanted = std::clamp(percent, 0, 100);
+    const int wanted = std::clamp(percent, 0, 100);
+    // A run's last step says 100 whether it finished or was stopped: showRunEnd, which knows
+    // which, puts the bar at the end or leaves it where the run stopped.
+    if (wanted == 100 && state.jobActive)
+        return;
+    progressWanted = wanted;
     // Each repaint of the bar and the line costs the window's thread about a millisecond, taken
     // from the job's two threads on a two-core machine; while the meters tick, they carry it.
     if (!meterTimer.isActive())
@@ -667,6 +729,11 @@ void MainWindow::showProgress(std::chrono::steady_clock::time_point now)
 
 void MainWindow::showRunEnd(const job::RunReport& report)
 {
+    if (report.outcome == job::JobOutcome::Finished)
+        progressWanted = 100;
+    else if (report.outcome == job::JobOutcome::Stopped && report.secondsTotal > 0.0)
+        progressWanted = std::clamp(
+            static_cast<int>(std::floor(100.0 * report.secondsDone / report.secondsTotal)), 0, 100);
     if (progressShown != progressWanted)
         showProgress(meterClock());
     const StatusLine line = runEndStatus(report, runOutputPath);
@@ -710,8 +777,8 @@ void MainWindow::setControlEnabled(int controlId, bool enabled)
 
 void MainWindow::showError(const QString& message, const QString& detail)
 {
-    // The line says it too, already while the box waits for its answer.
-    showStatus(failureStatus(message));
+    // The line says it too, with its cause, already while the box waits for its answer.
+    showStatus(failureStatus(message, detail));
     makeErrorBox(this, message, detail)->exec();
 }
 

@@ -5,6 +5,7 @@
 #include "job/job_state.h"
 #include "job/job_thread.h"
 #include "job/live_run.h"
+#include "typed_path.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -103,7 +104,9 @@ private:
     void showStatus(const QString& text, const QString& toolTip = {}, bool warning = false);
     void checkPendingClose();
     [[nodiscard]] QLineEdit* pathEdit(int controlId) const;
-    [[nodiscard]] std::string pathIn(int controlId) const;
+    [[nodiscard]] static QString chooserFolder(FileChooserKind kind); // empty when none is kept
+    // False when the output exists and the user declines to replace it.
+    [[nodiscard]] bool mayWriteOutput(const BoxPaths& paths);
     void showProgress(std::chrono::steady_clock::time_point now);
     void showLiveTaken(bool taken); // the controls a live run takes over, or hands back
     void showLiveEnd(const job::LiveEnding& ending);
@@ -125,6 +128,9 @@ private:
     std::uint64_t feedStart = 0; // feed entries up to this number belong to earlier runs
     job::JobMode runMode = job::JobMode::Vocode;
     QString runOutputPath;
+    // The output the user agreed to replace (in the chooser or the question) or a run wrote to:
+    // starting again to the same file asks nothing.
+    QString agreedOutput;
     // Watches a close request made while no job was yet able to answer it.
     QTimer pendingClose;
     job::JobState state;

@@ -1,5 +1,6 @@
 #include "message_boxes.h"
 
+#include <QLabel>
 #include <QMessageBox>
 
 namespace lumivox::app {
@@ -20,8 +21,24 @@ std::unique_ptr<QMessageBox> makeErrorBox(
 {
     auto box
         = makeBox(owner, QMessageBox::Critical, QStringLiteral("Error"), message, QMessageBox::Ok);
-    if (!detail.isEmpty())
+    if (!detail.isEmpty()) {
         box->setInformativeText(detail);
+        // The detail names a file, which may look like markup; the box's text format covers
+        // its main text only.
+        for (QLabel* label : box->findChildren<QLabel*>())
+            label->setTextFormat(Qt::PlainText);
+    }
+    return box;
+}
+
+std::unique_ptr<QMessageBox> makeReplaceQuestionBox(QWidget* owner, const QString& path)
+{
+    // The output chooser's own question, asked of a typed name as well.
+    auto box = makeBox(owner, QMessageBox::Warning, QStringLiteral("Question"),
+        QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path),
+        QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
     return box;
 }
 

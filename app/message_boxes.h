@@ -17,6 +17,8 @@ std::unique_ptr<QMessageBox> makeErrorBox(
     QWidget* owner, const QString& message, const QString& detail = {});
 std::unique_ptr<QMessageBox> makeQuestionBox(QWidget* owner, const QString& question); // Yes/No
 std::unique_ptr<QMessageBox> makeAboutBox(QWidget* owner);
+// "PATH already exists. Do you want to replace it?", Yes/No, No the default.
+std::unique_ptr<QMessageBox> makeReplaceQuestionBox(QWidget* owner, const QString& path);
 
 QString aboutText();
 

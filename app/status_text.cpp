@@ -5,7 +5,7 @@
 #include "job/job_messages.h"
 #include "job/run_facts.h"
 
-#include <QFileInfo>
+#include <QTextDocument>
 #include <cmath>
 
 namespace lumivox::app {
@@ -30,6 +30,13 @@ namespace {
         if (clause.size() > 1 && clause.at(1).isLower())
             clause[0] = clause.at(0).toLower();
         return clause;
+    }
+
+    // " (carrier.mp3: the file ends part way)": what the failure's box said under its message.
+    QString detailClause(const QString& detail)
+    {
+        const QString trimmed = detail.trimmed();
+        return trimmed.isEmpty() ? QString() : QStringLiteral(" (") + trimmed + QLatin1Char(')');
     }
 
     // " — modulator resampled from 22050 Hz to 44100 Hz", or nothing when the inputs were used
@@ -90,8 +97,10 @@ QString clockTime(double seconds)
 
 StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
 {
-    const QString fileName = QFileInfo(outputPath).fileName();
+    // The whole path: a name alone does not say which folder the file went to.
+    const QString& fileName = outputPath;
     const QString kept = seconds(report.secondsDone) + QStringLiteral(" kept in ") + fileName;
+    const QString cause = detailClause(QString::fromStdString(report.failureDetail));
     // Only a run that reached its loop knows its length; a refused one has written nothing.
     const bool reachedTheLoop = report.secondsTotal > 0.0 || report.secondsDone > 0.0;
     StatusLine line;
@@ -108,7 +117,7 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         case JobOutcome::ProgramEnded:
             line.text = (reachedTheLoop ? QStringLiteral("Preview stopped: ")
                                         : QStringLiteral("Failed: "))
-                + failureClause(report.failure);
+                + failureClause(report.failure) + cause;
             break;
         }
         line.text += clipWarning(report) + shortInputNote(report.shortInput) + cutShortNote(report);
@@ -137,10 +146,10 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
             // "the output wave file could not be written" says more than the user needs here.
             if (report.failure == job::message::outputNotWritten)
                 clause = QStringLiteral("the output could not be written");
-            line.text = QStringLiteral("Stopped: ") + clause + QStringLiteral("; ") + kept;
+            line.text = QStringLiteral("Stopped: ") + clause + cause + QStringLiteral("; ") + kept;
             line.toolTip = outputPath;
         } else {
-            line.text = QStringLiteral("Failed: ") + failureClause(report.failure);
+            line.text = QStringLiteral("Failed: ") + failureClause(report.failure) + cause;
         }
         break;
     }
@@ -149,9 +158,16 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
     return line;
 }
 
-QString failureStatus(const QString& message)
+QString failureStatus(const QString& message, const QString& detail)
 {
-    return QStringLiteral("Failed: ") + failureClause(message.toStdString());
+    return QStringLiteral("Failed: ") + failureClause(message.toStdString()) + detailClause(detail);
+}
+
+QString plainToolTip(const QString& text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
 }
 
 QColor warningColour(const QPalette& palette)

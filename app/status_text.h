@@ -23,8 +23,11 @@ QString previewingStatus(double secondsHeard); // "Previewing… 0:12"
 StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath);
 
 // The line shown as soon as a failure's message box opens: "Failed: " and the message's first
-// sentence as a clause.
-QString failureStatus(const QString& message);
+// sentence as a clause, then the box's detail (the file and the cause) in brackets.
+QString failureStatus(const QString& message, const QString& detail = {});
+
+// A tooltip that shows its text as it is, also when the text (a file name) looks like markup.
+QString plainToolTip(const QString& text);
 
 // The colour a warning's text takes on this palette: amber, dark on a light window and light on a
 // dark one.

@@ -8,7 +8,8 @@ namespace {
 
     const QStringList waveFilters { "Wave Files (*.wav)", "All Files (*.*)" };
     const QStringList audioFilters {
-        "Audio files (*.wav *.flac *.ogg *.opus *.mp3 *.aif *.aiff *.w64 *.rf64)", "All Files (*.*)"
+        "Audio files (*.wav *.flac *.ogg *.opus *.mp3 *.aif *.aiff *.aifc *.w64 *.rf64)",
+        "All Files (*.*)"
     };
 
     TEST(FileChooser, OpenChoosersWantAnExistingAudioFile)

@@ -20,3 +20,6 @@ probe=$2
 artifacts=$3
 mkdir -p "$artifacts"
 export QT_QPA_PLATFORM=xcb
+# A single-instance name of this run's own: a Lumivox window open elsewhere on the computer, or
+# another run of these tests, must not keep the program from starting.
+export LUMIVOX_INSTANCE_NAME="LumivoxTest-$$-$RANDOM"

@@ -3,6 +3,7 @@
 #include "control_ids.h"
 #include "dialog_layout.h"
 #include "main_window.h"
+#include "message_boxes.h"
 #include "path_edit.h"
 
 #include <QAccessible>
@@ -19,6 +20,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
@@ -550,7 +553,8 @@ namespace {
         watcher.start();
         recorded.window.showError(QStringLiteral("The carrier wave file could not be opened."),
             QStringLiteral("/x/c.wav: no such file"));
-        EXPECT_EQ(lineWhileOpen.toStdString(), "Failed: the carrier wave file could not be opened");
+        EXPECT_EQ(lineWhileOpen.toStdString(),
+            "Failed: the carrier wave file could not be opened (/x/c.wav: no such file)");
     }
 
     TEST(MainWindowKeyboard, EscapeStopsARunningJobAndDoesNothingWhenIdle)
@@ -598,15 +602,18 @@ namespace {
         EXPECT_EQ(recorded.exitCodes, std::vector { 0 });
     }
 
-    TEST(MainWindowMemory, ChoosersOpenInTheLastFolderAndTheSizeIsKeptAcrossStarts)
+    TEST(MainWindowMemory, EachChooserOpensInItsOwnLastFolderAndTheSizeIsKeptAcrossStarts)
     {
-        QTemporaryDir folder;
-        ASSERT_TRUE(folder.isValid());
+        QTemporaryDir voices;
+        QTemporaryDir synths;
+        ASSERT_TRUE(voices.isValid() && synths.isValid());
         QSize keptSize;
         {
             RecordedWindow recorded;
-            recorded.chosenPath = folder.filePath("voice.wav");
+            recorded.chosenPath = voices.filePath("voice.wav");
             recorded.button(id::modulatorBrowse)->click();
+            recorded.chosenPath = synths.filePath("chord.wav");
+            recorded.button(id::carrierBrowse)->click();
             recorded.slider(id::claritySlider)->setValue(70);
             // Wider than the least size, yet within the screen, which would bound a larger one.
             const QSize minimum = recorded.window.minimumSize();
@@ -619,9 +626,15 @@ namespace {
         }
         RecordedWindow restarted;
         EXPECT_EQ(restarted.window.size(), keptSize);
-        QFileDialog chooser;
-        configureFileDialog(chooser, FileChooserKind::Output);
-        EXPECT_EQ(QDir(chooser.directory()).canonicalPath(), QDir(folder.path()).canonicalPath());
+        const auto openedIn = [](FileChooserKind kind) {
+            QFileDialog chooser;
+            configureFileDialog(chooser, kind);
+            return QDir(chooser.directory()).canonicalPath();
+        };
+        EXPECT_EQ(openedIn(FileChooserKind::Modulator), QDir(voices.path()).canonicalPath());
+        EXPECT_EQ(openedIn(FileChooserKind::Carrier), QDir(synths.path()).canonicalPath());
+        EXPECT_NE(openedIn(FileChooserKind::Output), QDir(voices.path()).canonicalPath());
+        EXPECT_NE(openedIn(FileChooserKind::Output), QDir(synths.path()).canonicalPath());
         // Paths and sliders still start empty and at their defaults.
         EXPECT_TRUE(restarted.edit(id::modulatorPath)->text().isEmpty());
         EXPECT_EQ(restarted.slider(id::gainSlider)->value(), 50);
@@ -673,6 +686,209 @@ namespace {
         EXPECT_TRUE(waitUntil([&] { return !recorded.exitCodes.empty(); }));
         EXPECT_EQ(recorded.exitCodes, std::vector { 0 });
     }
+
+    TEST(MainWindowStartJob, TypedPathsReachTheJobInFullAndTheBoxesShowThem)
+    {
+        RecordedWindow recorded;
+        recorded.fillPaths("~/c.wav", "/nowhere/voices/m.wav", "take 2.wav");
+        recorded.button(id::vocodeButton)->click();
+        ASSERT_EQ(recorded.startSettings.size(), 1U);
+        const job::JobSettings& settings = recorded.startSettings.front();
+        EXPECT_EQ(settings.carrierPath, (QDir::homePath() + "/c.wav").toStdString());
+        EXPECT_EQ(settings.modulatorPath, "/nowhere/voices/m.wav");
+        EXPECT_EQ(settings.outputPath, "/nowhere/voices/take 2.wav");
+        EXPECT_EQ(recorded.edit(id::carrierPath)->text(), QDir::homePath() + "/c.wav");
+        EXPECT_EQ(recorded.edit(id::outputPath)->text(), "/nowhere/voices/take 2.wav");
+    }
+
+    // After a Browse... or About has closed its box, the focus is still on that button: Enter
+    // must start Vocode, not open the box again.
+    class MainWindowEnterAfterABox : public testing::TestWithParam<int> { };
+
+    TEST_P(MainWindowEnterAfterABox, StartsVocode)
+    {
+        RecordedWindow recorded;
+        recorded.fillPaths("/c.wav", "/m.wav", "/o.wav");
+        recorded.showActive();
+        BoxAnswerer answerer;
+        QPushButton* pressed = recorded.button(GetParam());
+        pressed->setFocus();
+        QTest::keyClick(pressed, Qt::Key_Space);
+        ASSERT_EQ(recorded.chooserKinds.size() + answerer.seen().size(), 1U);
+        recorded.showActive(); // a box takes the activation with it
+        pressed->setFocus();
+        QTest::keyClick(pressed, Qt::Key_Return);
+        EXPECT_EQ(recorded.starts, std::vector { JobMode::Vocode });
+        EXPECT_EQ(recorded.chooserKinds.size() + answerer.seen().size(), 1U);
+        EXPECT_TRUE(recorded.button(id::vocodeButton)->isDefault());
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Buttons, MainWindowEnterAfterABox,
+        testing::Values(id::carrierBrowse, id::modulatorBrowse, id::outputBrowse, id::aboutButton));
+
+    // A typed output that exists gets the output chooser's question; what the user already
+    // agreed to, and what the job refuses anyway, get none.
+    struct ReplaceCase {
+        const char* name;
+        bool exists;
+        QMessageBox::StandardButton answer;
+        std::function<void(RecordedWindow&, const QString& output)> before;
+        bool asked;
+        bool started;
+    };
+
+    const ReplaceCase replaceCases[] = {
+        { "ANewFileIsNotAskedAbout", false, QMessageBox::No, {}, false, true },
+        { "AnExistingFileAnsweredNoIsLeftAlone", true, QMessageBox::No, {}, true, false },
+        { "AnExistingFileAnsweredYesIsReplaced", true, QMessageBox::Yes, {}, true, true },
+        { "AFileTheChooserAskedAboutIsNotAskedAgain", true, QMessageBox::No,
+            [](RecordedWindow& recorded, const QString& output) {
+                recorded.chosenPath = output;
+                recorded.button(id::outputBrowse)->click();
+            },
+            false, true },
+        { "TheFileTheLastRunWroteIsNotAskedAbout", true, QMessageBox::No,
+            [](RecordedWindow& recorded, const QString& output) {
+                QFile::remove(output);
+                recorded.button(id::vocodeButton)->click();
+                test::writeFile(output.toStdString(), { 1, 2, 3 });
+                recorded.starts.clear();
+            },
+            false, true },
+        { "AnInputAsOutputIsLeftToTheJobToRefuse", true, QMessageBox::No,
+            [](RecordedWindow& recorded, const QString& output) {
+                recorded.edit(id::carrierPath)->setText(output);
+            },
+            false, true },
+    };
+
+    class MainWindowReplace : public testing::TestWithParam<ReplaceCase> { };
+
+    TEST_P(MainWindowReplace, AsksAsTheChooserDoesBeforeATypedOutputIsReplaced)
+    {
+        const ReplaceCase& c = GetParam();
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        const QString output = folder.filePath("take.wav");
+        if (c.exists)
+            test::writeFile(output.toStdString(), { 1, 2, 3 });
+        RecordedWindow recorded;
+        recorded.fillPaths("/c.wav", "/m.wav", output);
+        if (c.before)
+            c.before(recorded, output);
+        BoxAnswerer answerer(c.answer);
+        recorded.button(id::vocodeButton)->click();
+        EXPECT_EQ(recorded.starts.size(), c.started ? 1U : 0U);
+        ASSERT_EQ(answerer.seen().size(), c.asked ? 1U : 0U);
+        if (c.asked) {
+            const test::SeenBox& box = answerer.seen().front();
+            EXPECT_EQ(box.text, output + " already exists.\nDo you want to replace it?");
+            EXPECT_EQ(box.buttons, QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(box.defaultButton, QMessageBox::No);
+        }
+        EXPECT_EQ(test::readFile(output.toStdString()).size(), c.exists ? 3U : 0U);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Outputs, MainWindowReplace, testing::ValuesIn(replaceCases),
+        [](const testing::TestParamInfo<ReplaceCase>& c) { return std::string(c.param.name); });
+
+    // What a label or tooltip shows of a text: rich text is rendered, plain text shown as it is.
+    QString shownText(const QString& text, Qt::TextFormat format)
+    {
+        if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+            return text;
+        QTextDocument document;
+        document.setHtml(text);
+        return document.toPlainText();
+    }
+
+    // What each message box that opens during an action shows, all its labels in one text.
+    QStringList shownInBoxes(const std::function<void()>& action)
+    {
+        QStringList shown;
+        QTimer watcher;
+        watcher.setInterval(5);
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible())
+                return;
+            QStringList labels;
+            for (const QLabel* label : box->findChildren<QLabel*>())
+                labels << shownText(label->text(), label->textFormat());
+            shown << labels.join('\n');
+            box->reject();
+        });
+        watcher.start();
+        action();
+        return shown;
+    }
+
+    // A file name that, taken as markup, would turn the line red and hide what follows it.
+    const QString markupName
+        = QStringLiteral("/tmp/<font size=7 color=red>hidden<font color=#efefef>x.wav");
+
+    struct NameShownCase {
+        const char* name;
+        // Makes the window show markupName and returns what the user then sees.
+        std::function<QStringList(RecordedWindow&)> shown;
+    };
+
+    const NameShownCase nameShownCases[] = {
+        { "TheStatusLineAndItsToolTipAfterARun",
+            [](RecordedWindow& recorded) {
+                recorded.fillPaths("/c.wav", "/m.wav", markupName);
+                recorded.button(id::vocodeButton)->click();
+                job::RunReport report;
+                report.secondsDone = report.secondsTotal = 1.0;
+                recorded.window.showRunEnd(report);
+                const QLabel* line = recorded.window.statusLine();
+                const QString shown = shownText(line->text(), line->textFormat());
+                return QStringList { shown.left(shown.indexOf(markupName) + markupName.size()),
+                    shownText(line->toolTip(), Qt::AutoText) };
+            } },
+        { "TheStatusLineWhileAnErrorBoxIsOpen",
+            [](RecordedWindow& recorded) {
+                QString line;
+                shownInBoxes([&] {
+                    QTimer::singleShot(0, [&] {
+                        const QLabel* status = recorded.window.statusLine();
+                        line = shownText(status->text(), status->textFormat());
+                    });
+                    recorded.window.showError(QStringLiteral("The output could not be made."),
+                        markupName + QStringLiteral(": Permission denied"));
+                });
+                return QStringList { line };
+            } },
+        { "TheErrorBoxsDetail",
+            [](RecordedWindow& recorded) {
+                return shownInBoxes([&] {
+                    recorded.window.showError(QStringLiteral("The output could not be made."),
+                        markupName + QStringLiteral(": Permission denied"));
+                });
+            } },
+        { "TheReplaceQuestion",
+            [](RecordedWindow&) {
+                return shownInBoxes([] {
+                    QWidget owner;
+                    makeReplaceQuestionBox(&owner, markupName)->exec();
+                });
+            } },
+    };
+
+    class MainWindowNames : public testing::TestWithParam<NameShownCase> { };
+
+    TEST_P(MainWindowNames, AreShownAsTheyAreNeverAsMarkup)
+    {
+        RecordedWindow recorded;
+        recorded.window.show();
+        const QStringList shown = GetParam().shown(recorded);
+        ASSERT_FALSE(shown.isEmpty());
+        for (const QString& text : shown)
+            EXPECT_TRUE(text.contains(markupName)) << text.toStdString();
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Places, MainWindowNames, testing::ValuesIn(nameShownCases),
+        [](const testing::TestParamInfo<NameShownCase>& c) { return std::string(c.param.name); });
 
 } // namespace
 } // namespace lumivox::app

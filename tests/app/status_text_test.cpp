@@ -23,6 +23,7 @@ namespace {
         double peak = 0.25;
         double clipFreeGain = 0.62;
         double carrierSeconds = 2.96, modulatorSeconds = 2.96;
+        const char* failureDetail = "";
     };
 
     TEST(StatusText, SaysHowEachRunEndedWhatItKeptAndWhatClipped)
@@ -30,33 +31,55 @@ namespace {
         const QString output = QStringLiteral("/home/me/out takes/vocoded.wav");
         const EndCase cases[] = {
             { JobMode::Vocode, JobOutcome::Finished, 2.96, 2.96, 0, "",
-                "Done: 2.96 s written to vocoded.wav, peak −12.0 dBFS", true },
+                "Done: 2.96 s written to /home/me/out takes/vocoded.wav, peak −12.0 dBFS", true },
             { JobMode::Vocode, JobOutcome::Finished, 2.96, 2.96, 0, "",
-                "Done: 2.96 s written to vocoded.wav, peak −11.2 dBFS", true, 0.2754 },
+                "Done: 2.96 s written to /home/me/out takes/vocoded.wav, peak −11.2 dBFS", true,
+                0.2754 },
             { JobMode::Vocode, JobOutcome::Finished, 2.96, 2.96, 77, "",
-                "Done: 2.96 s written to vocoded.wav, peak 0.0 dBFS — 77 samples clipped; an "
+                "Done: 2.96 s written to /home/me/out takes/vocoded.wav, peak 0.0 dBFS — 77 "
+                "samples clipped; an "
                 "Output Gain of 0.62× or less would not clip",
                 true, 1.0, 0.6299 },
             { JobMode::Vocode, JobOutcome::Finished, 4.0, 4.0, 0, "",
-                "Done: 4.00 s written to vocoded.wav, peak −12.0 dBFS\nThe carrier ended first; "
+                "Done: 4.00 s written to /home/me/out takes/vocoded.wav, peak −12.0 dBFS\nThe "
+                "carrier ended first; "
                 "0.16 s of the modulator was left out.",
                 true, 0.25, 0.62, 4.0, 4.16 },
             { JobMode::Vocode, JobOutcome::Finished, 4.0, 4.0, 0, "",
-                "Done: 4.00 s written to vocoded.wav, peak −12.0 dBFS\nThe modulator ended "
+                "Done: 4.00 s written to /home/me/out takes/vocoded.wav, peak −12.0 dBFS\nThe "
+                "modulator ended "
                 "first; 1.25 s of the carrier was left out.",
                 true, 0.25, 0.62, 5.25, 4.0 },
             { JobMode::Vocode, JobOutcome::Stopped, 1.2, 2.96, 1, "",
-                "Cancelled: 1.20 s of 2.96 s kept in vocoded.wav — 1 sample clipped; an Output "
+                "Cancelled: 1.20 s of 2.96 s kept in /home/me/out takes/vocoded.wav — 1 sample "
+                "clipped; an Output "
                 "Gain of 0.62× or less would not clip",
                 true, 1.0, 0.62, 2.96, 9.0 },
             { JobMode::Vocode, JobOutcome::Failed, 1.2, 2.96, 0, job::message::outputNotWritten,
-                "Stopped: the output could not be written; 1.20 s kept in vocoded.wav", true },
+                "Stopped: the output could not be written; 1.20 s kept in /home/me/out "
+                "takes/vocoded.wav",
+                true },
             { JobMode::Vocode, JobOutcome::Failed, 0.5, 2.96, 0,
                 "The carrier wave file could not be read.",
-                "Stopped: the carrier wave file could not be read; 0.50 s kept in vocoded.wav",
+                "Stopped: the carrier wave file could not be read; 0.50 s kept in /home/me/out "
+                "takes/vocoded.wav",
                 true },
             { JobMode::Vocode, JobOutcome::Failed, 0, 0, 0, job::message::bitDepthsDiffer,
                 "Failed: the carrier and the modulator have different bit depths", false },
+            // A failure's line keeps the cause its box gave under the message.
+            { JobMode::Vocode, JobOutcome::Failed, 0, 0, 0,
+                "The carrier wave file could not be opened.",
+                "Failed: the carrier wave file could not be opened (/in/c.wav: No such file or "
+                "directory)",
+                false, 0.25, 0.62, 2.96, 2.96, "/in/c.wav: No such file or directory" },
+            { JobMode::Vocode, JobOutcome::Failed, 0.5, 2.96, 0, "The carrier could not be read.",
+                "Stopped: the carrier could not be read (/in/c.mp3: the file ends part way); "
+                "0.50 s kept in /home/me/out takes/vocoded.wav",
+                true, 0.25, 0.62, 2.96, 2.96, "/in/c.mp3: the file ends part way" },
+            { JobMode::Preview, JobOutcome::Failed, 0, 0, 0, job::message::noOutputDevice,
+                "Failed: no default output audio device was found on your system (ALSA: no "
+                "card)",
+                false, 0.25, 0.62, 2.96, 2.96, "ALSA: no card" },
             { JobMode::Preview, JobOutcome::Finished, 75, 75, 0, "", "Preview finished", false },
             { JobMode::Preview, JobOutcome::Stopped, 12.9, 75, 3, "",
                 "Preview stopped at 0:12 — 3 samples clipped; an Output Gain of 1.50× or less "
@@ -77,6 +100,7 @@ namespace {
             report.clipFreeGain = c.clipFreeGain;
             report.carrierSeconds = c.carrierSeconds;
             report.modulatorSeconds = c.modulatorSeconds;
+            report.failureDetail = c.failureDetail;
             const StatusLine line = runEndStatus(report, output);
             EXPECT_EQ(line.text.toStdString(), c.text);
             EXPECT_EQ(line.toolTip, c.pathAsToolTip ? output : QString()) << c.text;
@@ -114,7 +138,8 @@ namespace {
         const std::string resampled = "modulator resampled from 22050 Hz to 44100 Hz";
         const std::pair<JobMode, const char*> cases[] = {
             { JobMode::Vocode,
-                "Done: 3.10 s written to out.wav, peak −6.0 dBFS — modulator resampled from 22050 "
+                "Done: 3.10 s written to /tmp/out.wav, peak −6.0 dBFS — modulator resampled from "
+                "22050 "
                 "Hz to 44100 Hz" },
             { JobMode::Preview,
                 "Preview finished — modulator resampled from 22050 Hz to 44100 Hz" },
