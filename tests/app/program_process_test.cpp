@@ -211,8 +211,9 @@ namespace {
         const std::string printed = process.readAllStandardOutput().toStdString();
         EXPECT_TRUE(printed.starts_with(GetParam().printed)) << printed;
         EXPECT_EQ(printed.find(cliPointer) != std::string::npos, GetParam().printed == usage);
-        if (GetParam().printed != usage)
+        if (GetParam().printed != usage) {
             EXPECT_EQ(printed, GetParam().printed);
+        }
         EXPECT_TRUE(process.readAllStandardError().isEmpty());
     }
 
