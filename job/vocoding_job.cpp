@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -575,14 +576,16 @@ namespace {
             return std::nullopt;
         }
 
+        // libsndfile reads the very file that is held locked; one that cannot be held (a FIFO,
+        // a device, a missing file) is refused here, before anything could wait on it.
         wave::WaveFileError lockWhy;
         wave::FileHandle heldOpen = wave::holdForReading(path, &lockWhy);
-        if (wave::isLockRefusal(lockWhy))
+        if (!heldOpen)
             return failure(text.notOpened, path, wave::describe(lockWhy));
         wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
         std::string cause;
-        auto reader = wave::openSoundFile(
-            path, static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
+        auto reader = wave::openSoundFileOn(::fileno(heldOpen.get()),
+            static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
         if (reader) {
             input.reader.reset();
             input.heldOpen = std::move(heldOpen);
@@ -594,7 +597,11 @@ namespace {
         if (refusal == wave::SoundFileRefusal::Channels)
             return failure(text.channels, path, cause);
         if (input.reader) {
-            // A wave file that neither reads: refused as it always was.
+            // A wave file that neither reads: refused as it always was, unless its channels or
+            // its rate are beyond every reader, which then is the cause, whatever its depth.
+            if (input.format.channels == 0 || input.format.channels > wave::mostChannels)
+                return failure(
+                    text.channels, path, std::to_string(input.format.channels) + " channels");
             if (!isVocodablePcm(input))
                 return failure(text.notPcm, path, whyNotVocodable(input));
             return failure(

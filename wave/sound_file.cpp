@@ -3,25 +3,36 @@
 #include "format_causes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <sndfile.h>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace lumivox::wave {
 
 struct SoundFileReader::Handle {
-    explicit Handle(SNDFILE* opened)
+    Handle(SNDFILE* opened, int ownDescriptor)
         : file(opened)
+        , descriptor(ownDescriptor)
     {
     }
-    ~Handle() { static_cast<void>(sf_close(file)); }
+    ~Handle()
+    {
+        static_cast<void>(sf_close(file));
+        ::close(descriptor);
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
     SNDFILE* file;
+    int descriptor; // libsndfile's, a duplicate of the caller's, closed here
 };
 
 SoundFileReader::SoundFileReader() = default;
@@ -142,23 +153,81 @@ namespace {
 
 } // namespace
 
+namespace {
+
+    // Opens the file for reading without waiting on it: only a regular file is read, so that a
+    // FIFO, a socket or a device never blocks the open or the reads. -1 with the cause set when
+    // the file cannot be read.
+    int openRegularFile(const std::string& path, std::string& cause)
+    {
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) {
+            // A socket refuses to be opened with ENXIO.
+            cause = errno == ENXIO ? "not a regular file" : std::strerror(errno);
+            return -1;
+        }
+        struct stat status { };
+        if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+            cause = unreadableFileCause(descriptor);
+            ::close(descriptor);
+            return -1;
+        }
+        const int flags = ::fcntl(descriptor, F_GETFL);
+        if (flags >= 0)
+            static_cast<void>(::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK));
+        return descriptor;
+    }
+
+    std::unique_ptr<SoundFileReader> refused(
+        SoundFileRefusal* refusal, std::string* cause, SoundFileRefusal why, std::string because)
+    {
+        refuse(refusal, cause, why, std::move(because));
+        return nullptr;
+    }
+
+} // namespace
+
 std::unique_ptr<SoundFileReader> openSoundFile(
     const std::string& path, std::size_t blockFrames, SoundFileRefusal* refusal, std::string* cause)
 {
+    std::string why;
+    const int descriptor = openRegularFile(path, why);
+    if (descriptor < 0)
+        return refused(refusal, cause, SoundFileRefusal::NotOpened, std::move(why));
+    auto reader = openSoundFileOn(descriptor, blockFrames, refusal, cause);
+    ::close(descriptor);
+    return reader;
+}
+
+std::unique_ptr<SoundFileReader> openSoundFileOn(
+    int descriptor, std::size_t blockFrames, SoundFileRefusal* refusal, std::string* cause)
+{
     refuse(refusal, cause, SoundFileRefusal::None, {});
+    struct stat status { };
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        return refused(
+            refusal, cause, SoundFileRefusal::NotOpened, unreadableFileCause(descriptor));
+    // libsndfile takes the file from its start, on a duplicate of its own that is closed here.
+    const int own = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (own < 0 || ::lseek(own, 0, SEEK_SET) != 0) {
+        const std::string why = std::strerror(errno);
+        if (own >= 0)
+            ::close(own);
+        return refused(refusal, cause, SoundFileRefusal::NotOpened, why);
+    }
     SF_INFO info {};
-    SNDFILE* opened = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* opened = sf_open_fd(own, SFM_READ, &info, SF_FALSE);
     if (opened == nullptr) {
-        refuse(refusal, cause, SoundFileRefusal::NotOpened, unreadableFileCause(path));
-        return nullptr;
+        ::close(own);
+        return refused(
+            refusal, cause, SoundFileRefusal::NotOpened, unreadableFileCause(descriptor));
     }
     std::unique_ptr<SoundFileReader> reader(new SoundFileReader);
-    reader->handle_ = std::make_unique<SoundFileReader::Handle>(opened);
+    reader->handle_ = std::make_unique<SoundFileReader::Handle>(opened, own);
 
     if (info.channels < 1 || info.channels > mostChannels) {
         refuse(refusal, cause, SoundFileRefusal::Channels,
-            std::to_string(info.channels) + " channels; at most " + std::to_string(mostChannels)
-                + " can be read");
+            std::to_string(info.channels) + " channels");
         return nullptr;
     }
     if (info.samplerate <= 0 || info.samplerate > highestSampleRate) {
