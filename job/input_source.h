@@ -31,6 +31,8 @@ public:
     [[nodiscard]] virtual std::int64_t read(std::span<double> values) = 0;
     // The frames the input says it holds, at its own rate.
     [[nodiscard]] virtual std::uint64_t frameCount() const = 0;
+    // False when the input does not say how long it is (a streamed FLAC's header may say 0).
+    [[nodiscard]] virtual bool lengthKnown() const { return true; }
     [[nodiscard]] virtual std::string failureCause() const = 0;
 
     [[nodiscard]] std::uint32_t sampleRate() const { return sampleRate_; }
@@ -68,6 +70,7 @@ public:
 
     [[nodiscard]] std::int64_t read(std::span<double> values) override;
     [[nodiscard]] std::uint64_t frameCount() const override;
+    [[nodiscard]] bool lengthKnown() const override { return reader_->format().frameCount > 0; }
     [[nodiscard]] std::string failureCause() const override { return reader_->failureCause(); }
 
     [[nodiscard]] const wave::SoundFileFormat& format() const { return reader_->format(); }

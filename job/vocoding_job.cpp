@@ -233,6 +233,7 @@ namespace {
             , readInput(environment.readInput)
             , makeThreadPlan(environment.makeThreadPlan)
             , previewSink(environment.previewSink)
+            , carrierKeptFrames(environment.carrierKeptFrames)
             , held(std::in_place, jobState, frontEnd, runSettings.mode)
         {
         }
@@ -290,6 +291,7 @@ namespace {
         InputReader readInput;
         std::function<std::unique_ptr<SegmentPlan>(bool)> makeThreadPlan;
         PreviewSink* previewSink = nullptr;
+        std::size_t carrierKeptFrames = 0;
         std::optional<PortAudioPreview> ownPreview; // used when the environment gives no sink
         std::optional<RunHoldings> held;
 
@@ -457,8 +459,10 @@ namespace {
         carrierSeconds = builtInCarrier()
             ? modulatorSeconds
             : static_cast<double>(holdings.carrierSource->frameCount()) / rate;
+        // A carrier that does not say how long it is is repeated as well: it may hold frames.
         if (settings.repeatCarrier && !builtInCarrier()
-            && holdings.carrierSource->frameCount() > 0) {
+            && (holdings.carrierSource->frameCount() > 0
+                || !holdings.carrierSource->lengthKnown())) {
             // A repeated carrier lasts as long as the modulator: nothing of it is left out.
             repeatCarrier();
             carrierSeconds = std::max(carrierSeconds, modulatorSeconds);
@@ -494,9 +498,11 @@ namespace {
     {
         RunHoldings& holdings = *held;
         const std::size_t fadeFrames = seamFadeFrames(holdings.carrierSource->sampleRate());
+        // A short carrier read through libsndfile is decoded once and played from memory.
+        const std::size_t keptFrames = holdings.carrier.reader ? 0 : carrierKeptFrames;
         auto repeating = std::make_unique<RepeatingSource>(
             std::move(holdings.carrierSource),
-            [this](std::string& cause) { return reopenCarrier(cause); }, fadeFrames);
+            [this](std::string& cause) { return reopenCarrier(cause); }, fadeFrames, keptFrames);
         holdings.repeatingCarrier = repeating.get();
         holdings.carrierSource = std::move(repeating);
     }
@@ -528,8 +534,15 @@ namespace {
             return std::make_unique<WaveInputSource>(
                 carrier, held->carrierBlock.get(), InputRole::Carrier);
         }
+        // Each pass is held locked as the first was, and read from the very file held.
+        wave::WaveFileError lockWhy;
+        wave::FileHandle heldOpen = wave::holdForReading(settings.carrierPath, &lockWhy);
+        if (!heldOpen) {
+            cause = wave::describe(lockWhy);
+            return nullptr;
+        }
         wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
-        auto reader = wave::openSoundFile(settings.carrierPath,
+        auto reader = wave::openSoundFileOn(::fileno(heldOpen.get()),
             static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
         if (!reader)
             return nullptr;
@@ -541,6 +554,7 @@ namespace {
             cause = changed;
             return nullptr;
         }
+        carrier.heldOpen = std::move(heldOpen);
         return std::make_unique<SoundInputSource>(std::move(reader), InputRole::Carrier);
     }
 
