@@ -7,6 +7,7 @@
 #include "wave/sound_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -83,9 +84,10 @@ private:
 // Another input brought to a new rate by libsoxr, a block at a time.
 class ResampledSource final : public InputSource {
 public:
-    // Null when libsoxr refuses the rates, with its reason in cause.
-    [[nodiscard]] static std::unique_ptr<ResampledSource> create(
-        std::unique_ptr<InputSource> input, std::uint32_t outputRate, std::string& cause);
+    // Null when the rates cannot be resampled, with the reason in cause. A read gives -1 as
+    // soon as interrupted (when given) says so, even within a block.
+    [[nodiscard]] static std::unique_ptr<ResampledSource> create(std::unique_ptr<InputSource> input,
+        std::uint32_t outputRate, std::string& cause, std::function<bool()> interrupted = {});
 
     [[nodiscard]] std::int64_t read(std::span<double> values) override;
     [[nodiscard]] std::uint64_t frameCount() const override;

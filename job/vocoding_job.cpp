@@ -14,6 +14,7 @@
 #include "second_core.h"
 #include "thread_choice.h"
 #include "vocode_pipeline.h"
+#include "wave/resampler.h"
 #include "wave/sample_stores.h"
 #include "wave/sound_file.h"
 #include "wave/wave_file.h"
@@ -637,9 +638,20 @@ namespace {
         const std::uint32_t modulatorRate = holdings.modulatorSource->sampleRate();
         if (carrierRate == modulatorRate)
             return std::nullopt;
+        // Rates too far apart would keep libsoxr busy for minutes or take all memory.
+        if (!wave::canResample(modulatorRate, carrierRate)) {
+            const bool up = carrierRate > modulatorRate;
+            return failure(message::sampleRatesDiffer, settings.modulatorPath,
+                "the modulator's " + std::to_string(modulatorRate) + " Hz is more than "
+                    + std::to_string(
+                        static_cast<int>(up ? wave::mostUpsampling : wave::mostDownsampling))
+                    + (up ? " times below" : " times above") + " the carrier's "
+                    + std::to_string(carrierRate) + " Hz");
+        }
         std::string cause;
-        auto resampled
-            = ResampledSource::create(std::move(holdings.modulatorSource), carrierRate, cause);
+        // A stop is seen between the resampler's steps, not only between blocks.
+        auto resampled = ResampledSource::create(std::move(holdings.modulatorSource), carrierRate,
+            cause, [this] { return state.stopRequested.load(); });
         if (!resampled)
             return failure(message::modulatorNotRead, settings.modulatorPath, cause);
         holdings.modulatorSource = std::move(resampled);
@@ -827,6 +839,9 @@ namespace {
         case PipelineEnd::InputEnded:
             break;
         case PipelineEnd::InputFailed:
+            // A stop that cut a read short ends the run as a stop between blocks does.
+            if (state.stopRequested)
+                return endedAs(JobOutcome::Stopped);
             // The reading thread has ended: the failed input's cause is safe to read.
             if (input.failed == InputBlocks::Result::ModulatorFailed)
                 return failure(message::modulatorNotRead, settings.modulatorPath,

@@ -1,5 +1,6 @@
 #include "job_fixture.h"
 #include "sound_test_files.h"
+#include "wave/wave_file.h"
 
 #include <algorithm>
 #include <chrono>
@@ -192,6 +193,112 @@ namespace {
         EXPECT_EQ(port.reports.back().conversion, "modulator resampled from 22050 Hz to 44100 Hz");
         EXPECT_NEAR(port.reports.back().secondsTotal, 2.0 * modulatorFrames / 44100.0, 1e-4);
     }
+
+    // A pair of rates: resampled when the ratio is within what is resampled, refused at once
+    // otherwise with both rates named (beyond it libsoxr crashes, or runs for minutes).
+    struct RatePairCase {
+        const char* label;
+        std::uint32_t carrierRate;
+        std::uint32_t modulatorRate;
+        std::size_t modulatorFrames;
+        const char* cause; // empty when the pair is resampled
+    };
+
+    void PrintTo(const RatePairCase& row, std::ostream* out) { *out << row.label; }
+
+    class JobRatePairs : public JobTest, public ::testing::WithParamInterface<RatePairCase> { };
+
+    TEST_P(JobRatePairs, AreResampledOrRefusedNamingBothRates)
+    {
+        const RatePairCase& row = GetParam();
+        const double ratio
+            = static_cast<double>(row.carrierRate) / static_cast<double>(row.modulatorRate);
+        const bool refused = !std::string(row.cause).empty();
+        // A carrier as long as the resampled modulator, or a short one for a refused pair.
+        const std::size_t carrierFrames
+            = refused ? 100 : static_cast<std::size_t>(std::ceil(row.modulatorFrames * ratio)) + 8;
+        writeFile(settings.carrierPath,
+            waveFileBytes(
+                { 1, 1, row.carrierRate, 16 }, int16Bytes(testSignal16(carrierFrames, 1))));
+        writeFile(settings.modulatorPath,
+            waveFileBytes(
+                { 1, 1, row.modulatorRate, 16 }, int16Bytes(testSignal16(row.modulatorFrames, 2))));
+        if (!refused) {
+            ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished)
+                << port.reports.back().failureDetail;
+            const auto output = readOutputWave(settings.outputPath);
+            ASSERT_TRUE(output);
+            EXPECT_NEAR(static_cast<double>(output->data.size() / 2),
+                static_cast<double>(row.modulatorFrames) * ratio, 1.0);
+            return;
+        }
+        EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Failed);
+        EXPECT_EQ(port.eventsStartingWith("error "),
+            std::vector<std::string> { "error The carrier and the modulator have different sample "
+                                       "rates. Please correct this and try again." });
+        ASSERT_EQ(port.reports.size(), 1u);
+        EXPECT_EQ(port.reports.back().failureDetail, settings.modulatorPath + ": " + row.cause);
+        EXPECT_FALSE(std::filesystem::exists(settings.outputPath));
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Rates, JobRatePairs,
+        ::testing::Values(
+            RatePairCase { "GigahertzCarrierOneHertzVoice", 1073741823, 1, 4,
+                "the modulator's 1 Hz is more than 65536 times below the carrier's 1073741823 Hz" },
+            RatePairCase { "HundredMegahertzCarrierEightHertzVoice", 100000000, 8, 16,
+                "the modulator's 8 Hz is more than 65536 times below the carrier's 100000000 Hz" },
+            RatePairCase { "OneHertzCarrierHighRateVoice", 1, 384000, 384000,
+                "the modulator's 384000 Hz is more than 1024 times above the carrier's 1 Hz" },
+            RatePairCase { "WidestUpsampling", 65536, 1, 4, "" },
+            RatePairCase { "WidestDownsampling", 1, 1024, 8192, "" },
+            RatePairCase { "WideRatesCloseTogether", 1073741823, 1073741822, 4000, "" }),
+        [](const auto& param) { return std::string(param.param.label); });
+
+    // A stop asked for while the resampler works through a block at a wide ratio (about a
+    // thousand reads of the modulator for one block) is seen between its steps: the modulator
+    // is read at most once more, and the run ends as stopped with its output finished.
+    class JobStopWhileResampling : public JobTest,
+                                   public ::testing::WithParamInterface<JobMode> { };
+
+    TEST_P(JobStopWhileResampling, IsSeenWithinTheBlock)
+    {
+        constexpr std::uint32_t modulatorRate = 1024000;
+        writeFile(settings.carrierPath,
+            waveFileBytes({ 1, 1, 1000, 16 }, int16Bytes(testSignal16(4000, 1))));
+        writeFile(settings.modulatorPath,
+            waveFileBytes(
+                { 1, 1, modulatorRate, 16 }, int16Bytes(testSignal16(4 * modulatorRate, 2))));
+        int modulatorReads = 0;
+        int readsAfterStop = -1;
+        environment.readInput
+            = [&](InputRole role, wave::WaveReader& reader, void* buffer, std::size_t count) {
+                  if (role == InputRole::Modulator) {
+                      ++modulatorReads;
+                      if (readsAfterStop >= 0)
+                          ++readsAfterStop;
+                      if (modulatorReads == 50) {
+                          state.stopRequested = true; // as Ctrl-C, SIGTERM or Cancel set it
+                          readsAfterStop = 0;
+                      }
+                  }
+                  return wave::readWave(reader, buffer, count);
+              };
+        EXPECT_EQ(run(GetParam()), JobOutcome::Stopped);
+        EXPECT_EQ(modulatorReads >= 50, true);
+        EXPECT_LE(readsAfterStop, 1) << "the resampler read on after the stop";
+        EXPECT_TRUE(allFlagsClear());
+        ASSERT_EQ(port.reports.size(), 1u);
+        EXPECT_EQ(port.reports.back().outcome, JobOutcome::Stopped);
+        if (GetParam() == JobMode::Vocode) {
+            const auto output = readOutputWave(settings.outputPath);
+            ASSERT_TRUE(output) << "the output is finished as far as it went";
+            EXPECT_EQ(output->data.size(), 0u);
+        }
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Modes, JobStopWhileResampling,
+        ::testing::Values(JobMode::Vocode, JobMode::Preview),
+        [](const auto& param) { return std::string(modeName(param.param)); });
 
     // A float carrier is previewed as 32-bit float: the very samples a Vocode writes.
     TEST_F(JobTest, PreviewPlaysAFloatCarrierAsFloat)
