@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <mutex>
 #include <sndfile.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -139,6 +140,42 @@ namespace {
         return words;
     }
 
+    // libmpg123, which libsndfile decodes MP3 with, prints notes on damaged or unusual streams
+    // ("Note: Illegal Audio-MPEG-Header", "Warning: Xing stream size off by more than 1%") to the
+    // C library's stderr stream, and libsndfile passes on no setting that quiets it. While
+    // libsndfile opens a file or decodes an MP3, that stream points at /dev/null: the failure
+    // reaches the user as the reader's cause, as for any other file. The program's own messages
+    // go through std::cerr, which keeps the stream it was made with, so they are never lost.
+    class DecoderQuiet {
+    public:
+        explicit DecoderQuiet(bool wanted)
+        {
+            static std::FILE* const nowhere = std::fopen("/dev/null", "we");
+            if (!wanted || nowhere == nullptr)
+                return;
+            hold = std::unique_lock(swapping());
+            saved = stderr;
+            stderr = nowhere;
+        }
+        ~DecoderQuiet()
+        {
+            if (saved != nullptr)
+                stderr = saved;
+        }
+        DecoderQuiet(const DecoderQuiet&) = delete;
+        DecoderQuiet& operator=(const DecoderQuiet&) = delete;
+
+    private:
+        static std::mutex& swapping()
+        {
+            static std::mutex mutex;
+            return mutex;
+        }
+
+        std::unique_lock<std::mutex> hold;
+        std::FILE* saved = nullptr;
+    };
+
     // The highest rate whose 32-bit float output still has a byte rate a wave header holds.
     constexpr std::int64_t highestSampleRate = std::numeric_limits<std::uint32_t>::max() / 4;
 
@@ -216,7 +253,11 @@ std::unique_ptr<SoundFileReader> openSoundFileOn(
         return refused(refusal, cause, SoundFileRefusal::NotOpened, why);
     }
     SF_INFO info {};
-    SNDFILE* opened = sf_open_fd(own, SFM_READ, &info, SF_FALSE);
+    SNDFILE* opened = nullptr;
+    {
+        const DecoderQuiet quiet(true);
+        opened = sf_open_fd(own, SFM_READ, &info, SF_FALSE);
+    }
     if (opened == nullptr) {
         ::close(own);
         return refused(
@@ -247,6 +288,7 @@ std::unique_ptr<SoundFileReader> openSoundFileOn(
     reader->leastFrames_ = leastFramesOf(info);
     // An Ogg stream's length comes from its last page; a stream cut off has none to give.
     reader->isOgg_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
+    reader->isMpeg_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     reader->endMissing_ = reader->isOgg_ && info.frames == SF_COUNT_MAX;
 
     // Doubles scaled to full scale 1.0 whatever the depth: the scale to 16-bit units is then a
@@ -265,8 +307,12 @@ std::int64_t readMonoFrames(SoundFileReader& reader, std::span<double> destinati
         return -1;
     SNDFILE* file = reader.handle_->file;
     const std::size_t wanted = std::min(destination.size(), reader.blockFrames_);
-    const sf_count_t framesRead
-        = sf_readf_double(file, reader.interleaved_.data(), static_cast<sf_count_t>(wanted));
+    sf_count_t framesRead = 0;
+    {
+        const DecoderQuiet quiet(reader.isMpeg_);
+        framesRead
+            = sf_readf_double(file, reader.interleaved_.data(), static_cast<sf_count_t>(wanted));
+    }
     const SoundFileFormat& format = reader.format_;
     if (sf_error(file) != SF_ERR_NO_ERROR) {
         // The frames read before the failure are given; the next read fails.

@@ -93,6 +93,7 @@ private:
     std::int64_t framesRead_ = 0;
     std::int64_t leastFrames_ = 0; // fewer at the end means the file was cut off or damaged
     bool isOgg_ = false;
+    bool isMpeg_ = false; // decoded by libmpg123, whose own printing is kept quiet
     bool endMissing_ = false; // the stream's end could not be found
     std::string failureCause_;
 };
