@@ -162,18 +162,22 @@ namespace {
         const auto fileSize = static_cast<std::uint64_t>(status.st_size);
         std::uint64_t offset = 0;
         for (int box = 0; box < 64 && offset + 8 <= fileSize; ++box) {
-            unsigned char header[16];
-            if (::pread(descriptor, header, sizeof header, static_cast<off_t>(offset)) < 8)
+            unsigned char header[16] {};
+            const ssize_t headerRead
+                = ::pread(descriptor, header, sizeof header, static_cast<off_t>(offset));
+            if (headerRead < 8)
                 return {};
             std::uint64_t size = bigEndian(header, 4);
             std::uint64_t headerSize = 8;
             if (size == 1) {
+                if (headerRead < 16)
+                    return {};
                 size = bigEndian(header + 8, 8);
                 headerSize = 16;
             } else if (size == 0) {
                 size = fileSize - offset;
             }
-            if (size < headerSize)
+            if (size < headerSize || offset + headerSize > fileSize)
                 return {};
             if (std::memcmp(header + 4, "moov", 4) != 0) {
                 if (size > fileSize - offset)
