@@ -17,7 +17,8 @@ namespace {
 FollowVoiceSound::FollowVoiceSound(double rate, int semitones)
     : sampleRate(rate)
     , logRatio(semitones / 12.0)
-    , logLowest(std::log2(lowestHertz / rate))
+    // Below 44 Hz of sample rate even 20 Hz is past the highest pitch: the range is that one.
+    , logLowest(std::min(std::log2(lowestHertz / rate), std::log2(highestFraction)))
     , logHighest(std::log2(highestFraction))
     , tracker(rate)
     , saw(220.0 / rate)

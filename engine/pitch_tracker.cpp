@@ -29,6 +29,10 @@ PitchTracker::PitchTracker(double sampleRate)
     rate = sampleRate / decimation;
     longestLag = static_cast<int>(std::ceil(rate / lowestHertz));
     shortestLag = std::max(2, static_cast<int>(std::floor(rate / highestHertz)));
+    // At a rate of 120 Hz or less no pitch of a voice has a period of more than the shortest lag;
+    // the search then keeps one lag (and the parabola the lags either side of it) so that every
+    // frame is still analysed within its bounds. It finds little to call voiced there.
+    longestLag = std::max(longestLag, shortestLag + 1);
     window = longestLag;
     hopFrames = std::max(1, static_cast<int>(std::lround(rate * hopSeconds)));
     // A fourth-order Butterworth low-pass at a quarter of the decimated rate leaves the voice's

@@ -55,21 +55,45 @@ std::uint64_t BuiltInCarrierSource::frameCount() const
     return std::numeric_limits<std::uint64_t>::max();
 }
 
-RepeatingSource::Pieces::Pieces(std::unique_ptr<InputSource> carrier, Reopen reopen)
+RepeatingSource::Pieces::Pieces(
+    std::unique_ptr<InputSource> carrier, Reopen reopen, std::size_t keptFrames)
     : input(std::move(carrier))
     , reopenInput(std::move(reopen))
     , values(static_cast<std::size_t>(InputBlocks::maxFrames))
 {
+    // The room is taken now, so that reading the first pass allocates nothing.
+    if (keptFrames > 0 && (!input->lengthKnown() || input->frameCount() <= keptFrames)) {
+        kept.reserve(keptFrames);
+        keeping = true;
+    }
 }
 
 std::int64_t RepeatingSource::Pieces::read(std::span<double> out)
 {
     if (next == available) {
-        const std::int64_t framesRead = input->read(values);
-        if (framesRead < 0)
-            return framesRead;
-        available = static_cast<std::size_t>(framesRead);
-        next = 0;
+        if (fromMemory) {
+            // The kept pass stands in for the carrier's blocks.
+            next = 0;
+            available = std::min(values.size(), kept.size() - keptNext);
+            std::copy_n(
+                kept.begin() + static_cast<std::ptrdiff_t>(keptNext), available, values.begin());
+            keptNext += available;
+        } else {
+            const std::int64_t framesRead = input->read(values);
+            if (framesRead < 0)
+                return framesRead;
+            available = static_cast<std::size_t>(framesRead);
+            next = 0;
+            if (keeping) {
+                if (kept.size() + available > kept.capacity()) {
+                    keeping = false; // too long to keep: each pass is read from the file
+                    kept.clear();
+                } else {
+                    kept.insert(kept.end(), values.begin(),
+                        values.begin() + static_cast<std::ptrdiff_t>(available));
+                }
+            }
+        }
     }
     const std::size_t count = std::min(out.size(), available - next);
     std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(next), count, out.begin());
@@ -80,6 +104,13 @@ std::int64_t RepeatingSource::Pieces::read(std::span<double> out)
 bool RepeatingSource::Pieces::rewind()
 {
     next = available = 0;
+    if (keeping || fromMemory) {
+        // The whole pass is in memory: nothing is opened or decoded again.
+        keeping = false;
+        fromMemory = true;
+        keptNext = 0;
+        return true;
+    }
     auto again = reopenInput(reopenCause);
     if (!again) {
         reopenFailed = true;
@@ -89,11 +120,11 @@ bool RepeatingSource::Pieces::rewind()
     return true;
 }
 
-RepeatingSource::RepeatingSource(
-    std::unique_ptr<InputSource> carrier, Reopen reopen, std::size_t fadeFrames)
+RepeatingSource::RepeatingSource(std::unique_ptr<InputSource> carrier, Reopen reopen,
+    std::size_t fadeFrames, std::size_t keptFrames)
     : InputSource(carrier->sampleRate(), carrier->depth())
-    , passFrames(carrier->frameCount())
-    , pieces(std::move(carrier), std::move(reopen))
+    , endless(carrier->frameCount() > 0 || !carrier->lengthKnown())
+    , pieces(std::move(carrier), std::move(reopen), keptFrames)
     , repeat(pieces, fadeFrames)
 {
 }
@@ -106,7 +137,7 @@ std::int64_t RepeatingSource::read(std::span<double> values)
 
 std::uint64_t RepeatingSource::frameCount() const
 {
-    return passFrames == 0 ? 0 : std::numeric_limits<std::uint64_t>::max();
+    return endless ? std::numeric_limits<std::uint64_t>::max() : 0;
 }
 
 std::string RepeatingSource::failureCause() const

@@ -51,8 +51,10 @@ public:
     // Opens the carrier again from its start; null with the reason in cause when it cannot.
     using Reopen = std::function<std::unique_ptr<InputSource>(std::string& cause)>;
 
-    // May throw std::bad_alloc.
-    RepeatingSource(std::unique_ptr<InputSource> carrier, Reopen reopen, std::size_t fadeFrames);
+    // A carrier of up to keptFrames frames is read once and played again from memory; a longer
+    // one is opened again for each pass. May throw std::bad_alloc.
+    RepeatingSource(std::unique_ptr<InputSource> carrier, Reopen reopen, std::size_t fadeFrames,
+        std::size_t keptFrames = 0);
     RepeatingSource(const RepeatingSource&) = delete;
     RepeatingSource& operator=(const RepeatingSource&) = delete;
 
@@ -67,7 +69,7 @@ private:
     // The carrier as the repeat reads it: its blocks handed out in pieces of any size.
     class Pieces final : public engine::RepeatSource {
     public:
-        Pieces(std::unique_ptr<InputSource> carrier, Reopen reopen);
+        Pieces(std::unique_ptr<InputSource> carrier, Reopen reopen, std::size_t keptFrames);
         std::int64_t read(std::span<double> out) override;
         bool rewind() override;
 
@@ -78,9 +80,15 @@ private:
         std::size_t available = 0;
         bool reopenFailed = false;
         std::string reopenCause;
+        // The first pass as read, while it fits the room taken for it at the start; once whole,
+        // every later pass is played from here.
+        std::vector<double> kept;
+        std::size_t keptNext = 0;
+        bool keeping = false;
+        bool fromMemory = false;
     };
 
-    std::uint64_t passFrames;
+    bool endless;
     Pieces pieces;
     engine::CarrierRepeat repeat;
 };

@@ -23,10 +23,30 @@ InputBlocks::InputBlocks(InputSource& carrierInput, InputSource& modulatorInput,
         ahead.resize(blockFrames);
 }
 
+std::int64_t InputBlocks::readCarrier(std::span<double> values)
+{
+    std::size_t filled = 0;
+    while (filled < values.size()) {
+        const std::int64_t framesRead = carrier.read(values.subspan(filled));
+        if (framesRead < 0) {
+            if (filled == 0)
+                return -1;
+            carrierFailed = true;
+            break;
+        }
+        if (framesRead == 0)
+            break;
+        filled += static_cast<std::size_t>(framesRead);
+    }
+    return static_cast<std::int64_t>(filled);
+}
+
 InputBlocks::Result InputBlocks::readListened(
     std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount)
 {
     frameCount = 0;
+    if (carrierFailed)
+        return Result::CarrierFailed;
     if (lastBlock)
         return Result::End;
     std::int64_t modulatorRead = 0;
@@ -58,12 +78,12 @@ InputBlocks::Result InputBlocks::readListened(
             std::span<const double>(ahead).first(static_cast<std::size_t>(aheadFrames)));
     }
     const std::int64_t carrierRead
-        = carrier.read(carrierValues.first(static_cast<std::size_t>(modulatorRead)));
+        = readCarrier(carrierValues.first(static_cast<std::size_t>(modulatorRead)));
     if (carrierRead < 0)
         return Result::CarrierFailed;
     if (carrierRead == 0)
         return Result::End;
-    if (carrierRead < modulatorRead)
+    if (carrierRead < modulatorRead && !carrierFailed)
         lastBlock = true;
     taken += static_cast<std::uint64_t>(carrierRead);
     frameCount = static_cast<int>(carrierRead);
@@ -82,7 +102,10 @@ InputBlocks::Result InputBlocks::read(
         return Result::ModulatorFailed;
     if (modulatorRead == 0 || lastBlock)
         return Result::End;
-    const std::int64_t carrierRead = carrier.read(carrierValues.first(blockFrames));
+    // The carrier broke off within the last block, before the modulator's end.
+    if (carrierFailed)
+        return Result::CarrierFailed;
+    const std::int64_t carrierRead = readCarrier(carrierValues.first(blockFrames));
     if (carrierRead < 0)
         return Result::CarrierFailed;
     if (carrierRead == 0)
@@ -90,7 +113,7 @@ InputBlocks::Result InputBlocks::read(
     std::int64_t length = modulatorRead;
     if (carrierRead < modulatorRead) {
         length = carrierRead;
-        lastBlock = true;
+        lastBlock = !carrierFailed;
     }
     taken += static_cast<std::uint64_t>(length);
     frameCount = static_cast<int>(length);

@@ -40,6 +40,9 @@ public:
 private:
     [[nodiscard]] Result readListened(
         std::span<double> carrierValues, std::span<double> modulatorValues, int& frameCount);
+    // Reads the carrier until values is full, it ends or it fails; a failure after some frames
+    // is kept for the next block, so that those frames are used first.
+    [[nodiscard]] std::int64_t readCarrier(std::span<double> values);
 
     InputSource& carrier;
     InputSource& modulator;
@@ -47,6 +50,8 @@ private:
     std::uint64_t total;
     std::uint64_t taken = 0;
     bool lastBlock = false;
+    // The carrier failed after the frames of the last block: the run fails with the next one.
+    bool carrierFailed = false;
     ModulatorListener* listener = nullptr;
     // For a listener that hears ahead: the modulator block read ahead of the one being given.
     std::vector<double> ahead;

@@ -31,6 +31,18 @@ namespace {
             && bytesPerSecond(format) <= std::numeric_limits<std::uint32_t>::max();
     }
 
+    // The highest rate any reader takes: one whose 32-bit float output still has a byte rate a
+    // wave header holds.
+    constexpr std::uint32_t highestReadRate = std::numeric_limits<std::uint32_t>::max() / 4;
+
+    std::string rateCause(const wave::WaveFormat& format)
+    {
+        if (format.sampleRate == 0)
+            return "a sample rate of 0 Hz";
+        return "a sample rate of " + std::to_string(format.sampleRate)
+            + " Hz, too high for a wave file";
+    }
+
 } // namespace
 
 bool isVocodablePcm(const MonoInput& input)
@@ -48,6 +60,9 @@ std::string whyNotVocodable(const MonoInput& input)
     const wave::WaveFormat& format = input.format;
     const std::uint16_t tag = bytes.empty() ? format.formatTag : wave::effectiveFormatTag(bytes);
     const std::string bits = std::to_string(format.bitsPerSample) + "-bit";
+    // A rate no reader takes is the cause, whatever the samples are.
+    if (format.sampleRate == 0 || format.sampleRate > highestReadRate)
+        return rateCause(format);
     if (tag == wave::floatFormatTag)
         return bits + " float samples";
     if (tag != wave::pcmFormatTag)
@@ -56,10 +71,7 @@ std::string whyNotVocodable(const MonoInput& input)
         return "samples that do not fill their " + bits + " containers";
     if (!hasVocodableDepth(format))
         return bits + " samples";
-    if (format.sampleRate == 0)
-        return "a sample rate of 0 Hz";
-    return "a sample rate of " + std::to_string(format.sampleRate)
-        + " Hz, too high for a wave file";
+    return rateCause(format);
 }
 
 } // namespace lumivox::job

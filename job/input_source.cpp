@@ -104,14 +104,15 @@ ResampledSource::ResampledSource(std::unique_ptr<InputSource> input, std::uint32
 {
 }
 
-std::unique_ptr<ResampledSource> ResampledSource::create(
-    std::unique_ptr<InputSource> input, std::uint32_t outputRate, std::string& cause)
+std::unique_ptr<ResampledSource> ResampledSource::create(std::unique_ptr<InputSource> input,
+    std::uint32_t outputRate, std::string& cause, std::function<bool()> interrupted)
 {
     std::unique_ptr<ResampledSource> source(new ResampledSource(std::move(input), outputRate));
     InputSource& from = *source->input_;
     source->resampler_ = wave::Resampler::create(
         static_cast<double>(from.sampleRate()), static_cast<double>(outputRate), monoBlockBytes,
-        [&from](std::span<double> values) { return from.read(values); }, &cause);
+        [&from](std::span<double> values) { return from.read(values); }, &cause,
+        std::move(interrupted));
     if (!source->resampler_)
         return nullptr;
     return source;

@@ -7,6 +7,7 @@
 #include "wave/sound_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -31,6 +32,8 @@ public:
     [[nodiscard]] virtual std::int64_t read(std::span<double> values) = 0;
     // The frames the input says it holds, at its own rate.
     [[nodiscard]] virtual std::uint64_t frameCount() const = 0;
+    // False when the input does not say how long it is (a streamed FLAC's header may say 0).
+    [[nodiscard]] virtual bool lengthKnown() const { return true; }
     [[nodiscard]] virtual std::string failureCause() const = 0;
 
     [[nodiscard]] std::uint32_t sampleRate() const { return sampleRate_; }
@@ -68,6 +71,7 @@ public:
 
     [[nodiscard]] std::int64_t read(std::span<double> values) override;
     [[nodiscard]] std::uint64_t frameCount() const override;
+    [[nodiscard]] bool lengthKnown() const override { return reader_->format().frameCount > 0; }
     [[nodiscard]] std::string failureCause() const override { return reader_->failureCause(); }
 
     [[nodiscard]] const wave::SoundFileFormat& format() const { return reader_->format(); }
@@ -80,9 +84,10 @@ private:
 // Another input brought to a new rate by libsoxr, a block at a time.
 class ResampledSource final : public InputSource {
 public:
-    // Null when libsoxr refuses the rates, with its reason in cause.
-    [[nodiscard]] static std::unique_ptr<ResampledSource> create(
-        std::unique_ptr<InputSource> input, std::uint32_t outputRate, std::string& cause);
+    // Null when the rates cannot be resampled, with the reason in cause. A read gives -1 as
+    // soon as interrupted (when given) says so, even within a block.
+    [[nodiscard]] static std::unique_ptr<ResampledSource> create(std::unique_ptr<InputSource> input,
+        std::uint32_t outputRate, std::string& cause, std::function<bool()> interrupted = {});
 
     [[nodiscard]] std::int64_t read(std::span<double> values) override;
     [[nodiscard]] std::uint64_t frameCount() const override;

@@ -38,6 +38,9 @@ struct JobEnvironment {
     // use a second thread. Empty: a ThreadChoice, which times the run's first blocks both ways.
     // Tests give a plan that always goes one way.
     std::function<std::unique_ptr<SegmentPlan>(bool twoThreadsAllowed)> makeThreadPlan;
+    // The longest carrier read through libsndfile, in frames, that a repeat decodes once and
+    // plays again from memory (8 MB of values) instead of opening and decoding it for every pass.
+    std::size_t carrierKeptFrames = std::size_t { 1 } << 20;
 };
 
 } // namespace lumivox::job

@@ -16,6 +16,7 @@
 #include "second_core.h"
 #include "thread_choice.h"
 #include "vocode_pipeline.h"
+#include "wave/resampler.h"
 #include "wave/sample_stores.h"
 #include "wave/sound_file.h"
 #include "wave/wave_file.h"
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -229,6 +231,7 @@ namespace {
             , readInput(environment.readInput)
             , makeThreadPlan(environment.makeThreadPlan)
             , previewSink(environment.previewSink)
+            , carrierKeptFrames(environment.carrierKeptFrames)
             , held(std::in_place, jobState, frontEnd, runSettings.mode)
         {
         }
@@ -288,6 +291,7 @@ namespace {
         InputReader readInput;
         std::function<std::unique_ptr<SegmentPlan>(bool)> makeThreadPlan;
         PreviewSink* previewSink = nullptr;
+        std::size_t carrierKeptFrames = 0;
         std::optional<PortAudioPreview> ownPreview; // used when the environment gives no sink
         std::optional<RunHoldings> held;
 
@@ -483,8 +487,10 @@ namespace {
         carrierSeconds = builtInCarrier()
             ? modulatorSeconds
             : static_cast<double>(holdings.carrierSource->frameCount()) / rate;
+        // A carrier that does not say how long it is is repeated as well: it may hold frames.
         if (settings.repeatCarrier && !builtInCarrier()
-            && holdings.carrierSource->frameCount() > 0) {
+            && (holdings.carrierSource->frameCount() > 0
+                || !holdings.carrierSource->lengthKnown())) {
             // A repeated carrier lasts as long as the modulator: nothing of it is left out.
             repeatCarrier();
             carrierSeconds = std::max(carrierSeconds, modulatorSeconds);
@@ -520,9 +526,11 @@ namespace {
     {
         RunHoldings& holdings = *held;
         const std::size_t fadeFrames = seamFadeFrames(holdings.carrierSource->sampleRate());
+        // A short carrier read through libsndfile is decoded once and played from memory.
+        const std::size_t keptFrames = holdings.carrier.reader ? 0 : carrierKeptFrames;
         auto repeating = std::make_unique<RepeatingSource>(
             std::move(holdings.carrierSource),
-            [this](std::string& cause) { return reopenCarrier(cause); }, fadeFrames);
+            [this](std::string& cause) { return reopenCarrier(cause); }, fadeFrames, keptFrames);
         holdings.repeatingCarrier = repeating.get();
         holdings.carrierSource = std::move(repeating);
     }
@@ -554,8 +562,15 @@ namespace {
             return std::make_unique<WaveInputSource>(
                 carrier, held->carrierBlock.get(), InputRole::Carrier);
         }
+        // Each pass is held locked as the first was, and read from the very file held.
+        wave::WaveFileError lockWhy;
+        wave::FileHandle heldOpen = wave::holdForReading(settings.carrierPath, &lockWhy);
+        if (!heldOpen) {
+            cause = wave::describe(lockWhy);
+            return nullptr;
+        }
         wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
-        auto reader = wave::openSoundFile(settings.carrierPath,
+        auto reader = wave::openSoundFileOn(::fileno(heldOpen.get()),
             static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
         if (!reader)
             return nullptr;
@@ -567,6 +582,7 @@ namespace {
             cause = changed;
             return nullptr;
         }
+        carrier.heldOpen = std::move(heldOpen);
         return std::make_unique<SoundInputSource>(std::move(reader), InputRole::Carrier);
     }
 
@@ -602,14 +618,16 @@ namespace {
             return std::nullopt;
         }
 
+        // libsndfile reads the very file that is held locked; one that cannot be held (a FIFO,
+        // a device, a missing file) is refused here, before anything could wait on it.
         wave::WaveFileError lockWhy;
         wave::FileHandle heldOpen = wave::holdForReading(path, &lockWhy);
-        if (wave::isLockRefusal(lockWhy))
+        if (!heldOpen)
             return failure(text.notOpened, path, wave::describe(lockWhy));
         wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
         std::string cause;
-        auto reader = wave::openSoundFile(
-            path, static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
+        auto reader = wave::openSoundFileOn(::fileno(heldOpen.get()),
+            static_cast<std::size_t>(InputBlocks::maxFrames / 2), &refusal, &cause);
         if (reader) {
             input.reader.reset();
             input.heldOpen = std::move(heldOpen);
@@ -621,7 +639,11 @@ namespace {
         if (refusal == wave::SoundFileRefusal::Channels)
             return failure(text.channels, path, cause);
         if (input.reader) {
-            // A wave file that neither reads: refused as it always was.
+            // A wave file that neither reads: refused as it always was, unless its channels or
+            // its rate are beyond every reader, which then is the cause, whatever its depth.
+            if (input.format.channels == 0 || input.format.channels > wave::mostChannels)
+                return failure(
+                    text.channels, path, std::to_string(input.format.channels) + " channels");
             if (!isVocodablePcm(input))
                 return failure(text.notPcm, path, whyNotVocodable(input));
             return failure(
@@ -643,9 +665,20 @@ namespace {
         const std::uint32_t modulatorRate = holdings.modulatorSource->sampleRate();
         if (carrierRate == modulatorRate)
             return std::nullopt;
+        // Rates too far apart would keep libsoxr busy for minutes or take all memory.
+        if (!wave::canResample(modulatorRate, carrierRate)) {
+            const bool up = carrierRate > modulatorRate;
+            return failure(message::sampleRatesDiffer, settings.modulatorPath,
+                "the modulator's " + std::to_string(modulatorRate) + " Hz is more than "
+                    + std::to_string(
+                        static_cast<int>(up ? wave::mostUpsampling : wave::mostDownsampling))
+                    + (up ? " times below" : " times above") + " the carrier's "
+                    + std::to_string(carrierRate) + " Hz");
+        }
         std::string cause;
-        auto resampled
-            = ResampledSource::create(std::move(holdings.modulatorSource), carrierRate, cause);
+        // A stop is seen between the resampler's steps, not only between blocks.
+        auto resampled = ResampledSource::create(std::move(holdings.modulatorSource), carrierRate,
+            cause, [this] { return state.stopRequested.load(); });
         if (!resampled)
             return failure(message::modulatorNotRead, settings.modulatorPath, cause);
         holdings.modulatorSource = std::move(resampled);
@@ -849,6 +882,9 @@ namespace {
         case PipelineEnd::InputEnded:
             break;
         case PipelineEnd::InputFailed:
+            // A stop that cut a read short ends the run as a stop between blocks does.
+            if (state.stopRequested)
+                return endedAs(JobOutcome::Stopped);
             // The reading thread has ended: the failed input's cause is safe to read.
             if (input.failed == InputBlocks::Result::ModulatorFailed)
                 return failure(message::modulatorNotRead, settings.modulatorPath,

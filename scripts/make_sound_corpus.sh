@@ -40,4 +40,12 @@ cp "$out/mono.mp3" "$out/overwritten.mp3"
 printf '\xff\xfb\x00\x13%.0s' $(seq 1 64) |
     dd of="$out/overwritten.mp3" bs=1 seek=$(($(stat -c %s "$out/mono.mp3") / 2)) conv=notrunc status=none
 
+# A carrier of ten frames, and a FLAC file whose header says nothing of its length (as a stream
+# writes it): the total sample count in STREAMINFO zeroed, keeping the high nibble of its byte.
+sox -D "$work/mono.wav" -C 0 "$out/ten-frames.ogg" trim 0 10s
+cp "$out/mono24.flac" "$out/length-unknown.flac"
+byte=$(od -An -tu1 -j21 -N1 "$out/length-unknown.flac" | tr -d ' ')
+printf "\\x$(printf %02x $((byte & 0xF0)))\\x00\\x00\\x00\\x00" |
+    dd of="$out/length-unknown.flac" bs=1 seek=21 conv=notrunc status=none
+
 ls -l "$out"

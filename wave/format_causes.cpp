@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sndfile.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lumivox::wave {
 
@@ -139,6 +142,82 @@ namespace {
         }
     }
 
+    std::uint64_t bigEndian(const unsigned char* bytes, int count)
+    {
+        std::uint64_t value = 0;
+        for (int i = 0; i < count; ++i)
+            value = (value << 8) | bytes[i];
+        return value;
+    }
+
+    // The audio codec an MP4 file holds, by the first sample entry of its sample description
+    // ('stsd') box inside the 'moov' box; empty when none can be found. Only the top-level box
+    // headers and the 'moov' box (up to a bound) are read.
+    std::string mp4CodecName(int descriptor)
+    {
+        constexpr std::uint64_t mostMovieBytes = 1u << 24;
+        struct stat status { };
+        if (::fstat(descriptor, &status) != 0)
+            return {};
+        const auto fileSize = static_cast<std::uint64_t>(status.st_size);
+        std::uint64_t offset = 0;
+        for (int box = 0; box < 64 && offset + 8 <= fileSize; ++box) {
+            unsigned char header[16] {};
+            const ssize_t headerRead
+                = ::pread(descriptor, header, sizeof header, static_cast<off_t>(offset));
+            if (headerRead < 8)
+                return {};
+            std::uint64_t size = bigEndian(header, 4);
+            std::uint64_t headerSize = 8;
+            if (size == 1) {
+                if (headerRead < 16)
+                    return {};
+                size = bigEndian(header + 8, 8);
+                headerSize = 16;
+            } else if (size == 0) {
+                size = fileSize - offset;
+            }
+            if (size < headerSize || offset + headerSize > fileSize)
+                return {};
+            if (std::memcmp(header + 4, "moov", 4) != 0) {
+                if (size > fileSize - offset)
+                    return {};
+                offset += size;
+                continue;
+            }
+            const std::uint64_t movieBytes
+                = std::min({ size - headerSize, fileSize - offset - headerSize, mostMovieBytes });
+            std::vector<unsigned char> movie(static_cast<std::size_t>(movieBytes));
+            const ssize_t got = ::pread(
+                descriptor, movie.data(), movie.size(), static_cast<off_t>(offset + headerSize));
+            if (got <= 0)
+                return {};
+            movie.resize(static_cast<std::size_t>(got));
+            // The box's type, its version and flags, the entry count, the first entry's size and
+            // then its format.
+            constexpr std::string_view stsd = "stsd";
+            const auto found = std::search(movie.begin(), movie.end(), stsd.begin(), stsd.end());
+            const auto at = static_cast<std::size_t>(found - movie.begin());
+            if (found == movie.end() || at + 20 > movie.size())
+                return {};
+            const std::string_view format(reinterpret_cast<const char*>(&movie[at + 16]), 4);
+            if (format == "mp4a")
+                return "AAC";
+            if (format == "alac")
+                return "Apple Lossless";
+            if (format == "fLaC")
+                return "FLAC";
+            if (format == "Opus")
+                return "Opus";
+            if (format == ".mp3")
+                return "MP3";
+            if (format == "ac-3" || format == "ec-3")
+                return "Dolby Digital";
+            return "audio of another kind";
+        }
+        return {};
+    }
+
 } // namespace
 
 std::string unreadableFormatCause(std::span<const unsigned char> leadingBytes)
@@ -154,22 +233,40 @@ std::string unreadableFormatCause(std::span<const unsigned char> leadingBytes)
 
 std::string unreadableFileCause(const std::string& path)
 {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
+    // Not blocking on the open: a FIFO without a writer would wait for ever.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) // a socket refuses to be opened with ENXIO
+        return errno == ENXIO ? "not a regular file" : std::strerror(errno);
+    std::string cause = unreadableFileCause(descriptor);
+    ::close(descriptor);
+    return cause;
+}
+
+std::string unreadableFileCause(int descriptor)
+{
+    struct stat status { };
+    if (::fstat(descriptor, &status) != 0)
         return std::strerror(errno);
+    if (S_ISDIR(status.st_mode))
+        return std::strerror(EISDIR);
+    if (!S_ISREG(status.st_mode))
+        return "not a regular file";
     std::array<unsigned char, 16> bytes {};
     const ssize_t bytesRead = ::pread(descriptor, bytes.data(), bytes.size(), 0);
-    const int readError = errno;
-    ::close(descriptor);
     if (bytesRead < 0)
-        return std::strerror(readError);
+        return std::strerror(errno);
     if (bytesRead == 0)
         return "an empty file";
-    std::string cause
-        = unreadableFormatCause(std::span(bytes.data(), static_cast<std::size_t>(bytesRead)));
+    const std::span<const unsigned char> leading(bytes.data(), static_cast<std::size_t>(bytesRead));
+    std::string cause = unreadableFormatCause(leading);
+    if (startsWith(leading, signatures[0])) {
+        // An MP4 file is named by what it holds; AAC, the usual, when that cannot be told.
+        const std::string codec = mp4CodecName(descriptor);
+        if (!codec.empty())
+            cause = codec + " in an MP4 container; convert it to WAV or FLAC";
+    }
     for (const Signature& signature : damagedContainers) {
-        if (cause.empty()
-            && startsWith(std::span(bytes.data(), static_cast<std::size_t>(bytesRead)), signature))
+        if (cause.empty() && startsWith(leading, signature))
             cause = signature.what;
     }
     if (cause.empty())

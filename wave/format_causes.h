@@ -10,9 +10,13 @@ namespace lumivox::wave {
 // not those of a format this knows.
 [[nodiscard]] std::string unreadableFormatCause(std::span<const unsigned char> leadingBytes);
 
-// The same for a file on disk: the system's words when it cannot be read at all, "an empty file",
-// the format's cause, or else that it is none of the formats that are read.
+// The same for a file on disk: the system's words when it cannot be read at all, "not a regular
+// file" for a pipe, socket or device (which is never waited on), "an empty file", the format's
+// cause, or else that it is none of the formats that are read.
 [[nodiscard]] std::string unreadableFileCause(const std::string& path);
+
+// The same for the file open on a descriptor, read from its start without moving its offset.
+[[nodiscard]] std::string unreadableFileCause(int descriptor);
 
 // A short name for a libsndfile format code (container and encoding): "FLAC, 24-bit", "MP3",
 // "WAV, 32-bit float", "AIFF, u-law".

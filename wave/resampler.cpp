@@ -17,18 +17,33 @@ struct Resampler::State {
     soxr_t soxr;
 };
 
-Resampler::Resampler(std::unique_ptr<State> state, std::size_t blockFrames, FrameSource source)
+Resampler::Resampler(std::unique_ptr<State> state, std::size_t blockFrames, FrameSource source,
+    std::function<bool()> interrupted)
     : state_(std::move(state))
     , source_(std::move(source))
+    , interrupted_(std::move(interrupted))
     , input_(blockFrames < 1 ? 1 : blockFrames)
 {
+}
+
+bool canResample(double inputRate, double outputRate)
+{
+    if (!(inputRate > 0.0) || !(outputRate > 0.0))
+        return false;
+    return outputRate <= inputRate * mostUpsampling && inputRate <= outputRate * mostDownsampling;
 }
 
 Resampler::~Resampler() = default;
 
 std::unique_ptr<Resampler> Resampler::create(double inputRate, double outputRate,
-    std::size_t blockFrames, FrameSource source, std::string* cause)
+    std::size_t blockFrames, FrameSource source, std::string* cause,
+    std::function<bool()> interrupted)
 {
+    if (!canResample(inputRate, outputRate)) {
+        if (cause != nullptr)
+            *cause = "the rates are too far apart to be resampled";
+        return nullptr;
+    }
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
     soxr_error_t error = nullptr;
@@ -40,14 +55,19 @@ std::unique_ptr<Resampler> Resampler::create(double inputRate, double outputRate
             *cause = error != nullptr ? error : "the resampler could not be set up";
         return nullptr;
     }
-    return std::unique_ptr<Resampler>(
-        new Resampler(std::make_unique<State>(created), blockFrames, std::move(source)));
+    return std::unique_ptr<Resampler>(new Resampler(
+        std::make_unique<State>(created), blockFrames, std::move(source), std::move(interrupted)));
 }
 
 std::int64_t Resampler::read(std::span<double> destination)
 {
     std::size_t produced = 0;
     while (produced < destination.size() && !drained_ && !failed_) {
+        // A block at a wide ratio takes many steps: a stop is seen between any two of them.
+        if (interrupted_ && interrupted_()) {
+            interruptedRead_ = true;
+            return -1;
+        }
         if (inputStart_ == inputEnd_ && !sourceEnded_) {
             const std::int64_t framesRead = source_(input_);
             if (framesRead < 0) {

@@ -3,25 +3,37 @@
 #include "format_causes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <mutex>
 #include <sndfile.h>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace lumivox::wave {
 
 struct SoundFileReader::Handle {
-    explicit Handle(SNDFILE* opened)
+    Handle(SNDFILE* opened, int ownDescriptor)
         : file(opened)
+        , descriptor(ownDescriptor)
     {
     }
-    ~Handle() { static_cast<void>(sf_close(file)); }
+    ~Handle()
+    {
+        static_cast<void>(sf_close(file));
+        ::close(descriptor);
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
     SNDFILE* file;
+    int descriptor; // libsndfile's, a duplicate of the caller's, closed here
 };
 
 SoundFileReader::SoundFileReader() = default;
@@ -128,6 +140,42 @@ namespace {
         return words;
     }
 
+    // libmpg123, which libsndfile decodes MP3 with, prints notes on damaged or unusual streams
+    // ("Note: Illegal Audio-MPEG-Header", "Warning: Xing stream size off by more than 1%") to the
+    // C library's stderr stream, and libsndfile passes on no setting that quiets it. While
+    // libsndfile opens a file or decodes an MP3, that stream points at /dev/null: the failure
+    // reaches the user as the reader's cause, as for any other file. The program's own messages
+    // go through std::cerr, which keeps the stream it was made with, so they are never lost.
+    class DecoderQuiet {
+    public:
+        explicit DecoderQuiet(bool wanted)
+        {
+            static std::FILE* const nowhere = std::fopen("/dev/null", "we");
+            if (!wanted || nowhere == nullptr)
+                return;
+            hold = std::unique_lock(swapping());
+            saved = stderr;
+            stderr = nowhere;
+        }
+        ~DecoderQuiet()
+        {
+            if (saved != nullptr)
+                stderr = saved;
+        }
+        DecoderQuiet(const DecoderQuiet&) = delete;
+        DecoderQuiet& operator=(const DecoderQuiet&) = delete;
+
+    private:
+        static std::mutex& swapping()
+        {
+            static std::mutex mutex;
+            return mutex;
+        }
+
+        std::unique_lock<std::mutex> hold;
+        std::FILE* saved = nullptr;
+    };
+
     // The highest rate whose 32-bit float output still has a byte rate a wave header holds.
     constexpr std::int64_t highestSampleRate = std::numeric_limits<std::uint32_t>::max() / 4;
 
@@ -142,23 +190,85 @@ namespace {
 
 } // namespace
 
+namespace {
+
+    // Opens the file for reading without waiting on it: only a regular file is read, so that a
+    // FIFO, a socket or a device never blocks the open or the reads. -1 with the cause set when
+    // the file cannot be read.
+    int openRegularFile(const std::string& path, std::string& cause)
+    {
+        const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) {
+            // A socket refuses to be opened with ENXIO.
+            cause = errno == ENXIO ? "not a regular file" : std::strerror(errno);
+            return -1;
+        }
+        struct stat status { };
+        if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+            cause = unreadableFileCause(descriptor);
+            ::close(descriptor);
+            return -1;
+        }
+        const int flags = ::fcntl(descriptor, F_GETFL);
+        if (flags >= 0)
+            static_cast<void>(::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK));
+        return descriptor;
+    }
+
+    std::unique_ptr<SoundFileReader> refused(
+        SoundFileRefusal* refusal, std::string* cause, SoundFileRefusal why, std::string because)
+    {
+        refuse(refusal, cause, why, std::move(because));
+        return nullptr;
+    }
+
+} // namespace
+
 std::unique_ptr<SoundFileReader> openSoundFile(
     const std::string& path, std::size_t blockFrames, SoundFileRefusal* refusal, std::string* cause)
 {
+    std::string why;
+    const int descriptor = openRegularFile(path, why);
+    if (descriptor < 0)
+        return refused(refusal, cause, SoundFileRefusal::NotOpened, std::move(why));
+    auto reader = openSoundFileOn(descriptor, blockFrames, refusal, cause);
+    ::close(descriptor);
+    return reader;
+}
+
+std::unique_ptr<SoundFileReader> openSoundFileOn(
+    int descriptor, std::size_t blockFrames, SoundFileRefusal* refusal, std::string* cause)
+{
     refuse(refusal, cause, SoundFileRefusal::None, {});
+    struct stat status { };
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        return refused(
+            refusal, cause, SoundFileRefusal::NotOpened, unreadableFileCause(descriptor));
+    // libsndfile takes the file from its start, on a duplicate of its own that is closed here.
+    const int own = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (own < 0 || ::lseek(own, 0, SEEK_SET) != 0) {
+        const std::string why = std::strerror(errno);
+        if (own >= 0)
+            ::close(own);
+        return refused(refusal, cause, SoundFileRefusal::NotOpened, why);
+    }
     SF_INFO info {};
-    SNDFILE* opened = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* opened = nullptr;
+    {
+        const DecoderQuiet quiet(true);
+        opened = sf_open_fd(own, SFM_READ, &info, SF_FALSE);
+    }
     if (opened == nullptr) {
-        refuse(refusal, cause, SoundFileRefusal::NotOpened, unreadableFileCause(path));
-        return nullptr;
+        ::close(own);
+        return refused(
+            refusal, cause, SoundFileRefusal::NotOpened, unreadableFileCause(descriptor));
     }
     std::unique_ptr<SoundFileReader> reader(new SoundFileReader);
-    reader->handle_ = std::make_unique<SoundFileReader::Handle>(opened);
+    reader->handle_ = std::make_unique<SoundFileReader::Handle>(opened, own);
 
     if (info.channels < 1 || info.channels > mostChannels) {
         refuse(refusal, cause, SoundFileRefusal::Channels,
-            std::to_string(info.channels) + " channels; at most " + std::to_string(mostChannels)
-                + " can be read");
+            std::to_string(info.channels) + " channels");
         return nullptr;
     }
     if (info.samplerate <= 0 || info.samplerate > highestSampleRate) {
@@ -178,6 +288,7 @@ std::unique_ptr<SoundFileReader> openSoundFile(
     reader->leastFrames_ = leastFramesOf(info);
     // An Ogg stream's length comes from its last page; a stream cut off has none to give.
     reader->isOgg_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
+    reader->isMpeg_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     reader->endMissing_ = reader->isOgg_ && info.frames == SF_COUNT_MAX;
 
     // Doubles scaled to full scale 1.0 whatever the depth: the scale to 16-bit units is then a
@@ -196,8 +307,12 @@ std::int64_t readMonoFrames(SoundFileReader& reader, std::span<double> destinati
         return -1;
     SNDFILE* file = reader.handle_->file;
     const std::size_t wanted = std::min(destination.size(), reader.blockFrames_);
-    const sf_count_t framesRead
-        = sf_readf_double(file, reader.interleaved_.data(), static_cast<sf_count_t>(wanted));
+    sf_count_t framesRead = 0;
+    {
+        const DecoderQuiet quiet(reader.isMpeg_);
+        framesRead
+            = sf_readf_double(file, reader.interleaved_.data(), static_cast<sf_count_t>(wanted));
+    }
     const SoundFileFormat& format = reader.format_;
     if (sf_error(file) != SF_ERR_NO_ERROR) {
         // The frames read before the failure are given; the next read fails.

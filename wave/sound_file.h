@@ -44,8 +44,14 @@ class SoundFileReader;
 // and MP3, with integer, float or lossy samples, 1 to 8 channels. Reads come in blocks of up to
 // blockFrames frames, the buffer for which is taken here. Null on failure, with the refusal and
 // its cause in plain words ("AAC in an MP4 container; convert it to WAV or FLAC") stored through
-// the out-arguments given.
+// the out-arguments given. Only a regular file is opened: a FIFO, a socket or a device is refused
+// ("not a regular file") without being waited on.
 [[nodiscard]] std::unique_ptr<SoundFileReader> openSoundFile(const std::string& path,
+    std::size_t blockFrames, SoundFileRefusal* refusal = nullptr, std::string* cause = nullptr);
+
+// The same for the regular file open on descriptor (one that is held locked, say), read from its
+// start through a duplicate of the descriptor; the caller keeps its own.
+[[nodiscard]] std::unique_ptr<SoundFileReader> openSoundFileOn(int descriptor,
     std::size_t blockFrames, SoundFileRefusal* refusal = nullptr, std::string* cause = nullptr);
 
 // The file's next frames reduced to mono by the mean of its channels, as many as fit in
@@ -75,8 +81,8 @@ public:
 private:
     struct Handle;
     SoundFileReader();
-    friend std::unique_ptr<SoundFileReader> openSoundFile(
-        const std::string&, std::size_t, SoundFileRefusal*, std::string*);
+    friend std::unique_ptr<SoundFileReader> openSoundFileOn(
+        int, std::size_t, SoundFileRefusal*, std::string*);
     friend std::int64_t readMonoFrames(SoundFileReader&, std::span<double>);
 
     std::unique_ptr<Handle> handle_;
@@ -87,6 +93,7 @@ private:
     std::int64_t framesRead_ = 0;
     std::int64_t leastFrames_ = 0; // fewer at the end means the file was cut off or damaged
     bool isOgg_ = false;
+    bool isMpeg_ = false; // decoded by libmpg123, whose own printing is kept quiet
     bool endMissing_ = false; // the stream's end could not be found
     std::string failureCause_;
 };

@@ -50,7 +50,9 @@ namespace {
     {
         const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (descriptor < 0) {
-            error = systemError(errno);
+            // A socket refuses to be opened with ENXIO.
+            error = errno == ENXIO ? WaveFileError { WaveFileProblem::NotRegularFile, 0 }
+                                   : systemError(errno);
             return nullptr;
         }
         struct stat status { };

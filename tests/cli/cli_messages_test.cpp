@@ -2,9 +2,12 @@
 #include "scratch_folder.h"
 #include "test_waves.h"
 
+#include <algorithm>
+#include <cmath>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,8 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Carriers, CliMessages,
             "not a WAV, AIFF, FLAC, Ogg Vorbis, Opus or MP3 file that can be read" },
         UnusableCarrier { "Empty", [](const std::string& path) { return writes(path, {}); },
             carrierNotOpened, "an empty file" },
-        UnusableCarrier { "Aac",
-            [](const std::string& path) { return writes(path, mp4Bytes()); },
+        UnusableCarrier { "Aac", [](const std::string& path) { return writes(path, mp4Bytes()); },
             carrierNotOpened, "AAC in an MP4 container; convert it to WAV or FLAC" },
         UnusableCarrier { "Folder",
             [](const std::string& path) {
@@ -167,3 +169,63 @@ TEST_P(CliExtensible, InputsAreReadLikePlainPcm)
 INSTANTIATE_TEST_SUITE_P(Shapes, CliExtensible,
     ::testing::Values(WaveShape { 1, 1, 44100, 16 }, WaveShape { 1, 2, 44100, 16 },
         WaveShape { 1, 1, 22050, 8 }, WaveShape { 1, 2, 22050, 8 }));
+
+namespace {
+
+// An MP3 recording of a few seconds damaged half way: cut off there, or overwritten for a stretch.
+struct DamagedMp3 {
+    const char* name;
+    std::size_t overwrittenBytes; // 0: cut off
+    bool asCarrier;
+};
+
+class CliDamagedMp3 : public ScratchFolderTest,
+                      public ::testing::WithParamInterface<DamagedMp3> { };
+
+} // namespace
+
+// The MP3 decoder's own notes ("Note: Illegal Audio-MPEG-Header", "Warning: Xing stream size
+// off") never reach stderr: with --quiet it holds the failure and its cause alone.
+TEST_P(CliDamagedMp3, FailsWithTheCauseAndNothingOfTheDecoders)
+{
+    const DamagedMp3& row = GetParam();
+    const std::string damaged = pathOf("damaged.mp3");
+    const std::string wave = pathOf("voice.wav");
+    std::vector<double> values(4 * 44100);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = 0.4 * std::sin(0.05 * static_cast<double>(i)) * std::sin(0.0003 * i);
+    SF_INFO info {};
+    info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    info.channels = 1;
+    info.samplerate = 44100;
+    SNDFILE* file = sf_open(damaged.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    const auto frames = static_cast<sf_count_t>(values.size());
+    EXPECT_EQ(sf_writef_double(file, values.data(), frames), frames);
+    ASSERT_EQ(sf_close(file), 0);
+    Bytes bytes = readFile(damaged);
+    const std::size_t half = bytes.size() / 2;
+    if (row.overwrittenBytes == 0)
+        bytes.resize(half);
+    for (std::size_t i = half; i < half + row.overwrittenBytes && i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 37);
+    writeFile(damaged, bytes);
+    writeWaveFile(wave, {}, modulatorSamples(8 * 44100, 1, 16));
+
+    const CliRun run = runCli({ "--quiet", row.asCarrier ? damaged : wave,
+                                  row.asCarrier ? wave : damaged, pathOf("out.wav") },
+        folder);
+    EXPECT_EQ(run.end.exitStatus, 1);
+    const std::string first = "lumivox-cli: " + damaged + ": The "
+        + (row.asCarrier ? "carrier" : "modulator") + " wave file could not be read.\n";
+    EXPECT_TRUE(run.standardError.starts_with(first + "lumivox-cli: it breaks off after "))
+        << run.standardError;
+    EXPECT_EQ(std::count(run.standardError.begin(), run.standardError.end(), '\n'), 2)
+        << run.standardError;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CliDamagedMp3,
+    ::testing::Values(DamagedMp3 { "CutOffCarrier", 0, true },
+        DamagedMp3 { "OverwrittenCarrier", 3000, true },
+        DamagedMp3 { "OverwrittenModulator", 3000, false }),
+    [](const ::testing::TestParamInfo<DamagedMp3>& row) { return std::string(row.param.name); });

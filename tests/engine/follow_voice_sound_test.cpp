@@ -97,5 +97,38 @@ namespace {
             10.0 * std::log10(strongest * static_cast<double>(spectrum.size()) / power), 13.0);
     }
 
+    // The follow sound at any rate a reader takes, from 1 Hz to the highest: it listens and
+    // renders blocks of finite samples within its level, a saw's peaks beside the noise's.
+    class FollowAtAnyRate : public ::testing::TestWithParam<double> { };
+
+    TEST_P(FollowAtAnyRate, RendersFiniteSamplesWithinItsLevel)
+    {
+        const double sampleRate = GetParam();
+        FollowVoiceSound sound(sampleRate, 7);
+        WhiteNoise noise(9);
+        std::vector<double> heard(2048);
+        std::vector<double> out(2048);
+        double loudest = 0.0;
+        for (int block = 0; block < 40; ++block) {
+            for (std::size_t n = 0; n < heard.size(); ++n) {
+                const auto at = static_cast<double>(block * heard.size() + n);
+                heard[n] = 0.4 * std::sin(0.3 * at) + 0.01 * noise.next();
+            }
+            sound.listen(heard);
+            sound.render(out);
+            for (const double sample : out) {
+                ASSERT_TRUE(std::isfinite(sample));
+                loudest = std::max(loudest, std::abs(sample));
+            }
+        }
+        EXPECT_LE(loudest, 2.0 * (FollowVoiceSound::sawGain + FollowVoiceSound::noiseGain));
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Rates, FollowAtAnyRate,
+        ::testing::Values(1.0, 8.0, 30.0, 60.0, 120.0, 8000.0, 1.0e7, 1073741823.0),
+        [](const ::testing::TestParamInfo<double>& row) {
+            return std::to_string(static_cast<long>(row.param)) + "Hz";
+        });
+
 } // namespace
 } // namespace lumivox::engine

@@ -115,5 +115,45 @@ namespace {
         ::testing::Values(BoundaryCase { true, 0.2 }, BoundaryCase { false, 0.2 },
             BoundaryCase { true, 0.0 }, BoundaryCase { false, 0.0 }));
 
+    // At any rate a reader takes, down to 1 Hz, every frame keeps within what a frame can say:
+    // an aperiodicity from 0 to the lags searched, a voiced pitch below half the rate, a centre
+    // among the samples pushed so far. (At 120 Hz and below the analysis once read past its
+    // buffers.)
+    class TrackerAtAnyRate : public ::testing::TestWithParam<double> { };
+
+    TEST_P(TrackerAtAnyRate, AnalysesEveryFrameWithinItsBounds)
+    {
+        const double sampleRate = GetParam();
+        PitchTracker tracker(sampleRate);
+        WhiteNoise noise(5);
+        const std::size_t total = 200 * static_cast<std::size_t>(tracker.hopInputFrames()) + 400;
+        int frames = 0;
+        for (std::size_t n = 0; n < total; ++n) {
+            const double sample
+                = std::sin(0.7 * static_cast<double>(n)) * 0.3 + 0.05 * noise.next();
+            if (!tracker.push(sample))
+                continue;
+            ++frames;
+            const PitchEstimate& e = tracker.latest();
+            ASSERT_TRUE(std::isfinite(e.aperiodicity) && e.aperiodicity >= 0.0) << e.aperiodicity;
+            // d'(lag) is at most lag, and no lag searched is longer than the lowest pitch's period
+            // and a few more.
+            ASSERT_LE(e.aperiodicity, tracker.analysisRate() / PitchTracker::lowestHertz + 3.0);
+            ASSERT_TRUE(std::isfinite(e.hertz) && e.hertz > 0.0);
+            if (e.voiced) {
+                ASSERT_LE(e.hertz, tracker.analysisRate() / 2.0 * 1.01);
+            }
+            ASSERT_LE(e.centreFrame, static_cast<double>(n + 1));
+        }
+        EXPECT_GE(frames, 100);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Rates, TrackerAtAnyRate,
+        ::testing::Values(
+            1.0, 2.0, 8.0, 44.0, 60.0, 100.0, 120.0, 121.0, 180.0, 181.0, 8000.0, 1.0e6),
+        [](const ::testing::TestParamInfo<double>& row) {
+            return std::to_string(static_cast<long>(row.param)) + "Hz";
+        });
+
 } // namespace
 } // namespace lumivox::engine

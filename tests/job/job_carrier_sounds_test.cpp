@@ -7,9 +7,12 @@
 #include "wave/wave_file.h"
 
 #include <cmath>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <numbers>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace lumivox::job::test {
 namespace {
@@ -269,11 +272,25 @@ namespace {
     INSTANTIATE_TEST_SUITE_P(Modulators, BuiltInCarrierDepth, ::testing::ValuesIn(depthCases),
         [](const auto& row) { return std::string(row.param.label); });
 
+    // A FLAC file whose header says nothing of its length (0 frames), as one written to a stream
+    // is: the total sample count in STREAMINFO zeroed.
+    void forgetFlacLength(const std::string& path)
+    {
+        Bytes bytes = readFile(path);
+        ASSERT_GE(bytes.size(), 26U);
+        ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "fLaC");
+        bytes[21] &= 0xF0;
+        std::fill(bytes.begin() + 22, bytes.begin() + 26, std::uint8_t { 0 });
+        writeFile(path, bytes);
+    }
+
     struct RepeatReadCase {
         const char* label;
         bool flacCarrier;
         std::uint32_t carrierRate;
         std::uint32_t modulatorRate;
+        bool lengthUnknown = false; // the FLAC file's header says 0 frames
+        bool keptInMemory = true; // else every pass is opened and decoded again
     };
 
     void PrintTo(const RepeatReadCase& row, std::ostream* out) { *out << row.label; }
@@ -294,6 +311,8 @@ namespace {
         writeModulator({ 1, 1, row.modulatorRate, 16 }, int16Bytes(modulator));
         writeCarrier({ 1, 1, row.carrierRate, 16 }, int16Bytes(carrier));
         settings.repeatCarrier = true;
+        if (!row.keptInMemory)
+            environment.carrierKeptFrames = 0;
         std::vector<std::int16_t> reference;
         if (row.flacCarrier) {
             ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished);
@@ -306,6 +325,8 @@ namespace {
                 value *= 65536;
             ASSERT_TRUE(lumivox::test::writeIntegerSoundFile(settings.carrierPath,
                 SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, static_cast<int>(row.carrierRate), values));
+            if (row.lengthUnknown)
+                forgetFlacLength(settings.carrierPath);
         }
         ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished) << port.reports.back().failureDetail;
         const auto output = readOutputWave(settings.outputPath);
@@ -324,11 +345,105 @@ namespace {
 
     constexpr RepeatReadCase repeatReadCases[] = {
         { "FlacCarrier", true, 44100, 44100 },
+        { "FlacCarrierOpenedForEveryPass", true, 44100, 44100, false, false },
+        { "FlacCarrierOfUnknownLength", true, 44100, 44100, true },
+        { "FlacCarrierOfUnknownLengthOpenedForEveryPass", true, 44100, 44100, true, false },
         { "ModulatorResampled", false, 22050, 44100 },
     };
 
     INSTANTIATE_TEST_SUITE_P(Inputs, RepeatedCarrierRead, ::testing::ValuesIn(repeatReadCases),
         [](const auto& row) { return std::string(row.param.label); });
+
+    struct ShortCarrierCase {
+        const char* label;
+        int format; // libsndfile's
+        int sampleRate;
+        std::size_t frames;
+    };
+
+    void PrintTo(const ShortCarrierCase& row, std::ostream* out) { *out << row.label; }
+
+    class ShortCarrierRepeated : public JobTest,
+                                 public ::testing::WithParamInterface<ShortCarrierCase> { };
+
+    // A short compressed carrier is decoded once and played again from memory: once its first
+    // pass is read, the file is not needed again, and its removal does not end the repeat.
+    TEST_P(ShortCarrierRepeated, IsDecodedOnceAndPlayedFromMemory)
+    {
+        const ShortCarrierCase& row = GetParam();
+        constexpr std::size_t modulatorFrames = 3 * 44100;
+        settings.carrierPath = (folder / "carrier.sound").string();
+        const auto samples = testSignal16(row.frames, 1);
+        std::vector<double> values(samples.begin(), samples.end());
+        for (double& value : values)
+            value /= 32768.0;
+        ASSERT_TRUE(lumivox::test::writeDoubleSoundFile(
+            settings.carrierPath, row.format, 1, row.sampleRate, values));
+        writeModulator({ 1, 1, 44100, 16 }, int16Bytes(testSignal16(modulatorFrames, 2)));
+        settings.repeatCarrier = true;
+        environment.readInput
+            = [this](InputRole role, wave::WaveReader& reader, void* buffer, std::size_t count) {
+                  if (role == InputRole::Modulator)
+                      std::filesystem::remove(settings.carrierPath);
+                  return wave::readWave(reader, buffer, count);
+              };
+        ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished) << port.reports.back().failureDetail;
+        const auto output = readOutputWave(settings.outputPath);
+        ASSERT_TRUE(output);
+        const double wantedFrames = static_cast<double>(modulatorFrames) * row.sampleRate / 44100.0;
+        EXPECT_NEAR(static_cast<double>(output->data.size() / 2), wantedFrames, 2.0);
+        EXPECT_GT(port.reports.back().peak, 0.001) << "the output is silent";
+    }
+
+    constexpr ShortCarrierCase shortCarrierCases[] = {
+        { "TenFramesOfOgg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 10 },
+        { "ASecondOfOpus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 48000 },
+        { "HalfASecondOfMp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 22050 },
+        { "AThirdOfASecondOfFlac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 14700 },
+    };
+
+    INSTANTIATE_TEST_SUITE_P(Carriers, ShortCarrierRepeated, ::testing::ValuesIn(shortCarrierCases),
+        [](const auto& row) { return std::string(row.param.label); });
+
+    // Every pass of a repeated carrier is held locked as the first is: a carrier that another run
+    // writes by the time it is opened again is refused, not read.
+    TEST_F(CarrierSounds, ARepeatRefusesACarrierThatAnotherRunWritesMeanwhile)
+    {
+        settings.carrierPath = (folder / "carrier.flac").string();
+        const auto samples = testSignal16(3000, 1);
+        std::vector<int> values(samples.begin(), samples.end());
+        for (int& value : values)
+            value *= 65536;
+        ASSERT_TRUE(lumivox::test::writeIntegerSoundFile(
+            settings.carrierPath, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, values));
+        writeModulator({ 1, 1, 44100, 16 }, int16Bytes(testSignal16(20000, 2)));
+        settings.repeatCarrier = true;
+        environment.carrierKeptFrames = 0; // every pass opened again
+
+        // Once the run has started, the carrier's name comes to stand for a file that is written
+        // by another run, which holds it locked as a writer does.
+        const std::string replacement = (folder / "being-written.flac").string();
+        ASSERT_TRUE(lumivox::test::writeIntegerSoundFile(
+            replacement, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, values));
+        const int writer = ::open(replacement.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+        bool replaced = false;
+        environment.readInput
+            = [&](InputRole role, wave::WaveReader& reader, void* buffer, std::size_t count) {
+                  if (role == InputRole::Modulator && !replaced)
+                      replaced = ::rename(replacement.c_str(), settings.carrierPath.c_str()) == 0;
+                  return wave::readWave(reader, buffer, count);
+              };
+        EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Failed);
+        ::close(writer);
+        EXPECT_TRUE(replaced);
+        EXPECT_EQ(port.eventsStartingWith("error"),
+            std::vector<std::string> { "error " + std::string(message::carrierNotOpened) });
+        ASSERT_EQ(port.reports.size(), 1U);
+        EXPECT_EQ(port.reports.back().failureDetail,
+            settings.carrierPath + ": another run is writing to it");
+    }
 
 } // namespace
 } // namespace lumivox::job::test

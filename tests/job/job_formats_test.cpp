@@ -1,9 +1,17 @@
 #include "job_fixture.h"
 #include "sound_test_files.h"
+#include "wave/wave_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace lumivox::job::test {
 namespace {
@@ -186,6 +194,112 @@ namespace {
         EXPECT_NEAR(port.reports.back().secondsTotal, 2.0 * modulatorFrames / 44100.0, 1e-4);
     }
 
+    // A pair of rates: resampled when the ratio is within what is resampled, refused at once
+    // otherwise with both rates named (beyond it libsoxr crashes, or runs for minutes).
+    struct RatePairCase {
+        const char* label;
+        std::uint32_t carrierRate;
+        std::uint32_t modulatorRate;
+        std::size_t modulatorFrames;
+        const char* cause; // empty when the pair is resampled
+    };
+
+    void PrintTo(const RatePairCase& row, std::ostream* out) { *out << row.label; }
+
+    class JobRatePairs : public JobTest, public ::testing::WithParamInterface<RatePairCase> { };
+
+    TEST_P(JobRatePairs, AreResampledOrRefusedNamingBothRates)
+    {
+        const RatePairCase& row = GetParam();
+        const double ratio
+            = static_cast<double>(row.carrierRate) / static_cast<double>(row.modulatorRate);
+        const bool refused = !std::string(row.cause).empty();
+        // A carrier as long as the resampled modulator, or a short one for a refused pair.
+        const std::size_t carrierFrames
+            = refused ? 100 : static_cast<std::size_t>(std::ceil(row.modulatorFrames * ratio)) + 8;
+        writeFile(settings.carrierPath,
+            waveFileBytes(
+                { 1, 1, row.carrierRate, 16 }, int16Bytes(testSignal16(carrierFrames, 1))));
+        writeFile(settings.modulatorPath,
+            waveFileBytes(
+                { 1, 1, row.modulatorRate, 16 }, int16Bytes(testSignal16(row.modulatorFrames, 2))));
+        if (!refused) {
+            ASSERT_EQ(run(JobMode::Vocode), JobOutcome::Finished)
+                << port.reports.back().failureDetail;
+            const auto output = readOutputWave(settings.outputPath);
+            ASSERT_TRUE(output);
+            EXPECT_NEAR(static_cast<double>(output->data.size() / 2),
+                static_cast<double>(row.modulatorFrames) * ratio, 1.0);
+            return;
+        }
+        EXPECT_EQ(run(JobMode::Vocode), JobOutcome::Failed);
+        EXPECT_EQ(port.eventsStartingWith("error "),
+            std::vector<std::string> { "error The carrier and the modulator have different sample "
+                                       "rates. Please correct this and try again." });
+        ASSERT_EQ(port.reports.size(), 1u);
+        EXPECT_EQ(port.reports.back().failureDetail, settings.modulatorPath + ": " + row.cause);
+        EXPECT_FALSE(std::filesystem::exists(settings.outputPath));
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Rates, JobRatePairs,
+        ::testing::Values(
+            RatePairCase { "GigahertzCarrierOneHertzVoice", 1073741823, 1, 4,
+                "the modulator's 1 Hz is more than 65536 times below the carrier's 1073741823 Hz" },
+            RatePairCase { "HundredMegahertzCarrierEightHertzVoice", 100000000, 8, 16,
+                "the modulator's 8 Hz is more than 65536 times below the carrier's 100000000 Hz" },
+            RatePairCase { "OneHertzCarrierHighRateVoice", 1, 384000, 384000,
+                "the modulator's 384000 Hz is more than 1024 times above the carrier's 1 Hz" },
+            RatePairCase { "WidestUpsampling", 65536, 1, 4, "" },
+            RatePairCase { "WidestDownsampling", 1, 1024, 8192, "" },
+            RatePairCase { "WideRatesCloseTogether", 1073741823, 1073741822, 4000, "" }),
+        [](const auto& param) { return std::string(param.param.label); });
+
+    // A stop asked for while the resampler works through a block at a wide ratio (about a
+    // thousand reads of the modulator for one block) is seen between its steps: the modulator
+    // is read at most once more, and the run ends as stopped with its output finished.
+    class JobStopWhileResampling : public JobTest,
+                                   public ::testing::WithParamInterface<JobMode> { };
+
+    TEST_P(JobStopWhileResampling, IsSeenWithinTheBlock)
+    {
+        constexpr std::uint32_t modulatorRate = 1024000;
+        writeFile(settings.carrierPath,
+            waveFileBytes({ 1, 1, 1000, 16 }, int16Bytes(testSignal16(4000, 1))));
+        writeFile(settings.modulatorPath,
+            waveFileBytes(
+                { 1, 1, modulatorRate, 16 }, int16Bytes(testSignal16(4 * modulatorRate, 2))));
+        int modulatorReads = 0;
+        int readsAfterStop = -1;
+        environment.readInput
+            = [&](InputRole role, wave::WaveReader& reader, void* buffer, std::size_t count) {
+                  if (role == InputRole::Modulator) {
+                      ++modulatorReads;
+                      if (readsAfterStop >= 0)
+                          ++readsAfterStop;
+                      if (modulatorReads == 50) {
+                          state.stopRequested = true; // as Ctrl-C, SIGTERM or Cancel set it
+                          readsAfterStop = 0;
+                      }
+                  }
+                  return wave::readWave(reader, buffer, count);
+              };
+        EXPECT_EQ(run(GetParam()), JobOutcome::Stopped);
+        EXPECT_EQ(modulatorReads >= 50, true);
+        EXPECT_LE(readsAfterStop, 1) << "the resampler read on after the stop";
+        EXPECT_TRUE(allFlagsClear());
+        ASSERT_EQ(port.reports.size(), 1u);
+        EXPECT_EQ(port.reports.back().outcome, JobOutcome::Stopped);
+        if (GetParam() == JobMode::Vocode) {
+            const auto output = readOutputWave(settings.outputPath);
+            ASSERT_TRUE(output) << "the output is finished as far as it went";
+            EXPECT_EQ(output->data.size(), 0u);
+        }
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Modes, JobStopWhileResampling,
+        ::testing::Values(JobMode::Vocode, JobMode::Preview),
+        [](const auto& param) { return std::string(modeName(param.param)); });
+
     // A float carrier is previewed as 32-bit float: the very samples a Vocode writes.
     TEST_F(JobTest, PreviewPlaysAFloatCarrierAsFloat)
     {
@@ -209,26 +323,48 @@ namespace {
 
     void PrintTo(const FailureCase& row, std::ostream* out) { *out << row.label; }
 
-    // A recording of the test signal damaged half way: cut off, or overwritten for a stretch.
-    std::function<bool(const std::string&)> damaged(int format, std::size_t overwrittenBytes)
+    // A recording of the test signal damaged part way: cut off after keptFraction of its bytes,
+    // or overwritten for a stretch from there.
+    std::function<bool(const std::string&)> damaged(
+        int format, std::size_t overwrittenBytes, double keptFraction = 0.5, int sampleRate = rate)
     {
-        return [format, overwrittenBytes](const std::string& path) {
-            const auto samples = testSignal16(4 * rate, 3);
+        return [=](const std::string& path) {
+            const auto samples = testSignal16(4 * static_cast<std::size_t>(sampleRate), 3);
             std::vector<double> values(samples.begin(), samples.end());
             for (double& value : values)
                 value /= 32768.0;
-            if (!writeDoubleSoundFile(path, format, 1, rate, values))
+            if (!writeDoubleSoundFile(path, format, 1, sampleRate, values))
                 return false;
             Bytes bytes = readFile(path);
-            const std::size_t half = bytes.size() / 2;
+            const auto kept
+                = static_cast<std::size_t>(static_cast<double>(bytes.size()) * keptFraction);
             if (overwrittenBytes == 0)
-                bytes.resize(half);
-            for (std::size_t i = half; i < half + overwrittenBytes && i < bytes.size(); ++i)
+                bytes.resize(kept);
+            for (std::size_t i = kept; i < kept + overwrittenBytes && i < bytes.size(); ++i)
                 bytes[i] = static_cast<std::uint8_t>(i * 37);
             writeFile(path, bytes);
             return true;
         };
     }
+
+    // A wave file of the given shape holding a few frames, whatever its header says.
+    std::function<bool(const std::string&)> waveOfShape(WaveShape shape)
+    {
+        return [shape](const std::string& path) {
+            writeFile(path, waveFileBytes(shape, Bytes(4 * 3 * 100, 0)));
+            return true;
+        };
+    }
+
+    constexpr int mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    constexpr int vorbis = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    constexpr int opus = SF_FORMAT_OGG | SF_FORMAT_OPUS;
+
+    constexpr const char* carrierNotRead = "The carrier wave file could not be read.";
+    constexpr const char* carrierNotPcm
+        = "The carrier is either not a valid PCM file, or it has a bit resolution highr than 16.";
+    constexpr const char* modulatorNotPcm = "The modulator is either not a valid PCM file, or it "
+                                            "has a bit resolution highr than 16.";
 
     std::vector<FailureCase> failureCases()
     {
@@ -245,8 +381,7 @@ namespace {
                     writeFile(path, waveFileBytes({ 1, 9, rate, 16 }, Bytes(9 * 2 * 100, 0)));
                     return true;
                 },
-                "The modulator must have one or two channels.",
-                "9 channels; at most 8 can be read" },
+                "The modulator must have one or two channels.", "9 channels" },
             { "UnknownEncodingCarrier", true,
                 [](const std::string& path) {
                     writeFile(path, waveFileBytes({ 0x1234, 1, rate, 16 }, Bytes(400, 0)));
@@ -259,6 +394,32 @@ namespace {
                 "The carrier wave file could not be read.", "breaks off" },
             { "DamagedOggModulator", false, damaged(SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1000),
                 "The modulator wave file could not be read.", "breaks off" },
+            // A compressed carrier that breaks off fails the run as a modulator does.
+            { "HalfMp3Carrier", true, damaged(mp3, 0), carrierNotRead, "breaks off" },
+            { "OverwrittenMp3Carrier", true, damaged(mp3, 3000), carrierNotRead, "breaks off" },
+            { "OverwrittenOggCarrier", true, damaged(vorbis, 3000), carrierNotRead, "breaks off" },
+            { "OggCarrierCutAtHalf", true, damaged(vorbis, 0, 0.5), carrierNotRead, "breaks off" },
+            { "OggCarrierCutAt90", true, damaged(vorbis, 0, 0.9), carrierNotRead, "breaks off" },
+            { "OggCarrierCutAt99", true, damaged(vorbis, 0, 0.99), carrierNotRead, "breaks off" },
+            { "OpusCarrierCutAtHalf", true, damaged(opus, 0, 0.5, 48000), carrierNotRead,
+                "breaks off" },
+            { "OpusCarrierCutAt90", true, damaged(opus, 0, 0.9, 48000), carrierNotRead,
+                "breaks off" },
+            { "OpusCarrierCutAt99", true, damaged(opus, 0, 0.99, 48000), carrierNotRead,
+                "breaks off" },
+            // A rate or a channel count that no reader takes is the cause, whatever the depth.
+            { "RateZero24BitCarrier", true, waveOfShape({ 1, 1, 0, 24 }), carrierNotPcm,
+                "a sample rate of 0 Hz" },
+            { "RateZeroFloatModulator", false, waveOfShape({ 3, 1, 0, 32 }), modulatorNotPcm,
+                "a sample rate of 0 Hz" },
+            { "RateAbove2To30In32BitCarrier", true, waveOfShape({ 1, 1, 1u << 30, 32 }),
+                carrierNotPcm, "a sample rate of 1073741824 Hz, too high for a wave file" },
+            { "NoChannels24BitCarrier", true, waveOfShape({ 1, 0, rate, 24 }),
+                "The carrier must have one or two channels.", "0 channels" },
+            { "AllChannelsFloatModulator", false, waveOfShape({ 3, 65535, rate, 32 }),
+                "The modulator must have one or two channels.", "65535 channels" },
+            { "NineChannels24BitCarrier", true, waveOfShape({ 1, 9, rate, 24 }),
+                "The carrier must have one or two channels.", "9 channels" },
         };
     }
 
@@ -287,13 +448,78 @@ namespace {
             EXPECT_GT(output->data.size(), 2u * rate / 2) << "what came before the damage";
             EXPECT_GT(port.reports.back().secondsDone, 0.5);
         } else {
-            EXPECT_TRUE(detail.ends_with(row.cause)) << detail;
+            EXPECT_EQ(detail, bad + ": " + row.cause);
             EXPECT_FALSE(std::filesystem::exists(settings.outputPath));
         }
         EXPECT_TRUE(allFlagsClear());
     }
 
     INSTANTIATE_TEST_SUITE_P(Inputs, JobFormatFailures, ::testing::ValuesIn(failureCases()),
+        [](const auto& param) { return std::string(param.param.label); });
+
+    // An input that is not a regular file, made at a path.
+    enum class Special { Fifo, Socket };
+
+    struct SpecialCase {
+        const char* label;
+        bool carrier;
+        Special kind;
+    };
+
+    void PrintTo(const SpecialCase& row, std::ostream* out) { *out << row.label; }
+
+    class JobSpecialInputs : public JobTest, public ::testing::WithParamInterface<SpecialCase> { };
+
+    // A FIFO, or a socket, is refused at once as "not a regular file", never waited on: nobody
+    // writes to the FIFO here.
+    TEST_P(JobSpecialInputs, AreRefusedWithoutWaiting)
+    {
+        const SpecialCase& row = GetParam();
+        const std::string& special = row.carrier ? settings.carrierPath : settings.modulatorPath;
+        const std::string& good = row.carrier ? settings.modulatorPath : settings.carrierPath;
+        writeFile(good, waveFileBytes({}, int16Bytes(testSignal16(rate, 4))));
+        int listening = -1;
+        if (row.kind == Special::Fifo) {
+            ASSERT_EQ(::mkfifo(special.c_str(), 0600), 0);
+        } else {
+            listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            ASSERT_GE(listening, 0);
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            ASSERT_LT(special.size(), sizeof address.sun_path);
+            std::copy(special.begin(), special.end(), address.sun_path);
+            ASSERT_EQ(
+                ::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        }
+
+        auto outcome = std::async(std::launch::async, [this] { return run(JobMode::Vocode); });
+        const bool ended = outcome.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        // Let a run that waits on the FIFO go on, however often it opens it, so that the test
+        // can end.
+        for (int attempt = 0; !ended && row.kind == Special::Fifo && attempt < 600; ++attempt) {
+            const int writer = ::open(special.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+            if (outcome.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready)
+                break;
+        }
+        EXPECT_TRUE(ended) << "the run waited on the input";
+        EXPECT_EQ(outcome.get(), JobOutcome::Failed);
+        if (listening >= 0)
+            ::close(listening);
+        const std::string message = row.carrier ? "The carrier wave file could not be opened."
+                                                : "The modulator wave file could not be opened.";
+        EXPECT_EQ(
+            port.eventsStartingWith("error "), std::vector<std::string> { "error " + message });
+        ASSERT_EQ(port.reports.size(), 1u);
+        EXPECT_EQ(port.reports.back().failureDetail, special + ": not a regular file");
+        EXPECT_FALSE(std::filesystem::exists(settings.outputPath));
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Inputs, JobSpecialInputs,
+        ::testing::Values(SpecialCase { "FifoCarrier", true, Special::Fifo },
+            SpecialCase { "FifoModulator", false, Special::Fifo },
+            SpecialCase { "SocketCarrier", true, Special::Socket }),
         [](const auto& param) { return std::string(param.param.label); });
 
 } // namespace
