@@ -80,7 +80,9 @@ grep -q -- "--vagueness N" "$work/lumivox-cli.txt" || fail "the rendered lumivox
 
 step "the installed lumivox-cli"
 version=$("$prefix/bin/lumivox-cli" --version)
-[[ "$version" == "Lumivox 1.0" ]] || fail "--version printed '$version'"
+# The same version as the project's and the package's.
+expected="Lumivox $(sed -n 's/^project(Lumivox VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+[[ "$version" == "$expected" ]] || fail "--version printed '$version', not '$expected'"
 examples="$prefix/share/doc/lumivox/examples"
 output="$work/vocoded.wav"
 "$prefix/bin/lumivox-cli" --quiet --clearance 30 --vagueness 20 --gain 80 \
