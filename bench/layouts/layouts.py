@@ -175,19 +175,29 @@ def main():
 
 
 def print_table(work, specs):
-    """Tuning against held-out figures of the layouts given, from WORK/results.json."""
+    """Tuning against held-out figures of the layouts given, from WORK/results.json, as a
+    Markdown table."""
     results = json.loads((work / "results.json").read_text())
-    print("STOI and word accuracy % (all voices / flite voices) per carrier; T = tuning half,"
-          " H = held-out half; model at Clarity 0")
     for half in ("tuning", "heldout"):
         clean = results.get(f"clean|{half}")
         if clean:
             print(f"clean {half}: words {clean[0]:.1f} % (flite {clean[1]:.1f} %)")
+    print("| layout | half | chord STOI | chord words % | noise STOI | noise words % | clip"
+          " (chord) | lowest band |")
+    print("|---|---|---|---|---|---|---|---|")
     for spec in specs:
         for half, mark in (("tuning", "T"), ("heldout", "H")):
             entry = results.get(f"{spec}|{half}")
-            if entry:
-                print(f"{mark} {line_of(spec, entry)}")
+            if not entry:
+                continue
+            cells = [spec, mark]
+            for carrier in CARRIERS:
+                e = entry[carrier]
+                cells.append(f"{e['stoi']:.3f}")
+                cells.append(f"{e['words']:.1f} ({e['words_flite']:.1f})" if "words" in e else "-")
+            cells.append(str(entry["chord"]["clipped"]))
+            cells.append(f"{entry['lowest_width']:.0f} Hz, {entry['narrow_bands']} < 200 Hz")
+            print("| " + " | ".join(cells) + " |")
 
 
 def line_of(spec, entry):
