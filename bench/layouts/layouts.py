@@ -34,17 +34,17 @@ RATE = 44100
 CARRIERS = ("chord", "noise")
 
 
-def edges_of(spec):
-    if spec == "classic":
+def edges_of(design):
+    if design == "classic":
         return vocoder.classic_edges(RATE)
-    count, low, high, scale, width = spec.split(":")[:5]
+    count, low, high, scale, width = design.split(":")[:5]
     scale = scale if scale in vocoder.SCALES else float(scale)
     return vocoder.layout(int(count), float(low), float(high), scale, float(width))
 
 
-def gain_of(spec):
+def gain_of(design):
     """The optional sixth field: a gain in dB applied before the output is clamped."""
-    fields = spec.split(":")
+    fields = design.split(":")
     return 10.0 ** (float(fields[5]) / 20.0) if len(fields) > 5 else 1.0
 
 
@@ -62,10 +62,10 @@ _gain = 1.0
 _carriers = {}
 
 
-def _start(work, spec):
+def _start(work, design):
     global _bank, _gain
-    _bank = vocoder.Bank(edges_of(spec), RATE)
-    _gain = gain_of(spec)
+    _bank = vocoder.Bank(edges_of(design), RATE)
+    _gain = gain_of(design)
     for carrier in CARRIERS:
         _carriers[carrier] = wavfile.read(work / "carriers" / f"{carrier}.wav")[1].astype(float)
 
@@ -93,8 +93,8 @@ def _render(job):
     return name, result
 
 
-def key_of(spec):
-    return spec.replace(":", "_")
+def key_of(design):
+    return design.replace(":", "_")
 
 
 def accuracy(rows, heard, prefix, voices=None):
@@ -122,14 +122,14 @@ def clean_accuracy(work, rows):
 FLITE = ("slt", "awb", "rms", "kal16")
 
 
-def measure(work, half, spec, stoi_only):
+def measure(work, half, design, stoi_only):
     rows = read_texts(work, half)
-    key = key_of(spec)
+    key = key_of(design)
     jobs = [(work, key, name, not stoi_only) for name, _, _ in rows]
-    with multiprocessing.Pool(2, initializer=_start, initargs=(work, spec)) as pool:
+    with multiprocessing.Pool(2, initializer=_start, initargs=(work, design)) as pool:
         rendered = dict(pool.map(_render, jobs))
-    entry = {"edges": [[round(f1, 1), round(f2, 1)] for f1, f2 in edges_of(spec)],
-             **vocoder.describe(edges_of(spec))}
+    entry = {"edges": [[round(f1, 1), round(f2, 1)] for f1, f2 in edges_of(design)],
+             **vocoder.describe(edges_of(design))}
     for carrier in CARRIERS:
         values = [rendered[name][carrier][0] for name, _, _ in rows]
         entry[carrier] = {"stoi": float(np.mean(values)),
@@ -147,9 +147,9 @@ def main():
     args = sys.argv[1:]
     stoi_only = "--stoi-only" in args
     args = [a for a in args if a != "--stoi-only"]
-    work, half, specs = Path(args[0]).resolve(), args[1], args[2:]
+    work, half, designs = Path(args[0]).resolve(), args[1], args[2:]
     if half == "table":
-        print_table(work, specs)
+        print_table(work, designs)
         return
     assert half in ("tuning", "heldout"), half
     (work / "rec").mkdir(exist_ok=True)
@@ -159,22 +159,22 @@ def main():
     if clean_key not in results and not stoi_only:
         results[clean_key] = clean_accuracy(work, read_texts(work, half))
         results_path.write_text(json.dumps(results, indent=1))
-    for spec in specs:
-        key = f"{spec}|{half}"
+    for design in designs:
+        key = f"{design}|{half}"
         have = results.get(key)
         if have and (stoi_only or "words" in have["chord"]):
             continue
-        entry = measure(work, half, spec, stoi_only)
+        entry = measure(work, half, design, stoi_only)
         # Read again: another run may have added layouts meanwhile.
         results = json.loads(results_path.read_text()) if results_path.exists() else {}
         results[key] = entry
         results_path.write_text(json.dumps(results, indent=1))
-        print(line_of(spec, results[key]), flush=True)
+        print(line_of(design, results[key]), flush=True)
     if clean_key in results:
         print(f"clean {half}: words {results[clean_key][0]:.1f} % (flite {results[clean_key][1]:.1f} %)")
 
 
-def print_table(work, specs):
+def print_table(work, designs):
     """Tuning against held-out figures of the layouts given, from WORK/results.json, as a
     Markdown table."""
     results = json.loads((work / "results.json").read_text())
@@ -185,12 +185,12 @@ def print_table(work, specs):
     print("| layout | half | chord STOI | chord words % | noise STOI | noise words % | clip"
           " (chord) | lowest band |")
     print("|---|---|---|---|---|---|---|---|")
-    for spec in specs:
+    for design in designs:
         for half, mark in (("tuning", "T"), ("heldout", "H")):
-            entry = results.get(f"{spec}|{half}")
+            entry = results.get(f"{design}|{half}")
             if not entry:
                 continue
-            cells = [spec, mark]
+            cells = [design, mark]
             for carrier in CARRIERS:
                 e = entry[carrier]
                 cells.append(f"{e['stoi']:.3f}")
@@ -200,8 +200,8 @@ def print_table(work, specs):
             print("| " + " | ".join(cells) + " |")
 
 
-def line_of(spec, entry):
-    parts = [f"{spec:<26}"]
+def line_of(design, entry):
+    parts = [f"{design:<26}"]
     for carrier in CARRIERS:
         e = entry[carrier]
         words = f"{e['words']:5.1f} {e['words_flite']:5.1f}" if "words" in e else "    -     -"
