@@ -1,0 +1,215 @@
+"""Scores band layouts with the vocoder model of vocoder.py on the sentences make_speech.sh made:
+mean STOI against the clean sentence and the recogniser's word accuracy, for the sawtooth-chord
+and the white-noise carrier, on the tuning or the held-out half.
+
+    layouts.py WORK HALF [--stoi-only] LAYOUT...
+
+HALF is tuning or heldout. A LAYOUT is `classic` (the program's 32 bands at 44.1 kHz) or
+COUNT:LOW:HIGH:SCALE:WIDTH[:GAIN], e.g. 24:100:8000:erb:0.9 (see vocoder.layout; SCALE is log,
+erb, mel or a knee in Hz; GAIN, in dB, scales the output before it is clamped, as a layout gain
+in the program would). Results are kept in WORK/results.json, so a layout scored once is not scored
+again; --stoi-only leaves the recogniser out (for a first, wide search). The recogniser hears
+each output at 16 kHz with its peak at -1 dBFS, as bench/intelligibility/score.py does, with the
+same fast settings; word accuracy is given over all voices and over flite's voices alone
+(espeak-ng's speech is hard for the recogniser even clean).
+"""
+
+import json
+import multiprocessing
+import os
+import sys
+from pathlib import Path
+
+import numpy as np
+from scipy.io import wavfile
+
+here = Path(__file__).resolve().parent
+sys.path.insert(0, str(here))
+sys.path.insert(0, str(here.parent / "intelligibility"))
+import score  # noqa: E402
+import stoi  # noqa: E402
+import vocoder  # noqa: E402
+
+RATE = 44100
+CARRIERS = ("chord", "noise")
+
+
+def edges_of(design):
+    if design == "classic":
+        return vocoder.classic_edges(RATE)
+    count, low, high, scale, width = design.split(":")[:5]
+    scale = scale if scale in vocoder.SCALES else float(scale)
+    return vocoder.layout(int(count), float(low), float(high), scale, float(width))
+
+
+def gain_of(design):
+    """The optional sixth field: a gain in dB applied before the output is clamped."""
+    fields = design.split(":")
+    return 10.0 ** (float(fields[5]) / 20.0) if len(fields) > 5 else 1.0
+
+
+def read_texts(work, half):
+    rows = []
+    for line in (work / "texts").read_text().splitlines():
+        name, row_half, voice, text = line.split("|", 3)
+        if row_half == half:
+            rows.append((name, voice, text))
+    return rows
+
+
+_bank = None
+_gain = 1.0
+_carriers = {}
+
+
+def _start(work, design):
+    global _bank, _gain
+    _bank = vocoder.Bank(edges_of(design), RATE)
+    _gain = gain_of(design)
+    for carrier in CARRIERS:
+        _carriers[carrier] = wavfile.read(work / "carriers" / f"{carrier}.wav")[1].astype(float)
+
+
+def _render(job):
+    """Vocodes one sentence with both carriers; returns STOI and clipping per carrier and leaves
+    the outputs for the recogniser."""
+    work, key, name, want_recogniser = job
+    _, modulator = wavfile.read(work / "speech" / f"{name}.wav")
+    modulator = modulator.astype(float)
+    levels = _bank.levels(modulator)
+    clean = modulator / 32768.0
+    result = {}
+    for carrier in CARRIERS:
+        out = _bank.vocode(carrier, _carriers[carrier], modulator, levels, _gain) / 32768.0
+        clipped = bool(np.max(np.abs(out)) >= 32767.0 / 32768.0)
+        result[carrier] = [stoi.stoi(clean, out, RATE), clipped]
+        if want_recogniser:
+            target = work / "rec" / key / carrier / f"{name}.wav"
+            target.parent.mkdir(parents=True, exist_ok=True)
+            source = target.with_suffix(".44k.wav")
+            wavfile.write(source, RATE, np.round(out * 32767.0).astype(np.int16))
+            score.for_recogniser(source, target)
+            source.unlink()
+    return name, result
+
+
+def key_of(design):
+    return design.replace(":", "_")
+
+
+def accuracy(rows, heard, prefix, voices=None):
+    errors = total = 0
+    for name, voice, text in rows:
+        if voices is not None and not voice.startswith(voices):
+            continue
+        reference = text.split()
+        errors += score.edit_distance(reference, heard.get(f"{prefix}/{name}", []))
+        total += len(reference)
+    return 100.0 * (1.0 - errors / total)
+
+
+def clean_accuracy(work, rows):
+    names = []
+    for name, _, _ in rows:
+        target = work / "rec" / "clean" / f"{name}.wav"
+        target.parent.mkdir(parents=True, exist_ok=True)
+        score.for_recogniser(work / "speech" / f"{name}.wav", target)
+        names.append(f"clean/{name}")
+    heard = score.recognise(work, names)
+    return accuracy(rows, heard, "clean"), accuracy(rows, heard, "clean", FLITE)
+
+
+FLITE = ("slt", "awb", "rms", "kal16")
+
+
+def measure(work, half, design, stoi_only):
+    rows = read_texts(work, half)
+    key = key_of(design)
+    jobs = [(work, key, name, not stoi_only) for name, _, _ in rows]
+    with multiprocessing.Pool(2, initializer=_start, initargs=(work, design)) as pool:
+        rendered = dict(pool.map(_render, jobs))
+    entry = {"edges": [[round(f1, 1), round(f2, 1)] for f1, f2 in edges_of(design)],
+             **vocoder.describe(edges_of(design))}
+    for carrier in CARRIERS:
+        values = [rendered[name][carrier][0] for name, _, _ in rows]
+        entry[carrier] = {"stoi": float(np.mean(values)),
+                          "clipped": sum(rendered[name][carrier][1] for name, _, _ in rows)}
+    if not stoi_only:
+        names = [f"{key}/{carrier}/{name}" for carrier in CARRIERS for name, _, _ in rows]
+        heard = score.recognise(work, names)
+        for carrier in CARRIERS:
+            entry[carrier]["words"] = accuracy(rows, heard, f"{key}/{carrier}")
+            entry[carrier]["words_flite"] = accuracy(rows, heard, f"{key}/{carrier}", FLITE)
+    return entry
+
+
+def main():
+    args = sys.argv[1:]
+    stoi_only = "--stoi-only" in args
+    args = [a for a in args if a != "--stoi-only"]
+    work, half, designs = Path(args[0]).resolve(), args[1], args[2:]
+    if half == "table":
+        print_table(work, designs)
+        return
+    assert half in ("tuning", "heldout"), half
+    (work / "rec").mkdir(exist_ok=True)
+    results_path = work / "results.json"
+    results = json.loads(results_path.read_text()) if results_path.exists() else {}
+    clean_key = f"clean|{half}"
+    if clean_key not in results and not stoi_only:
+        results[clean_key] = clean_accuracy(work, read_texts(work, half))
+        results_path.write_text(json.dumps(results, indent=1))
+    for design in designs:
+        key = f"{design}|{half}"
+        have = results.get(key)
+        if have and (stoi_only or "words" in have["chord"]):
+            continue
+        entry = measure(work, half, design, stoi_only)
+        # Read again: another run may have added layouts meanwhile.
+        results = json.loads(results_path.read_text()) if results_path.exists() else {}
+        results[key] = entry
+        results_path.write_text(json.dumps(results, indent=1))
+        print(line_of(design, results[key]), flush=True)
+    if clean_key in results:
+        print(f"clean {half}: words {results[clean_key][0]:.1f} % (flite {results[clean_key][1]:.1f} %)")
+
+
+def print_table(work, designs):
+    """Tuning against held-out figures of the layouts given, from WORK/results.json, as a
+    Markdown table."""
+    results = json.loads((work / "results.json").read_text())
+    for half in ("tuning", "heldout"):
+        clean = results.get(f"clean|{half}")
+        if clean:
+            print(f"clean {half}: words {clean[0]:.1f} % (flite {clean[1]:.1f} %)")
+    print("| layout | half | chord STOI | chord words % | noise STOI | noise words % | clip"
+          " (chord) | lowest band |")
+    print("|---|---|---|---|---|---|---|---|")
+    for design in designs:
+        for half, mark in (("tuning", "T"), ("heldout", "H")):
+            entry = results.get(f"{design}|{half}")
+            if not entry:
+                continue
+            cells = [design, mark]
+            for carrier in CARRIERS:
+                e = entry[carrier]
+                cells.append(f"{e['stoi']:.3f}")
+                cells.append(f"{e['words']:.1f} ({e['words_flite']:.1f})" if "words" in e else "-")
+            cells.append(str(entry["chord"]["clipped"]))
+            cells.append(f"{entry['lowest_width']:.0f} Hz, {entry['narrow_bands']} < 200 Hz")
+            print("| " + " | ".join(cells) + " |")
+
+
+def line_of(design, entry):
+    parts = [f"{design:<26}"]
+    for carrier in CARRIERS:
+        e = entry[carrier]
+        words = f"{e['words']:5.1f} {e['words_flite']:5.1f}" if "words" in e else "    -     -"
+        parts.append(f"{carrier} {e['stoi']:.3f} {words} clip {e['clipped']:2d}")
+    parts.append(f"lowest {entry['lowest_width']:6.1f} Hz, {entry['narrow_bands']} < 200 Hz")
+    return " | ".join(parts)
+
+
+if __name__ == "__main__":
+    os.environ.setdefault("OMP_NUM_THREADS", "1")
+    main()

@@ -1,0 +1,50 @@
+#!/bin/bash
+# Speaks bench/layouts/sentences.txt into WORK/speech/ and makes the two carriers of
+# bench/intelligibility/run.sh in WORK/carriers/. The sentences split into two halves that share
+# neither a sentence nor a voice: the odd lines (tuning) are spoken in turn by flite's slt and awb
+# and espeak-ng's en-us, the even lines (held out) by flite's rms and kal16 and espeak-ng's
+# en-gb-x-rp. Every sentence is brought to 44.1 kHz 16-bit mono with a quarter second of silence
+# around it and its peak at -1 dBFS, as run.sh does. WORK/texts lists name|half|voice|text.
+#
+#   bench/layouts/make_speech.sh WORK
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+work=${1:?usage: make_speech.sh WORK}
+mkdir -p "$work"/{speech,carriers}
+
+tuningVoices=(slt awb espeak-ng:en-us)
+heldOutVoices=(rms kal16 espeak-ng:en-gb-x-rp)
+
+: >"$work/texts.new"
+line=0
+while IFS= read -r text; do
+    [[ -z $text || $text == \#* ]] && continue
+    if ((line % 2 == 0)); then
+        half=tuning
+        voice=${tuningVoices[$((line / 2 % 3))]}
+    else
+        half=heldout
+        voice=${heldOutVoices[$((line / 2 % 3))]}
+    fi
+    name=$(printf '%s%03d' "${half:0:1}" "$line")
+    line=$((line + 1))
+    printf '%s|%s|%s|%s\n' "$name" "$half" "$voice" "$text" >>"$work/texts.new"
+    [[ -f $work/speech/$name.wav ]] && continue
+    raw=$work/speech/$name.raw.wav
+    if [[ $voice == espeak-ng:* ]]; then
+        espeak-ng -v "${voice#espeak-ng:}" -s 150 -w "$raw" "$text"
+    else
+        flite -voice "$voice" -t "$text" -o "$raw"
+    fi
+    sox "$raw" -r 44100 -b 16 -c 1 "$work/speech/$name.wav" rate -v pad 0.25 0.25 norm -1
+    rm -f "$raw"
+done <"$here/sentences.txt"
+mv "$work/texts.new" "$work/texts"
+
+# The carriers of run.sh: a C major sawtooth chord (C3 E3 G3 C4) and white noise, both peaking at
+# -10 dBFS.
+[[ -f $work/carriers/chord.wav ]] || sox -n -r 44100 -b 16 -c 1 "$work/carriers/chord.wav" \
+    synth 8 sawtooth 130.81 sawtooth 164.81 sawtooth 196.00 sawtooth 261.63 remix 1-4 norm -10
+[[ -f $work/carriers/noise.wav ]] || sox -R -n -r 44100 -b 16 -c 1 "$work/carriers/noise.wav" \
+    synth 8 whitenoise norm -10
