@@ -29,6 +29,8 @@ namespace {
         }
     }
 
+    int bankBands(const FilterBank& bank) { return static_cast<int>(bank.modulatorBands.size()); }
+
     void storeCascadeStates(const BandLanes::Cascades& lanes, int band, FilterCascade& cascade,
         std::size_t firstState = 0, std::size_t endState = bandSectionCount)
     {
@@ -40,13 +42,21 @@ namespace {
 
 } // namespace
 
-void BandLanes::load(const FilterBank& bank) { loadBands(bank, 0, bands); }
+BandLanes::BandLanes()
+    : modulator {}
+    , carrier {}
+    , envelope {}
+{
+}
 
-void BandLanes::storeStates(FilterBank& bank) const { storeBandStates(bank, 0, bands); }
+void BandLanes::load(const FilterBank& bank) { loadBands(bank, 0, bankBands(bank)); }
 
+void BandLanes::storeStates(FilterBank& bank) const { storeBandStates(bank, 0, bankBands(bank)); }
+
+// The bands past the bank's own are the silent padding; their lanes stay as they are.
 void BandLanes::loadBands(const FilterBank& bank, int firstBand, int endBand)
 {
-    for (int band = firstBand; band < endBand; ++band) {
+    for (int band = firstBand; band < std::min(endBand, bankBands(bank)); ++band) {
         const auto i = static_cast<std::size_t>(band);
         loadCascade(modulator, band, bank.modulatorBands[i]);
         loadCascade(carrier, band, bank.carrierBands[i]);
@@ -56,7 +66,7 @@ void BandLanes::loadBands(const FilterBank& bank, int firstBand, int endBand)
 
 void BandLanes::storeBandStates(FilterBank& bank, int firstBand, int endBand) const
 {
-    for (int band = firstBand; band < endBand; ++band) {
+    for (int band = firstBand; band < std::min(endBand, bankBands(bank)); ++band) {
         const auto i = static_cast<std::size_t>(band);
         storeCascadeStates(modulator, band, bank.modulatorBands[i]);
         storeCascadeStates(carrier, band, bank.carrierBands[i]);
@@ -66,7 +76,7 @@ void BandLanes::storeBandStates(FilterBank& bank, int firstBand, int endBand) co
 
 void BandLanes::loadModulatorSide(const FilterBank& bank, int envelopeSections)
 {
-    for (int band = 0; band < bands; ++band) {
+    for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
         loadCascade(modulator, band, bank.modulatorBands[i]);
         loadCascade(envelope, band, *bank.envelopes[i].lowPass, 0,
@@ -76,7 +86,7 @@ void BandLanes::loadModulatorSide(const FilterBank& bank, int envelopeSections)
 
 void BandLanes::storeModulatorSideStates(FilterBank& bank, int envelopeSections) const
 {
-    for (int band = 0; band < bands; ++band) {
+    for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
         storeCascadeStates(modulator, band, bank.modulatorBands[i]);
         storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass, 0,
@@ -86,7 +96,7 @@ void BandLanes::storeModulatorSideStates(FilterBank& bank, int envelopeSections)
 
 void BandLanes::loadCarrierSide(const FilterBank& bank, int envelopeSectionsDone)
 {
-    for (int band = 0; band < bands; ++band) {
+    for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
         loadCascade(carrier, band, bank.carrierBands[i]);
         loadCascade(envelope, band, *bank.envelopes[i].lowPass,
@@ -96,7 +106,7 @@ void BandLanes::loadCarrierSide(const FilterBank& bank, int envelopeSectionsDone
 
 void BandLanes::storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDone) const
 {
-    for (int band = 0; band < bands; ++band) {
+    for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
         storeCascadeStates(carrier, band, bank.carrierBands[i]);
         storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass,
@@ -104,13 +114,17 @@ void BandLanes::storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDon
     }
 }
 
-FrameRows::FrameRows(int capacity)
+FrameRows::FrameRows(int capacity, int paddedBands, int spreadReach)
     : frameCapacity(capacity)
+    , bandCount(paddedBands)
+    // At least 16, and whole lines, so that every row starts on a line.
+    , levelPad(std::max(16, (spreadReach + 7) / 8 * 8))
+    , levelStride(levelPad + paddedBands + levelPad)
 {
     constexpr std::size_t perLine = 8;
     const auto frames = static_cast<std::size_t>(capacity);
-    const std::size_t levelLines = frames * levelStride / perLine;
-    const std::size_t bandLines = frames * bandCount / perLine;
+    const std::size_t levelLines = frames * static_cast<std::size_t>(levelStride) / perLine;
+    const std::size_t bandLines = frames * static_cast<std::size_t>(bandCount) / perLine;
     const std::size_t meanLines = (frames + perLine - 1) / perLine;
     lines.resize(levelLines + 2 * bandLines + meanLines);
     for (std::size_t i = 0; i < levelLines; ++i) {

@@ -9,12 +9,13 @@ namespace lumivox::engine {
 
 struct FilterBank;
 
-// The bank copied into structure-of-arrays form (one array per coefficient or state across the 32
+// The bank copied into structure-of-arrays form (one array per coefficient or state across the
 // bands), so that neighbouring bands sit in neighbouring vector lanes. The block path loads it
 // from the cascades, runs, and stores the filter states back, so the cascades stay the one true
-// record of the engine's state.
+// record of the engine's state. The lanes past the bank's bands, up to the padded count, hold
+// silent bands: all their gains and coefficients are 0, so that they give exact zeros.
 struct BandLanes {
-    static constexpr int bands = bandCount;
+    static constexpr int bands = mostBands; // room for the most bands a layout has
 
     struct Cascades {
         alignas(64) double gain[bands];
@@ -30,6 +31,7 @@ struct BandLanes {
     Cascades carrier;
     Cascades envelope; // only the first envelopeSectionCount sections are used
 
+    BandLanes(); // every lane silent
     void load(const FilterBank& bank);
     void storeStates(FilterBank& bank) const;
     // The bands [firstBand, endBand) alone, for two threads that split the bands between them.
@@ -45,20 +47,19 @@ struct BandLanes {
     void storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDone) const;
 };
 
-// The work area of a run of frames: for each frame the 32 levels, the carrier band signals (which
-// become the band products), the smoothed levels, and the mean level.
+// The work area of a run of frames: for each frame the levels of the padded bank's bands, the
+// carrier band signals (which become the band products), the smoothed levels, and the mean level.
 class FrameRows {
 public:
-    // Level rows carry -0.0 on both sides, so that a neighbour up to 14 bands away is always a
-    // valid load, and adding its weighted value (-0.0) leaves any sum exactly as it was.
-    static constexpr int levelPad = 16;
-    static constexpr int levelStride = levelPad + bandCount + levelPad;
-
-    explicit FrameRows(int frameCapacity); // may throw std::bad_alloc
+    // Level rows carry -0.0 on both sides, so that a neighbour as far as Vagueness reaches is
+    // always a valid load, and adding its weighted value (-0.0) leaves any sum exactly as it was.
+    // paddedBands is a multiple of bandPadding; spreadReach at most maxSpread.
+    FrameRows(int frameCapacity, int paddedBands, int spreadReach); // may throw std::bad_alloc
     FrameRows(const FrameRows&) = delete;
     FrameRows& operator=(const FrameRows&) = delete;
 
     int capacity() const { return frameCapacity; }
+    int bands() const { return bandCount; }
     double* levels(int frame) { return &lines[0].values[0] + frame * levelStride + levelPad; }
     double* carrierBands(int frame) { return carrierStart + frame * bandCount; }
     double* smoothed(int frame) { return smoothedStart + frame * bandCount; }
@@ -69,6 +70,9 @@ private:
         double values[8];
     };
     int frameCapacity;
+    int bandCount;
+    int levelPad;
+    int levelStride;
     std::vector<Line> lines;
     double* carrierStart;
     double* smoothedStart;

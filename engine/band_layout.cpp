@@ -47,9 +47,9 @@ namespace {
         { 14541, 17771 },
         { 18176, 20000 },
     } };
-    static_assert(classicEdges.size() == static_cast<std::size_t>(bandCount));
+    static_assert(classicEdges.size() == static_cast<std::size_t>(classicBandCount));
 
-    constexpr int classicReach = 14;
+    constexpr int classicReach = classicSpread;
     constexpr std::size_t rowSize = std::tuple_size_v<BandRow>;
     static_assert(rowSize == static_cast<std::size_t>(bandRowSize));
 
@@ -70,7 +70,7 @@ void BandLayout::finish()
         ++harmonicBands;
     // The classic share of the bands, rounded, and at least one neighbour.
     const long scaled = std::lround(classicReach * bandCount() / 32.0);
-    reach = static_cast<int>(std::clamp(scaled, 1L, static_cast<long>(classicReach * 2)));
+    reach = static_cast<int>(std::clamp(scaled, 1L, static_cast<long>(maxSpread)));
 }
 
 BandLayout BandLayout::classic()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "band_design.h"
+#include "engine_constants.h"
 
 #include <array>
 #include <optional>
@@ -21,7 +22,7 @@ namespace lumivox::engine {
 class BandLayout {
 public:
     static constexpr int fewestBands = 4;
-    static constexpr int mostBands = 64;
+    static constexpr int mostBands = engine::mostBands;
     static constexpr double classicDesignRate = 44100.0;
     static constexpr double envelopeCutoffHz = 100.0; // the envelope low-pass's pass-band edge
     // The lowest frequency a layout may reach, and the highest as a share of the sample rate.

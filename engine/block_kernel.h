@@ -46,8 +46,11 @@ template <int Width> LUMIVOX_INLINE void store(double* destination, Lane<Width> 
 
 // The parameters of one block; they do not change inside it.
 struct BlockSettings {
-    const double* weights; // the spread's bandWeights: band i's weight at distance k at k * 32 + i
-    const double* denominators; // the spread's denominators[0..31]
+    int bands; // the layout's bands; the rows hold them padded to rows.bands()
+    const double*
+        weights; // the spread's bandWeights: band i's weight at distance k at k * stride + i
+    int stride; // the padded bank's bands
+    const double* denominators; // the spread's denominators, one per band of the padded bank
     int reach; // no band has a non-zero weight beyond reach
     bool smoothing; // some level is smoothed
     bool weightsAllOne; // every band's weights 1..reach are exactly 1
@@ -104,6 +107,44 @@ LUMIVOX_INLINE Lane<Width> laterBandPassSection(
 }
 
 template <typename V> LUMIVOX_INLINE void keepInRegister(V& value) { asm("" : "+v"(value)); }
+
+// Runs call with Bands, the padded bank's band count, as a constant: the smoothing step keeps one
+// vector per group of bands in registers and needs to know how many there are.
+#define LUMIVOX_WITH_PADDED_BANDS(bands, call)                                                     \
+    switch (bands) {                                                                               \
+    case 16: {                                                                                     \
+        constexpr int Bands = 16;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    case 48: {                                                                                     \
+        constexpr int Bands = 48;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    case 64: {                                                                                     \
+        constexpr int Bands = 64;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    default: {                                                                                     \
+        constexpr int Bands = 32;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    }
+static_assert(mostBands == 64 && bandPadding == 16, "LUMIVOX_WITH_PADDED_BANDS lists every count");
+
+// Sets the padding's levels of frames [first, end) to -0.0, as outside the bank, so that a band
+// that reaches into them in the smoothing step adds nothing to its sum.
+LUMIVOX_INLINE void silencePadding(
+    FrameRows& rows, const BlockSettings& settings, int first, int end)
+{
+    if (settings.bands == rows.bands())
+        return;
+    for (int t = first; t < end; ++t)
+        std::fill(rows.levels(t) + settings.bands, rows.levels(t) + rows.bands(), -0.0);
+}
 
 // The states of sections [First, First + Count) of one group of Width bands, for one cascade, held
 // in registers over a run of frames. A band-pass holds section 0's second state negated.
@@ -362,22 +403,23 @@ LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const do
     const double* modulator, int frameCount, double outputGain, double* output)
 {
     analyseIntoSums<Width, Width == 4>(
-        lanes, rows, bandCount, carrier, modulator, frameCount, output);
+        lanes, rows, rows.bands(), carrier, modulator, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
 
-// The sum of 32 values per frame, in band order starting from 0.0 as processSample forms it.
-template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int end, double* sums)
+// The sum of count values per frame, in band order starting from 0.0 as processSample forms it.
+template <typename RowOf>
+LUMIVOX_INLINE void sumRows(RowOf row, int count, int first, int end, double* sums)
 {
     for (int t = first; t < end; ++t)
         sums[t] = 0.0;
-    addRows(row, 0, bandCount, first, end, sums);
+    addRows(row, 0, count, first, end, sums);
 }
 
 // Adds the upward then the downward neighbours' terms to the numerators of all groups of one
 // frame. AllOnes: every weight is exactly 1, and a weight of 1 leaves a term's bits as they are.
-template <int Width, bool AllOnes, int FirstBand = 0, int EndBand = bandCount>
+template <int Width, bool AllOnes, int FirstBand, int EndBand>
 LUMIVOX_INLINE void addNeighbours(
     Lane<Width>* numerator, const double* levels, const BlockSettings& settings)
 {
@@ -389,7 +431,7 @@ LUMIVOX_INLINE void addNeighbours(
                 for (int g = 0; g < groups; ++g)
                     numerator[g] = numerator[g] + load<Width>(neighbours + g * Width);
             } else {
-                const double* weights = settings.weights + k * bandCount + FirstBand;
+                const double* weights = settings.weights + k * settings.stride + FirstBand;
                 for (int g = 0; g < groups; ++g)
                     numerator[g] = numerator[g]
                         + load<Width>(weights + g * Width) * load<Width>(neighbours + g * Width);
@@ -403,7 +445,7 @@ LUMIVOX_INLINE void addNeighbours(
 // built upward first and then downward, exactly as processSample builds them. The padding makes
 // the terms of neighbours outside the bank -0.0, which leaves a numerator as it was. All groups
 // move together, so each step has a chain of additions per group in flight.
-template <int Width, int FirstBand = 0, int EndBand = bandCount>
+template <int Width, int FirstBand, int EndBand>
 LUMIVOX_INLINE void smoothFrame(
     const double* levels, double* smoothed, const BlockSettings& settings)
 {
@@ -421,20 +463,20 @@ LUMIVOX_INLINE void smoothFrame(
     }
 }
 
-// The levels of a few frames with the frames across the lanes (one vector per band), between
-// maxSpread vectors of -0.0 on each side: a neighbour outside the bank then adds -0.0 to a
-// numerator, which leaves it as it was.
+// The levels of a few frames with the frames across the lanes (one vector per band of the padded
+// bank), between maxSpread vectors of -0.0 on each side: a neighbour outside the bank then adds
+// -0.0 to a numerator, which leaves it as it was.
 template <int Frames> struct LevelsAcrossFrames {
-    Lane<Frames> padded[maxSpread + bandCount + maxSpread];
+    Lane<Frames> padded[maxSpread + mostBands + maxSpread];
 
-    LUMIVOX_INLINE LevelsAcrossFrames()
+    LUMIVOX_INLINE explicit LevelsAcrossFrames(int bands)
     {
         Lane<Frames> negativeZero;
         for (int f = 0; f < Frames; ++f)
             negativeZero[f] = -0.0;
         for (int k = 0; k < maxSpread; ++k) {
             padded[k] = negativeZero;
-            padded[maxSpread + bandCount + k] = negativeZero;
+            padded[maxSpread + bands + k] = negativeZero;
         }
     }
     LUMIVOX_INLINE Lane<Frames>& band(int i) { return padded[maxSpread + i]; }
@@ -449,7 +491,8 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
     double* output, LevelsAcrossFrames<Frames>& levels, bool keepLastLevels)
 {
     using V = Lane<Frames>;
-    for (int i = 0; i < bandCount; i += Frames) {
+    const int bands = rows.bands();
+    for (int i = 0; i < bands; i += Frames) {
         V square[Frames];
         for (int f = 0; f < Frames; ++f)
             square[f] = load<Frames>(rows.levels(t + f) + i);
@@ -462,20 +505,20 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
     const double keep = 1.0 - settings.clearance;
     if (settings.clearing) {
         V sum {};
-        for (int i = 0; i < bandCount; ++i)
+        for (int i = 0; i < settings.bands; ++i)
             sum = sum + levels.band(i);
-        pull = settings.clearance * (sum / static_cast<double>(bandCount));
+        pull = settings.clearance * (sum / static_cast<double>(settings.bands));
     }
 
     constexpr int together = 8;
     V total {};
-    for (int first = 0; first < bandCount; first += together) {
+    for (int first = 0; first < bands; first += together) {
         V level[together];
         for (int j = 0; j < together; ++j)
             level[j] = levels.band(first + j);
         if (settings.smoothing) {
             // Steps that reach past the bank for all eight bands are left out.
-            const int up = std::min(settings.reach, bandCount - 1 - first);
+            const int up = std::min(settings.reach, bands - 1 - first);
             const int down = std::min(settings.reach, first + together - 1);
             if (settings.weightsAllOne) {
                 for (int k = 1; k <= up; ++k) {
@@ -488,12 +531,12 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
                 }
             } else {
                 for (int k = 1; k <= up; ++k) {
-                    const double* weights = settings.weights + k * bandCount + first;
+                    const double* weights = settings.weights + k * settings.stride + first;
                     for (int j = 0; j < together; ++j)
                         level[j] = level[j] + weights[j] * levels.band(first + j + k);
                 }
                 for (int k = 1; k <= down; ++k) {
-                    const double* weights = settings.weights + k * bandCount + first;
+                    const double* weights = settings.weights + k * settings.stride + first;
                     for (int j = 0; j < together; ++j)
                         level[j] = level[j] + weights[j] * levels.band(first + j - k);
                 }
@@ -529,34 +572,36 @@ LUMIVOX_INLINE void finishAlongBands(
     FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
 {
     double* means = rows.means();
+    const int bands = rows.bands();
     // The mean only matters to Instrument Clearance.
     if (settings.clearing) {
-        sumRows([&rows](int t) { return rows.levels(t); }, first, end, means);
+        sumRows([&rows](int t) { return rows.levels(t); }, settings.bands, first, end, means);
         for (int t = first; t < end; ++t)
-            means[t] = means[t] / static_cast<double>(bandCount);
+            means[t] = means[t] / static_cast<double>(settings.bands);
     }
 
     for (int t = first; t < end; ++t) {
         const double* row = rows.levels(t);
         if (settings.smoothing) {
-            smoothFrame<Width>(row, rows.smoothed(t), settings);
+            LUMIVOX_WITH_PADDED_BANDS(
+                bands, (smoothFrame<Width, 0, Bands>(row, rows.smoothed(t), settings)));
             row = rows.smoothed(t);
         }
         if (settings.clearing) {
             const double pull = settings.clearance * means[t];
             const double keep = 1.0 - settings.clearance;
             double* cleared = rows.smoothed(t);
-            for (int i = 0; i < bandCount; i += Width)
+            for (int i = 0; i < bands; i += Width)
                 store<Width>(cleared + i, pull + keep * load<Width>(row + i));
             row = cleared;
         }
         double* products = rows.carrierBands(t);
-        for (int i = 0; i < bandCount; i += Width)
+        for (int i = 0; i < bands; i += Width)
             store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
     }
 
     std::fill(output + first, output + end, 0.0);
-    addProductsAcrossFrames<Width>(rows, 0, bandCount, first, end, output);
+    addProductsAcrossFrames<Width>(rows, 0, bands, first, end, output);
     for (int t = first; t < end; ++t)
         output[t] = output[t] * settings.outputGain;
 }
@@ -567,6 +612,8 @@ template <int Width>
 LUMIVOX_INLINE void finish(
     FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
 {
+    if (settings.smoothing)
+        silencePadding(rows, settings, first, end);
     int t = first;
     // At full Vagueness every band adds 14 neighbours on each side, which is most of the work;
     // there the frames go across the lanes (four at most, which AVX-512 runs with its AVX2
@@ -574,7 +621,7 @@ LUMIVOX_INLINE void finish(
     // fewer neighbours count, that costs more than it saves.
     if (settings.smoothing && settings.weightsAllOne) {
         constexpr int frames = Width < 4 ? Width : 4;
-        LevelsAcrossFrames<frames> levels;
+        LevelsAcrossFrames<frames> levels(rows.bands());
         for (; t + frames <= end; t += frames)
             finishAcrossFrames<frames>(rows, settings, t, output, levels, t + frames == end);
     }
@@ -594,10 +641,11 @@ LUMIVOX_INLINE void finish(
 
 // The bands each half of a run split by bands takes; with the modulator side, Vagueness for these
 // lower bands stays on the carrier side and the modulator side smooths the others.
-inline constexpr int lowerBandCount = bandCount / 2;
+constexpr int lowerBandCount(int bands) { return bands / 2; }
 // Values per frame the modulator side hands over: the levels, or the envelopes as far as it ran
 // them, then with Vagueness the upper bands' smoothed levels.
-inline constexpr int handOverStride = bandCount + (bandCount - lowerBandCount);
+constexpr int handOverStride(int bands) { return bands + (bands - lowerBandCount(bands)); }
+static_assert(handOverStride(mostBands) == mostBands + mostBands / 2);
 
 // The envelope sections the modulator side runs, on Width lanes.
 constexpr int envelopeSectionsOnModulatorSide(bool smoothing, int width)
@@ -709,7 +757,7 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int fi
                 low = low * levelScale;
                 high = high * levelScale;
             }
-            double* row = ToRows ? rows.levels(t) : handOver + t * handOverStride;
+            double* row = ToRows ? rows.levels(t) : handOver + t * handOverStride(rows.bands());
             store<Width>(row + firstBand, low);
             store<Width>(row + secondBand, high);
         }
@@ -724,8 +772,9 @@ template <int Width>
 LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
     const double* modulator, int frameCount, double* handOver)
 {
+    const int bands = rows.bands();
     if (!settings.smoothing) {
-        for (int first = 0; first < bandCount; first += 2 * Width) {
+        for (int first = 0; first < bands; first += 2 * Width) {
             if (envelopeSectionsOnModulatorSide(false, Width) == envelopeSectionCount)
                 modulatorGroupPair<Width, envelopeSectionCount, false>(
                     lanes, rows, first, modulator, frameCount, handOver);
@@ -736,14 +785,16 @@ LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const Block
         return;
     }
     // The levels in the padded rows, so that Vagueness can reach past the bank.
-    for (int first = 0; first < bandCount; first += 2 * Width)
+    for (int first = 0; first < bands; first += 2 * Width)
         modulatorGroupPair<Width, envelopeSectionCount, true>(
             lanes, rows, first, modulator, frameCount, handOver);
+    silencePadding(rows, settings, 0, frameCount);
     for (int t = 0; t < frameCount; ++t) {
-        double* row = handOver + t * handOverStride;
-        std::copy_n(rows.levels(t), bandCount, row);
-        smoothFrame<Width, lowerBandCount, bandCount>(
-            rows.levels(t), row + bandCount - lowerBandCount, settings);
+        double* row = handOver + t * handOverStride(bands);
+        std::copy_n(rows.levels(t), bands, row);
+        LUMIVOX_WITH_PADDED_BANDS(bands,
+            (smoothFrame<Width, Bands / 2, Bands>(
+                rows.levels(t), row + bands - lowerBandCount(bands), settings)));
     }
 }
 
@@ -753,19 +804,20 @@ template <int Width, int EnvelopeSectionsDone>
 LUMIVOX_INLINE void levelsFromHandOver(
     BandLanes& lanes, FrameRows& rows, const double* handOver, int frameCount)
 {
+    const int bands = rows.bands();
     if constexpr (EnvelopeSectionsDone == envelopeSectionCount) {
         for (int t = 0; t < frameCount; ++t)
-            std::copy_n(handOver + t * handOverStride, bandCount, rows.levels(t));
+            std::copy_n(handOver + t * handOverStride(bands), bands, rows.levels(t));
     } else {
         constexpr int rest = envelopeSectionCount - EnvelopeSectionsDone;
-        for (int firstBand = 0; firstBand < bandCount; firstBand += 2 * Width) {
+        for (int firstBand = 0; firstBand < bands; firstBand += 2 * Width) {
             const int secondBand = firstBand + Width;
             SectionStates<Width, EnvelopeSectionsDone, rest> low;
             SectionStates<Width, EnvelopeSectionsDone, rest> high;
             low.load(lanes.envelope, firstBand);
             high.load(lanes.envelope, secondBand);
             for (int t = 0; t < frameCount; ++t) {
-                const double* row = handOver + t * handOverStride;
+                const double* row = handOver + t * handOverStride(bands);
                 const Lane<Width> e0 = envelopeSections<Width>(
                     load<Width>(row + firstBand), low, lanes.envelope, firstBand);
                 const Lane<Width> e1 = envelopeSections<Width>(
@@ -786,24 +838,26 @@ LUMIVOX_INLINE void adjustLevels(
     FrameRows& rows, const BlockSettings& settings, const double* handOver, int frameCount)
 {
     double* means = rows.means();
+    const int bands = rows.bands();
+    const int lower = lowerBandCount(bands);
     if (settings.clearing) {
-        sumRows([&rows](int t) { return rows.levels(t); }, 0, frameCount, means);
+        sumRows([&rows](int t) { return rows.levels(t); }, settings.bands, 0, frameCount, means);
         for (int t = 0; t < frameCount; ++t)
-            means[t] = means[t] / static_cast<double>(bandCount);
+            means[t] = means[t] / static_cast<double>(settings.bands);
     }
     for (int t = 0; t < frameCount; ++t) {
         const double* row = rows.levels(t);
         double* used = rows.smoothed(t);
         if (settings.smoothing) {
-            smoothFrame<Width, 0, lowerBandCount>(row, used, settings);
-            std::copy_n(handOver + t * handOverStride + bandCount, bandCount - lowerBandCount,
-                used + lowerBandCount);
+            LUMIVOX_WITH_PADDED_BANDS(
+                bands, (smoothFrame<Width, 0, Bands / 2>(row, used, settings)));
+            std::copy_n(handOver + t * handOverStride(bands) + bands, bands - lower, used + lower);
             row = used;
         }
         if (settings.clearing) {
             const double pull = settings.clearance * means[t];
             const double keep = 1.0 - settings.clearance;
-            for (int i = 0; i < bandCount; i += Width)
+            for (int i = 0; i < bands; i += Width)
                 store<Width>(used + i, pull + keep * load<Width>(row + i));
         }
     }
@@ -862,7 +916,8 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
     const bool adjusted = settings.smoothing || settings.clearing;
     if (adjusted)
         adjustLevels<Width>(rows, settings, handOver, frameCount);
-    for (int first = 0; first < bandCount; first += 2 * Width) {
+    const int bands = rows.bands();
+    for (int first = 0; first < bands; first += 2 * Width) {
         if (adjusted)
             carrierGroupPair<Width>(
                 lanes, rows, first, carrier, [&rows](int t) { return rows.smoothed(t); },
@@ -872,7 +927,7 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
                 lanes, rows, first, carrier, [&rows](int t) { return rows.levels(t); }, frameCount);
     }
     std::fill_n(output, frameCount, 0.0);
-    addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
+    addProductsAcrossFrames<Width>(rows, 0, bands, 0, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * settings.outputGain;
 }
@@ -888,7 +943,7 @@ LUMIVOX_INLINE void lowerBands(BandLanes& lanes, FrameRows& rows, const double* 
     const double* modulator, int frameCount, double* sums)
 {
     std::fill_n(sums, frameCount, 0.0);
-    for (int first = 0; first < lowerBandCount; first += Width)
+    for (int first = 0; first < lowerBandCount(rows.bands()); first += Width)
         analyseGroup<Width, Leaving::Sums>(
             lanes, rows, first, carrier, modulator, frameCount, sums);
 }
@@ -900,13 +955,14 @@ LUMIVOX_INLINE void upperBands(BandLanes& lanes, FrameRows& rows, const double* 
     double* output)
 {
     std::copy_n(lowerSums, frameCount, output);
-    for (int first = lowerBandCount; first < bandCount; first += Width)
+    for (int first = lowerBandCount(rows.bands()); first < rows.bands(); first += Width)
         analyseGroup<Width, Leaving::Sums>(
             lanes, rows, first, carrier, modulator, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
 
+#undef LUMIVOX_WITH_PADDED_BANDS
 #undef LUMIVOX_INLINE
 
 } // namespace lumivox::engine::kernel

@@ -16,9 +16,9 @@
 
 namespace lumivox::engine {
 
-// Clarity's values per frame follow the kernel's.
+// Clarity's values per frame follow the kernel's, for the most bands.
 static_assert(VocoderEngine::handOverValues
-    == kernel::handOverStride + static_cast<int>(ClarityStage::handOverValues));
+    == kernel::handOverStride(mostBands) + static_cast<int>(ClarityStage::handOverValues));
 
 // The work of the block path, compiled once per instruction set. The arithmetic of every entry is
 // the same element by element, with no contraction anywhere.
@@ -58,7 +58,7 @@ namespace {
     Attributes void analyse##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,        \
         const double* modulator, int frameCount)                                                   \
     {                                                                                              \
-        kernel::analyse<Width>(lanes, rows, 0, bandCount, carrier, modulator, frameCount);         \
+        kernel::analyse<Width>(lanes, rows, 0, rows.bands(), carrier, modulator, frameCount);      \
     }                                                                                              \
     Attributes void finish##Unit(                                                                  \
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)        \
@@ -224,10 +224,10 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     engine.runBlock(runsHere(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
 }
 
-BlockPath::BlockPath()
-    : rows(chunkFrames)
-    , firstRows(chunkFrames)
-    , secondRows(chunkFrames)
+BlockPath::BlockPath(const BandLayout& layout)
+    : rows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , firstRows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , secondRows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
 {
 }
 
@@ -255,6 +255,8 @@ namespace {
     BlockSettings settingsFor(const Spread& spread, double clearance, double outputGain)
     {
         BlockSettings settings {};
+        settings.bands = spread.bands;
+        settings.stride = spread.stride;
         settings.weights = spread.bandWeights.data();
         settings.denominators = spread.denominators.data();
         settings.reach = spread.reach;
@@ -275,17 +277,18 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
         return;
     const BlockSettings settings = settingsFor(spread, clearance, 0.0);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const int lower = kernel::lowerBandCount(firstRows.bands());
     if (!settings.smoothing && !settings.clearing) {
         // The lower bands' sums, then the levels of their last frame.
-        firstLanes.loadBands(bank, 0, kernel::lowerBandCount);
+        firstLanes.loadBands(bank, 0, lower);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
             body.lowerBands(firstLanes, firstRows, carrier + start, modulator + start, frames,
                 handOver + start);
         }
-        firstLanes.storeBandStates(bank, 0, kernel::lowerBandCount);
+        firstLanes.storeBandStates(bank, 0, lower);
         const double* last = firstRows.levels((frameCount - 1) % chunkFrames);
-        std::copy_n(last, kernel::lowerBandCount, handOver + frameCount);
+        std::copy_n(last, lower, handOver + frameCount);
         return;
     }
     const int envelopeSections
@@ -294,33 +297,39 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         body.modulatorSide(firstLanes, firstRows, settings, modulator + start, frames,
-            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride);
+            handOver
+                + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(firstRows.bands()));
     }
     firstLanes.storeModulatorSideStates(bank, envelopeSections);
 }
 
 void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
     double clearance, double outputGain, const double* carrier, const double* modulator,
-    const double* handOver, double* output, int frameCount,
-    std::array<double, bandCount>& lastLevels)
+    const double* handOver, double* output, int frameCount, std::span<double> lastLevels)
 {
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, clearance, outputGain);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
     const int lastChunkFrame = (frameCount - 1) % chunkFrames;
+    const int bands = secondRows.bands();
+    const int lower = kernel::lowerBandCount(bands);
+    // The layout's own bands of the last frame's levels, without the padding.
+    const auto keepLevels = [&lastLevels](const double* first, int from, int to) {
+        const int end = std::min(to, static_cast<int>(lastLevels.size()));
+        if (from < end)
+            std::copy(first + from, first + end, lastLevels.begin() + from);
+    };
     if (!settings.smoothing && !settings.clearing) {
-        secondLanes.loadBands(bank, kernel::lowerBandCount, bandCount);
+        secondLanes.loadBands(bank, lower, bands);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
             body.upperBands(secondLanes, secondRows, carrier + start, modulator + start, frames,
                 handOver + start, outputGain, output + start);
         }
-        secondLanes.storeBandStates(bank, kernel::lowerBandCount, bandCount);
-        const double* upper = secondRows.levels(lastChunkFrame);
-        std::copy_n(handOver + frameCount, kernel::lowerBandCount, lastLevels.begin());
-        std::copy(upper + kernel::lowerBandCount, upper + bandCount,
-            lastLevels.begin() + kernel::lowerBandCount);
+        secondLanes.storeBandStates(bank, lower, bands);
+        keepLevels(handOver + frameCount, 0, lower);
+        keepLevels(secondRows.levels(lastChunkFrame), lower, bands);
         return;
     }
     const int envelopeSections
@@ -329,17 +338,16 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         body.carrierSide(secondLanes, secondRows, settings, carrier + start,
-            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride, frames,
+            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(bands), frames,
             output + start);
     }
     secondLanes.storeCarrierSideStates(bank, envelopeSections);
-    const double* last = usedLevels(secondRows, settings, lastChunkFrame);
-    std::copy(last, last + bandCount, lastLevels.begin());
+    keepLevels(usedLevels(secondRows, settings, lastChunkFrame), 0, bands);
 }
 
 void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
     double outputGain, const double* carrier, const double* modulator, double* output,
-    int frameCount, std::array<double, bandCount>& lastLevels)
+    int frameCount, std::span<double> lastLevels)
 {
     if (frameCount <= 0)
         return;
@@ -349,7 +357,7 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
     lanes.load(bank);
     const double* last = runAlone(body, settings, carrier, modulator, output, frameCount);
     lanes.storeStates(bank);
-    std::copy(last, last + bandCount, lastLevels.begin());
+    std::copy_n(last, lastLevels.size(), lastLevels.begin());
 }
 
 } // namespace lumivox::engine

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "band_lanes.h"
+#include "band_layout.h"
 #include "engine_constants.h"
 
 #include <array>
@@ -45,10 +46,10 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     std::span<const double> modulator, std::span<double> output);
 
 // The block path's own state: the bank in lanes and the work area of a run of frames, one of each
-// for the whole path on one thread, for the first half and for the second.
+// for the whole path on one thread, for the first half and for the second, for one layout's bands.
 class BlockPath {
 public:
-    BlockPath(); // may throw std::bad_alloc
+    explicit BlockPath(const BandLayout& layout); // may throw std::bad_alloc
     ~BlockPath();
     BlockPath(const BlockPath&) = delete;
     BlockPath& operator=(const BlockPath&) = delete;
@@ -56,10 +57,11 @@ public:
     // Runs the frames through the bank and leaves in lastLevels the levels of the last frame.
     void run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
         double outputGain, const double* carrier, const double* modulator, double* output,
-        int frameCount, std::array<double, bandCount>& lastLevels);
+        int frameCount, std::span<double> lastLevels);
 
     // The two halves of run(), for two threads that each run one, a block apart: the first leaves
-    // values in handOver (32 per frame at most) for the second half of the same frames, which
+    // values in handOver (the padded bank's bands and half as many again per frame at most) for
+    // the second half of the same frames, which
     // gives the output and leaves the last frame's levels in lastLevels. Without Vagueness and
     // Instrument Clearance they split the bands, otherwise the modulator's filters from the
     // carrier's. Each loads and stores only its own part of the bank and of this path. The
@@ -68,7 +70,7 @@ public:
         const double* carrier, const double* modulator, double* handOver, int frameCount);
     void secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
         double outputGain, const double* carrier, const double* modulator, const double* handOver,
-        double* output, int frameCount, std::array<double, bandCount>& lastLevels);
+        double* output, int frameCount, std::span<double> lastLevels);
 
 private:
     const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,

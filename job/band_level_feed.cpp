@@ -8,7 +8,7 @@ namespace {
     constexpr auto relaxed = std::memory_order_relaxed;
 }
 
-void BandLevelFeed::publish(std::span<const double, bandCount> levels, std::uint64_t frameCount,
+void BandLevelFeed::publish(std::span<const double> levels, std::uint64_t frameCount,
     double sampleRate, double delaySeconds)
 {
     const std::uint64_t number = published.load(relaxed) + 1;
@@ -21,7 +21,7 @@ void BandLevelFeed::publish(std::span<const double, bandCount> levels, std::uint
     slot.sequence.store(sequence + 1, relaxed);
     std::atomic_thread_fence(std::memory_order_release); // the odd count before any new field
     slot.number.store(number, relaxed);
-    for (std::size_t band = 0; band < levels.size(); ++band)
+    for (std::size_t band = 0; band < std::min(levels.size(), slot.levels.size()); ++band)
         slot.levels[band].store(levels[band], relaxed);
     slot.audibleAt.store(audibleAt.time_since_epoch().count(), relaxed);
     slot.secondsDone.store(

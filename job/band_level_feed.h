@@ -32,9 +32,9 @@ public:
     BandLevelFeed& operator=(const BandLevelFeed&) = delete;
 
     // The job's thread only (one writer): the levels at the end of a block, frameCount frames
-    // into the run, heard delaySeconds from now.
-    void publish(std::span<const double, bandCount> levels, std::uint64_t frameCount,
-        double sampleRate, double delaySeconds);
+    // into the run, heard delaySeconds from now. Bands past bandCount are left out.
+    void publish(std::span<const double> levels, std::uint64_t frameCount, double sampleRate,
+        double delaySeconds);
 
     // Any thread: how many entries have been published so far.
     [[nodiscard]] std::uint64_t publishedCount() const

@@ -174,7 +174,7 @@ static void expectBandLevelsOfProcessSample(const Signals& signals)
             apply(engine, settings);
             std::vector<double> output(signals.carrier.size());
             processBlockWith(unit, engine, signals.carrier, signals.modulator, output);
-            for (std::size_t k = 0; k < lumivox::engine::bandCount; ++k)
+            for (std::size_t k = 0; k < reference.bandLevels().size(); ++k)
                 EXPECT_EQ(std::bit_cast<std::uint64_t>(engine.bandLevels()[k]),
                     std::bit_cast<std::uint64_t>(reference.bandLevels()[k]))
                     << "band " << k;
