@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <stdexcept>
 
 namespace lumivox::engine {
 
@@ -12,19 +13,19 @@ namespace {
     // The gain and coefficients of every section, and the states of sections [firstState,
     // endState): two threads may each load and store the states of their own sections of one
     // cascade.
-    void loadCascade(BandLanes::Cascades& lanes, int band, const FilterCascade& cascade,
+    void loadCascade(const BandLanes::Cascades& lanes, int band, const FilterCascade& cascade,
         std::size_t firstState = 0, std::size_t endState = bandSectionCount)
     {
-        lanes.gain[band] = cascade.gain;
+        lanes.half(band).gain[laneInHalf(band)] = cascade.gain;
         for (std::size_t s = 0; s < cascade.sections.size(); ++s) {
             const BiquadSection& section = cascade.sections[s];
-            lanes.b1[s][band] = section.b1;
-            lanes.b2[s][band] = section.b2;
-            lanes.a1[s][band] = section.a1;
-            lanes.a2[s][band] = section.a2;
+            lanes.half(band).b1[s][laneInHalf(band)] = section.b1;
+            lanes.half(band).b2[s][laneInHalf(band)] = section.b2;
+            lanes.half(band).a1[s][laneInHalf(band)] = section.a1;
+            lanes.half(band).a2[s][laneInHalf(band)] = section.a2;
             if (s >= firstState && s < endState) {
-                lanes.z1[s][band] = section.z1;
-                lanes.z2[s][band] = section.z2;
+                lanes.half(band).z1[s][laneInHalf(band)] = section.z1;
+                lanes.half(band).z2[s][laneInHalf(band)] = section.z2;
             }
         }
     }
@@ -35,17 +36,15 @@ namespace {
         std::size_t firstState = 0, std::size_t endState = bandSectionCount)
     {
         for (std::size_t s = firstState; s < std::min(endState, cascade.sections.size()); ++s) {
-            cascade.sections[s].z1 = lanes.z1[s][band];
-            cascade.sections[s].z2 = lanes.z2[s][band];
+            cascade.sections[s].z1 = lanes.half(band).z1[s][laneInHalf(band)];
+            cascade.sections[s].z2 = lanes.half(band).z2[s][laneInHalf(band)];
         }
     }
 
 } // namespace
 
 BandLanes::BandLanes()
-    : modulator {}
-    , carrier {}
-    , envelope {}
+    : halves {}
 {
 }
 
@@ -58,9 +57,9 @@ void BandLanes::loadBands(const FilterBank& bank, int firstBand, int endBand)
 {
     for (int band = firstBand; band < std::min(endBand, bankBands(bank)); ++band) {
         const auto i = static_cast<std::size_t>(band);
-        loadCascade(modulator, band, bank.modulatorBands[i]);
-        loadCascade(carrier, band, bank.carrierBands[i]);
-        loadCascade(envelope, band, *bank.envelopes[i].lowPass);
+        loadCascade(modulator(), band, bank.modulatorBands[i]);
+        loadCascade(carrier(), band, bank.carrierBands[i]);
+        loadCascade(envelope(), band, *bank.envelopes[i].lowPass);
     }
 }
 
@@ -68,9 +67,9 @@ void BandLanes::storeBandStates(FilterBank& bank, int firstBand, int endBand) co
 {
     for (int band = firstBand; band < std::min(endBand, bankBands(bank)); ++band) {
         const auto i = static_cast<std::size_t>(band);
-        storeCascadeStates(modulator, band, bank.modulatorBands[i]);
-        storeCascadeStates(carrier, band, bank.carrierBands[i]);
-        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass);
+        storeCascadeStates(modulator(), band, bank.modulatorBands[i]);
+        storeCascadeStates(carrier(), band, bank.carrierBands[i]);
+        storeCascadeStates(envelope(), band, *bank.envelopes[i].lowPass);
     }
 }
 
@@ -78,8 +77,8 @@ void BandLanes::loadModulatorSide(const FilterBank& bank, int envelopeSections)
 {
     for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
-        loadCascade(modulator, band, bank.modulatorBands[i]);
-        loadCascade(envelope, band, *bank.envelopes[i].lowPass, 0,
+        loadCascade(modulator(), band, bank.modulatorBands[i]);
+        loadCascade(envelope(), band, *bank.envelopes[i].lowPass, 0,
             static_cast<std::size_t>(envelopeSections));
     }
 }
@@ -88,8 +87,8 @@ void BandLanes::storeModulatorSideStates(FilterBank& bank, int envelopeSections)
 {
     for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
-        storeCascadeStates(modulator, band, bank.modulatorBands[i]);
-        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass, 0,
+        storeCascadeStates(modulator(), band, bank.modulatorBands[i]);
+        storeCascadeStates(envelope(), band, *bank.envelopes[i].lowPass, 0,
             static_cast<std::size_t>(envelopeSections));
     }
 }
@@ -98,8 +97,8 @@ void BandLanes::loadCarrierSide(const FilterBank& bank, int envelopeSectionsDone
 {
     for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
-        loadCascade(carrier, band, bank.carrierBands[i]);
-        loadCascade(envelope, band, *bank.envelopes[i].lowPass,
+        loadCascade(carrier(), band, bank.carrierBands[i]);
+        loadCascade(envelope(), band, *bank.envelopes[i].lowPass,
             static_cast<std::size_t>(envelopeSectionsDone));
     }
 }
@@ -108,8 +107,8 @@ void BandLanes::storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDon
 {
     for (int band = 0; band < bankBands(bank); ++band) {
         const auto i = static_cast<std::size_t>(band);
-        storeCascadeStates(carrier, band, bank.carrierBands[i]);
-        storeCascadeStates(envelope, band, *bank.envelopes[i].lowPass,
+        storeCascadeStates(carrier(), band, bank.carrierBands[i]);
+        storeCascadeStates(envelope(), band, *bank.envelopes[i].lowPass,
             static_cast<std::size_t>(envelopeSectionsDone));
     }
 }
@@ -118,10 +117,12 @@ FrameRows::FrameRows(int capacity, int paddedBands, int spreadReach)
     : frameCapacity(capacity)
     , bandCount(paddedBands)
     // At least 16, and whole lines, so that every row starts on a line.
-    , levelPad(std::max(16, (spreadReach + 7) / 8 * 8))
+    , levelPad(levelPadFor(paddedBands))
     , levelStride(levelPad + paddedBands + levelPad)
 {
     constexpr std::size_t perLine = 8;
+    if (spreadReach > levelPad)
+        throw std::logic_error("level rows: Vagueness reaches past the padding");
     const auto frames = static_cast<std::size_t>(capacity);
     const std::size_t levelLines = frames * static_cast<std::size_t>(levelStride) / perLine;
     const std::size_t bandLines = frames * static_cast<std::size_t>(bandCount) / perLine;
@@ -131,6 +132,7 @@ FrameRows::FrameRows(int capacity, int paddedBands, int spreadReach)
         for (double& value : lines[i].values)
             value = -0.0;
     }
+    levelsStart = &lines[0].values[0] + levelPad;
     carrierStart = &lines[levelLines].values[0];
     smoothedStart = &lines[levelLines + bandLines].values[0];
     meansStart = &lines[levelLines + 2 * bandLines].values[0];

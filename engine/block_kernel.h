@@ -135,10 +135,43 @@ template <typename V> LUMIVOX_INLINE void keepInRegister(V& value) { asm("" : "+
     }
 static_assert(mostBands == 64 && bandPadding == 16, "LUMIVOX_WITH_PADDED_BANDS lists every count");
 
+// The work area with its band count as a constant, so that every row's place is a constant
+// offset from the one before, as in a bank of fixed size.
+template <int Bands> class FixedRows {
+public:
+    static constexpr int levelStride = 2 * FrameRows::levelPadFor(Bands) + Bands;
+
+    explicit FixedRows(FrameRows& rows)
+        : levelsBase(rows.levels(0))
+        , carrierBase(rows.carrierBands(0))
+        , smoothedBase(rows.smoothed(0))
+        , meansBase(rows.means())
+    {
+    }
+
+    static constexpr int bands() { return Bands; }
+    double* levels(int frame) const { return levelsBase + frame * levelStride; }
+    double* carrierBands(int frame) const { return carrierBase + frame * Bands; }
+    double* smoothed(int frame) const { return smoothedBase + frame * Bands; }
+    double* means() const { return meansBase; }
+
+private:
+    double* levelsBase;
+    double* carrierBase;
+    double* smoothedBase;
+    double* meansBase;
+};
+
+// Runs call with `fixed`, the FrameRows rows seen as FixedRows.
+#define LUMIVOX_WITH_FIXED_ROWS(rows, call)                                                        \
+    LUMIVOX_WITH_PADDED_BANDS((rows).bands(), {                                                    \
+        kernel::FixedRows<Bands> fixed(rows);                                                      \
+        call;                                                                                      \
+    })
+
 // Sets the padding's levels of frames [first, end) to -0.0, as outside the bank, so that a band
 // that reaches into them in the smoothing step adds nothing to its sum.
-LUMIVOX_INLINE void silencePadding(
-    FrameRows& rows, const BlockSettings& settings, int first, int end)
+LUMIVOX_INLINE void silencePadding(auto& rows, const BlockSettings& settings, int first, int end)
 {
     if (settings.bands == rows.bands())
         return;
@@ -156,21 +189,25 @@ template <int Width, int First, int Count, bool BandPass = false> struct Section
     LUMIVOX_INLINE void load(const BandLanes::Cascades& lanes, int firstBand)
     {
         for (int s = 0; s < Count; ++s) {
-            z1[s] = kernel::load<Width>(&lanes.z1[First + s][firstBand]);
-            z2[s] = kernel::load<Width>(&lanes.z2[First + s][firstBand]);
+            z1[s]
+                = kernel::load<Width>(&lanes.half(firstBand).z1[First + s][laneInHalf(firstBand)]);
+            z2[s]
+                = kernel::load<Width>(&lanes.half(firstBand).z2[First + s][laneInHalf(firstBand)]);
         }
         if constexpr (negatesFirst)
             z2[0] = -z2[0];
     }
 
-    LUMIVOX_INLINE void store(BandLanes::Cascades& lanes, int firstBand) const
+    LUMIVOX_INLINE void store(const BandLanes::Cascades& lanes, int firstBand) const
     {
         for (int s = 0; s < Count; ++s) {
-            kernel::store<Width>(&lanes.z1[First + s][firstBand], z1[s]);
-            kernel::store<Width>(&lanes.z2[First + s][firstBand], z2[s]);
+            kernel::store<Width>(
+                &lanes.half(firstBand).z1[First + s][laneInHalf(firstBand)], z1[s]);
+            kernel::store<Width>(
+                &lanes.half(firstBand).z2[First + s][laneInHalf(firstBand)], z2[s]);
         }
         if constexpr (negatesFirst)
-            kernel::store<Width>(&lanes.z2[0][firstBand], -z2[0]);
+            kernel::store<Width>(&lanes.half(firstBand).z2[0][laneInHalf(firstBand)], -z2[0]);
     }
 };
 
@@ -183,27 +220,30 @@ template <int Width, int First, int Count> struct BandPair {
 
     LUMIVOX_INLINE void load(const BandLanes& lanes, int firstBand)
     {
-        modulator.load(lanes.modulator, firstBand);
-        carrier.load(lanes.carrier, firstBand);
+        modulator.load(lanes.modulator(), firstBand);
+        carrier.load(lanes.carrier(), firstBand);
     }
 
     LUMIVOX_INLINE void store(BandLanes& lanes, int firstBand) const
     {
-        modulator.store(lanes.modulator, firstBand);
-        carrier.store(lanes.carrier, firstBand);
+        modulator.store(lanes.modulator(), firstBand);
+        carrier.store(lanes.carrier(), firstBand);
     }
 
     LUMIVOX_INLINE void run(
         const BandLanes::Cascades& coefficients, int firstBand, Lane<Width>& m, Lane<Width>& c)
     {
         for (int s = 0; s < Count; ++s) {
-            const Lane<Width> a1 = kernel::load<Width>(&coefficients.a1[First + s][firstBand]);
-            const Lane<Width> a2 = kernel::load<Width>(&coefficients.a2[First + s][firstBand]);
+            const Lane<Width> a1 = kernel::load<Width>(
+                &coefficients.half(firstBand).a1[First + s][laneInHalf(firstBand)]);
+            const Lane<Width> a2 = kernel::load<Width>(
+                &coefficients.half(firstBand).a2[First + s][laneInHalf(firstBand)]);
             if (First + s == 0) {
                 m = firstBandPassSection<Width>(m, modulator.z1[s], modulator.z2[s], a1, a2);
                 c = firstBandPassSection<Width>(c, carrier.z1[s], carrier.z2[s], a1, a2);
             } else {
-                const Lane<Width> b1 = kernel::load<Width>(&coefficients.b1[First + s][firstBand]);
+                const Lane<Width> b1 = kernel::load<Width>(
+                    &coefficients.half(firstBand).b1[First + s][laneInHalf(firstBand)]);
                 m = laterBandPassSection<Width>(m, modulator.z1[s], modulator.z2[s], b1, a1, a2);
                 c = laterBandPassSection<Width>(c, carrier.z1[s], carrier.z2[s], b1, a1, a2);
             }
@@ -253,12 +293,12 @@ constexpr int firstPassSections = 3;
 enum class Leaving { CarrierBands, Products, Sums };
 
 template <int Width, Leaving Leaves = Leaving::CarrierBands>
-LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBand,
-    const double* carrier, const double* modulator, int frameCount, double* sums = nullptr)
+LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, auto& rows, int firstBand, const double* carrier,
+    const double* modulator, int frameCount, double* sums = nullptr)
 {
     using V = Lane<Width>;
-    const BandLanes::Cascades& coefficients = lanes.modulator;
-    const V gain = load<Width>(&coefficients.gain[firstBand]);
+    const BandLanes::Cascades& coefficients = lanes.modulator();
+    const V gain = load<Width>(&coefficients.half(firstBand).gain[laneInHalf(firstBand)]);
     {
         BandPair<Width, 0, firstPassSections> pair;
         pair.load(lanes, firstBand);
@@ -276,8 +316,9 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
         BandPair<Width, firstPassSections, rest> pair;
         SectionStates<Width, 0, envelopeSectionCount> envelope;
         pair.load(lanes, firstBand);
-        envelope.load(lanes.envelope, firstBand);
-        const V envelopeGain = load<Width>(&lanes.envelope.gain[firstBand]);
+        envelope.load(lanes.envelope(), firstBand);
+        const V envelopeGain
+            = load<Width>(&lanes.envelope().half(firstBand).gain[laneInHalf(firstBand)]);
         const V zero {};
         for (int t = 0; t < frameCount; ++t) {
             V m = load<Width>(rows.levels(t) + firstBand);
@@ -286,10 +327,10 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
             V e = envelopeGain * (m >= zero ? m : -m);
             for (int s = 0; s < envelopeSectionCount; ++s)
                 e = section<Width>(e, envelope.z1[s], envelope.z2[s],
-                    load<Width>(&lanes.envelope.b1[s][firstBand]),
-                    load<Width>(&lanes.envelope.b2[s][firstBand]),
-                    load<Width>(&lanes.envelope.a1[s][firstBand]),
-                    load<Width>(&lanes.envelope.a2[s][firstBand]));
+                    load<Width>(&lanes.envelope().half(firstBand).b1[s][laneInHalf(firstBand)]),
+                    load<Width>(&lanes.envelope().half(firstBand).b2[s][laneInHalf(firstBand)]),
+                    load<Width>(&lanes.envelope().half(firstBand).a1[s][laneInHalf(firstBand)]),
+                    load<Width>(&lanes.envelope().half(firstBand).a2[s][laneInHalf(firstBand)]));
             const V level = e * levelScale;
             store<Width>(rows.levels(t) + firstBand, level);
             if constexpr (Leaves == Leaving::Sums) {
@@ -305,7 +346,7 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
             }
         }
         pair.store(lanes, firstBand);
-        envelope.store(lanes.envelope, firstBand);
+        envelope.store(lanes.envelope(), firstBand);
     }
 }
 
@@ -343,7 +384,7 @@ LUMIVOX_INLINE void addRows(
 // frame. With two lanes that gains nothing, and eight (AVX-512) would need more registers.
 template <int Width>
 LUMIVOX_INLINE void addProductsAcrossFrames(
-    FrameRows& rows, int firstBand, int endBand, int first, int end, double* sums)
+    auto& rows, int firstBand, int endBand, int first, int end, double* sums)
 {
     int t = first;
     if constexpr (Width == 4) {
@@ -366,12 +407,21 @@ LUMIVOX_INLINE void addProductsAcrossFrames(
 }
 
 // Analysis of the bands [firstBand, endBand), both multiples of Width, over frameCount frames.
-template <int Width>
-LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
-    const double* carrier, const double* modulator, int frameCount)
+template <int Width, Leaving Leaves = Leaving::CarrierBands>
+LUMIVOX_INLINE void analyseBands(BandLanes& lanes, auto& rows, int firstBand, int endBand,
+    const double* carrier, const double* modulator, int frameCount, double* sums = nullptr)
 {
     for (int first = firstBand; first < endBand; first += Width)
-        analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
+        analyseGroup<Width, Leaves>(lanes, rows, first, carrier, modulator, frameCount, sums);
+}
+
+// Analysis of every band of the padded bank, the count as a constant.
+template <int Width>
+LUMIVOX_INLINE void analyse(
+    BandLanes& lanes, auto& rows, const double* carrier, const double* modulator, int frameCount)
+{
+    LUMIVOX_WITH_PADDED_BANDS(
+        rows.bands(), (analyseBands<Width>(lanes, rows, 0, Bands, carrier, modulator, frameCount)));
 }
 
 // Analysis of the bands [0, endBand) for blocks without Vagueness and Instrument Clearance: their
@@ -379,7 +429,7 @@ LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, in
 // in the rows, which are then summed with frames across the lanes (four lanes only); otherwise
 // each group adds its products to the sums as it goes, which saves storing them.
 template <int Width, bool AcrossFrames>
-LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, FrameRows& rows, int endBand,
+LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, auto& rows, int endBand,
     const double* carrier, const double* modulator, int frameCount, double* sums)
 {
     static_assert(!AcrossFrames || Width == 4, "frames go across four lanes");
@@ -399,11 +449,13 @@ LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, FrameRows& rows, int endBa
 // Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
 // Clearance: the band products summed in band order from 0.0, then scaled by the gain.
 template <int Width>
-LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
+LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, auto& rows, const double* carrier,
     const double* modulator, int frameCount, double outputGain, double* output)
 {
-    analyseIntoSums<Width, Width == 4>(
-        lanes, rows, rows.bands(), carrier, modulator, frameCount, output);
+    // The band count as a constant, so that the groups' loop is laid out as for a fixed bank.
+    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
+        (analyseIntoSums<Width, Width == 4>(
+            lanes, rows, Bands, carrier, modulator, frameCount, output)));
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
@@ -487,7 +539,7 @@ template <int Frames> struct LevelsAcrossFrames {
 // together, so that eight chains of additions are in flight. When asked, the levels the last of
 // the frames used are written to its smoothed row.
 template <int Frames>
-LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& settings, int t,
+LUMIVOX_INLINE void finishAcrossFrames(auto& rows, const BlockSettings& settings, int t,
     double* output, LevelsAcrossFrames<Frames>& levels, bool keepLastLevels)
 {
     using V = Lane<Frames>;
@@ -569,7 +621,7 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
 // time.
 template <int Width>
 LUMIVOX_INLINE void finishAlongBands(
-    FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    auto& rows, const BlockSettings& settings, int first, int end, double* output)
 {
     double* means = rows.means();
     const int bands = rows.bands();
@@ -610,7 +662,7 @@ LUMIVOX_INLINE void finishAlongBands(
 // row when Vagueness or Instrument Clearance changed them, and in its level row when neither did.
 template <int Width>
 LUMIVOX_INLINE void finish(
-    FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    auto& rows, const BlockSettings& settings, int first, int end, double* output)
 {
     if (settings.smoothing)
         silencePadding(rows, settings, first, end);
@@ -665,7 +717,7 @@ template <int Width, int First, int Count> struct GroupPair {
         high.load(lanes, firstBand + Width);
     }
 
-    LUMIVOX_INLINE void store(BandLanes::Cascades& lanes, int firstBand) const
+    LUMIVOX_INLINE void store(const BandLanes::Cascades& lanes, int firstBand) const
     {
         low.store(lanes, firstBand);
         high.store(lanes, firstBand + Width);
@@ -677,16 +729,22 @@ template <int Width, int First, int Count> struct GroupPair {
         const int secondBand = firstBand + Width;
         for (int s = 0; s < Count; ++s) {
             const int at = First + s;
-            const Lane<Width> a1Low = kernel::load<Width>(&c.a1[at][firstBand]);
-            const Lane<Width> a2Low = kernel::load<Width>(&c.a2[at][firstBand]);
-            const Lane<Width> a1High = kernel::load<Width>(&c.a1[at][secondBand]);
-            const Lane<Width> a2High = kernel::load<Width>(&c.a2[at][secondBand]);
+            const Lane<Width> a1Low
+                = kernel::load<Width>(&c.half(firstBand).a1[at][laneInHalf(firstBand)]);
+            const Lane<Width> a2Low
+                = kernel::load<Width>(&c.half(firstBand).a2[at][laneInHalf(firstBand)]);
+            const Lane<Width> a1High
+                = kernel::load<Width>(&c.half(secondBand).a1[at][laneInHalf(secondBand)]);
+            const Lane<Width> a2High
+                = kernel::load<Width>(&c.half(secondBand).a2[at][laneInHalf(secondBand)]);
             if (at == 0) {
                 x0 = firstBandPassSection<Width>(x0, low.z1[s], low.z2[s], a1Low, a2Low);
                 x1 = firstBandPassSection<Width>(x1, high.z1[s], high.z2[s], a1High, a2High);
             } else {
-                const Lane<Width> b1Low = kernel::load<Width>(&c.b1[at][firstBand]);
-                const Lane<Width> b1High = kernel::load<Width>(&c.b1[at][secondBand]);
+                const Lane<Width> b1Low
+                    = kernel::load<Width>(&c.half(firstBand).b1[at][laneInHalf(firstBand)]);
+                const Lane<Width> b1High
+                    = kernel::load<Width>(&c.half(secondBand).b1[at][laneInHalf(secondBand)]);
                 x0 = laterBandPassSection<Width>(x0, low.z1[s], low.z2[s], b1Low, a1Low, a2Low);
                 x1 = laterBandPassSection<Width>(
                     x1, high.z1[s], high.z2[s], b1High, a1High, a2High);
@@ -703,14 +761,15 @@ LUMIVOX_INLINE Lane<Width> envelopeSections(Lane<Width> x,
 {
     if constexpr (First == 0) {
         const Lane<Width> zero {};
-        x = kernel::load<Width>(&envelope.gain[firstBand]) * (x >= zero ? x : -x);
+        x = kernel::load<Width>(&envelope.half(firstBand).gain[laneInHalf(firstBand)])
+            * (x >= zero ? x : -x);
     }
     for (int s = 0; s < Count; ++s)
         x = section<Width>(x, states.z1[s], states.z2[s],
-            kernel::load<Width>(&envelope.b1[First + s][firstBand]),
-            kernel::load<Width>(&envelope.b2[First + s][firstBand]),
-            kernel::load<Width>(&envelope.a1[First + s][firstBand]),
-            kernel::load<Width>(&envelope.a2[First + s][firstBand]));
+            kernel::load<Width>(&envelope.half(firstBand).b1[First + s][laneInHalf(firstBand)]),
+            kernel::load<Width>(&envelope.half(firstBand).b2[First + s][laneInHalf(firstBand)]),
+            kernel::load<Width>(&envelope.half(firstBand).a1[First + s][laneInHalf(firstBand)]),
+            kernel::load<Width>(&envelope.half(firstBand).a2[First + s][laneInHalf(firstBand)]));
     return x;
 }
 
@@ -719,15 +778,15 @@ LUMIVOX_INLINE Lane<Width> envelopeSections(Lane<Width> x,
 // into the level rows when ToRows, otherwise into handOver (handOverStride values per frame; the
 // levels when the envelopes are whole).
 template <int Width, int EnvelopeSections, bool ToRows>
-LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
+LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, auto& rows, int firstBand,
     const double* modulator, int frameCount, double* handOver)
 {
     using V = Lane<Width>;
-    const BandLanes::Cascades& bands = lanes.modulator;
+    const BandLanes::Cascades& bands = lanes.modulator();
     const int secondBand = firstBand + Width;
     {
-        const V gainLow = load<Width>(&bands.gain[firstBand]);
-        const V gainHigh = load<Width>(&bands.gain[secondBand]);
+        const V gainLow = load<Width>(&bands.half(firstBand).gain[laneInHalf(firstBand)]);
+        const V gainHigh = load<Width>(&bands.half(secondBand).gain[laneInHalf(secondBand)]);
         GroupPair<Width, 0, firstPassSections> pair;
         pair.load(bands, firstBand);
         for (int t = 0; t < frameCount; ++t) {
@@ -737,7 +796,7 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int fi
             store<Width>(rows.levels(t) + firstBand, low);
             store<Width>(rows.levels(t) + secondBand, high);
         }
-        pair.store(lanes.modulator, firstBand);
+        pair.store(lanes.modulator(), firstBand);
     }
     {
         constexpr int rest = bandSectionCount - firstPassSections;
@@ -745,14 +804,14 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int fi
         SectionStates<Width, 0, EnvelopeSections> envelopeLow;
         SectionStates<Width, 0, EnvelopeSections> envelopeHigh;
         pair.load(bands, firstBand);
-        envelopeLow.load(lanes.envelope, firstBand);
-        envelopeHigh.load(lanes.envelope, secondBand);
+        envelopeLow.load(lanes.envelope(), firstBand);
+        envelopeHigh.load(lanes.envelope(), secondBand);
         for (int t = 0; t < frameCount; ++t) {
             V low = load<Width>(rows.levels(t) + firstBand);
             V high = load<Width>(rows.levels(t) + secondBand);
             pair.run(bands, firstBand, low, high);
-            low = envelopeSections<Width>(low, envelopeLow, lanes.envelope, firstBand);
-            high = envelopeSections<Width>(high, envelopeHigh, lanes.envelope, secondBand);
+            low = envelopeSections<Width>(low, envelopeLow, lanes.envelope(), firstBand);
+            high = envelopeSections<Width>(high, envelopeHigh, lanes.envelope(), secondBand);
             if constexpr (EnvelopeSections == envelopeSectionCount) {
                 low = low * levelScale;
                 high = high * levelScale;
@@ -761,15 +820,15 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int fi
             store<Width>(row + firstBand, low);
             store<Width>(row + secondBand, high);
         }
-        pair.store(lanes.modulator, firstBand);
-        envelopeLow.store(lanes.envelope, firstBand);
-        envelopeHigh.store(lanes.envelope, secondBand);
+        pair.store(lanes.modulator(), firstBand);
+        envelopeLow.store(lanes.envelope(), firstBand);
+        envelopeHigh.store(lanes.envelope(), secondBand);
     }
 }
 
 // The modulator side of frames [0, frameCount), at most the rows' capacity.
 template <int Width>
-LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
+LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, auto& rows, const BlockSettings& settings,
     const double* modulator, int frameCount, double* handOver)
 {
     const int bands = rows.bands();
@@ -802,7 +861,7 @@ LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const Block
 // over: the rest of the envelopes, or the levels as they are.
 template <int Width, int EnvelopeSectionsDone>
 LUMIVOX_INLINE void levelsFromHandOver(
-    BandLanes& lanes, FrameRows& rows, const double* handOver, int frameCount)
+    BandLanes& lanes, auto& rows, const double* handOver, int frameCount)
 {
     const int bands = rows.bands();
     if constexpr (EnvelopeSectionsDone == envelopeSectionCount) {
@@ -814,19 +873,19 @@ LUMIVOX_INLINE void levelsFromHandOver(
             const int secondBand = firstBand + Width;
             SectionStates<Width, EnvelopeSectionsDone, rest> low;
             SectionStates<Width, EnvelopeSectionsDone, rest> high;
-            low.load(lanes.envelope, firstBand);
-            high.load(lanes.envelope, secondBand);
+            low.load(lanes.envelope(), firstBand);
+            high.load(lanes.envelope(), secondBand);
             for (int t = 0; t < frameCount; ++t) {
                 const double* row = handOver + t * handOverStride(bands);
                 const Lane<Width> e0 = envelopeSections<Width>(
-                    load<Width>(row + firstBand), low, lanes.envelope, firstBand);
+                    load<Width>(row + firstBand), low, lanes.envelope(), firstBand);
                 const Lane<Width> e1 = envelopeSections<Width>(
-                    load<Width>(row + secondBand), high, lanes.envelope, secondBand);
+                    load<Width>(row + secondBand), high, lanes.envelope(), secondBand);
                 store<Width>(rows.levels(t) + firstBand, e0 * levelScale);
                 store<Width>(rows.levels(t) + secondBand, e1 * levelScale);
             }
-            low.store(lanes.envelope, firstBand);
-            high.store(lanes.envelope, secondBand);
+            low.store(lanes.envelope(), firstBand);
+            high.store(lanes.envelope(), secondBand);
         }
     }
 }
@@ -835,7 +894,7 @@ LUMIVOX_INLINE void levelsFromHandOver(
 // from the level rows into the smoothed rows. The upper bands' smoothed levels come from handOver.
 template <int Width>
 LUMIVOX_INLINE void adjustLevels(
-    FrameRows& rows, const BlockSettings& settings, const double* handOver, int frameCount)
+    auto& rows, const BlockSettings& settings, const double* handOver, int frameCount)
 {
     double* means = rows.means();
     const int bands = rows.bands();
@@ -866,15 +925,15 @@ LUMIVOX_INLINE void adjustLevels(
 // The carrier band products of two groups over frames [0, frameCount) in the carrier rows, each
 // band weighted by its level in levelsOf(t).
 template <int Width, typename RowOf>
-LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
+LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, auto& rows, int firstBand,
     const double* carrier, RowOf levelsOf, int frameCount)
 {
     using V = Lane<Width>;
-    const BandLanes::Cascades& bands = lanes.carrier;
+    const BandLanes::Cascades& bands = lanes.carrier();
     const int secondBand = firstBand + Width;
     {
-        const V gainLow = load<Width>(&bands.gain[firstBand]);
-        const V gainHigh = load<Width>(&bands.gain[secondBand]);
+        const V gainLow = load<Width>(&bands.half(firstBand).gain[laneInHalf(firstBand)]);
+        const V gainHigh = load<Width>(&bands.half(secondBand).gain[laneInHalf(secondBand)]);
         GroupPair<Width, 0, firstPassSections> pair;
         pair.load(bands, firstBand);
         for (int t = 0; t < frameCount; ++t) {
@@ -884,7 +943,7 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
             store<Width>(rows.carrierBands(t) + firstBand, low);
             store<Width>(rows.carrierBands(t) + secondBand, high);
         }
-        pair.store(lanes.carrier, firstBand);
+        pair.store(lanes.carrier(), firstBand);
     }
     {
         constexpr int rest = bandSectionCount - firstPassSections;
@@ -898,7 +957,7 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
             store<Width>(rows.carrierBands(t) + firstBand, low * load<Width>(level + firstBand));
             store<Width>(rows.carrierBands(t) + secondBand, high * load<Width>(level + secondBand));
         }
-        pair.store(lanes.carrier, firstBand);
+        pair.store(lanes.carrier(), firstBand);
     }
 }
 
@@ -906,7 +965,7 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
 // products summed in band order from 0.0, times the gain. The levels the last frame used are left
 // where usedLevels finds them.
 template <int Width>
-LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
+LUMIVOX_INLINE void carrierSide(BandLanes& lanes, auto& rows, const BlockSettings& settings,
     const double* carrier, const double* handOver, int frameCount, double* output)
 {
     if (envelopeSectionsOnModulatorSide(settings.smoothing, Width) == envelopeSectionCount)
@@ -939,30 +998,29 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
 
 // The lower bands of frames [0, frameCount), at most the rows' capacity, summed into sums.
 template <int Width>
-LUMIVOX_INLINE void lowerBands(BandLanes& lanes, FrameRows& rows, const double* carrier,
+LUMIVOX_INLINE void lowerBands(BandLanes& lanes, auto& rows, const double* carrier,
     const double* modulator, int frameCount, double* sums)
 {
     std::fill_n(sums, frameCount, 0.0);
-    for (int first = 0; first < lowerBandCount(rows.bands()); first += Width)
-        analyseGroup<Width, Leaving::Sums>(
-            lanes, rows, first, carrier, modulator, frameCount, sums);
+    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
+        (analyseBands<Width, Leaving::Sums>(
+            lanes, rows, 0, lowerBandCount(Bands), carrier, modulator, frameCount, sums)));
 }
 
 // The upper bands of the same frames, added to the lower bands' sums, times the gain.
 template <int Width>
-LUMIVOX_INLINE void upperBands(BandLanes& lanes, FrameRows& rows, const double* carrier,
+LUMIVOX_INLINE void upperBands(BandLanes& lanes, auto& rows, const double* carrier,
     const double* modulator, int frameCount, const double* lowerSums, double outputGain,
     double* output)
 {
     std::copy_n(lowerSums, frameCount, output);
-    for (int first = lowerBandCount(rows.bands()); first < rows.bands(); first += Width)
-        analyseGroup<Width, Leaving::Sums>(
-            lanes, rows, first, carrier, modulator, frameCount, output);
+    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
+        (analyseBands<Width, Leaving::Sums>(
+            lanes, rows, lowerBandCount(Bands), Bands, carrier, modulator, frameCount, output)));
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
 
-#undef LUMIVOX_WITH_PADDED_BANDS
 #undef LUMIVOX_INLINE
 
 } // namespace lumivox::engine::kernel

@@ -58,42 +58,51 @@ namespace {
     Attributes void analyse##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,        \
         const double* modulator, int frameCount)                                                   \
     {                                                                                              \
-        kernel::analyse<Width>(lanes, rows, 0, rows.bands(), carrier, modulator, frameCount);      \
+        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
+            rows, (kernel::analyse<Width>(lanes, fixed, carrier, modulator, frameCount)));         \
     }                                                                                              \
     Attributes void finish##Unit(                                                                  \
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)        \
     {                                                                                              \
-        kernel::finish<Width>(rows, settings, first, end, output);                                 \
+        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
+            rows, (kernel::finish<Width>(fixed, settings, first, end, output)));                   \
     }                                                                                              \
     Attributes void analyseAndFinish##Unit(BandLanes& lanes, FrameRows& rows,                      \
         const double* carrier, const double* modulator, int frameCount, double outputGain,         \
         double* output)                                                                            \
     {                                                                                              \
-        kernel::analyseAndFinish<Width>(                                                           \
-            lanes, rows, carrier, modulator, frameCount, outputGain, output);                      \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::analyseAndFinish<Width>(                                                      \
+                lanes, fixed, carrier, modulator, frameCount, outputGain, output)));               \
     }                                                                                              \
     Attributes void modulatorSide##Unit(BandLanes& lanes, FrameRows& rows,                         \
         const BlockSettings& settings, const double* modulator, int frameCount, double* handOver)  \
     {                                                                                              \
-        kernel::modulatorSide<Width>(lanes, rows, settings, modulator, frameCount, handOver);      \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::modulatorSide<Width>(                                                         \
+                lanes, fixed, settings, modulator, frameCount, handOver)));                        \
     }                                                                                              \
     Attributes void carrierSide##Unit(BandLanes& lanes, FrameRows& rows,                           \
         const BlockSettings& settings, const double* carrier, const double* handOver,              \
         int frameCount, double* output)                                                            \
     {                                                                                              \
-        kernel::carrierSide<Width>(lanes, rows, settings, carrier, handOver, frameCount, output);  \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::carrierSide<Width>(                                                           \
+                lanes, fixed, settings, carrier, handOver, frameCount, output)));                  \
     }                                                                                              \
     Attributes void lowerBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
         const double* modulator, int frameCount, double* sums)                                     \
     {                                                                                              \
-        kernel::lowerBands<Width>(lanes, rows, carrier, modulator, frameCount, sums);              \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::lowerBands<Width>(lanes, fixed, carrier, modulator, frameCount, sums)));      \
     }                                                                                              \
     Attributes void upperBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
         const double* modulator, int frameCount, const double* lowerSums, double outputGain,       \
         double* output)                                                                            \
     {                                                                                              \
-        kernel::upperBands<Width>(                                                                 \
-            lanes, rows, carrier, modulator, frameCount, lowerSums, outputGain, output);           \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::upperBands<Width>(                                                            \
+                lanes, fixed, carrier, modulator, frameCount, lowerSums, outputGain, output)));    \
     }                                                                                              \
     BlockBody body##Unit()                                                                         \
     {                                                                                              \
