@@ -418,6 +418,7 @@ void MainWindow::startOrStopJob(JobMode mode)
     settings.outputPath = std::move(output);
     settings.sound = soundSettings();
     settings.carrier = carrierSound;
+    settings.vectors = vectors;
     settings.repeatCarrier = repeatCarrier();
     const QString outputPath = QFile::decodeName(QByteArray::fromStdString(settings.outputPath));
     state.stopRequested = false;

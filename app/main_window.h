@@ -48,6 +48,8 @@ public:
     void setJobStarter(JobStarter starter) { jobStarter = std::move(starter); }
     void setQuitHandler(QuitHandler handler) { quitHandler = std::move(handler); }
     void setMeterClock(MeterClock clock) { meterClock = std::move(clock); }
+    // How the engine of every run is to run, as the program chose at its start.
+    void setVectorChoice(engine::VectorChoice choice) { vectors = choice; }
 
     [[nodiscard]] QLabel* statusLine() const;
     [[nodiscard]] const QLabel* statusWarningIcon() const { return statusIcon; }
@@ -118,6 +120,7 @@ private:
     // Watches a close request made while no job was yet able to answer it.
     QTimer pendingClose;
     job::JobState state;
+    engine::VectorChoice vectors;
     std::unique_ptr<WindowPort> port;
     std::unique_ptr<job::JobThread> jobThread; // last: gone before the port and the state
 };

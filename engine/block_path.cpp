@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 
 namespace lumivox::engine {
@@ -208,23 +207,26 @@ VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> a
     return available.back();
 }
 
-VectorUnit preferredVectorUnit()
+bool runsOnThisMachine(VectorUnit unit) { return runsHere(unit); }
+
+VectorUnit widestVectorUnit()
 {
-    static const VectorUnit preferred = [] {
+    // Asked once: processBlock's default needs it without allocating.
+    static const VectorUnit widest = [] {
         const MachineUnits machine = machineUnits();
-        return chooseVectorUnit(std::getenv("LUMIVOX_VECTOR_UNIT"),
-            std::span(machine.units.begin(), static_cast<std::size_t>(machine.count)));
+        return machine.units[static_cast<std::size_t>(machine.count - 1)];
     }();
-    return preferred;
+    return widest;
 }
 
-bool blockPathEnabled()
+VectorChoice vectorChoiceFrom(const char* unitSetting, const char* blockPathSetting)
 {
-    static const bool enabled = [] {
-        const char* setting = std::getenv("LUMIVOX_BLOCK_PATH");
-        return setting == nullptr || std::strcmp(setting, "off") != 0;
-    }();
-    return enabled;
+    const MachineUnits machine = machineUnits();
+    VectorChoice choice;
+    choice.unit = chooseVectorUnit(
+        unitSetting, std::span(machine.units.begin(), static_cast<std::size_t>(machine.count)));
+    choice.blockPath = blockPathSetting == nullptr || std::strcmp(blockPathSetting, "off") != 0;
+    return choice;
 }
 
 void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const double> carrier,

@@ -27,14 +27,24 @@ const char* vectorUnitName(VectorUnit unit);
 // The units this machine can run, the portable one first and the widest last.
 std::vector<VectorUnit> vectorUnitsOfThisMachine();
 
-// The unit processBlock uses, chosen once: the widest this machine runs, or the one named by the
-// environment variable LUMIVOX_VECTOR_UNIT (portable, sse2, avx2, avx512). A unit this machine
-// cannot run gives the widest it can that is no wider.
-VectorUnit preferredVectorUnit();
+// Whether this machine runs the unit; asks without allocating.
+bool runsOnThisMachine(VectorUnit unit);
 
-// False when the environment variable LUMIVOX_BLOCK_PATH is "off": processBlock then calls
-// processSample frame by frame, so that the same job can be timed on both paths. Read once.
-bool blockPathEnabled();
+// The widest unit this machine runs.
+VectorUnit widestVectorUnit();
+
+// How an engine runs its blocks: the bands side by side on a vector unit, or (blockPath false)
+// frame by frame through processSample, so that the same job can be timed on both paths. A
+// program chooses once, at its start, and hands the choice down as a value.
+struct VectorChoice {
+    VectorUnit unit = widestVectorUnit();
+    bool blockPath = true;
+};
+
+// The choice that a program's settings name: unitSetting as chooseVectorUnit reads it (null: the
+// widest), and blockPathSetting "off" for frame by frame (null or anything else: blocks). The
+// programs pass the environment variables LUMIVOX_VECTOR_UNIT and LUMIVOX_BLOCK_PATH.
+VectorChoice vectorChoiceFrom(const char* unitSetting, const char* blockPathSetting);
 
 // The unit a LUMIVOX_VECTOR_UNIT value asks for among the given units (portable first, widest
 // last); an empty or unknown value gives the widest.

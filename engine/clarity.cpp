@@ -355,13 +355,13 @@ namespace {
             std::size_t, double);
     };
 
-    // The block path's unit, so that LUMIVOX_VECTOR_UNIT pins Clarity's too; chosen at the first
-    // call rather than by the loader, so that sanitizer runtimes are up before the machine is
-    // asked what it has.
-    Parts partsOfThisMachine()
+    // The engine's unit, so that a program's choice pins Clarity's too; chosen at each call
+    // rather than by the loader, so that sanitizer runtimes are up before the machine is asked
+    // what it has.
+    Parts partsFor(VectorUnit unit)
     {
 #if defined(__x86_64__) || defined(__i386__)
-        switch (preferredVectorUnit()) {
+        switch (runsOnThisMachine(unit) ? unit : VectorUnit::Portable) {
         case VectorUnit::Avx512:
             return { firstPartWide, secondPartWide };
         case VectorUnit::Avx2:
@@ -374,37 +374,32 @@ namespace {
         return { firstPartPortable, secondPartPortable };
     }
 
-    const Parts& parts()
-    {
-        static const Parts chosen = partsOfThisMachine();
-        return chosen;
-    }
-
     // Frames per pass when one thread runs both parts.
     constexpr std::size_t passFrames = 256;
 
 } // namespace
 
-void ClarityStage::firstPart(
-    const double* carrier, const double* modulator, double* values, std::size_t frameCount)
+void ClarityStage::firstPart(VectorUnit unit, const double* carrier, const double* modulator,
+    double* values, std::size_t frameCount)
 {
-    parts().first(states, carrier, modulator, values, frameCount);
+    partsFor(unit).first(states, carrier, modulator, values, frameCount);
 }
 
-void ClarityStage::secondPart(const double* carrier, const double* values, double* output,
-    std::size_t frameCount, double gain)
+void ClarityStage::secondPart(VectorUnit unit, const double* carrier, const double* values,
+    double* output, std::size_t frameCount, double gain)
 {
-    parts().second(states, strength, carrier, values, output, frameCount, gain);
+    partsFor(unit).second(states, strength, carrier, values, output, frameCount, gain);
 }
 
-void ClarityStage::processBlock(const double* carrier, const double* modulator, double* output,
-    std::size_t frameCount, double gain)
+void ClarityStage::processBlock(VectorUnit unit, const double* carrier, const double* modulator,
+    double* output, std::size_t frameCount, double gain)
 {
+    const Parts parts = partsFor(unit);
     double values[handOverValues * passFrames];
     for (std::size_t first = 0; first < frameCount; first += passFrames) {
         const std::size_t frames = std::min(passFrames, frameCount - first);
-        firstPart(carrier + first, modulator + first, values, frames);
-        secondPart(carrier + first, values, output + first, frames, gain);
+        parts.first(states, carrier + first, modulator + first, values, frames);
+        parts.second(states, strength, carrier + first, values, output + first, frames, gain);
     }
 }
 

@@ -24,8 +24,9 @@ VocoderEngine::VocoderEngine()
 {
 }
 
-VocoderEngine::VocoderEngine(BandLayout layout)
+VocoderEngine::VocoderEngine(BandLayout layout, VectorChoice choice)
     : bandLayout(std::move(layout))
+    , vectors(choice)
     , filterBank(bandLayout)
     , spread(makeSpread(0.0, 0.0, bandLayout))
     , blockPath(std::make_unique<BlockPath>(bandLayout))
@@ -57,14 +58,14 @@ void VocoderEngine::setOutputGain(double outputGain) { gain = outputGain; }
 void VocoderEngine::processBlock(
     std::span<const double> carrier, std::span<const double> modulator, std::span<double> output)
 {
-    if (!blockPathEnabled()) {
+    if (!vectors.blockPath) {
         const std::size_t frameCount
             = std::min({ carrier.size(), modulator.size(), output.size() });
         for (std::size_t t = 0; t < frameCount; ++t)
             output[t] = processSample(carrier[t], modulator[t]);
         return;
     }
-    runBlock(preferredVectorUnit(), carrier, modulator, output);
+    runBlock(vectors.unit, carrier, modulator, output);
 }
 
 void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
@@ -79,15 +80,15 @@ void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
             modulator.data() + start, output.data() + start, static_cast<int>(frames),
             std::span<double>(levels).first(static_cast<std::size_t>(bandCount())));
     }
-    addClarity(carrier.data(), modulator.data(), output.data(), frameCount);
+    addClarity(unit, carrier.data(), modulator.data(), output.data(), frameCount);
 }
 
-void VocoderEngine::addClarity(
-    const double* carrier, const double* modulator, double* output, std::size_t frameCount)
+void VocoderEngine::addClarity(VectorUnit unit, const double* carrier, const double* modulator,
+    double* output, std::size_t frameCount)
 {
     if (!(clarityStage.amount() > 0.0))
         return;
-    clarityStage.processBlock(carrier, modulator, output, frameCount, gain);
+    clarityStage.processBlock(unit, carrier, modulator, output, frameCount, gain);
 }
 
 namespace {
@@ -116,7 +117,7 @@ void VocoderEngine::firstHalf(std::span<const double> carrier, std::span<const d
             static_cast<int>(frames));
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.firstPart(carrier.data(), modulator.data(),
+        clarityStage.firstPart(unit, carrier.data(), modulator.data(),
             handOver.data() + clarityOffset(handOver.size()), frameCount);
 }
 
@@ -134,8 +135,8 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
             std::span<double>(levels).first(static_cast<std::size_t>(bandCount())));
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.secondPart(carrier.data(), handOver.data() + clarityOffset(handOver.size()),
-            output.data(), frameCount, gain);
+        clarityStage.secondPart(unit, carrier.data(),
+            handOver.data() + clarityOffset(handOver.size()), output.data(), frameCount, gain);
 }
 
 double VocoderEngine::processSample(double carrier, double modulator)

@@ -17,7 +17,9 @@ namespace lumivox::engine {
 class VocoderEngine {
 public:
     VocoderEngine(); // the classic layout; may throw std::bad_alloc
-    explicit VocoderEngine(BandLayout layout); // may throw std::bad_alloc
+    // May throw std::bad_alloc. The choice says how processBlock runs (the widest unit of this
+    // machine by default).
+    explicit VocoderEngine(BandLayout layout, VectorChoice choice = {});
     ~VocoderEngine();
     VocoderEngine(const VocoderEngine&) = delete;
     VocoderEngine& operator=(const VocoderEngine&) = delete;
@@ -35,6 +37,7 @@ public:
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
     void setClarity(double c) { clarityStage.setAmount(c); } // clamped to [0, 1]
+    void setVectorChoice(VectorChoice choice) { vectors = choice; }
 
     double vagueness() const { return spread.vagueness; }
     double harmonicBandVagueness() const { return spread.harmonicBandVagueness; }
@@ -45,12 +48,13 @@ public:
     std::span<const double> spreadWeights() const { return spread.layoutWeights(); }
     const FilterBank& bank() const { return filterBank; }
     const BandLayout& layout() const { return bandLayout; }
+    VectorChoice vectorChoice() const { return vectors; }
 
     // Carrier in its integer sample units, modulator normalised to about +-1; result not clamped.
     double processSample(double carrier, double modulator);
 
     // processSample once per frame, for as many frames as the shortest span holds, giving the same
-    // bits; the bands run side by side in vector lanes on preferredVectorUnit().
+    // bits; the bands run side by side in vector lanes on the chosen unit.
     void processBlock(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> output);
 
@@ -59,15 +63,24 @@ public:
     // same frames and gives the output (handOverValues is enough for any layout). Called in frame
     // order they give processBlock's bits, and
     // a run may go back to processBlock once both have done the same frames. They share no
-    // state; the settings must not change between the two halves of a frame. A unit this machine
-    // cannot run is taken as the portable one.
+    // state; the settings must not change between the two halves of a frame. Without a unit they
+    // run on the chosen one; a unit this machine cannot run is taken as the portable one.
     static constexpr int handOverValues
         = mostBands + mostBands / 2 + static_cast<int>(ClarityStage::handOverValues);
     void firstHalf(std::span<const double> carrier, std::span<const double> modulator,
-        std::span<double> handOver, VectorUnit unit = preferredVectorUnit());
+        std::span<double> handOver, VectorUnit unit);
     void secondHalf(std::span<const double> carrier, std::span<const double> modulator,
-        std::span<const double> handOver, std::span<double> output,
-        VectorUnit unit = preferredVectorUnit());
+        std::span<const double> handOver, std::span<double> output, VectorUnit unit);
+    void firstHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<double> handOver)
+    {
+        firstHalf(carrier, modulator, handOver, vectors.unit);
+    }
+    void secondHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<const double> handOver, std::span<double> output)
+    {
+        secondHalf(carrier, modulator, handOver, output, vectors.unit);
+    }
 
     // The levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in the
     // last frame of the latest processSample or processBlock call, one per band of the layout;
@@ -83,10 +96,11 @@ private:
         std::span<const double>, std::span<double>);
     void runBlock(VectorUnit unit, std::span<const double> carrier,
         std::span<const double> modulator, std::span<double> output);
-    void addClarity(
-        const double* carrier, const double* modulator, double* output, std::size_t frameCount);
+    void addClarity(VectorUnit unit, const double* carrier, const double* modulator, double* output,
+        std::size_t frameCount);
 
     BandLayout bandLayout;
+    VectorChoice vectors;
     FilterBank filterBank;
     Spread spread;
     double clearanceAmount = 0.0;

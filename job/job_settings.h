@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/block_path.h"
 #include "engine/chord_sound.h"
 
 #include <string>
@@ -43,6 +44,8 @@ struct JobSettings {
     // A carrier file shorter than the modulator is played again from its start, crossfaded at
     // each seam, so that the output is as long as the modulator.
     bool repeatCarrier = false;
+    // How the engine runs, as the program chose at its start.
+    engine::VectorChoice vectors;
 };
 
 } // namespace lumivox::job
