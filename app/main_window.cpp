@@ -558,7 +558,9 @@ void MainWindow::advanceMeters()
         heard = state.bandLevels.newestAudible(now, feedStart);
     if (heard) {
         meter->setSampleRate(heard->sampleRate);
-        meter->model().update(std::span<const double, 32>(heard->levels), now);
+        meter->model().update(std::span<const double>(heard->levels)
+                                  .first(static_cast<std::size_t>(heard->levelCount)),
+            now);
     } else {
         meter->model().update(std::nullopt, now);
     }
