@@ -2,6 +2,7 @@
 
 #include "job/audio_library.h"
 #include "main_window.h"
+#include "program_arguments.h"
 #include "program_icon.h"
 #include "termination_signals.h"
 
@@ -98,7 +99,8 @@ int runApplication(engine::VectorChoice vectors)
     int argumentCount = 1;
     QApplication application(argumentCount, arguments);
     QApplication::setApplicationName(QStringLiteral("Lumivox"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setApplicationVersion(
+        QString::fromLatin1(programVersion.data(), static_cast<qsizetype>(programVersion.size())));
     QApplication::setWindowIcon(programIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral(LUMIVOX_APP_ID));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,5 +1,7 @@
 #include "message_boxes.h"
 
+#include "program_arguments.h"
+
 #include <QLabel>
 #include <QMessageBox>
 
@@ -61,7 +63,7 @@ QString aboutText()
 {
     return QStringLiteral(
         "Lumivox\n"
-        "Version 1.0\n"
+        "Version " LUMIVOX_VERSION "\n"
         "\n"
         "A 32-band channel vocoder: the modulator's voice shapes the carrier's sound.\n"
         "Written by the Lumivox authors.\n"

@@ -6,7 +6,9 @@
 
 namespace lumivox::app {
 
-inline constexpr std::string_view versionLine = "Lumivox 1.0.0\n";
+// The project's version, the one lumivox-cli and the package give (set by the build).
+inline constexpr std::string_view programVersion = LUMIVOX_VERSION;
+inline constexpr std::string_view versionLine = "Lumivox " LUMIVOX_VERSION "\n";
 
 // The usage text "lumivox --help" prints.
 std::string_view usageText();

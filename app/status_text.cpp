@@ -53,7 +53,11 @@ namespace {
         if (report.clippedSamples == 0)
             return {};
         const double safeGain = job::clipFreeGainPosition(report.clipFreeGain) / 50.0;
-        return QStringLiteral(" — %1 %2 clipped; an Output Gain of %3× or less would not clip")
+        // Float samples are stored as they are: beyond full scale, but not clipped.
+        return (report.floatOutput
+                ? QStringLiteral(" — %1 %2 beyond full scale (float, not clamped); an Output "
+                                 "Gain of %3× or less would keep within it")
+                : QStringLiteral(" — %1 %2 clipped; an Output Gain of %3× or less would not clip"))
             .arg(report.clippedSamples)
             .arg(report.clippedSamples == 1 ? QStringLiteral("sample") : QStringLiteral("samples"))
             .arg(safeGain, 0, 'f', 2);
@@ -72,6 +76,13 @@ namespace {
                   .arg(leftOut)
             : QStringLiteral("\nThe modulator ended first; %1 of the carrier was left out.")
                   .arg(leftOut);
+    }
+
+    // " — written as WAV: the ending .xyz is not one of …": the file is not in the format its
+    // name promises.
+    QString outputNoteClause(const std::string& note)
+    {
+        return note.empty() ? QString() : QStringLiteral(" — ") + QString::fromStdString(note);
     }
 
     QString shortInputNote(const std::optional<job::ShortInput>& input)
@@ -134,9 +145,11 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         line.toolTip = outputPath;
         break;
     case JobOutcome::Stopped:
+        // The total only where a file bore it out: a header's claim would be no figure to give.
         line.text = QStringLiteral("Cancelled: ") + seconds(report.secondsDone)
-            + QStringLiteral(" of ") + seconds(report.secondsTotal) + QStringLiteral(" kept in ")
-            + fileName;
+            + (report.totalKnown ? QStringLiteral(" of ") + seconds(report.secondsTotal)
+                                 : QString())
+            + QStringLiteral(" kept in ") + fileName;
         line.toolTip = outputPath;
         break;
     case JobOutcome::Failed:
@@ -153,8 +166,10 @@ StatusLine runEndStatus(const job::RunReport& report, const QString& outputPath)
         }
         break;
     }
-    line.text += clipWarning(report) + shortInputNote(report.shortInput) + cutShortNote(report);
-    line.warning = report.clippedSamples > 0 || report.shortInput.has_value();
+    line.text += outputNoteClause(report.outputNote) + clipWarning(report)
+        + shortInputNote(report.shortInput) + cutShortNote(report);
+    line.warning
+        = report.clippedSamples > 0 || report.shortInput.has_value() || !report.outputNote.empty();
     return line;
 }
 

@@ -51,9 +51,11 @@ std::string runEndLines(const job::RunReport& report, std::string_view outputPat
         }
         lines += '\n';
     }
+    // The total only where a file bore it out: a header's claim would be no figure to give.
     if (vocode && report.outcome == job::JobOutcome::Stopped)
-        lines += prefix + "stopped: " + fixed(report.secondsDone, 2) + " s of "
-            + fixed(report.secondsTotal, 2) + " s kept in " + shownName(outputPath) + '\n';
+        lines += prefix + "stopped: " + fixed(report.secondsDone, 2) + " s"
+            + (report.totalKnown ? " of " + fixed(report.secondsTotal, 2) + " s" : "") + " kept in "
+            + shownName(outputPath) + '\n';
     if (!report.conversion.empty())
         lines += prefix + report.conversion + '\n';
     if (report.clippedSamples > 0) {

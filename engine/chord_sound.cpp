@@ -87,11 +87,15 @@ ChordSound::ChordSound(double sampleRate, int rootNote, ChordType type)
         saws.emplace_back(noteHertz(root + interval) / sampleRate, startCycles[note++ % 3]);
 
     // A saw's partials fall as 1/k, so a band the chord fills with partials holds a power in
-    // proportion to the fundamental: each octave up would be 3 dB louder in every band the
-    // vocoder lets through. The notes are scaled back by the root's pitch, and by their count so
-    // that their powers add to the same total. Nothing is measured: the gain is known at any rate.
+    // proportion to the fundamental: each octave up would be 3 dB louder in every band it fills.
+    // But a saw's peak does not follow its pitch, and in the low bands, where speech is loudest
+    // and a band holds one partial or none, the output's peak follows the few partials that meet
+    // the voice's harmonics rather than the power. The notes are scaled back by the fourth root of
+    // the root's pitch, halfway between the two (1.5 dB a band per octave up, 1.5 dB of peak per
+    // octave down), and by the square root of their count so that their powers add to the same
+    // total. Nothing is measured: the gain is known at any rate.
     const double notes = static_cast<double>(saws.size());
-    gain = levelAtC3 * std::sqrt(noteHertz(defaultChordRoot) / noteHertz(root) / notes);
+    gain = levelAtC3 * std::sqrt(std::sqrt(noteHertz(defaultChordRoot) / noteHertz(root)) / notes);
 }
 
 void ChordSound::render(std::span<double> out)

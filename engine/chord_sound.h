@@ -28,7 +28,8 @@ inline constexpr int defaultChordRoot = 48; // C3
 [[nodiscard]] double noteHertz(int midiNote); // equal temperament, A4 = 440 Hz
 
 // Band-limited sawtooth waves, one per note of the chord, at equal loudness, scaled by the root's
-// pitch and the count of notes so that every chord fills the vocoder's bands about equally.
+// pitch and the count of notes so that no root or type stands out: ordinary speech vocoded on any
+// of them at the default gain peaks below full scale.
 class ChordSound final : public CarrierSound {
 public:
     // The root is clamped to C2..C4.
@@ -38,7 +39,7 @@ public:
     double noteGain() const { return gain; }
 
     // Each note's gain for a lone C3; a saw at gain 1 swings about +-1.85.
-    static constexpr double levelAtC3 = 0.15;
+    static constexpr double levelAtC3 = 0.09;
 
 private:
     std::vector<BandLimitedSaw> saws;

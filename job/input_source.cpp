@@ -66,6 +66,11 @@ std::uint64_t WaveInputSource::frameCount() const
     return sixteenBit_ ? input_.monoByteCount() / 2 : input_.monoByteCount();
 }
 
+bool WaveInputSource::lengthTrusted() const
+{
+    return input_.reader == nullptr || input_.reader->declaredLengthHeld();
+}
+
 SoundInputSource::SoundInputSource(std::unique_ptr<wave::SoundFileReader> reader, InputRole role)
     : InputSource(reader->format().sampleRate,
         wave::outputDepthFor(reader->format().encoding, reader->format().bitsPerSample))

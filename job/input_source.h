@@ -34,6 +34,10 @@ public:
     [[nodiscard]] virtual std::uint64_t frameCount() const = 0;
     // False when the input does not say how long it is (a streamed FLAC's header may say 0).
     [[nodiscard]] virtual bool lengthKnown() const { return true; }
+    // True when the length it says is borne out by its file, so that a total taken from it is
+    // more than a header's claim: a wave file whose data chunk declares more than the file holds
+    // says a length that is not.
+    [[nodiscard]] virtual bool lengthTrusted() const { return lengthKnown(); }
     [[nodiscard]] virtual std::string failureCause() const = 0;
 
     [[nodiscard]] std::uint32_t sampleRate() const { return sampleRate_; }
@@ -54,6 +58,7 @@ public:
 
     [[nodiscard]] std::int64_t read(std::span<double> values) override;
     [[nodiscard]] std::uint64_t frameCount() const override;
+    [[nodiscard]] bool lengthTrusted() const override;
     [[nodiscard]] std::string failureCause() const override { return failureCause_; }
 
 private:
@@ -91,6 +96,7 @@ public:
 
     [[nodiscard]] std::int64_t read(std::span<double> values) override;
     [[nodiscard]] std::uint64_t frameCount() const override;
+    [[nodiscard]] bool lengthTrusted() const override { return input_->lengthTrusted(); }
     [[nodiscard]] std::string failureCause() const override;
 
 private:

@@ -48,6 +48,9 @@ struct RunReport {
     JobOutcome outcome = JobOutcome::Finished;
     double secondsDone = 0.0; // audio written (Vocode) or handed to the device (Preview)
     double secondsTotal = 0.0; // the shorter input's length; 0 when the inputs were refused
+    // False when secondsTotal rests on a length no file bore out (a wave header declaring more
+    // than its file held): it is then no figure to show.
+    bool totalKnown = true;
     std::uint64_t clippedSamples = 0; // output samples that had to be clamped to full scale
     // What was done to the inputs to vocode them ("modulator resampled from 22050 Hz to 44100
     // Hz"); empty when nothing was.

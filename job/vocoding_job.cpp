@@ -309,6 +309,7 @@ namespace {
         double carrierSeconds = 0.0;
         double modulatorSeconds = 0.0;
         bool leftOutAtLeast = false;
+        bool totalKnown = true; // see RunReport::totalKnown
         // An input whose data was found short only when the rest of it was counted after the
         // run: what was vocoded was not cut by it (a piped file declares a length it never has).
         const MonoInput* countedToItsEnd = nullptr;
@@ -371,6 +372,7 @@ namespace {
         summary.outcome = ending.outcome;
         summary.secondsDone = seconds(framesDone);
         summary.secondsTotal = seconds(framesTotal);
+        summary.totalKnown = totalKnown;
         summary.clippedSamples = clippedSamples;
         summary.conversion = conversion;
         summary.peak = peak;
@@ -489,6 +491,10 @@ namespace {
         carrierSeconds = builtInCarrier()
             ? modulatorSeconds
             : static_cast<double>(holdings.carrierSource->frameCount()) / rate;
+        // An input that says more than its file holds is the shorter one only by its claim.
+        totalKnown = holdings.modulatorSource->lengthTrusted()
+            && (builtInCarrier() || settings.repeatCarrier
+                || holdings.carrierSource->lengthTrusted());
         // A carrier that does not say how long it is is repeated as well: it may hold frames.
         if (settings.repeatCarrier && !builtInCarrier()
             && (holdings.carrierSource->frameCount() > 0

@@ -378,6 +378,11 @@ std::unique_ptr<WaveReader> openWaveReader(
     reader->format_ = decodeWaveFormat(reader->formatBytes_);
     reader->dataLength_ = dataChunk.size;
     reader->dataBytesLeft_ = dataChunk.size;
+    struct stat status { };
+    const long position = std::ftell(file);
+    if (position >= 0 && ::fstat(::fileno(file), &status) == 0 && status.st_size >= position)
+        reader->declaredLengthHeld_
+            = static_cast<std::uint64_t>(status.st_size - position) >= dataChunk.size;
     if (format != nullptr)
         *format = reader->format_;
     if (dataLength != nullptr)

@@ -90,6 +90,9 @@ public:
     // True once a read met the end of the file before the data chunk's declared end: the file was
     // cut short, or written that way.
     [[nodiscard]] bool endedEarly() const { return endedEarly_; }
+    // False when the data chunk declares more than the file held when it was opened (a header
+    // written ahead of a stream, or a file cut short): its length is then no more than a claim.
+    [[nodiscard]] bool declaredLengthHeld() const { return declaredLengthHeld_; }
 
 private:
     friend std::unique_ptr<WaveReader> openWaveReader(
@@ -104,6 +107,7 @@ private:
     std::uint64_t dataBytesLeft_ = 0; // reads never go past the data chunk
     std::uint64_t dataBytesRead_ = 0;
     bool endedEarly_ = false;
+    bool declaredLengthHeld_ = true;
     int readError_ = 0; // errno of a failed read; every later read fails with it
 };
 

@@ -24,6 +24,9 @@ namespace {
         double clipFreeGain = 0.62;
         double carrierSeconds = 2.96, modulatorSeconds = 2.96;
         const char* failureDetail = "";
+        bool floatOutput = false;
+        const char* outputNote = "";
+        bool totalKnown = true;
     };
 
     TEST(StatusText, SaysHowEachRunEndedWhatItKeptAndWhatClipped)
@@ -40,6 +43,20 @@ namespace {
                 "samples clipped; an "
                 "Output Gain of 0.62× or less would not clip",
                 true, 1.0, 0.6299 },
+            // Float samples beyond full scale are kept, not clipped, and the peak is above 0.
+            { JobMode::Vocode, JobOutcome::Finished, 2.0, 2.0, 34, "",
+                "Done: 2.00 s written to /home/me/out takes/vocoded.wav, peak +1.2 dBFS — 34 "
+                "samples beyond full scale (float, not clamped); an Output Gain of 0.90× or less "
+                "would keep within it",
+                true, 1.148, 0.9, 2.0, 2.0, "", true },
+            // A name whose ending is no format that is written: the file is a WAV and says so.
+            { JobMode::Vocode, JobOutcome::Finished, 2.0, 2.0, 0, "",
+                "Done: 2.00 s written to /home/me/out takes/vocoded.wav, peak −12.0 dBFS — "
+                "written as WAV: the ending .wv is not one of .wav, .flac, .ogg, .opus, .mp3 or "
+                ".aiff",
+                true, 0.25, 0.62, 2.0, 2.0, "", false,
+                "written as WAV: the ending .wv is not one of .wav, .flac, .ogg, .opus, .mp3 or "
+                ".aiff" },
             { JobMode::Vocode, JobOutcome::Finished, 4.0, 4.0, 0, "",
                 "Done: 4.00 s written to /home/me/out takes/vocoded.wav, peak −12.0 dBFS\nThe "
                 "carrier ended first; "
@@ -55,6 +72,10 @@ namespace {
                 "clipped; an Output "
                 "Gain of 0.62× or less would not clip",
                 true, 1.0, 0.62, 2.96, 9.0 },
+            // A total resting on a header that claims more than its file holds is no figure.
+            { JobMode::Vocode, JobOutcome::Stopped, 57.17, 97388.59, 0, "",
+                "Cancelled: 57.17 s kept in /home/me/out takes/vocoded.wav", true, 0.25, 0.62,
+                57.17, 57.17, "", false, "", false },
             { JobMode::Vocode, JobOutcome::Failed, 1.2, 2.96, 0, job::message::outputNotWritten,
                 "Stopped: the output could not be written; 1.20 s kept in /home/me/out "
                 "takes/vocoded.wav",
@@ -101,10 +122,13 @@ namespace {
             report.carrierSeconds = c.carrierSeconds;
             report.modulatorSeconds = c.modulatorSeconds;
             report.failureDetail = c.failureDetail;
+            report.floatOutput = c.floatOutput;
+            report.outputNote = c.outputNote;
+            report.totalKnown = c.totalKnown;
             const StatusLine line = runEndStatus(report, output);
             EXPECT_EQ(line.text.toStdString(), c.text);
             EXPECT_EQ(line.toolTip, c.pathAsToolTip ? output : QString()) << c.text;
-            EXPECT_EQ(line.warning, c.clipped > 0) << c.text;
+            EXPECT_EQ(line.warning, c.clipped > 0 || *c.outputNote != '\0') << c.text;
         }
     }
 

@@ -22,6 +22,7 @@ namespace {
         std::optional<double> normalizedBy;
         const char* outputPath;
         const char* lines;
+        bool totalKnown = true; // the shorter input's length was borne out by its file
     };
 
     constexpr double none = 9.0; // a clip-free gain beyond the slider: nothing to say
@@ -62,6 +63,10 @@ namespace {
                 false, {}, "out.wav",
                 "lumivox-cli: stopped: 53.60 s of 300.00 s kept in out.wav\n"
                 "lumivox-cli: 5 samples clipped; --gain 15 or less would not clip\n" },
+            // A total resting on a header that claims more than its file holds (a wave file
+            // written ahead of a stream) is no figure: only what was kept is said.
+            { JobMode::Vocode, JobOutcome::Stopped, 53.6, 97388.59, 0.5, 0, none, 53.6, 53.6, false,
+                false, {}, "out.wav", "lumivox-cli: stopped: 53.60 s kept in out.wav\n", false },
             // A name is shown with what a terminal would act on escaped.
             { JobMode::Vocode, JobOutcome::Stopped, 1.0, 2.0, 0.5, 0, none, 1.0, 1.0, false, false,
                 {}, "a\x1b[31mred\nb.wav",
@@ -91,6 +96,7 @@ namespace {
             report.leftOutAtLeast = c.leftOutAtLeast;
             report.floatOutput = c.floatOutput;
             report.normalizedByDecibels = c.normalizedBy;
+            report.totalKnown = c.totalKnown;
             EXPECT_EQ(runEndLines(report, c.outputPath), c.lines);
         }
     }

@@ -57,6 +57,36 @@ namespace {
         EXPECT_TRUE(closeWave(std::move(reader_)));
     }
 
+    // Whether the data chunk's declared size is borne out by the file: a header written ahead of
+    // a stream declares far more than the file holds, and its length is then only a claim.
+    struct DeclaredCase {
+        std::uint32_t declared;
+        std::size_t present;
+        bool held;
+    };
+
+    class WaveReaderDeclared : public WaveFileTest,
+                               public ::testing::WithParamInterface<DeclaredCase> { };
+
+    TEST_P(WaveReaderDeclared, SaysWhetherTheFileHoldsWhatItsDataChunkDeclares)
+    {
+        const DeclaredCase c = GetParam();
+        Bytes bytes = riff("WAVE", { fmt16(1, 8000, 8), chunk("data", countingBytes(c.present)) });
+        constexpr std::size_t sizeAt = 12 + 8 + 16 + 4; // the data chunk's size field
+        for (std::size_t i = 0; i < 4; ++i)
+            bytes[sizeAt + i] = static_cast<std::uint8_t>(c.declared >> (8 * i));
+        std::uint32_t dataLength = 0;
+        auto reader = openWaveReader(writeFile("in.wav", bytes), nullptr, &dataLength);
+        ASSERT_NE(reader, nullptr);
+        EXPECT_EQ(dataLength, c.declared);
+        EXPECT_EQ(reader->declaredLengthHeld(), c.held);
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Sizes, WaveReaderDeclared,
+        ::testing::Values(DeclaredCase { 20, 20, true }, DeclaredCase { 10, 20, true },
+            DeclaredCase { 21, 20, false }, DeclaredCase { 0xFFFFFFFFu, 20, false },
+            DeclaredCase { 0x7FFFF000u, 4096, false }, DeclaredCase { 0, 0, true }));
+
     TEST_F(WaveReaderOpen, FortyByteFmtChunkIsHandedOutWhole)
     {
         const Bytes payload = pcmFormatPayload(1, 48000, 16, 40);
