@@ -81,8 +81,8 @@ grep -q -- "--vagueness N" "$work/lumivox-cli.txt" || fail "the rendered lumivox
 step "the installed lumivox-cli"
 version=$("$prefix/bin/lumivox-cli" --version)
 # The same version as the project's and the package's.
-expected="Lumivox $(sed -n 's/^project(Lumivox VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
-[[ "$version" == "$expected" ]] || fail "--version printed '$version', not '$expected'"
+expectedVersion="Lumivox $(sed -n 's/^project(Lumivox VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+[[ "$version" == "$expectedVersion" ]] || fail "--version printed '$version', not '$expectedVersion'"
 examples="$prefix/share/doc/lumivox/examples"
 output="$work/vocoded.wav"
 "$prefix/bin/lumivox-cli" --quiet --clearance 30 --vagueness 20 --gain 80 \
