@@ -3,6 +3,7 @@
 
 #include "plugin_host.h"
 #include "run_program.h"
+#include "scratch_folder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -92,24 +93,6 @@ namespace {
             PortListing { 7, "latency", "ControlPort", "OutputPort", "reportsLatency", "" }),
         [](const auto& row) { return std::string(row.param.symbol); });
 
-    // A fresh folder per test, removed afterwards.
-    class ScratchFolder : public ::testing::Test {
-    protected:
-        void SetUp() override
-        {
-            std::string pattern
-                = (std::filesystem::temp_directory_path() / "lumivox-plugin-XXXXXX").string();
-            ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-            folder = pattern;
-        }
-        void TearDown() override
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
-        std::filesystem::path folder;
-    };
-
     bool writeFile(const std::filesystem::path& path, int format, int channels, int rate,
         const std::vector<short>& interleaved)
     {
@@ -176,7 +159,7 @@ namespace {
         bool floatPair;
     };
 
-    class Lv2applyAgainstTheProgram : public ScratchFolder,
+    class Lv2applyAgainstTheProgram : public cli::test::ScratchFolderTest,
                                       public ::testing::WithParamInterface<SameSound> { };
 
     TEST_P(Lv2applyAgainstTheProgram, GivesTheProgramsSamples)
