@@ -34,12 +34,21 @@ struct ChildExit {
     int signalNumber = 0; // the signal that ended it, if one did
 };
 
+// Starts a program (found on PATH unless the first argument is a path) with stdin on /dev/null and
+// stdout and stderr on the given descriptors; -1 when it cannot start. Each environment entry
+// "NAME=value" replaces or adds that variable.
+[[nodiscard]] pid_t startProgram(const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment, int outputFd, int errorFd);
+
 // Starts lumivox-cli with stdin on /dev/null and stdout and stderr on the given descriptors.
 // Each environment entry "NAME=value" replaces or adds that variable.
 [[nodiscard]] pid_t startCli(const std::vector<std::string>& arguments,
     const std::vector<std::string>& environment, int outputFd, int errorFd);
 
 [[nodiscard]] ChildExit waitForChild(pid_t child);
+
+// A file's whole text; empty when it cannot be read.
+[[nodiscard]] std::string fileText(const std::filesystem::path& path);
 
 // Polls until the file holds more than the given number of bytes; false after ten seconds without
 // (a guard against a hang). Runs take less time on every new machine, so tests that must act in the

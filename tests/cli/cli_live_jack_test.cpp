@@ -1,6 +1,7 @@
 // lumivox-cli --live as a JACK client on a dummy server of the test's own: a voice from a file is
 // played into lumivox:voice, and both it and lumivox:out are recorded on the server's clock.
 
+#include "child_process.h"
 #include "scratch_folder.h"
 #include "test_wave_bytes.h"
 
@@ -13,27 +14,17 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
-#include <iterator>
 #include <numbers>
 #include <sndfile.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace lumivox::cli::test {
 namespace {
 
     using namespace std::chrono_literals;
     constexpr int rate = 48000;
-
-    std::string fileText(const std::filesystem::path& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
-    }
 
     // A program started with extra environment entries, its output in a file; stopped by its own
     // process id when the test is done with it.
@@ -42,32 +33,9 @@ namespace {
         Program(const std::vector<std::string>& arguments, const std::vector<std::string>& extra,
             const std::filesystem::path& log)
         {
-            std::vector<std::string> environment;
-            for (char** entry = environ; *entry != nullptr; ++entry) {
-                const std::string current = *entry;
-                const std::string name = current.substr(0, current.find('=') + 1);
-                if (std::none_of(extra.begin(), extra.end(),
-                        [&name](const std::string& change) { return change.starts_with(name); }))
-                    environment.push_back(current);
-            }
-            environment.insert(environment.end(), extra.begin(), extra.end());
-            std::vector<char*> argv;
-            for (const std::string& argument : arguments)
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            std::vector<char*> envp;
-            for (std::string& entry : environment)
-                envp.push_back(entry.data());
-            envp.push_back(nullptr);
-            posix_spawn_file_actions_t actions;
-            posix_spawn_file_actions_init(&actions);
-            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-            posix_spawn_file_actions_addopen(
-                &actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            posix_spawn_file_actions_adddup2(&actions, 1, 2);
-            if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-                pid = -1;
-            posix_spawn_file_actions_destroy(&actions);
+            const UniqueFd output(
+                ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+            pid = startProgram(arguments, extra, output.get(), output.get());
         }
         ~Program()
         {
