@@ -172,6 +172,24 @@ Terminal openTerminal()
     return terminal;
 }
 
+ProgramRun runProgram(
+    const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+{
+    ProgramRun run;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return run;
+    const UniqueFd reader(ends[0]);
+    UniqueFd writer(ends[1]);
+    const pid_t child = startProgram(arguments, environment, writer.get(), writer.get());
+    writer.reset(); // the end of the output is the child's closing its copies
+    if (child < 0)
+        return run;
+    run.output = readUntilClosed(reader.get());
+    run.end = waitForChild(child);
+    return run;
+}
+
 std::string readUntilClosed(int readerFd)
 {
     std::string text;

@@ -65,6 +65,15 @@ struct CliRun {
 [[nodiscard]] CliRun runCli(const std::vector<std::string>& arguments,
     const std::filesystem::path& folder, const std::vector<std::string>& environment = {});
 
+struct ProgramRun {
+    ChildExit end; // exitStatus -1 also when the program could not start
+    std::string output; // standard output and standard error together
+};
+
+// Runs a program (as startProgram) to its end and keeps what it printed.
+[[nodiscard]] ProgramRun runProgram(
+    const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+
 // A pseudo-terminal in raw mode: the child writes to the terminal side, the test reads the other.
 struct Terminal {
     UniqueFd reader;

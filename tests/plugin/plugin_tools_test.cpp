@@ -1,8 +1,8 @@
 // The plugin as the LV2 tools see it: lv2info lists its ports, and lv2apply gives the program's
 // sound, sample for sample, on the recordings lumivox-cli vocodes.
 
+#include "child_process.h"
 #include "plugin_host.h"
-#include "run_program.h"
 #include "scratch_folder.h"
 
 #include <cstdlib>
@@ -15,6 +15,9 @@
 
 namespace lumivox::plugin::test {
 namespace {
+
+    using cli::test::ProgramRun;
+    using cli::test::runProgram;
 
     // The built bundle first; Debian's LV2 folder after it, for the names of the classes.
     const std::string lv2Path = "LV2_PATH="
@@ -186,14 +189,14 @@ namespace {
                 "--vagueness", std::to_string(row.vagueness), "--gain", std::to_string(row.gain),
                 "--clarity", std::to_string(row.clarity), (folder / "carrier.wav").string(),
                 (folder / "modulator.wav").string(), (folder / "program.wav").string() });
-        ASSERT_EQ(cli.exitStatus, 0) << cli.output;
+        ASSERT_EQ(cli.end.exitStatus, 0) << cli.output;
         const ProgramRun apply = runProgram(
             { "lv2apply", "-i", (folder / "pair.wav").string(), "-o",
                 (folder / "plugin.wav").string(), "-c", "clearance", std::to_string(row.clearance),
                 "-c", "vagueness", std::to_string(row.vagueness), "-c", "gain",
                 std::to_string(row.gain), "-c", "clarity", std::to_string(row.clarity), pluginUri },
             { lv2Path });
-        ASSERT_EQ(apply.exitStatus, 0) << apply.output;
+        ASSERT_EQ(apply.end.exitStatus, 0) << apply.output;
 
         int channels = 0;
         const std::vector<short> program = readMono<short>(folder / "program.wav", channels);
