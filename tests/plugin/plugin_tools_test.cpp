@@ -3,6 +3,7 @@
 
 #include "child_process.h"
 #include "plugin_host.h"
+#include "read_sound_file.h"
 #include "scratch_folder.h"
 
 #include <cstdlib>
@@ -118,26 +119,6 @@ namespace {
         return sf_close(file) == 0 && written == frames;
     }
 
-    // The samples of a mono file, as stored: 16-bit ones as integers, float ones as floats.
-    template <typename Sample>
-    std::vector<Sample> readMono(const std::filesystem::path& path, int& channels)
-    {
-        SF_INFO info {};
-        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-        if (file == nullptr)
-            return {};
-        channels = info.channels;
-        std::vector<Sample> samples(static_cast<std::size_t>(info.frames * info.channels));
-        sf_count_t got = 0;
-        if constexpr (std::is_same_v<Sample, short>)
-            got = sf_readf_short(file, samples.data(), info.frames);
-        else
-            got = sf_readf_float(file, samples.data(), info.frames);
-        sf_close(file);
-        samples.resize(static_cast<std::size_t>(got * info.channels));
-        return samples;
-    }
-
     // What the program stores for a result in 16-bit units: clamped to +-32767, then truncated.
     int asTheProgramStores(double y)
     {
@@ -198,29 +179,25 @@ namespace {
             { lv2Path });
         ASSERT_EQ(apply.end.exitStatus, 0) << apply.output;
 
-        int channels = 0;
-        const std::vector<short> program = readMono<short>(folder / "program.wav", channels);
-        ASSERT_EQ(channels, 1);
-        ASSERT_EQ(program.size(), frameCount);
-        std::vector<int> plugin;
-        if (row.floatPair) {
-            for (float value : readMono<float>(folder / "plugin.wav", channels))
-                plugin.push_back(asTheProgramStores(static_cast<double>(value) * 32768.0));
-        } else {
-            for (short value : readMono<short>(folder / "plugin.wav", channels))
-                plugin.push_back(value);
-        }
-        ASSERT_EQ(channels, 1);
-        ASSERT_EQ(plugin.size(), frameCount);
+        const auto program = lumivox::test::readBack((folder / "program.wav").string());
+        const auto plugin = lumivox::test::readBack((folder / "plugin.wav").string());
+        ASSERT_TRUE(program && plugin);
+        ASSERT_EQ(program->info.channels, 1);
+        ASSERT_EQ(plugin->info.channels, 1);
+        ASSERT_EQ(program->samples.size(), frameCount);
+        ASSERT_EQ(plugin->samples.size(), frameCount);
+        // A 16-bit sample n is read as n / 32768 exactly.
+        const auto stored = [](double value) { return asTheProgramStores(value * 32768.0); };
 
         int largest = 0;
         std::size_t differing = 0;
         int loudest = 0;
         for (std::size_t i = 0; i < frameCount; ++i) {
-            const int difference = std::abs(plugin[i] - program[i]);
+            const int difference
+                = std::abs(stored(plugin->samples[i]) - stored(program->samples[i]));
             largest = std::max(largest, difference);
             differing += difference != 0 ? 1 : 0;
-            loudest = std::max(loudest, std::abs(static_cast<int>(program[i])));
+            loudest = std::max(loudest, std::abs(stored(program->samples[i])));
         }
         RecordProperty("largest_difference", largest);
         RecordProperty("differing_samples", static_cast<int>(differing));
