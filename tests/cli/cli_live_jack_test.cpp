@@ -2,8 +2,8 @@
 // played into lumivox:voice, and both it and lumivox:out are recorded on the server's clock.
 
 #include "child_process.h"
-#include "read_sound_file.h"
 #include "scratch_folder.h"
+#include "sndfile_io.h"
 #include "test_wave_bytes.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "job_fixture.h"
 #include "job_messages.h"
-#include "read_sound_file.h"
+#include "sndfile_io.h"
 #include "sound_test_files.h"
 
 #include <algorithm>

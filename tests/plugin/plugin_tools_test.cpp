@@ -3,8 +3,8 @@
 
 #include "child_process.h"
 #include "plugin_host.h"
-#include "read_sound_file.h"
 #include "scratch_folder.h"
+#include "sndfile_io.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -97,28 +97,6 @@ namespace {
             PortListing { 7, "latency", "ControlPort", "OutputPort", "reportsLatency", "" }),
         [](const auto& row) { return std::string(row.param.symbol); });
 
-    bool writeFile(const std::filesystem::path& path, int format, int channels, int rate,
-        const std::vector<short>& interleaved)
-    {
-        SF_INFO info {};
-        info.format = format;
-        info.channels = channels;
-        info.samplerate = rate;
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-        if (file == nullptr)
-            return false;
-        // Integer samples stored in a float file as the sample divided by 32768, exactly.
-        sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-        std::vector<float> values(interleaved.size());
-        for (std::size_t i = 0; i < values.size(); ++i)
-            values[i] = static_cast<float>(interleaved[i]) / 32768.0F;
-        const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
-        const sf_count_t written = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT
-            ? sf_writef_float(file, values.data(), frames)
-            : sf_writef_short(file, interleaved.data(), frames);
-        return sf_close(file) == 0 && written == frames;
-    }
-
     // What the program stores for a result in 16-bit units: clamped to +-32767, then truncated.
     int asTheProgramStores(double y)
     {
@@ -152,18 +130,26 @@ namespace {
         const std::size_t frameCount = static_cast<std::size_t>(row.sampleRate) * 3;
         const std::vector<std::int16_t> carrier = testCarrier(frameCount, row.sampleRate);
         const std::vector<std::int16_t> modulator = testModulator(frameCount, row.sampleRate);
-        std::vector<short> pair;
+        // As left-justified 32-bit integers, which a 16-bit file stores exactly; as floats, each
+        // sample divided by 32768, as a host reads the 16-bit files.
+        std::vector<int> carrierWide, modulatorWide, pair;
         for (std::size_t i = 0; i < frameCount; ++i) {
-            pair.push_back(carrier[i]);
-            pair.push_back(modulator[i]);
+            carrierWide.push_back(carrier[i] * 65536);
+            modulatorWide.push_back(modulator[i] * 65536);
+            pair.insert(pair.end(), { carrierWide.back(), modulatorWide.back() });
         }
         const int pcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        ASSERT_TRUE(writeFile(folder / "carrier.wav", pcm16, 1, row.sampleRate,
-            std::vector<short>(carrier.begin(), carrier.end())));
-        ASSERT_TRUE(writeFile(folder / "modulator.wav", pcm16, 1, row.sampleRate,
-            std::vector<short>(modulator.begin(), modulator.end())));
-        ASSERT_TRUE(writeFile(folder / "pair.wav",
-            row.floatPair ? SF_FORMAT_WAV | SF_FORMAT_FLOAT : pcm16, 2, row.sampleRate, pair));
+        using lumivox::test::writeSoundFile;
+        ASSERT_TRUE(writeSoundFile(pathOf("carrier.wav"), pcm16, 1, row.sampleRate, carrierWide));
+        ASSERT_TRUE(
+            writeSoundFile(pathOf("modulator.wav"), pcm16, 1, row.sampleRate, modulatorWide));
+        std::vector<double> floats(pair.begin(), pair.end());
+        for (double& value : floats)
+            value /= 2147483648.0;
+        ASSERT_TRUE(row.floatPair
+                ? writeSoundFile(
+                    pathOf("pair.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, row.sampleRate, floats)
+                : writeSoundFile(pathOf("pair.wav"), pcm16, 2, row.sampleRate, pair));
 
         const ProgramRun cli = runProgram(
             { LUMIVOX_CLI_PATH, "--quiet", "--clearance", std::to_string(row.clearance),
