@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace lumivox::cli::test {
 namespace {
@@ -50,14 +51,8 @@ namespace {
 
         [[nodiscard]] pid_t id() const { return pid; }
         void signal(int number) const { kill(pid, number); }
-        // The exit status, or -1 when it did not exit normally.
-        int wait()
-        {
-            int status = 0;
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
-            pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
+        // The exit status, or -1 when it did not start or did not exit normally.
+        int wait() { return pid > 0 ? waitForChild(std::exchange(pid, -1)).exitStatus : -1; }
         // Whether it ended within the time; its exit status through status.
         bool waitFor(std::chrono::milliseconds limit, int& status)
         {
