@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -52,23 +51,6 @@ namespace {
 
     class LiveRunTest : public ::testing::Test {
     protected:
-        // The samples of a 32-bit float mono record file, which must be laid out as every output.
-        std::vector<float> recorded(const std::filesystem::path& path)
-        {
-            std::string problem;
-            const auto wave = test::readOutputWave(path, problem);
-            EXPECT_TRUE(wave) << problem;
-            if (!wave)
-                return {};
-            EXPECT_EQ(wave->shape.formatTag, 3);
-            EXPECT_EQ(wave->shape.channels, 1);
-            EXPECT_EQ(wave->shape.sampleRate, 48000U);
-            EXPECT_EQ(wave->shape.bitsPerSample, 32);
-            std::vector<float> samples(wave->data.size() / sizeof(float));
-            std::memcpy(samples.data(), wave->data.data(), samples.size() * sizeof(float));
-            return samples;
-        }
-
         LiveSettings noiseSettings()
         {
             LiveSettings settings;
@@ -121,7 +103,7 @@ namespace {
         EXPECT_EQ(ending.message, row.message);
         EXPECT_EQ(played.size(), row.periods * 128U);
         EXPECT_EQ(ending.framesRecorded, played.size());
-        EXPECT_EQ(recorded(folder / "record.wav"), played);
+        EXPECT_EQ(test::recordedSamples(folder / "record.wav"), played);
         EXPECT_EQ(events.start.sampleRate, 48000U);
         EXPECT_EQ(events.start.periodFrames, 128U);
         EXPECT_EQ(events.start.audio, "a fake");
