@@ -54,9 +54,11 @@ namespace {
     {
         button(id::liveButton)->click();
         EXPECT_EQ(button(id::liveButton)->text(), "Stop");
-        for (const int taken : { id::vocodeButton, id::previewButton, id::recordLive,
-                 id::carrierKind, id::modulatorPath, id::aboutButton })
-            EXPECT_FALSE(window.control(taken)->isEnabled()) << taken;
+        // The controls a live run takes from the user until it stops.
+        const int taken[] = { id::vocodeButton, id::previewButton, id::recordLive, id::carrierKind,
+            id::modulatorPath, id::aboutButton };
+        for (const int control : taken)
+            EXPECT_FALSE(window.control(control)->isEnabled()) << control;
         EXPECT_TRUE(window.control(id::gainSlider)->isEnabled());
         ASSERT_TRUE(waitUntil([&] { return status().startsWith("Live on a fake."); }))
             << status().toStdString();
@@ -74,9 +76,8 @@ namespace {
         button(id::liveButton)->click();
         ASSERT_TRUE(waitUntil([&] { return button(id::liveButton)->text() == "Live"; }));
         EXPECT_EQ(status(), "Live stopped.");
-        for (const int handedBack : { id::vocodeButton, id::previewButton, id::recordLive,
-                 id::carrierKind, id::modulatorPath, id::aboutButton })
-            EXPECT_TRUE(window.control(handedBack)->isEnabled()) << handedBack;
+        for (const int control : taken)
+            EXPECT_TRUE(window.control(control)->isEnabled()) << control;
         EXPECT_FALSE(window.liveRunning());
     }
 
