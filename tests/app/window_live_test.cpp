@@ -11,7 +11,6 @@
 #include <QSlider>
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -55,9 +54,11 @@ namespace {
     {
         button(id::liveButton)->click();
         EXPECT_EQ(button(id::liveButton)->text(), "Stop");
-        for (const int taken : { id::vocodeButton, id::previewButton, id::recordLive,
-                 id::carrierKind, id::modulatorPath, id::aboutButton })
-            EXPECT_FALSE(window.control(taken)->isEnabled()) << taken;
+        // The controls a live run takes from the user until it stops.
+        const int taken[] = { id::vocodeButton, id::previewButton, id::recordLive, id::carrierKind,
+            id::modulatorPath, id::aboutButton };
+        for (const int control : taken)
+            EXPECT_FALSE(window.control(control)->isEnabled()) << control;
         EXPECT_TRUE(window.control(id::gainSlider)->isEnabled());
         ASSERT_TRUE(waitUntil([&] { return status().startsWith("Live on a fake."); }))
             << status().toStdString();
@@ -75,9 +76,8 @@ namespace {
         button(id::liveButton)->click();
         ASSERT_TRUE(waitUntil([&] { return button(id::liveButton)->text() == "Live"; }));
         EXPECT_EQ(status(), "Live stopped.");
-        for (const int handedBack : { id::vocodeButton, id::previewButton, id::recordLive,
-                 id::carrierKind, id::modulatorPath, id::aboutButton })
-            EXPECT_TRUE(window.control(handedBack)->isEnabled()) << handedBack;
+        for (const int control : taken)
+            EXPECT_TRUE(window.control(control)->isEnabled()) << control;
         EXPECT_FALSE(window.liveRunning());
     }
 
@@ -94,12 +94,7 @@ namespace {
         EXPECT_TRUE(status().startsWith("Live stopped; ")) << status().toStdString();
         EXPECT_TRUE(status().endsWith(" s recorded to " + recordPath)) << status().toStdString();
 
-        std::string problem;
-        const auto wave = test::readOutputWave(recordPath.toStdString(), problem);
-        ASSERT_TRUE(wave) << problem;
-        std::vector<float> recorded(wave->data.size() / sizeof(float));
-        std::memcpy(recorded.data(), wave->data.data(), recorded.size() * sizeof(float));
-        EXPECT_EQ(recorded, playback.output());
+        EXPECT_EQ(test::recordedSamples(recordPath.toStdString()), playback.output());
     }
 
     struct RefusalCase {

@@ -69,19 +69,18 @@ namespace {
         return pointers;
     }
 
-    std::string fileText(const std::filesystem::path& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
-    }
-
 } // namespace
 
-pid_t startCli(const std::vector<std::string>& arguments,
+std::string fileText(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
+}
+
+pid_t startProgram(const std::vector<std::string>& arguments,
     const std::vector<std::string>& environment, int outputFd, int errorFd)
 {
-    std::vector<std::string> argumentList { LUMIVOX_CLI_PATH };
-    argumentList.insert(argumentList.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> argumentList = arguments;
     std::vector<std::string> environmentList = mergedEnvironment(environment);
     std::vector<char*> argv = pointersTo(argumentList);
     std::vector<char*> envp = pointersTo(environmentList);
@@ -92,9 +91,18 @@ pid_t startCli(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errorFd, STDERR_FILENO);
     pid_t child = -1;
-    const int result = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int result = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (result != 0)
+    return result == 0 ? child : -1;
+}
+
+pid_t startCli(const std::vector<std::string>& arguments,
+    const std::vector<std::string>& environment, int outputFd, int errorFd)
+{
+    std::vector<std::string> argumentList { LUMIVOX_CLI_PATH };
+    argumentList.insert(argumentList.end(), arguments.begin(), arguments.end());
+    const pid_t child = startProgram(argumentList, environment, outputFd, errorFd);
+    if (child < 0)
         throw std::runtime_error("cannot start " + argumentList[0]);
     return child;
 }
@@ -162,6 +170,24 @@ Terminal openTerminal()
     cfmakeraw(&settings);
     tcsetattr(terminal.terminalSide.get(), TCSANOW, &settings);
     return terminal;
+}
+
+ProgramRun runProgram(
+    const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+{
+    ProgramRun run;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return run;
+    const UniqueFd reader(ends[0]);
+    UniqueFd writer(ends[1]);
+    const pid_t child = startProgram(arguments, environment, writer.get(), writer.get());
+    writer.reset(); // the end of the output is the child's closing its copies
+    if (child < 0)
+        return run;
+    run.output = readUntilClosed(reader.get());
+    run.end = waitForChild(child);
+    return run;
 }
 
 std::string readUntilClosed(int readerFd)

@@ -1,7 +1,9 @@
 // lumivox-cli --live as a JACK client on a dummy server of the test's own: a voice from a file is
 // played into lumivox:voice, and both it and lumivox:out are recorded on the server's clock.
 
+#include "child_process.h"
 #include "scratch_folder.h"
+#include "sndfile_io.h"
 #include "test_wave_bytes.h"
 
 #include <algorithm>
@@ -13,27 +15,18 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
-#include <iterator>
 #include <numbers>
 #include <sndfile.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
+#include <utility>
 
 namespace lumivox::cli::test {
 namespace {
 
     using namespace std::chrono_literals;
     constexpr int rate = 48000;
-
-    std::string fileText(const std::filesystem::path& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
-    }
 
     // A program started with extra environment entries, its output in a file; stopped by its own
     // process id when the test is done with it.
@@ -42,32 +35,9 @@ namespace {
         Program(const std::vector<std::string>& arguments, const std::vector<std::string>& extra,
             const std::filesystem::path& log)
         {
-            std::vector<std::string> environment;
-            for (char** entry = environ; *entry != nullptr; ++entry) {
-                const std::string current = *entry;
-                const std::string name = current.substr(0, current.find('=') + 1);
-                if (std::none_of(extra.begin(), extra.end(),
-                        [&name](const std::string& change) { return change.starts_with(name); }))
-                    environment.push_back(current);
-            }
-            environment.insert(environment.end(), extra.begin(), extra.end());
-            std::vector<char*> argv;
-            for (const std::string& argument : arguments)
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            std::vector<char*> envp;
-            for (std::string& entry : environment)
-                envp.push_back(entry.data());
-            envp.push_back(nullptr);
-            posix_spawn_file_actions_t actions;
-            posix_spawn_file_actions_init(&actions);
-            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-            posix_spawn_file_actions_addopen(
-                &actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            posix_spawn_file_actions_adddup2(&actions, 1, 2);
-            if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-                pid = -1;
-            posix_spawn_file_actions_destroy(&actions);
+            const UniqueFd output(
+                ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+            pid = startProgram(arguments, extra, output.get(), output.get());
         }
         ~Program()
         {
@@ -81,14 +51,8 @@ namespace {
 
         [[nodiscard]] pid_t id() const { return pid; }
         void signal(int number) const { kill(pid, number); }
-        // The exit status, or -1 when it did not exit normally.
-        int wait()
-        {
-            int status = 0;
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
-            pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
+        // The exit status, or -1 when it did not start or did not exit normally.
+        int wait() { return pid > 0 ? waitForChild(std::exchange(pid, -1)).exitStatus : -1; }
         // Whether it ended within the time; its exit status through status.
         bool waitFor(std::chrono::milliseconds limit, int& status)
         {
@@ -123,22 +87,14 @@ namespace {
         return true;
     }
 
-    // The frames of a float or integer sound file, one vector per channel, through libsndfile.
-    std::vector<std::vector<float>> channelsOf(const std::filesystem::path& path)
+    // One channel of a sound file, through libsndfile; empty when it cannot be read.
+    std::vector<float> channelOf(const std::filesystem::path& path, int index)
     {
-        SF_INFO info {};
-        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-        if (file == nullptr)
+        const auto file = lumivox::test::readBack(path.string());
+        if (!file || index >= file->info.channels)
             return {};
-        std::vector<float> interleaved(static_cast<std::size_t>(info.frames * info.channels));
-        const sf_count_t got = sf_readf_float(file, interleaved.data(), info.frames);
-        sf_close(file);
-        std::vector<std::vector<float>> channels(static_cast<std::size_t>(info.channels));
-        for (sf_count_t frame = 0; frame < got; ++frame)
-            for (int channel = 0; channel < info.channels; ++channel)
-                channels[static_cast<std::size_t>(channel)].push_back(
-                    interleaved[static_cast<std::size_t>(frame * info.channels + channel)]);
-        return channels;
+        const std::vector<double> values = file->channel(index);
+        return { values.begin(), values.end() };
     }
 
     // The RMS level of each 10 ms of a signal.
@@ -197,6 +153,32 @@ namespace {
         lumivox::test::writeWaveFile(path, { 1, 1, rate, 16 }, samples);
     }
 
+    // Polls the log until it holds the text.
+    bool logSays(const std::filesystem::path& log, const std::string& text)
+    {
+        return eventually([&] { return fileText(log).find(text) != std::string::npos; });
+    }
+
+    // Sends the signal and gives the exit status, or -2 when the program did not end.
+    int stopWith(Program& program, int signal)
+    {
+        program.signal(signal);
+        int status = -1;
+        return program.waitFor(20s, status) ? status : -2;
+    }
+
+    // The recording is a finished output file, and the run's log counts its frames.
+    void expectRecordingCounted(const std::filesystem::path& path, const std::string& log)
+    {
+        std::string problem;
+        const auto recording = lumivox::test::readOutputWave(path, problem);
+        ASSERT_TRUE(recording) << problem;
+        EXPECT_GT(recording->data.size(), 0U);
+        EXPECT_NE(log.find("recorded " + std::to_string(recording->data.size() / 4) + " frames"),
+            std::string::npos)
+            << log;
+    }
+
     class LiveOnJack : public ScratchFolderTest {
     protected:
         void SetUp() override
@@ -229,9 +211,9 @@ namespace {
             Program program(arguments, environment, folder / "tool.log");
             return program.wait();
         }
-        std::string ports()
+        std::string ports(const std::vector<std::string>& listing = { "jack_lsp" })
         {
-            run({ "jack_lsp" });
+            run(listing);
             return fileText(folder / "tool.log");
         }
         // jack_connect, again while the name of its own client is still taken by the one before
@@ -253,12 +235,9 @@ namespace {
         Program live({ LUMIVOX_CLI_PATH, "--live", "--no-connect", "--record", recordPath.string(),
                          "--carrier-sound", "noise" },
             environment, folder / "live.log");
-        ASSERT_TRUE(eventually([&] {
-            return fileText(folder / "live.log").find("live on") != std::string::npos;
-        })) << fileText(folder / "live.log");
+        ASSERT_TRUE(logSays(folder / "live.log", "live on")) << fileText(folder / "live.log");
         // jack_lsp may find its own client name still taken by the last tool: ask again.
-        ASSERT_TRUE(
-            eventually([&] { return ports().find("lumivox:voice") != std::string::npos; }));
+        ASSERT_TRUE(eventually([&] { return ports().find("lumivox:voice") != std::string::npos; }));
 
         Program recorder(
             { "jack-record", "-n", "2", "-b", "262144", "-t", "6", (folder / "both.wav").string() },
@@ -278,10 +257,8 @@ namespace {
         int status = -1;
         ASSERT_TRUE(player.waitFor(30s, status)) << "jack-play did not end";
         ASSERT_TRUE(recorder.waitFor(30s, status)) << "jack-record did not end";
-        live.signal(SIGINT);
-        ASSERT_TRUE(live.waitFor(20s, status)) << "lumivox-cli did not end on SIGINT";
+        EXPECT_EQ(stopWith(live, SIGINT), 0);
         const std::string log = fileText(folder / "live.log");
-        EXPECT_EQ(status, 0) << log;
         EXPECT_NE(log.find("the bands delay a voice by"), std::string::npos) << log;
         EXPECT_NE(log.find("missed cycles"), std::string::npos) << log;
 
@@ -291,12 +268,11 @@ namespace {
         ASSERT_TRUE(recordWave) << problem;
         EXPECT_EQ(recordWave->shape.formatTag, 3);
         EXPECT_EQ(recordWave->shape.sampleRate, static_cast<std::uint32_t>(rate));
-        const std::vector<float> recorded = channelsOf(recordPath).at(0);
+        const std::vector<float> recorded = channelOf(recordPath, 0);
 
-        const auto both = channelsOf(folder / "both.wav");
-        ASSERT_EQ(both.size(), 2U);
-        const std::vector<float>& heardVoice = both[0];
-        const std::vector<float>& heardOut = both[1];
+        const std::vector<float> heardVoice = channelOf(folder / "both.wav", 0);
+        const std::vector<float> heardOut = channelOf(folder / "both.wav", 1);
+        ASSERT_FALSE(heardVoice.empty() || heardOut.empty());
 
         // The output's level follows the voice's: loud in the bursts, silent between them.
         const std::vector<double> voiceLevels = envelope(heardVoice);
@@ -404,53 +380,49 @@ namespace {
         return connected;
     }
 
-    // A carrier file at another rate than the server's plays looped; without --no-connect the voice
-    // comes from the first capture port and the output goes to every playback port; SIGTERM ends
-    // the run as Ctrl-C does.
-    TEST_F(LiveOnJack, ConnectsToTheSystemPortsAndEndsOnSigterm)
+    struct PortCase {
+        const char* name;
+        std::vector<std::string> arguments; // "carrier.wav" is a carrier file at 44100 Hz
+        std::vector<std::string> voiceFrom;
+        std::vector<std::string> outTo;
+        bool carrierPort;
+        int stopSignal;
+    };
+
+    void PrintTo(const PortCase& row, std::ostream* out) { *out << row.name; }
+
+    class LivePorts : public LiveOnJack, public ::testing::WithParamInterface<PortCase> { };
+
+    // The client's ports and what they are connected to; SIGTERM ends the run as Ctrl-C does.
+    TEST_P(LivePorts, ConnectAsAskedAndEndOnASignal)
     {
         lumivox::test::Bytes samples;
         for (int i = 0; i < 4410; ++i)
             lumivox::test::appendUint16(samples, static_cast<std::uint16_t>((i % 100) * 300));
-        const auto carrierPath = folder / "carrier.wav";
-        lumivox::test::writeWaveFile(carrierPath, { 1, 1, 44100, 16 }, samples);
-        Program live(
-            { LUMIVOX_CLI_PATH, "--live", carrierPath.string() }, environment, folder / "live.log");
-        ASSERT_TRUE(eventually([&] {
-            return fileText(folder / "live.log").find("live on") != std::string::npos;
-        })) << fileText(folder / "live.log");
-        run({ "jack_lsp", "-c" });
-        const std::string listing = fileText(folder / "tool.log");
-        EXPECT_EQ(connectionsOf(listing, "lumivox:voice"),
-            std::vector<std::string> { "system:capture_1" })
+        lumivox::test::writeWaveFile(folder / "carrier.wav", { 1, 1, 44100, 16 }, samples);
+        std::vector<std::string> arguments { LUMIVOX_CLI_PATH };
+        for (const std::string& argument : GetParam().arguments)
+            arguments.push_back(argument == "carrier.wav" ? pathOf(argument) : argument);
+        Program live(arguments, environment, folder / "live.log");
+        ASSERT_TRUE(logSays(folder / "live.log", "live on")) << fileText(folder / "live.log");
+        const std::string listing = ports({ "jack_lsp", "-c" });
+        EXPECT_EQ(connectionsOf(listing, "lumivox:voice"), GetParam().voiceFrom) << listing;
+        EXPECT_EQ(connectionsOf(listing, "lumivox:out"), GetParam().outTo) << listing;
+        EXPECT_EQ(listing.find("lumivox:carrier\n") != std::string::npos, GetParam().carrierPort)
             << listing;
-        EXPECT_EQ(connectionsOf(listing, "lumivox:out"),
-            (std::vector<std::string> { "system:playback_1", "system:playback_2" }))
-            << listing;
-        EXPECT_EQ(listing.find("lumivox:carrier"), std::string::npos);
-        live.signal(SIGTERM);
-        int status = -1;
-        ASSERT_TRUE(live.waitFor(20s, status));
-        EXPECT_EQ(status, 0) << fileText(folder / "live.log");
+        EXPECT_EQ(stopWith(live, GetParam().stopSignal), 0) << fileText(folder / "live.log");
     }
 
-    // With the carrier `jack`, a synth can be the carrier: the client has a port for it.
-    TEST_F(LiveOnJack, TheCarrierJackGivesACarrierPort)
-    {
-        Program live({ LUMIVOX_CLI_PATH, "--live", "--no-connect", "jack" }, environment,
-            folder / "live.log");
-        ASSERT_TRUE(eventually([&] {
-            return fileText(folder / "live.log").find("live on") != std::string::npos;
-        })) << fileText(folder / "live.log");
-        run({ "jack_lsp", "-c" });
-        const std::string listing = fileText(folder / "tool.log");
-        EXPECT_NE(listing.find("lumivox:carrier\n"), std::string::npos) << listing;
-        EXPECT_TRUE(connectionsOf(listing, "lumivox:out").empty()) << listing;
-        live.signal(SIGINT);
-        int status = -1;
-        ASSERT_TRUE(live.waitFor(20s, status));
-        EXPECT_EQ(status, 0) << fileText(folder / "live.log");
-    }
+    INSTANTIATE_TEST_SUITE_P(Live, LivePorts,
+        ::testing::Values(
+            // A carrier file at another rate than the server's plays looped; without --no-connect
+            // the voice comes from the first capture port and the output goes to every playback
+            // port.
+            PortCase { "SystemPorts", { "--live", "carrier.wav" }, { "system:capture_1" },
+                { "system:playback_1", "system:playback_2" }, false, SIGTERM },
+            // With the carrier `jack`, a synth can be the carrier: the client has a port for it.
+            PortCase { "CarrierPort", { "--live", "--no-connect", "jack" }, {}, {}, true, SIGINT }),
+        [](const auto& row) { return std::string(row.param.name); });
 
     // A server that goes away mid-run ends it: the run says so, fails, and keeps the recording.
     TEST_F(LiveOnJack, AServerThatStopsEndsTheRunAndKeepsTheRecording)
@@ -459,9 +431,7 @@ namespace {
         Program live({ LUMIVOX_CLI_PATH, "--live", "--record", recordPath.string(),
                          "--carrier-sound", "noise" },
             environment, folder / "live.log");
-        ASSERT_TRUE(eventually([&] {
-            return fileText(folder / "live.log").find("missed cycles") != std::string::npos;
-        })) << fileText(folder / "live.log");
+        ASSERT_TRUE(logSays(folder / "live.log", "missed cycles")) << fileText(folder / "live.log");
         server->signal(SIGTERM);
         int status = -1;
         ASSERT_TRUE(server->waitFor(20s, status));
@@ -470,13 +440,7 @@ namespace {
         const std::string log = fileText(folder / "live.log");
         EXPECT_EQ(status, 1) << log;
         EXPECT_NE(log.find("lumivox-cli: the JACK server stopped"), std::string::npos) << log;
-        std::string problem;
-        const auto recording = lumivox::test::readOutputWave(recordPath, problem);
-        ASSERT_TRUE(recording) << problem;
-        EXPECT_GT(recording->data.size(), 0U);
-        EXPECT_NE(log.find("recorded " + std::to_string(recording->data.size() / 4) + " frames"),
-            std::string::npos)
-            << log;
+        expectRecordingCounted(recordPath, log);
     }
 
     // Without a JACK server the default devices play through PortAudio: here ALSA's null device,
@@ -490,21 +454,10 @@ namespace {
             { "JACK_DEFAULT_SERVER=lumivox-test-none-" + std::to_string(getpid()),
                 "JACK_NO_START_SERVER=1", "ALSA_CONFIG_PATH=" + (folder / "alsa.conf").string() },
             folder / "live.log");
-        ASSERT_TRUE(eventually([&] {
-            return fileText(folder / "live.log").find("live on PortAudio") != std::string::npos;
-        })) << fileText(folder / "live.log");
-        live.signal(SIGINT);
-        int status = -1;
-        ASSERT_TRUE(live.waitFor(20s, status));
-        const std::string log = fileText(folder / "live.log");
-        EXPECT_EQ(status, 0) << log;
-        std::string problem;
-        const auto recording = lumivox::test::readOutputWave(recordPath, problem);
-        ASSERT_TRUE(recording) << problem;
-        EXPECT_GT(recording->data.size(), 0U);
-        EXPECT_NE(log.find("recorded " + std::to_string(recording->data.size() / 4) + " frames"),
-            std::string::npos)
-            << log;
+        ASSERT_TRUE(logSays(folder / "live.log", "live on PortAudio"))
+            << fileText(folder / "live.log");
+        EXPECT_EQ(stopWith(live, SIGINT), 0);
+        expectRecordingCounted(recordPath, fileText(folder / "live.log"));
     }
 
     // Without a server there is no port for a carrier: the run says so and ends at once.

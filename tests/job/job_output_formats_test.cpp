@@ -1,5 +1,6 @@
 #include "job_fixture.h"
 #include "job_messages.h"
+#include "sndfile_io.h"
 #include "sound_test_files.h"
 
 #include <algorithm>
@@ -41,27 +42,6 @@ namespace {
         }
         }
         return false;
-    }
-
-    // A whole file as libsndfile reads it: its format and its samples (full scale 1).
-    struct ReadBack {
-        SF_INFO info {};
-        std::vector<double> samples;
-    };
-
-    std::optional<ReadBack> readBack(const std::string& path)
-    {
-        ReadBack file;
-        SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &file.info);
-        if (sound == nullptr)
-            return std::nullopt;
-        std::vector<double> block(4096 * static_cast<std::size_t>(file.info.channels));
-        sf_count_t frames = 0;
-        while ((frames = sf_readf_double(sound, block.data(), 4096)) > 0)
-            file.samples.insert(
-                file.samples.end(), block.begin(), block.begin() + frames * file.info.channels);
-        sf_close(sound);
-        return file;
     }
 
     double peakOf(const std::vector<double>& samples)

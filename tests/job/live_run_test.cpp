@@ -1,4 +1,5 @@
 #include "fake_live_audio.h"
+#include "job_test_files.h"
 #include "live_run.h"
 #include "live_session.h"
 #include "test_wave_bytes.h"
@@ -6,8 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <numbers>
@@ -50,36 +51,6 @@ namespace {
 
     class LiveRunTest : public ::testing::Test {
     protected:
-        void SetUp() override
-        {
-            std::string pattern
-                = (std::filesystem::temp_directory_path() / "lumivox-live-XXXXXX").string();
-            ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-            folder = pattern;
-        }
-        void TearDown() override
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
-
-        // The samples of a 32-bit float mono record file, which must be laid out as every output.
-        std::vector<float> recorded(const std::filesystem::path& path)
-        {
-            std::string problem;
-            const auto wave = test::readOutputWave(path, problem);
-            EXPECT_TRUE(wave) << problem;
-            if (!wave)
-                return {};
-            EXPECT_EQ(wave->shape.formatTag, 3);
-            EXPECT_EQ(wave->shape.channels, 1);
-            EXPECT_EQ(wave->shape.sampleRate, 48000U);
-            EXPECT_EQ(wave->shape.bitsPerSample, 32);
-            std::vector<float> samples(wave->data.size() / sizeof(float));
-            std::memcpy(samples.data(), wave->data.data(), samples.size() * sizeof(float));
-            return samples;
-        }
-
         LiveSettings noiseSettings()
         {
             LiveSettings settings;
@@ -88,29 +59,51 @@ namespace {
             return settings;
         }
 
-        std::filesystem::path folder;
-    };
+        // Opens the fake audio system, playing that many periods into playback.
+        std::function<std::unique_ptr<LiveAudio>(std::string&)> fake(
+            std::size_t periods, bool loseDevice)
+        {
+            return [this, periods, loseDevice](std::string&) {
+                return std::make_unique<FakeAudio>(playback, periods, loseDevice);
+            };
+        }
 
-    TEST_F(LiveRunTest, StopsWhenAskedWithTheRecordingEqualToWhatWasPlayed)
-    {
+        test::TemporaryFolder folder;
         FakePlayback playback;
-        const auto open = [&playback](std::string&) {
-            return std::make_unique<FakeAudio>(playback, 400, false);
-        };
         std::atomic<bool> stop { false };
         Events events;
+    };
+
+    struct EndingCase {
+        const char* name;
+        std::size_t periods;
+        bool loseDevice; // else the run is stopped once every period has been played
+        LiveOutcome outcome;
+        const char* message;
+    };
+
+    class LiveRunEndings : public LiveRunTest, public ::testing::WithParamInterface<EndingCase> { };
+
+    // A run stopped when asked, or ended by a device lost mid-run with the reason, keeps in its
+    // recording exactly what was played.
+    TEST_P(LiveRunEndings, KeepWhatWasPlayedInTheRecording)
+    {
+        const EndingCase& row = GetParam();
         LiveEnding ending;
-        std::thread run([&] { ending = runLive(noiseSettings(), stop, events, open); });
-        // Stopped once every period has been played.
+        std::thread run([&] {
+            ending = runLive(noiseSettings(), stop, events, fake(row.periods, row.loseDevice));
+        });
         const bool finished = playback.awaitFinished();
         const std::vector<float> played = playback.output();
-        stop = true;
+        if (!row.loseDevice)
+            stop = true;
         run.join();
         ASSERT_TRUE(finished);
-        EXPECT_EQ(ending.outcome, LiveOutcome::Stopped);
-        EXPECT_EQ(ending.message, "");
+        EXPECT_EQ(ending.outcome, row.outcome);
+        EXPECT_EQ(ending.message, row.message);
+        EXPECT_EQ(played.size(), row.periods * 128U);
         EXPECT_EQ(ending.framesRecorded, played.size());
-        EXPECT_EQ(recorded(folder / "record.wav"), played);
+        EXPECT_EQ(test::recordedSamples(folder / "record.wav"), played);
         EXPECT_EQ(events.start.sampleRate, 48000U);
         EXPECT_EQ(events.start.periodFrames, 128U);
         EXPECT_EQ(events.start.audio, "a fake");
@@ -118,33 +111,16 @@ namespace {
         EXPECT_GT(events.start.highDelay.seconds, 0.0);
     }
 
-    // A device lost mid-run ends it with the reason, and the recording keeps what was played.
-    TEST_F(LiveRunTest, ALostDeviceEndsTheRunAndKeepsTheRecording)
-    {
-        FakePlayback playback;
-        const auto open = [&playback](std::string&) {
-            return std::make_unique<FakeAudio>(playback, 250, true);
-        };
-        std::atomic<bool> stop { false };
-        Events events;
-        const LiveEnding ending = runLive(noiseSettings(), stop, events, open);
-        EXPECT_EQ(ending.outcome, LiveOutcome::DeviceLost);
-        EXPECT_EQ(ending.message, "the fake device went away");
-        const std::vector<float> played = playback.output();
-        EXPECT_EQ(played.size(), 250U * 128U);
-        EXPECT_EQ(recorded(folder / "record.wav"), played);
-    }
+    INSTANTIATE_TEST_SUITE_P(Live, LiveRunEndings,
+        ::testing::Values(EndingCase { "StopAsked", 400, false, LiveOutcome::Stopped, "" },
+            EndingCase {
+                "DeviceLost", 250, true, LiveOutcome::DeviceLost, "the fake device went away" }),
+        [](const auto& named) { return std::string(named.param.name); });
 
     TEST_F(LiveRunTest, SaysTheLevelsOnceASecond)
     {
-        FakePlayback playback;
-        const auto open = [&playback](std::string&) {
-            return std::make_unique<FakeAudio>(playback, 100, false);
-        };
-        std::atomic<bool> stop { false };
-        Events events;
-        LiveEnding ending;
-        std::thread run([&] { ending = runLive(noiseSettings(), stop, events, open); });
+        std::thread run(
+            [&] { static_cast<void>(runLive(noiseSettings(), stop, events, fake(100, false))); });
         const bool said = events.awaitStatus();
         stop = true;
         run.join();
@@ -176,19 +152,14 @@ namespace {
 
     TEST_F(LiveRunTest, AFrontEndCanMoveTheSlidersAndSeeTheBandLevels)
     {
-        FakePlayback playback;
-        const auto open = [&playback](std::string&) {
-            return std::make_unique<FakeAudio>(playback, 200, true);
-        };
         LiveSettings settings = noiseSettings();
         settings.recordPath.clear();
         BandLevelFeed levels;
         settings.bandLevels = &levels;
-        std::atomic<bool> stop { false };
-        SliderEvents events;
-        const LiveEnding ending = runLive(settings, stop, events, open);
+        SliderEvents sliders;
+        const LiveEnding ending = runLive(settings, stop, sliders, fake(200, true));
         EXPECT_EQ(ending.outcome, LiveOutcome::DeviceLost);
-        EXPECT_EQ(events.session, nullptr) << "the front end was told the session is gone";
+        EXPECT_EQ(sliders.session, nullptr) << "the front end was told the session is gone";
         const std::vector<float> played = playback.output();
         ASSERT_EQ(played.size(), 200U * 128U);
         EXPECT_TRUE(std::all_of(played.begin(), played.end(), [](float v) { return v == 0.0F; }))
@@ -228,7 +199,6 @@ namespace {
             = refusal.carrierMissing ? (folder / "missing.wav").string() : carrierPath.string();
         settings.recordPath
             = refusal.recordIsCarrier ? carrierPath.string() : (folder / "record.wav").string();
-        FakePlayback playback;
         const auto open = [&](std::string& problem) -> std::unique_ptr<LiveAudio> {
             if (refusal.openFails) {
                 problem = "no JACK server is running and there is no audio input device";
@@ -236,8 +206,7 @@ namespace {
             }
             return std::make_unique<FakeAudio>(playback, 10, false);
         };
-        std::atomic<bool> stop { true };
-        Events events;
+        stop = true;
         const LiveEnding ending = runLive(settings, stop, events, open);
         EXPECT_EQ(ending.outcome, LiveOutcome::Failed);
         EXPECT_TRUE(ending.message.starts_with(refusal.messageStart)) << ending.message;

@@ -1,8 +1,10 @@
 // The plugin as the LV2 tools see it: lv2info lists its ports, and lv2apply gives the program's
 // sound, sample for sample, on the recordings lumivox-cli vocodes.
 
+#include "child_process.h"
 #include "plugin_host.h"
-#include "run_program.h"
+#include "scratch_folder.h"
+#include "sndfile_io.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +16,9 @@
 
 namespace lumivox::plugin::test {
 namespace {
+
+    using cli::test::ProgramRun;
+    using cli::test::runProgram;
 
     // The built bundle first; Debian's LV2 folder after it, for the names of the classes.
     const std::string lv2Path = "LV2_PATH="
@@ -92,66 +97,6 @@ namespace {
             PortListing { 7, "latency", "ControlPort", "OutputPort", "reportsLatency", "" }),
         [](const auto& row) { return std::string(row.param.symbol); });
 
-    // A fresh folder per test, removed afterwards.
-    class ScratchFolder : public ::testing::Test {
-    protected:
-        void SetUp() override
-        {
-            std::string pattern
-                = (std::filesystem::temp_directory_path() / "lumivox-plugin-XXXXXX").string();
-            ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-            folder = pattern;
-        }
-        void TearDown() override
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(folder, ignored);
-        }
-        std::filesystem::path folder;
-    };
-
-    bool writeFile(const std::filesystem::path& path, int format, int channels, int rate,
-        const std::vector<short>& interleaved)
-    {
-        SF_INFO info {};
-        info.format = format;
-        info.channels = channels;
-        info.samplerate = rate;
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-        if (file == nullptr)
-            return false;
-        // Integer samples stored in a float file as the sample divided by 32768, exactly.
-        sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-        std::vector<float> values(interleaved.size());
-        for (std::size_t i = 0; i < values.size(); ++i)
-            values[i] = static_cast<float>(interleaved[i]) / 32768.0F;
-        const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
-        const sf_count_t written = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT
-            ? sf_writef_float(file, values.data(), frames)
-            : sf_writef_short(file, interleaved.data(), frames);
-        return sf_close(file) == 0 && written == frames;
-    }
-
-    // The samples of a mono file, as stored: 16-bit ones as integers, float ones as floats.
-    template <typename Sample>
-    std::vector<Sample> readMono(const std::filesystem::path& path, int& channels)
-    {
-        SF_INFO info {};
-        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-        if (file == nullptr)
-            return {};
-        channels = info.channels;
-        std::vector<Sample> samples(static_cast<std::size_t>(info.frames * info.channels));
-        sf_count_t got = 0;
-        if constexpr (std::is_same_v<Sample, short>)
-            got = sf_readf_short(file, samples.data(), info.frames);
-        else
-            got = sf_readf_float(file, samples.data(), info.frames);
-        sf_close(file);
-        samples.resize(static_cast<std::size_t>(got * info.channels));
-        return samples;
-    }
-
     // What the program stores for a result in 16-bit units: clamped to +-32767, then truncated.
     int asTheProgramStores(double y)
     {
@@ -176,7 +121,7 @@ namespace {
         bool floatPair;
     };
 
-    class Lv2applyAgainstTheProgram : public ScratchFolder,
+    class Lv2applyAgainstTheProgram : public cli::test::ScratchFolderTest,
                                       public ::testing::WithParamInterface<SameSound> { };
 
     TEST_P(Lv2applyAgainstTheProgram, GivesTheProgramsSamples)
@@ -185,56 +130,60 @@ namespace {
         const std::size_t frameCount = static_cast<std::size_t>(row.sampleRate) * 3;
         const std::vector<std::int16_t> carrier = testCarrier(frameCount, row.sampleRate);
         const std::vector<std::int16_t> modulator = testModulator(frameCount, row.sampleRate);
-        std::vector<short> pair;
+        // As left-justified 32-bit integers, which a 16-bit file stores exactly; as floats, each
+        // sample divided by 32768, as a host reads the 16-bit files.
+        std::vector<int> carrierWide, modulatorWide, pair;
         for (std::size_t i = 0; i < frameCount; ++i) {
-            pair.push_back(carrier[i]);
-            pair.push_back(modulator[i]);
+            carrierWide.push_back(carrier[i] * 65536);
+            modulatorWide.push_back(modulator[i] * 65536);
+            pair.insert(pair.end(), { carrierWide.back(), modulatorWide.back() });
         }
         const int pcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        ASSERT_TRUE(writeFile(folder / "carrier.wav", pcm16, 1, row.sampleRate,
-            std::vector<short>(carrier.begin(), carrier.end())));
-        ASSERT_TRUE(writeFile(folder / "modulator.wav", pcm16, 1, row.sampleRate,
-            std::vector<short>(modulator.begin(), modulator.end())));
-        ASSERT_TRUE(writeFile(folder / "pair.wav",
-            row.floatPair ? SF_FORMAT_WAV | SF_FORMAT_FLOAT : pcm16, 2, row.sampleRate, pair));
+        using lumivox::test::writeSoundFile;
+        ASSERT_TRUE(writeSoundFile(pathOf("carrier.wav"), pcm16, 1, row.sampleRate, carrierWide));
+        ASSERT_TRUE(
+            writeSoundFile(pathOf("modulator.wav"), pcm16, 1, row.sampleRate, modulatorWide));
+        std::vector<double> floats(pair.begin(), pair.end());
+        for (double& value : floats)
+            value /= 2147483648.0;
+        ASSERT_TRUE(row.floatPair
+                ? writeSoundFile(
+                    pathOf("pair.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, row.sampleRate, floats)
+                : writeSoundFile(pathOf("pair.wav"), pcm16, 2, row.sampleRate, pair));
 
         const ProgramRun cli = runProgram(
             { LUMIVOX_CLI_PATH, "--quiet", "--clearance", std::to_string(row.clearance),
                 "--vagueness", std::to_string(row.vagueness), "--gain", std::to_string(row.gain),
                 "--clarity", std::to_string(row.clarity), (folder / "carrier.wav").string(),
                 (folder / "modulator.wav").string(), (folder / "program.wav").string() });
-        ASSERT_EQ(cli.exitStatus, 0) << cli.output;
+        ASSERT_EQ(cli.end.exitStatus, 0) << cli.output;
         const ProgramRun apply = runProgram(
             { "lv2apply", "-i", (folder / "pair.wav").string(), "-o",
                 (folder / "plugin.wav").string(), "-c", "clearance", std::to_string(row.clearance),
                 "-c", "vagueness", std::to_string(row.vagueness), "-c", "gain",
                 std::to_string(row.gain), "-c", "clarity", std::to_string(row.clarity), pluginUri },
             { lv2Path });
-        ASSERT_EQ(apply.exitStatus, 0) << apply.output;
+        ASSERT_EQ(apply.end.exitStatus, 0) << apply.output;
 
-        int channels = 0;
-        const std::vector<short> program = readMono<short>(folder / "program.wav", channels);
-        ASSERT_EQ(channels, 1);
-        ASSERT_EQ(program.size(), frameCount);
-        std::vector<int> plugin;
-        if (row.floatPair) {
-            for (float value : readMono<float>(folder / "plugin.wav", channels))
-                plugin.push_back(asTheProgramStores(static_cast<double>(value) * 32768.0));
-        } else {
-            for (short value : readMono<short>(folder / "plugin.wav", channels))
-                plugin.push_back(value);
-        }
-        ASSERT_EQ(channels, 1);
-        ASSERT_EQ(plugin.size(), frameCount);
+        const auto program = lumivox::test::readBack((folder / "program.wav").string());
+        const auto plugin = lumivox::test::readBack((folder / "plugin.wav").string());
+        ASSERT_TRUE(program && plugin);
+        ASSERT_EQ(program->info.channels, 1);
+        ASSERT_EQ(plugin->info.channels, 1);
+        ASSERT_EQ(program->samples.size(), frameCount);
+        ASSERT_EQ(plugin->samples.size(), frameCount);
+        // A 16-bit sample n is read as n / 32768 exactly.
+        const auto stored = [](double value) { return asTheProgramStores(value * 32768.0); };
 
         int largest = 0;
         std::size_t differing = 0;
         int loudest = 0;
         for (std::size_t i = 0; i < frameCount; ++i) {
-            const int difference = std::abs(plugin[i] - program[i]);
+            const int difference
+                = std::abs(stored(plugin->samples[i]) - stored(program->samples[i]));
             largest = std::max(largest, difference);
             differing += difference != 0 ? 1 : 0;
-            loudest = std::max(loudest, std::abs(static_cast<int>(program[i])));
+            loudest = std::max(loudest, std::abs(stored(program->samples[i])));
         }
         RecordProperty("largest_difference", largest);
         RecordProperty("differing_samples", static_cast<int>(differing));

@@ -5,12 +5,16 @@
 
 #include "job/live_audio.h"
 #include "job/live_session.h"
+#include "test_wave_bytes.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -108,5 +112,23 @@ private:
     std::atomic<bool> stopping { false };
     std::thread thread;
 };
+
+// The samples of a live run's record file, which must be laid out as every output: 32-bit float,
+// mono, at the fake's 48 kHz.
+inline std::vector<float> recordedSamples(const std::filesystem::path& path)
+{
+    std::string problem;
+    const auto wave = readOutputWave(path, problem);
+    EXPECT_TRUE(wave) << problem;
+    if (!wave)
+        return {};
+    EXPECT_EQ(wave->shape.formatTag, 3);
+    EXPECT_EQ(wave->shape.channels, 1);
+    EXPECT_EQ(wave->shape.sampleRate, 48000U);
+    EXPECT_EQ(wave->shape.bitsPerSample, 32);
+    std::vector<float> samples(wave->data.size() / sizeof(float));
+    std::memcpy(samples.data(), wave->data.data(), samples.size() * sizeof(float));
+    return samples;
+}
 
 } // namespace lumivox::test

@@ -3,6 +3,7 @@
 // Recordings for the tests in every format libsndfile writes, from the same 16-bit samples, and
 // the reader's whole output.
 
+#include "sndfile_io.h"
 #include "wave/sound_file.h"
 
 #include <cmath>
@@ -10,7 +11,6 @@
 #include <numbers>
 #include <sndfile.h>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace lumivox::test {
@@ -26,28 +26,6 @@ inline std::vector<std::int16_t> testTones(std::size_t frameCount, double sample
         samples[i] = static_cast<std::int16_t>(std::lround(value));
     }
     return samples;
-}
-
-// Writes interleaved samples given as left-justified 32-bit integers (an integer file stores
-// their top bits exactly) or as doubles (float and lossy files). False when libsndfile refuses.
-template <typename Sample>
-inline bool writeSoundFile(const std::string& path, int formatCode, int channels, int sampleRate,
-    const std::vector<Sample>& interleaved)
-{
-    SF_INFO info {};
-    info.format = formatCode;
-    info.channels = channels;
-    info.samplerate = sampleRate;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
-        return false;
-    const auto frames = static_cast<sf_count_t>(interleaved.size()) / channels;
-    sf_count_t written = 0;
-    if constexpr (std::is_same_v<Sample, int>)
-        written = sf_writef_int(file, interleaved.data(), frames);
-    else
-        written = sf_writef_double(file, interleaved.data(), frames);
-    return sf_close(file) == 0 && written == frames;
 }
 
 inline bool writeIntegerSoundFile(const std::string& path, int formatCode, int channels,
