@@ -83,7 +83,7 @@ int refuseSecondStart()
     return 0;
 }
 
-int runApplication()
+int runApplication(engine::VectorChoice vectors)
 {
     if (!displayAvailable()) {
         std::fputs("lumivox: no display to show the window on; lumivox-cli vocodes without one.\n",
@@ -109,6 +109,7 @@ int runApplication()
     } catch (const std::exception&) {
         return 1;
     }
+    window->setVectorChoice(vectors);
     QTimer waitForJob;
     const TerminationSignals termination([&] { endOnSignal(*window, waitForJob); });
     window->show();

@@ -6,12 +6,12 @@
 namespace lumivox::app {
 
 namespace {
-    // Band centres at 44100 Hz, where each band's gain is exactly 1.
-    constexpr auto centresAt44100 = std::to_array<double>({ 19.90, 24.87, 30.85, 38.79, 48.74,
-        60.70, 75.68, 94.57, 118.49, 148.80, 185.13, 231.86, 289.55, 362.22, 452.77, 565.14, 707.46,
-        883.55, 1104.48, 1381.21, 1726.53, 2157.56, 2698.10, 3372.42, 4216.44, 5272.70, 6594.29,
-        8251.72, 10332.47, 12958.50, 16328.30, 19223.84 });
-    static_assert(centresAt44100.size() == BandMeterModel::bandCount);
+    // The layout the bars show, made once.
+    const engine::BandLayout& classicLayout()
+    {
+        static const engine::BandLayout layout = engine::BandLayout::classic();
+        return layout;
+    }
 
     // A full-scale modulator sine gives an envelope of about 2/pi; the engine scales levels by
     // 32.767, so a level of 32.767 is taken as 0 dB.
@@ -30,14 +30,13 @@ double BandMeterModel::levelDb(double level)
     return std::clamp(20.0 * std::log10(level / fullScaleLevel), floorDb, ceilingDb);
 }
 
-void BandMeterModel::update(
-    std::optional<std::span<const double, bandCount>> levels, Clock::time_point now)
+void BandMeterModel::update(std::optional<std::span<const double>> levels, Clock::time_point now)
 {
     const double elapsed = lastUpdate ? std::max(0.0, seconds(now - *lastUpdate)) : 0.0;
     lastUpdate = now;
     for (std::size_t band = 0; band < bars.size(); ++band) {
         const double fallen = std::max(floorDb, bars[band] - fallDbPerSecond * elapsed);
-        const double heard = levels ? levelDb((*levels)[band]) : floorDb;
+        const double heard = levels && band < levels->size() ? levelDb((*levels)[band]) : floorDb;
         bars[band] = std::max(fallen, heard);
 
         if (bars[band] >= peaks[band]) {
@@ -68,8 +67,7 @@ bool BandMeterModel::atFloor() const
 
 double bandCentreHz(int band, double sampleRate)
 {
-    const auto index = static_cast<std::size_t>(std::clamp(band, 0, BandMeterModel::bandCount - 1));
-    return centresAt44100[index] * sampleRate / 44100.0;
+    return classicLayout().centreHz(std::clamp(band, 0, BandMeterModel::bandCount - 1), sampleRate);
 }
 
 std::vector<FrequencyMark> frequencyMarks(double sampleRate)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/band_layout.h"
+
 #include <array>
 #include <chrono>
 #include <optional>
@@ -21,7 +23,8 @@ struct FrequencyMark {
 class BandMeterModel {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int bandCount = 32;
+    // The bars of the classic layout, the one every run uses.
+    static constexpr int bandCount = engine::classicBandCount;
     static constexpr double floorDb = -60.0;
     static constexpr double ceilingDb = 0.0;
     static constexpr double holdSeconds = 1.0;
@@ -32,7 +35,8 @@ public:
     static double levelDb(double level);
 
     // Advances the bars to `now`, taking these levels if any arrived (none: the bars fall).
-    void update(std::optional<std::span<const double, bandCount>> levels, Clock::time_point now);
+    // Levels past bandCount are left out; bars without one fall.
+    void update(std::optional<std::span<const double>> levels, Clock::time_point now);
     void reset(); // every bar and mark to the floor
 
     [[nodiscard]] double barDb(int band) const { return bars[static_cast<std::size_t>(band)]; }
@@ -53,8 +57,8 @@ private:
     }
 };
 
-// The centre frequency of a band when the files have this sample rate (the bank is designed for
-// 44100 Hz and moves with the rate).
+// The centre frequency of a band of the classic layout when the files have this sample rate (the
+// layout is designed for 44100 Hz and moves with the rate).
 double bandCentreHz(int band, double sampleRate);
 
 // The powers of ten that fall inside the bank at this rate, each with its place along the bars.

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 // Made before main runs and kept for the life of the process: the name marks this copy as running.
@@ -19,5 +20,8 @@ int main(int argc, char** argv)
     // Past a file-size limit a write must fail with an error the job reports, not end the program
     // with a half-finished output file.
     std::signal(SIGXFSZ, SIG_IGN);
-    return lumivox::app::runApplication();
+    // The engine's vector unit and path, chosen once here: LUMIVOX_VECTOR_UNIT pins a unit
+    // (portable, sse2, avx2, avx512) and LUMIVOX_BLOCK_PATH=off runs frame by frame.
+    return lumivox::app::runApplication(lumivox::engine::vectorChoiceFrom(
+        std::getenv("LUMIVOX_VECTOR_UNIT"), std::getenv("LUMIVOX_BLOCK_PATH")));
 }

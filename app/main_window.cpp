@@ -480,6 +480,7 @@ void MainWindow::startOrStopJob(JobMode mode)
     settings.outputPath = std::move(output);
     settings.sound = soundSettings();
     settings.carrier = carrierSound;
+    settings.vectors = vectors;
     settings.repeatCarrier = repeatCarrier();
     if (static_cast<const QCheckBox*>(control(id::normalize))->isChecked())
         settings.normalizeDecibels = job::defaultNormalizeDecibels;
@@ -749,7 +750,9 @@ void MainWindow::advanceMeters()
         heard = state.bandLevels.newestAudible(now, feedStart);
     if (heard) {
         meter->setSampleRate(heard->sampleRate);
-        meter->model().update(std::span<const double, 32>(heard->levels), now);
+        meter->model().update(std::span<const double>(heard->levels)
+                                  .first(static_cast<std::size_t>(heard->levelCount)),
+            now);
     } else {
         meter->model().update(std::nullopt, now);
     }

@@ -53,6 +53,8 @@ public:
     void setMeterClock(MeterClock clock) { meterClock = std::move(clock); }
     // Where a live run plays; by default a JACK client, else PortAudio's default devices.
     void setLiveAudioOpener(job::OpenLiveAudio opener);
+    // How the engine of every run is to run, as the program chose at its start.
+    void setVectorChoice(engine::VectorChoice choice) { vectors = choice; }
 
     [[nodiscard]] QLabel* statusLine() const;
     [[nodiscard]] const QLabel* statusWarningIcon() const { return statusIcon; }
@@ -134,6 +136,7 @@ private:
     // Watches a close request made while no job was yet able to answer it.
     QTimer pendingClose;
     job::JobState state;
+    engine::VectorChoice vectors;
     std::unique_ptr<WindowPort> port;
     std::unique_ptr<job::JobThread> jobThread; // gone before the port and the state
     QString liveRecordPath;

@@ -15,11 +15,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <numbers>
 #include <string>
 #include <utility>
 #include <vector>
+
+// How the engines run, chosen in main.
+lumivox::engine::VectorChoice vectors;
 
 namespace {
 
@@ -77,6 +81,7 @@ void processSample(benchmark::State& state)
 {
     const Material& input = material();
     lumivox::engine::VocoderEngine engine;
+    engine.setVectorChoice(vectors);
     engine.setVagueness(static_cast<double>(state.range(0)) / 100.0);
     engine.setClearance(static_cast<double>(state.range(1)) / 100.0);
     for (auto _ : state) {
@@ -172,6 +177,7 @@ void processBlock(benchmark::State& state)
     }
     const Material& input = material();
     lumivox::engine::VocoderEngine engine;
+    engine.setVectorChoice(vectors);
     state.SetLabel(lumivox::engine::vectorUnitName(unit));
     engine.setVagueness(static_cast<double>(state.range(1)) / 100.0);
     engine.setClearance(static_cast<double>(state.range(2)) / 100.0);
@@ -222,6 +228,7 @@ void engineHalf(benchmark::State& state)
     const bool firstHalf = state.range(1) == 0;
     const Material& input = material();
     lumivox::engine::VocoderEngine engine;
+    engine.setVectorChoice(vectors);
     engine.setVagueness(static_cast<double>(state.range(2)) / 100.0);
     engine.setClearance(static_cast<double>(state.range(3)) / 100.0);
     constexpr std::size_t blockLength = 2048;
@@ -333,6 +340,7 @@ void vocodePipeline(benchmark::State& state)
     const long way = state.range(1);
     const Material& input = material();
     lumivox::engine::VocoderEngine engine;
+    engine.setVectorChoice(vectors);
     engine.setVagueness(static_cast<double>(state.range(2)) / 100.0);
     engine.setClearance(static_cast<double>(state.range(3)) / 100.0);
     lumivox::job::VocodePipeline pipeline(engine, 2048, way != 1, unit);
@@ -389,9 +397,11 @@ void clarityCost(benchmark::State& state)
 {
     const Material& input = material();
     lumivox::engine::VocoderEngine plain;
+    plain.setVectorChoice(vectors);
     lumivox::engine::VocoderEngine clear;
+    clear.setVectorChoice(vectors);
     clear.setClarity(static_cast<double>(state.range(0)) / 100.0);
-    const auto unit = lumivox::engine::preferredVectorUnit();
+    const auto unit = vectors.unit;
     state.SetLabel(lumivox::engine::vectorUnitName(unit));
     std::vector<double> output(input.carrier.size());
     constexpr std::size_t blockLength = 2048;
@@ -453,4 +463,15 @@ BENCHMARK(processBlock)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+// The vector unit and path are chosen once, here, as the programs choose them.
+int main(int argc, char** argv)
+{
+    vectors = lumivox::engine::vectorChoiceFrom(
+        std::getenv("LUMIVOX_VECTOR_UNIT"), std::getenv("LUMIVOX_BLOCK_PATH"));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -16,9 +16,10 @@ namespace lumivox::cli {
 
 namespace {
 
-    job::JobSettings settingsFrom(const CliOptions& options)
+    job::JobSettings settingsFrom(const CliOptions& options, engine::VectorChoice vectors)
     {
         job::JobSettings settings;
+        settings.vectors = vectors;
         settings.mode = options.preview ? job::JobMode::Preview : job::JobMode::Vocode;
         settings.carrierPath = options.carrierPath;
         settings.modulatorPath = options.modulatorPath;
@@ -56,7 +57,8 @@ namespace {
 
 } // namespace
 
-int runCommandLine(std::span<const std::string_view> arguments, Console console)
+int runCommandLine(
+    std::span<const std::string_view> arguments, Console console, engine::VectorChoice vectors)
 {
     if (asksForLive(arguments))
         return runLiveCommandLine(arguments, console);
@@ -85,7 +87,7 @@ int runCommandLine(std::span<const std::string_view> arguments, Console console)
     int stopSignal = 0;
     {
         const InterruptToStop interruptToStop(state.stopRequested);
-        outcome = runJob(settingsFrom(options), state, port);
+        outcome = runJob(settingsFrom(options, vectors), state, port);
         stopSignal = interruptToStop.signalNumber();
     }
     if (showProgress && outcome == job::JobOutcome::Finished)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/block_path.h"
+
 #include <ostream>
 #include <span>
 #include <string_view>
@@ -14,6 +16,8 @@ struct Console {
 
 // The whole of lumivox-cli after the program name: reads the arguments, runs one job on this
 // thread and returns the exit status.
-[[nodiscard]] int runCommandLine(std::span<const std::string_view> arguments, Console console);
+// vectors: how the engine runs, as the program chose at its start.
+[[nodiscard]] int runCommandLine(std::span<const std::string_view> arguments, Console console,
+    engine::VectorChoice vectors = {});
 
 } // namespace lumivox::cli

@@ -9,26 +9,51 @@ namespace lumivox::engine {
 
 struct FilterBank;
 
-// The bank copied into structure-of-arrays form (one array per coefficient or state across the 32
+// The bank copied into structure-of-arrays form (one array per coefficient or state across the
 // bands), so that neighbouring bands sit in neighbouring vector lanes. The block path loads it
 // from the cascades, runs, and stores the filter states back, so the cascades stay the one true
-// record of the engine's state.
+// record of the engine's state. The lanes past the bank's bands, up to the padded count, hold
+// silent bands: all their gains and coefficients are 0, so that they give exact zeros.
 struct BandLanes {
-    static constexpr int bands = bandCount;
+    // The lanes come in halves of 32 bands, each laid out whole (a row per coefficient or state
+    // and section), the upper half after the lower one, so that a bank of 32 bands or fewer
+    // fills the cache's lines and sets as densely as one made for it alone.
+    static constexpr int halfBands = 32;
 
-    struct Cascades {
-        alignas(64) double gain[bands];
-        alignas(64) double b1[bandSectionCount][bands];
-        alignas(64) double b2[bandSectionCount][bands];
-        alignas(64) double a1[bandSectionCount][bands];
-        alignas(64) double a2[bandSectionCount][bands];
-        alignas(64) double z1[bandSectionCount][bands];
-        alignas(64) double z2[bandSectionCount][bands];
+    struct Half {
+        alignas(64) double gain[halfBands];
+        alignas(64) double b1[bandSectionCount][halfBands];
+        alignas(64) double b2[bandSectionCount][halfBands];
+        alignas(64) double a1[bandSectionCount][halfBands];
+        alignas(64) double a2[bandSectionCount][halfBands];
+        alignas(64) double z1[bandSectionCount][halfBands];
+        alignas(64) double z2[bandSectionCount][halfBands];
     };
 
-    Cascades modulator;
-    Cascades carrier;
-    Cascades envelope; // only the first envelopeSectionCount sections are used
+    // One cascade of every band, seen through its two halves. A group of lanes never straddles
+    // the halves: groups start at multiples of their width.
+    struct Cascades {
+        BandLanes* lanes;
+        int which;
+
+        Half& half(int band) const { return lanes->halves[band / halfBands][which]; }
+    };
+    static_assert(2 * halfBands == mostBands && halfBands % bandPadding == 0);
+
+    // The lower halves of the modulator band-passes, the carrier band-passes and the envelopes
+    // first, then the upper halves: a bank of up to 32 bands lies as one made for 32 alone.
+    Half halves[2][3];
+
+    Cascades modulator() { return { this, 0 }; }
+    Cascades carrier() { return { this, 1 }; }
+    Cascades envelope() { return { this, 2 }; } // only the first envelopeSectionCount sections
+    const Cascades modulator() const { return { const_cast<BandLanes*>(this), 0 }; }
+    const Cascades carrier() const { return { const_cast<BandLanes*>(this), 1 }; }
+    const Cascades envelope() const { return { const_cast<BandLanes*>(this), 2 }; }
+
+    BandLanes(); // every lane silent
+    BandLanes(const BandLanes&) = delete;
+    BandLanes& operator=(const BandLanes&) = delete;
 
     void load(const FilterBank& bank);
     void storeStates(FilterBank& bank) const;
@@ -45,21 +70,25 @@ struct BandLanes {
     void storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDone) const;
 };
 
-// The work area of a run of frames: for each frame the 32 levels, the carrier band signals (which
-// become the band products), the smoothed levels, and the mean level.
+// Where a band lies in its half of the lanes.
+constexpr int laneInHalf(int band) { return band % BandLanes::halfBands; }
+
+// The work area of a run of frames: for each frame the levels of the padded bank's bands, the
+// carrier band signals (which become the band products), the smoothed levels, and the mean level.
 class FrameRows {
 public:
-    // Level rows carry -0.0 on both sides, so that a neighbour up to 14 bands away is always a
-    // valid load, and adding its weighted value (-0.0) leaves any sum exactly as it was.
-    static constexpr int levelPad = 16;
-    static constexpr int levelStride = levelPad + bandCount + levelPad;
-
-    explicit FrameRows(int frameCapacity); // may throw std::bad_alloc
+    // Level rows carry -0.0 on both sides, so that a neighbour as far as Vagueness reaches is
+    // always a valid load, and adding its weighted value (-0.0) leaves any sum exactly as it was.
+    // paddedBands is a multiple of bandPadding; spreadReach at most maxSpread.
+    FrameRows(int frameCapacity, int paddedBands, int spreadReach); // may throw std::bad_alloc
+    // Padding enough for the reach of any layout of that many bands, in whole lines.
+    static constexpr int levelPadFor(int paddedBands) { return paddedBands <= 32 ? 16 : 32; }
     FrameRows(const FrameRows&) = delete;
     FrameRows& operator=(const FrameRows&) = delete;
 
     int capacity() const { return frameCapacity; }
-    double* levels(int frame) { return &lines[0].values[0] + frame * levelStride + levelPad; }
+    int bands() const { return static_cast<int>(bandCount); }
+    double* levels(int frame) { return levelsStart + frame * levelStride; }
     double* carrierBands(int frame) { return carrierStart + frame * bandCount; }
     double* smoothed(int frame) { return smoothedStart + frame * bandCount; }
     double* means() { return meansStart; }
@@ -69,7 +98,11 @@ private:
         double values[8];
     };
     int frameCapacity;
+    std::ptrdiff_t bandCount;
+    std::ptrdiff_t levelPad;
+    std::ptrdiff_t levelStride;
     std::vector<Line> lines;
+    double* levelsStart; // frame 0's level row, after its padding
     double* carrierStart;
     double* smoothedStart;
     double* meansStart;

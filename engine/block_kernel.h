@@ -46,8 +46,11 @@ template <int Width> LUMIVOX_INLINE void store(double* destination, Lane<Width> 
 
 // The parameters of one block; they do not change inside it.
 struct BlockSettings {
-    const double* weights; // the spread's bandWeights: band i's weight at distance k at k * 32 + i
-    const double* denominators; // the spread's denominators[0..31]
+    int bands; // the layout's bands; the rows hold them padded to rows.bands()
+    const double*
+        weights; // the spread's bandWeights: band i's weight at distance k at k * stride + i
+    int stride; // the padded bank's bands
+    const double* denominators; // the spread's denominators, one per band of the padded bank
     int reach; // no band has a non-zero weight beyond reach
     bool smoothing; // some level is smoothed
     bool weightsAllOne; // every band's weights 1..reach are exactly 1
@@ -105,6 +108,77 @@ LUMIVOX_INLINE Lane<Width> laterBandPassSection(
 
 template <typename V> LUMIVOX_INLINE void keepInRegister(V& value) { asm("" : "+v"(value)); }
 
+// Runs call with Bands, the padded bank's band count, as a constant: the smoothing step keeps one
+// vector per group of bands in registers and needs to know how many there are.
+#define LUMIVOX_WITH_PADDED_BANDS(bands, call)                                                     \
+    switch (bands) {                                                                               \
+    case 16: {                                                                                     \
+        constexpr int Bands = 16;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    case 48: {                                                                                     \
+        constexpr int Bands = 48;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    case 64: {                                                                                     \
+        constexpr int Bands = 64;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    default: {                                                                                     \
+        constexpr int Bands = 32;                                                                  \
+        call;                                                                                      \
+        break;                                                                                     \
+    }                                                                                              \
+    }
+static_assert(mostBands == 64 && bandPadding == 16, "LUMIVOX_WITH_PADDED_BANDS lists every count");
+
+// The work area with its band count as a constant, so that every row's place is a constant
+// offset from the one before, as in a bank of fixed size.
+template <int Bands> class FixedRows {
+public:
+    static constexpr int levelStride = 2 * FrameRows::levelPadFor(Bands) + Bands;
+
+    explicit FixedRows(FrameRows& rows)
+        : levelsBase(rows.levels(0))
+        , carrierBase(rows.carrierBands(0))
+        , smoothedBase(rows.smoothed(0))
+        , meansBase(rows.means())
+    {
+    }
+
+    static constexpr int bands() { return Bands; }
+    double* levels(int frame) const { return levelsBase + frame * levelStride; }
+    double* carrierBands(int frame) const { return carrierBase + frame * Bands; }
+    double* smoothed(int frame) const { return smoothedBase + frame * Bands; }
+    double* means() const { return meansBase; }
+
+private:
+    double* levelsBase;
+    double* carrierBase;
+    double* smoothedBase;
+    double* meansBase;
+};
+
+// Runs call with `fixed`, the FrameRows rows seen as FixedRows.
+#define LUMIVOX_WITH_FIXED_ROWS(rows, call)                                                        \
+    LUMIVOX_WITH_PADDED_BANDS((rows).bands(), {                                                    \
+        kernel::FixedRows<Bands> fixed(rows);                                                      \
+        call;                                                                                      \
+    })
+
+// Sets the padding's levels of frames [first, end) to -0.0, as outside the bank, so that a band
+// that reaches into them in the smoothing step adds nothing to its sum.
+LUMIVOX_INLINE void silencePadding(auto& rows, const BlockSettings& settings, int first, int end)
+{
+    if (settings.bands == rows.bands())
+        return;
+    for (int t = first; t < end; ++t)
+        std::fill(rows.levels(t) + settings.bands, rows.levels(t) + rows.bands(), -0.0);
+}
+
 // The states of sections [First, First + Count) of one group of Width bands, for one cascade, held
 // in registers over a run of frames. A band-pass holds section 0's second state negated.
 template <int Width, int First, int Count, bool BandPass = false> struct SectionStates {
@@ -115,21 +189,25 @@ template <int Width, int First, int Count, bool BandPass = false> struct Section
     LUMIVOX_INLINE void load(const BandLanes::Cascades& lanes, int firstBand)
     {
         for (int s = 0; s < Count; ++s) {
-            z1[s] = kernel::load<Width>(&lanes.z1[First + s][firstBand]);
-            z2[s] = kernel::load<Width>(&lanes.z2[First + s][firstBand]);
+            z1[s]
+                = kernel::load<Width>(&lanes.half(firstBand).z1[First + s][laneInHalf(firstBand)]);
+            z2[s]
+                = kernel::load<Width>(&lanes.half(firstBand).z2[First + s][laneInHalf(firstBand)]);
         }
         if constexpr (negatesFirst)
             z2[0] = -z2[0];
     }
 
-    LUMIVOX_INLINE void store(BandLanes::Cascades& lanes, int firstBand) const
+    LUMIVOX_INLINE void store(const BandLanes::Cascades& lanes, int firstBand) const
     {
         for (int s = 0; s < Count; ++s) {
-            kernel::store<Width>(&lanes.z1[First + s][firstBand], z1[s]);
-            kernel::store<Width>(&lanes.z2[First + s][firstBand], z2[s]);
+            kernel::store<Width>(
+                &lanes.half(firstBand).z1[First + s][laneInHalf(firstBand)], z1[s]);
+            kernel::store<Width>(
+                &lanes.half(firstBand).z2[First + s][laneInHalf(firstBand)], z2[s]);
         }
         if constexpr (negatesFirst)
-            kernel::store<Width>(&lanes.z2[0][firstBand], -z2[0]);
+            kernel::store<Width>(&lanes.half(firstBand).z2[0][laneInHalf(firstBand)], -z2[0]);
     }
 };
 
@@ -142,27 +220,30 @@ template <int Width, int First, int Count> struct BandPair {
 
     LUMIVOX_INLINE void load(const BandLanes& lanes, int firstBand)
     {
-        modulator.load(lanes.modulator, firstBand);
-        carrier.load(lanes.carrier, firstBand);
+        modulator.load(lanes.modulator(), firstBand);
+        carrier.load(lanes.carrier(), firstBand);
     }
 
     LUMIVOX_INLINE void store(BandLanes& lanes, int firstBand) const
     {
-        modulator.store(lanes.modulator, firstBand);
-        carrier.store(lanes.carrier, firstBand);
+        modulator.store(lanes.modulator(), firstBand);
+        carrier.store(lanes.carrier(), firstBand);
     }
 
     LUMIVOX_INLINE void run(
         const BandLanes::Cascades& coefficients, int firstBand, Lane<Width>& m, Lane<Width>& c)
     {
         for (int s = 0; s < Count; ++s) {
-            const Lane<Width> a1 = kernel::load<Width>(&coefficients.a1[First + s][firstBand]);
-            const Lane<Width> a2 = kernel::load<Width>(&coefficients.a2[First + s][firstBand]);
+            const Lane<Width> a1 = kernel::load<Width>(
+                &coefficients.half(firstBand).a1[First + s][laneInHalf(firstBand)]);
+            const Lane<Width> a2 = kernel::load<Width>(
+                &coefficients.half(firstBand).a2[First + s][laneInHalf(firstBand)]);
             if (First + s == 0) {
                 m = firstBandPassSection<Width>(m, modulator.z1[s], modulator.z2[s], a1, a2);
                 c = firstBandPassSection<Width>(c, carrier.z1[s], carrier.z2[s], a1, a2);
             } else {
-                const Lane<Width> b1 = kernel::load<Width>(&coefficients.b1[First + s][firstBand]);
+                const Lane<Width> b1 = kernel::load<Width>(
+                    &coefficients.half(firstBand).b1[First + s][laneInHalf(firstBand)]);
                 m = laterBandPassSection<Width>(m, modulator.z1[s], modulator.z2[s], b1, a1, a2);
                 c = laterBandPassSection<Width>(c, carrier.z1[s], carrier.z2[s], b1, a1, a2);
             }
@@ -212,12 +293,12 @@ constexpr int firstPassSections = 3;
 enum class Leaving { CarrierBands, Products, Sums };
 
 template <int Width, Leaving Leaves = Leaving::CarrierBands>
-LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBand,
-    const double* carrier, const double* modulator, int frameCount, double* sums = nullptr)
+LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, auto& rows, int firstBand, const double* carrier,
+    const double* modulator, int frameCount, double* sums = nullptr)
 {
     using V = Lane<Width>;
-    const BandLanes::Cascades& coefficients = lanes.modulator;
-    const V gain = load<Width>(&coefficients.gain[firstBand]);
+    const BandLanes::Cascades& coefficients = lanes.modulator();
+    const V gain = load<Width>(&coefficients.half(firstBand).gain[laneInHalf(firstBand)]);
     {
         BandPair<Width, 0, firstPassSections> pair;
         pair.load(lanes, firstBand);
@@ -235,8 +316,9 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
         BandPair<Width, firstPassSections, rest> pair;
         SectionStates<Width, 0, envelopeSectionCount> envelope;
         pair.load(lanes, firstBand);
-        envelope.load(lanes.envelope, firstBand);
-        const V envelopeGain = load<Width>(&lanes.envelope.gain[firstBand]);
+        envelope.load(lanes.envelope(), firstBand);
+        const V envelopeGain
+            = load<Width>(&lanes.envelope().half(firstBand).gain[laneInHalf(firstBand)]);
         const V zero {};
         for (int t = 0; t < frameCount; ++t) {
             V m = load<Width>(rows.levels(t) + firstBand);
@@ -245,10 +327,10 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
             V e = envelopeGain * (m >= zero ? m : -m);
             for (int s = 0; s < envelopeSectionCount; ++s)
                 e = section<Width>(e, envelope.z1[s], envelope.z2[s],
-                    load<Width>(&lanes.envelope.b1[s][firstBand]),
-                    load<Width>(&lanes.envelope.b2[s][firstBand]),
-                    load<Width>(&lanes.envelope.a1[s][firstBand]),
-                    load<Width>(&lanes.envelope.a2[s][firstBand]));
+                    load<Width>(&lanes.envelope().half(firstBand).b1[s][laneInHalf(firstBand)]),
+                    load<Width>(&lanes.envelope().half(firstBand).b2[s][laneInHalf(firstBand)]),
+                    load<Width>(&lanes.envelope().half(firstBand).a1[s][laneInHalf(firstBand)]),
+                    load<Width>(&lanes.envelope().half(firstBand).a2[s][laneInHalf(firstBand)]));
             const V level = e * levelScale;
             store<Width>(rows.levels(t) + firstBand, level);
             if constexpr (Leaves == Leaving::Sums) {
@@ -264,7 +346,7 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, FrameRows& rows, int firstBan
             }
         }
         pair.store(lanes, firstBand);
-        envelope.store(lanes.envelope, firstBand);
+        envelope.store(lanes.envelope(), firstBand);
     }
 }
 
@@ -302,7 +384,7 @@ LUMIVOX_INLINE void addRows(
 // frame. With two lanes that gains nothing, and eight (AVX-512) would need more registers.
 template <int Width>
 LUMIVOX_INLINE void addProductsAcrossFrames(
-    FrameRows& rows, int firstBand, int endBand, int first, int end, double* sums)
+    auto& rows, int firstBand, int endBand, int first, int end, double* sums)
 {
     int t = first;
     if constexpr (Width == 4) {
@@ -325,12 +407,21 @@ LUMIVOX_INLINE void addProductsAcrossFrames(
 }
 
 // Analysis of the bands [firstBand, endBand), both multiples of Width, over frameCount frames.
-template <int Width>
-LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, int endBand,
-    const double* carrier, const double* modulator, int frameCount)
+template <int Width, Leaving Leaves = Leaving::CarrierBands>
+LUMIVOX_INLINE void analyseBands(BandLanes& lanes, auto& rows, int firstBand, int endBand,
+    const double* carrier, const double* modulator, int frameCount, double* sums = nullptr)
 {
     for (int first = firstBand; first < endBand; first += Width)
-        analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount);
+        analyseGroup<Width, Leaves>(lanes, rows, first, carrier, modulator, frameCount, sums);
+}
+
+// Analysis of every band of the padded bank, the count as a constant.
+template <int Width>
+LUMIVOX_INLINE void analyse(
+    BandLanes& lanes, auto& rows, const double* carrier, const double* modulator, int frameCount)
+{
+    LUMIVOX_WITH_PADDED_BANDS(
+        rows.bands(), (analyseBands<Width>(lanes, rows, 0, Bands, carrier, modulator, frameCount)));
 }
 
 // Analysis of the bands [0, endBand) for blocks without Vagueness and Instrument Clearance: their
@@ -338,7 +429,7 @@ LUMIVOX_INLINE void analyse(BandLanes& lanes, FrameRows& rows, int firstBand, in
 // in the rows, which are then summed with frames across the lanes (four lanes only); otherwise
 // each group adds its products to the sums as it goes, which saves storing them.
 template <int Width, bool AcrossFrames>
-LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, FrameRows& rows, int endBand,
+LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, auto& rows, int endBand,
     const double* carrier, const double* modulator, int frameCount, double* sums)
 {
     static_assert(!AcrossFrames || Width == 4, "frames go across four lanes");
@@ -358,26 +449,29 @@ LUMIVOX_INLINE void analyseIntoSums(BandLanes& lanes, FrameRows& rows, int endBa
 // Analysis and finishing of all bands in one, for blocks without Vagueness and Instrument
 // Clearance: the band products summed in band order from 0.0, then scaled by the gain.
 template <int Width>
-LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, FrameRows& rows, const double* carrier,
+LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, auto& rows, const double* carrier,
     const double* modulator, int frameCount, double outputGain, double* output)
 {
-    analyseIntoSums<Width, Width == 4>(
-        lanes, rows, bandCount, carrier, modulator, frameCount, output);
+    // The band count as a constant, so that the groups' loop is laid out as for a fixed bank.
+    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
+        (analyseIntoSums<Width, Width == 4>(
+            lanes, rows, Bands, carrier, modulator, frameCount, output)));
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
 
-// The sum of 32 values per frame, in band order starting from 0.0 as processSample forms it.
-template <typename RowOf> LUMIVOX_INLINE void sumRows(RowOf row, int first, int end, double* sums)
+// The sum of count values per frame, in band order starting from 0.0 as processSample forms it.
+template <typename RowOf>
+LUMIVOX_INLINE void sumRows(RowOf row, int count, int first, int end, double* sums)
 {
     for (int t = first; t < end; ++t)
         sums[t] = 0.0;
-    addRows(row, 0, bandCount, first, end, sums);
+    addRows(row, 0, count, first, end, sums);
 }
 
 // Adds the upward then the downward neighbours' terms to the numerators of all groups of one
 // frame. AllOnes: every weight is exactly 1, and a weight of 1 leaves a term's bits as they are.
-template <int Width, bool AllOnes, int FirstBand = 0, int EndBand = bandCount>
+template <int Width, bool AllOnes, int FirstBand, int EndBand>
 LUMIVOX_INLINE void addNeighbours(
     Lane<Width>* numerator, const double* levels, const BlockSettings& settings)
 {
@@ -389,7 +483,7 @@ LUMIVOX_INLINE void addNeighbours(
                 for (int g = 0; g < groups; ++g)
                     numerator[g] = numerator[g] + load<Width>(neighbours + g * Width);
             } else {
-                const double* weights = settings.weights + k * bandCount + FirstBand;
+                const double* weights = settings.weights + k * settings.stride + FirstBand;
                 for (int g = 0; g < groups; ++g)
                     numerator[g] = numerator[g]
                         + load<Width>(weights + g * Width) * load<Width>(neighbours + g * Width);
@@ -403,7 +497,7 @@ LUMIVOX_INLINE void addNeighbours(
 // built upward first and then downward, exactly as processSample builds them. The padding makes
 // the terms of neighbours outside the bank -0.0, which leaves a numerator as it was. All groups
 // move together, so each step has a chain of additions per group in flight.
-template <int Width, int FirstBand = 0, int EndBand = bandCount>
+template <int Width, int FirstBand, int EndBand>
 LUMIVOX_INLINE void smoothFrame(
     const double* levels, double* smoothed, const BlockSettings& settings)
 {
@@ -421,20 +515,20 @@ LUMIVOX_INLINE void smoothFrame(
     }
 }
 
-// The levels of a few frames with the frames across the lanes (one vector per band), between
-// maxSpread vectors of -0.0 on each side: a neighbour outside the bank then adds -0.0 to a
-// numerator, which leaves it as it was.
+// The levels of a few frames with the frames across the lanes (one vector per band of the padded
+// bank), between maxSpread vectors of -0.0 on each side: a neighbour outside the bank then adds
+// -0.0 to a numerator, which leaves it as it was.
 template <int Frames> struct LevelsAcrossFrames {
-    Lane<Frames> padded[maxSpread + bandCount + maxSpread];
+    Lane<Frames> padded[maxSpread + mostBands + maxSpread];
 
-    LUMIVOX_INLINE LevelsAcrossFrames()
+    LUMIVOX_INLINE explicit LevelsAcrossFrames(int bands)
     {
         Lane<Frames> negativeZero;
         for (int f = 0; f < Frames; ++f)
             negativeZero[f] = -0.0;
         for (int k = 0; k < maxSpread; ++k) {
             padded[k] = negativeZero;
-            padded[maxSpread + bandCount + k] = negativeZero;
+            padded[maxSpread + bands + k] = negativeZero;
         }
     }
     LUMIVOX_INLINE Lane<Frames>& band(int i) { return padded[maxSpread + i]; }
@@ -445,11 +539,12 @@ template <int Frames> struct LevelsAcrossFrames {
 // together, so that eight chains of additions are in flight. When asked, the levels the last of
 // the frames used are written to its smoothed row.
 template <int Frames>
-LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& settings, int t,
+LUMIVOX_INLINE void finishAcrossFrames(auto& rows, const BlockSettings& settings, int t,
     double* output, LevelsAcrossFrames<Frames>& levels, bool keepLastLevels)
 {
     using V = Lane<Frames>;
-    for (int i = 0; i < bandCount; i += Frames) {
+    const int bands = rows.bands();
+    for (int i = 0; i < bands; i += Frames) {
         V square[Frames];
         for (int f = 0; f < Frames; ++f)
             square[f] = load<Frames>(rows.levels(t + f) + i);
@@ -462,20 +557,20 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
     const double keep = 1.0 - settings.clearance;
     if (settings.clearing) {
         V sum {};
-        for (int i = 0; i < bandCount; ++i)
+        for (int i = 0; i < settings.bands; ++i)
             sum = sum + levels.band(i);
-        pull = settings.clearance * (sum / static_cast<double>(bandCount));
+        pull = settings.clearance * (sum / static_cast<double>(settings.bands));
     }
 
     constexpr int together = 8;
     V total {};
-    for (int first = 0; first < bandCount; first += together) {
+    for (int first = 0; first < bands; first += together) {
         V level[together];
         for (int j = 0; j < together; ++j)
             level[j] = levels.band(first + j);
         if (settings.smoothing) {
             // Steps that reach past the bank for all eight bands are left out.
-            const int up = std::min(settings.reach, bandCount - 1 - first);
+            const int up = std::min(settings.reach, bands - 1 - first);
             const int down = std::min(settings.reach, first + together - 1);
             if (settings.weightsAllOne) {
                 for (int k = 1; k <= up; ++k) {
@@ -488,12 +583,12 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
                 }
             } else {
                 for (int k = 1; k <= up; ++k) {
-                    const double* weights = settings.weights + k * bandCount + first;
+                    const double* weights = settings.weights + k * settings.stride + first;
                     for (int j = 0; j < together; ++j)
                         level[j] = level[j] + weights[j] * levels.band(first + j + k);
                 }
                 for (int k = 1; k <= down; ++k) {
-                    const double* weights = settings.weights + k * bandCount + first;
+                    const double* weights = settings.weights + k * settings.stride + first;
                     for (int j = 0; j < together; ++j)
                         level[j] = level[j] + weights[j] * levels.band(first + j - k);
                 }
@@ -526,37 +621,39 @@ LUMIVOX_INLINE void finishAcrossFrames(FrameRows& rows, const BlockSettings& set
 // time.
 template <int Width>
 LUMIVOX_INLINE void finishAlongBands(
-    FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    auto& rows, const BlockSettings& settings, int first, int end, double* output)
 {
     double* means = rows.means();
+    const int bands = rows.bands();
     // The mean only matters to Instrument Clearance.
     if (settings.clearing) {
-        sumRows([&rows](int t) { return rows.levels(t); }, first, end, means);
+        sumRows([&rows](int t) { return rows.levels(t); }, settings.bands, first, end, means);
         for (int t = first; t < end; ++t)
-            means[t] = means[t] / static_cast<double>(bandCount);
+            means[t] = means[t] / static_cast<double>(settings.bands);
     }
 
     for (int t = first; t < end; ++t) {
         const double* row = rows.levels(t);
         if (settings.smoothing) {
-            smoothFrame<Width>(row, rows.smoothed(t), settings);
+            LUMIVOX_WITH_PADDED_BANDS(
+                bands, (smoothFrame<Width, 0, Bands>(row, rows.smoothed(t), settings)));
             row = rows.smoothed(t);
         }
         if (settings.clearing) {
             const double pull = settings.clearance * means[t];
             const double keep = 1.0 - settings.clearance;
             double* cleared = rows.smoothed(t);
-            for (int i = 0; i < bandCount; i += Width)
+            for (int i = 0; i < bands; i += Width)
                 store<Width>(cleared + i, pull + keep * load<Width>(row + i));
             row = cleared;
         }
         double* products = rows.carrierBands(t);
-        for (int i = 0; i < bandCount; i += Width)
+        for (int i = 0; i < bands; i += Width)
             store<Width>(products + i, load<Width>(products + i) * load<Width>(row + i));
     }
 
     std::fill(output + first, output + end, 0.0);
-    addProductsAcrossFrames<Width>(rows, 0, bandCount, first, end, output);
+    addProductsAcrossFrames<Width>(rows, 0, bands, first, end, output);
     for (int t = first; t < end; ++t)
         output[t] = output[t] * settings.outputGain;
 }
@@ -565,8 +662,10 @@ LUMIVOX_INLINE void finishAlongBands(
 // row when Vagueness or Instrument Clearance changed them, and in its level row when neither did.
 template <int Width>
 LUMIVOX_INLINE void finish(
-    FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)
+    auto& rows, const BlockSettings& settings, int first, int end, double* output)
 {
+    if (settings.smoothing)
+        silencePadding(rows, settings, first, end);
     int t = first;
     // At full Vagueness every band adds 14 neighbours on each side, which is most of the work;
     // there the frames go across the lanes (four at most, which AVX-512 runs with its AVX2
@@ -574,7 +673,7 @@ LUMIVOX_INLINE void finish(
     // fewer neighbours count, that costs more than it saves.
     if (settings.smoothing && settings.weightsAllOne) {
         constexpr int frames = Width < 4 ? Width : 4;
-        LevelsAcrossFrames<frames> levels;
+        LevelsAcrossFrames<frames> levels(rows.bands());
         for (; t + frames <= end; t += frames)
             finishAcrossFrames<frames>(rows, settings, t, output, levels, t + frames == end);
     }
@@ -594,10 +693,11 @@ LUMIVOX_INLINE void finish(
 
 // The bands each half of a run split by bands takes; with the modulator side, Vagueness for these
 // lower bands stays on the carrier side and the modulator side smooths the others.
-inline constexpr int lowerBandCount = bandCount / 2;
+constexpr int lowerBandCount(int bands) { return bands / 2; }
 // Values per frame the modulator side hands over: the levels, or the envelopes as far as it ran
 // them, then with Vagueness the upper bands' smoothed levels.
-inline constexpr int handOverStride = bandCount + (bandCount - lowerBandCount);
+constexpr int handOverStride(int bands) { return bands + (bands - lowerBandCount(bands)); }
+static_assert(handOverStride(mostBands) == mostBands + mostBands / 2);
 
 // The envelope sections the modulator side runs, on Width lanes.
 constexpr int envelopeSectionsOnModulatorSide(bool smoothing, int width)
@@ -617,7 +717,7 @@ template <int Width, int First, int Count> struct GroupPair {
         high.load(lanes, firstBand + Width);
     }
 
-    LUMIVOX_INLINE void store(BandLanes::Cascades& lanes, int firstBand) const
+    LUMIVOX_INLINE void store(const BandLanes::Cascades& lanes, int firstBand) const
     {
         low.store(lanes, firstBand);
         high.store(lanes, firstBand + Width);
@@ -629,16 +729,22 @@ template <int Width, int First, int Count> struct GroupPair {
         const int secondBand = firstBand + Width;
         for (int s = 0; s < Count; ++s) {
             const int at = First + s;
-            const Lane<Width> a1Low = kernel::load<Width>(&c.a1[at][firstBand]);
-            const Lane<Width> a2Low = kernel::load<Width>(&c.a2[at][firstBand]);
-            const Lane<Width> a1High = kernel::load<Width>(&c.a1[at][secondBand]);
-            const Lane<Width> a2High = kernel::load<Width>(&c.a2[at][secondBand]);
+            const Lane<Width> a1Low
+                = kernel::load<Width>(&c.half(firstBand).a1[at][laneInHalf(firstBand)]);
+            const Lane<Width> a2Low
+                = kernel::load<Width>(&c.half(firstBand).a2[at][laneInHalf(firstBand)]);
+            const Lane<Width> a1High
+                = kernel::load<Width>(&c.half(secondBand).a1[at][laneInHalf(secondBand)]);
+            const Lane<Width> a2High
+                = kernel::load<Width>(&c.half(secondBand).a2[at][laneInHalf(secondBand)]);
             if (at == 0) {
                 x0 = firstBandPassSection<Width>(x0, low.z1[s], low.z2[s], a1Low, a2Low);
                 x1 = firstBandPassSection<Width>(x1, high.z1[s], high.z2[s], a1High, a2High);
             } else {
-                const Lane<Width> b1Low = kernel::load<Width>(&c.b1[at][firstBand]);
-                const Lane<Width> b1High = kernel::load<Width>(&c.b1[at][secondBand]);
+                const Lane<Width> b1Low
+                    = kernel::load<Width>(&c.half(firstBand).b1[at][laneInHalf(firstBand)]);
+                const Lane<Width> b1High
+                    = kernel::load<Width>(&c.half(secondBand).b1[at][laneInHalf(secondBand)]);
                 x0 = laterBandPassSection<Width>(x0, low.z1[s], low.z2[s], b1Low, a1Low, a2Low);
                 x1 = laterBandPassSection<Width>(
                     x1, high.z1[s], high.z2[s], b1High, a1High, a2High);
@@ -655,14 +761,15 @@ LUMIVOX_INLINE Lane<Width> envelopeSections(Lane<Width> x,
 {
     if constexpr (First == 0) {
         const Lane<Width> zero {};
-        x = kernel::load<Width>(&envelope.gain[firstBand]) * (x >= zero ? x : -x);
+        x = kernel::load<Width>(&envelope.half(firstBand).gain[laneInHalf(firstBand)])
+            * (x >= zero ? x : -x);
     }
     for (int s = 0; s < Count; ++s)
         x = section<Width>(x, states.z1[s], states.z2[s],
-            kernel::load<Width>(&envelope.b1[First + s][firstBand]),
-            kernel::load<Width>(&envelope.b2[First + s][firstBand]),
-            kernel::load<Width>(&envelope.a1[First + s][firstBand]),
-            kernel::load<Width>(&envelope.a2[First + s][firstBand]));
+            kernel::load<Width>(&envelope.half(firstBand).b1[First + s][laneInHalf(firstBand)]),
+            kernel::load<Width>(&envelope.half(firstBand).b2[First + s][laneInHalf(firstBand)]),
+            kernel::load<Width>(&envelope.half(firstBand).a1[First + s][laneInHalf(firstBand)]),
+            kernel::load<Width>(&envelope.half(firstBand).a2[First + s][laneInHalf(firstBand)]));
     return x;
 }
 
@@ -671,15 +778,15 @@ LUMIVOX_INLINE Lane<Width> envelopeSections(Lane<Width> x,
 // into the level rows when ToRows, otherwise into handOver (handOverStride values per frame; the
 // levels when the envelopes are whole).
 template <int Width, int EnvelopeSections, bool ToRows>
-LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
+LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, auto& rows, int firstBand,
     const double* modulator, int frameCount, double* handOver)
 {
     using V = Lane<Width>;
-    const BandLanes::Cascades& bands = lanes.modulator;
+    const BandLanes::Cascades& bands = lanes.modulator();
     const int secondBand = firstBand + Width;
     {
-        const V gainLow = load<Width>(&bands.gain[firstBand]);
-        const V gainHigh = load<Width>(&bands.gain[secondBand]);
+        const V gainLow = load<Width>(&bands.half(firstBand).gain[laneInHalf(firstBand)]);
+        const V gainHigh = load<Width>(&bands.half(secondBand).gain[laneInHalf(secondBand)]);
         GroupPair<Width, 0, firstPassSections> pair;
         pair.load(bands, firstBand);
         for (int t = 0; t < frameCount; ++t) {
@@ -689,7 +796,7 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int fi
             store<Width>(rows.levels(t) + firstBand, low);
             store<Width>(rows.levels(t) + secondBand, high);
         }
-        pair.store(lanes.modulator, firstBand);
+        pair.store(lanes.modulator(), firstBand);
     }
     {
         constexpr int rest = bandSectionCount - firstPassSections;
@@ -697,35 +804,36 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, FrameRows& rows, int fi
         SectionStates<Width, 0, EnvelopeSections> envelopeLow;
         SectionStates<Width, 0, EnvelopeSections> envelopeHigh;
         pair.load(bands, firstBand);
-        envelopeLow.load(lanes.envelope, firstBand);
-        envelopeHigh.load(lanes.envelope, secondBand);
+        envelopeLow.load(lanes.envelope(), firstBand);
+        envelopeHigh.load(lanes.envelope(), secondBand);
         for (int t = 0; t < frameCount; ++t) {
             V low = load<Width>(rows.levels(t) + firstBand);
             V high = load<Width>(rows.levels(t) + secondBand);
             pair.run(bands, firstBand, low, high);
-            low = envelopeSections<Width>(low, envelopeLow, lanes.envelope, firstBand);
-            high = envelopeSections<Width>(high, envelopeHigh, lanes.envelope, secondBand);
+            low = envelopeSections<Width>(low, envelopeLow, lanes.envelope(), firstBand);
+            high = envelopeSections<Width>(high, envelopeHigh, lanes.envelope(), secondBand);
             if constexpr (EnvelopeSections == envelopeSectionCount) {
                 low = low * levelScale;
                 high = high * levelScale;
             }
-            double* row = ToRows ? rows.levels(t) : handOver + t * handOverStride;
+            double* row = ToRows ? rows.levels(t) : handOver + t * handOverStride(rows.bands());
             store<Width>(row + firstBand, low);
             store<Width>(row + secondBand, high);
         }
-        pair.store(lanes.modulator, firstBand);
-        envelopeLow.store(lanes.envelope, firstBand);
-        envelopeHigh.store(lanes.envelope, secondBand);
+        pair.store(lanes.modulator(), firstBand);
+        envelopeLow.store(lanes.envelope(), firstBand);
+        envelopeHigh.store(lanes.envelope(), secondBand);
     }
 }
 
 // The modulator side of frames [0, frameCount), at most the rows' capacity.
 template <int Width>
-LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
+LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, auto& rows, const BlockSettings& settings,
     const double* modulator, int frameCount, double* handOver)
 {
+    const int bands = rows.bands();
     if (!settings.smoothing) {
-        for (int first = 0; first < bandCount; first += 2 * Width) {
+        for (int first = 0; first < bands; first += 2 * Width) {
             if (envelopeSectionsOnModulatorSide(false, Width) == envelopeSectionCount)
                 modulatorGroupPair<Width, envelopeSectionCount, false>(
                     lanes, rows, first, modulator, frameCount, handOver);
@@ -736,14 +844,16 @@ LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const Block
         return;
     }
     // The levels in the padded rows, so that Vagueness can reach past the bank.
-    for (int first = 0; first < bandCount; first += 2 * Width)
+    for (int first = 0; first < bands; first += 2 * Width)
         modulatorGroupPair<Width, envelopeSectionCount, true>(
             lanes, rows, first, modulator, frameCount, handOver);
+    silencePadding(rows, settings, 0, frameCount);
     for (int t = 0; t < frameCount; ++t) {
-        double* row = handOver + t * handOverStride;
-        std::copy_n(rows.levels(t), bandCount, row);
-        smoothFrame<Width, lowerBandCount, bandCount>(
-            rows.levels(t), row + bandCount - lowerBandCount, settings);
+        double* row = handOver + t * handOverStride(bands);
+        std::copy_n(rows.levels(t), bands, row);
+        LUMIVOX_WITH_PADDED_BANDS(bands,
+            (smoothFrame<Width, Bands / 2, Bands>(
+                rows.levels(t), row + bands - lowerBandCount(bands), settings)));
     }
 }
 
@@ -751,30 +861,31 @@ LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, FrameRows& rows, const Block
 // over: the rest of the envelopes, or the levels as they are.
 template <int Width, int EnvelopeSectionsDone>
 LUMIVOX_INLINE void levelsFromHandOver(
-    BandLanes& lanes, FrameRows& rows, const double* handOver, int frameCount)
+    BandLanes& lanes, auto& rows, const double* handOver, int frameCount)
 {
+    const int bands = rows.bands();
     if constexpr (EnvelopeSectionsDone == envelopeSectionCount) {
         for (int t = 0; t < frameCount; ++t)
-            std::copy_n(handOver + t * handOverStride, bandCount, rows.levels(t));
+            std::copy_n(handOver + t * handOverStride(bands), bands, rows.levels(t));
     } else {
         constexpr int rest = envelopeSectionCount - EnvelopeSectionsDone;
-        for (int firstBand = 0; firstBand < bandCount; firstBand += 2 * Width) {
+        for (int firstBand = 0; firstBand < bands; firstBand += 2 * Width) {
             const int secondBand = firstBand + Width;
             SectionStates<Width, EnvelopeSectionsDone, rest> low;
             SectionStates<Width, EnvelopeSectionsDone, rest> high;
-            low.load(lanes.envelope, firstBand);
-            high.load(lanes.envelope, secondBand);
+            low.load(lanes.envelope(), firstBand);
+            high.load(lanes.envelope(), secondBand);
             for (int t = 0; t < frameCount; ++t) {
-                const double* row = handOver + t * handOverStride;
+                const double* row = handOver + t * handOverStride(bands);
                 const Lane<Width> e0 = envelopeSections<Width>(
-                    load<Width>(row + firstBand), low, lanes.envelope, firstBand);
+                    load<Width>(row + firstBand), low, lanes.envelope(), firstBand);
                 const Lane<Width> e1 = envelopeSections<Width>(
-                    load<Width>(row + secondBand), high, lanes.envelope, secondBand);
+                    load<Width>(row + secondBand), high, lanes.envelope(), secondBand);
                 store<Width>(rows.levels(t) + firstBand, e0 * levelScale);
                 store<Width>(rows.levels(t) + secondBand, e1 * levelScale);
             }
-            low.store(lanes.envelope, firstBand);
-            high.store(lanes.envelope, secondBand);
+            low.store(lanes.envelope(), firstBand);
+            high.store(lanes.envelope(), secondBand);
         }
     }
 }
@@ -783,27 +894,29 @@ LUMIVOX_INLINE void levelsFromHandOver(
 // from the level rows into the smoothed rows. The upper bands' smoothed levels come from handOver.
 template <int Width>
 LUMIVOX_INLINE void adjustLevels(
-    FrameRows& rows, const BlockSettings& settings, const double* handOver, int frameCount)
+    auto& rows, const BlockSettings& settings, const double* handOver, int frameCount)
 {
     double* means = rows.means();
+    const int bands = rows.bands();
+    const int lower = lowerBandCount(bands);
     if (settings.clearing) {
-        sumRows([&rows](int t) { return rows.levels(t); }, 0, frameCount, means);
+        sumRows([&rows](int t) { return rows.levels(t); }, settings.bands, 0, frameCount, means);
         for (int t = 0; t < frameCount; ++t)
-            means[t] = means[t] / static_cast<double>(bandCount);
+            means[t] = means[t] / static_cast<double>(settings.bands);
     }
     for (int t = 0; t < frameCount; ++t) {
         const double* row = rows.levels(t);
         double* used = rows.smoothed(t);
         if (settings.smoothing) {
-            smoothFrame<Width, 0, lowerBandCount>(row, used, settings);
-            std::copy_n(handOver + t * handOverStride + bandCount, bandCount - lowerBandCount,
-                used + lowerBandCount);
+            LUMIVOX_WITH_PADDED_BANDS(
+                bands, (smoothFrame<Width, 0, Bands / 2>(row, used, settings)));
+            std::copy_n(handOver + t * handOverStride(bands) + bands, bands - lower, used + lower);
             row = used;
         }
         if (settings.clearing) {
             const double pull = settings.clearance * means[t];
             const double keep = 1.0 - settings.clearance;
-            for (int i = 0; i < bandCount; i += Width)
+            for (int i = 0; i < bands; i += Width)
                 store<Width>(used + i, pull + keep * load<Width>(row + i));
         }
     }
@@ -812,15 +925,15 @@ LUMIVOX_INLINE void adjustLevels(
 // The carrier band products of two groups over frames [0, frameCount) in the carrier rows, each
 // band weighted by its level in levelsOf(t).
 template <int Width, typename RowOf>
-LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firstBand,
+LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, auto& rows, int firstBand,
     const double* carrier, RowOf levelsOf, int frameCount)
 {
     using V = Lane<Width>;
-    const BandLanes::Cascades& bands = lanes.carrier;
+    const BandLanes::Cascades& bands = lanes.carrier();
     const int secondBand = firstBand + Width;
     {
-        const V gainLow = load<Width>(&bands.gain[firstBand]);
-        const V gainHigh = load<Width>(&bands.gain[secondBand]);
+        const V gainLow = load<Width>(&bands.half(firstBand).gain[laneInHalf(firstBand)]);
+        const V gainHigh = load<Width>(&bands.half(secondBand).gain[laneInHalf(secondBand)]);
         GroupPair<Width, 0, firstPassSections> pair;
         pair.load(bands, firstBand);
         for (int t = 0; t < frameCount; ++t) {
@@ -830,7 +943,7 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
             store<Width>(rows.carrierBands(t) + firstBand, low);
             store<Width>(rows.carrierBands(t) + secondBand, high);
         }
-        pair.store(lanes.carrier, firstBand);
+        pair.store(lanes.carrier(), firstBand);
     }
     {
         constexpr int rest = bandSectionCount - firstPassSections;
@@ -844,7 +957,7 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
             store<Width>(rows.carrierBands(t) + firstBand, low * load<Width>(level + firstBand));
             store<Width>(rows.carrierBands(t) + secondBand, high * load<Width>(level + secondBand));
         }
-        pair.store(lanes.carrier, firstBand);
+        pair.store(lanes.carrier(), firstBand);
     }
 }
 
@@ -852,7 +965,7 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, FrameRows& rows, int firs
 // products summed in band order from 0.0, times the gain. The levels the last frame used are left
 // where usedLevels finds them.
 template <int Width>
-LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSettings& settings,
+LUMIVOX_INLINE void carrierSide(BandLanes& lanes, auto& rows, const BlockSettings& settings,
     const double* carrier, const double* handOver, int frameCount, double* output)
 {
     if (envelopeSectionsOnModulatorSide(settings.smoothing, Width) == envelopeSectionCount)
@@ -862,7 +975,8 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
     const bool adjusted = settings.smoothing || settings.clearing;
     if (adjusted)
         adjustLevels<Width>(rows, settings, handOver, frameCount);
-    for (int first = 0; first < bandCount; first += 2 * Width) {
+    const int bands = rows.bands();
+    for (int first = 0; first < bands; first += 2 * Width) {
         if (adjusted)
             carrierGroupPair<Width>(
                 lanes, rows, first, carrier, [&rows](int t) { return rows.smoothed(t); },
@@ -872,7 +986,7 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
                 lanes, rows, first, carrier, [&rows](int t) { return rows.levels(t); }, frameCount);
     }
     std::fill_n(output, frameCount, 0.0);
-    addProductsAcrossFrames<Width>(rows, 0, bandCount, 0, frameCount, output);
+    addProductsAcrossFrames<Width>(rows, 0, bands, 0, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * settings.outputGain;
 }
@@ -884,25 +998,25 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, FrameRows& rows, const BlockSe
 
 // The lower bands of frames [0, frameCount), at most the rows' capacity, summed into sums.
 template <int Width>
-LUMIVOX_INLINE void lowerBands(BandLanes& lanes, FrameRows& rows, const double* carrier,
+LUMIVOX_INLINE void lowerBands(BandLanes& lanes, auto& rows, const double* carrier,
     const double* modulator, int frameCount, double* sums)
 {
     std::fill_n(sums, frameCount, 0.0);
-    for (int first = 0; first < lowerBandCount; first += Width)
-        analyseGroup<Width, Leaving::Sums>(
-            lanes, rows, first, carrier, modulator, frameCount, sums);
+    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
+        (analyseBands<Width, Leaving::Sums>(
+            lanes, rows, 0, lowerBandCount(Bands), carrier, modulator, frameCount, sums)));
 }
 
 // The upper bands of the same frames, added to the lower bands' sums, times the gain.
 template <int Width>
-LUMIVOX_INLINE void upperBands(BandLanes& lanes, FrameRows& rows, const double* carrier,
+LUMIVOX_INLINE void upperBands(BandLanes& lanes, auto& rows, const double* carrier,
     const double* modulator, int frameCount, const double* lowerSums, double outputGain,
     double* output)
 {
     std::copy_n(lowerSums, frameCount, output);
-    for (int first = lowerBandCount; first < bandCount; first += Width)
-        analyseGroup<Width, Leaving::Sums>(
-            lanes, rows, first, carrier, modulator, frameCount, output);
+    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
+        (analyseBands<Width, Leaving::Sums>(
+            lanes, rows, lowerBandCount(Bands), Bands, carrier, modulator, frameCount, output)));
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }

@@ -11,14 +11,13 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 
 namespace lumivox::engine {
 
-// Clarity's values per frame follow the kernel's.
+// Clarity's values per frame follow the kernel's, for the most bands.
 static_assert(VocoderEngine::handOverValues
-    == kernel::handOverStride + static_cast<int>(ClarityStage::handOverValues));
+    == kernel::handOverStride(mostBands) + static_cast<int>(ClarityStage::handOverValues));
 
 // The work of the block path, compiled once per instruction set. The arithmetic of every entry is
 // the same element by element, with no contraction anywhere.
@@ -58,42 +57,51 @@ namespace {
     Attributes void analyse##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,        \
         const double* modulator, int frameCount)                                                   \
     {                                                                                              \
-        kernel::analyse<Width>(lanes, rows, 0, bandCount, carrier, modulator, frameCount);         \
+        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
+            rows, (kernel::analyse<Width>(lanes, fixed, carrier, modulator, frameCount)));         \
     }                                                                                              \
     Attributes void finish##Unit(                                                                  \
         FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)        \
     {                                                                                              \
-        kernel::finish<Width>(rows, settings, first, end, output);                                 \
+        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
+            rows, (kernel::finish<Width>(fixed, settings, first, end, output)));                   \
     }                                                                                              \
     Attributes void analyseAndFinish##Unit(BandLanes& lanes, FrameRows& rows,                      \
         const double* carrier, const double* modulator, int frameCount, double outputGain,         \
         double* output)                                                                            \
     {                                                                                              \
-        kernel::analyseAndFinish<Width>(                                                           \
-            lanes, rows, carrier, modulator, frameCount, outputGain, output);                      \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::analyseAndFinish<Width>(                                                      \
+                lanes, fixed, carrier, modulator, frameCount, outputGain, output)));               \
     }                                                                                              \
     Attributes void modulatorSide##Unit(BandLanes& lanes, FrameRows& rows,                         \
         const BlockSettings& settings, const double* modulator, int frameCount, double* handOver)  \
     {                                                                                              \
-        kernel::modulatorSide<Width>(lanes, rows, settings, modulator, frameCount, handOver);      \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::modulatorSide<Width>(                                                         \
+                lanes, fixed, settings, modulator, frameCount, handOver)));                        \
     }                                                                                              \
     Attributes void carrierSide##Unit(BandLanes& lanes, FrameRows& rows,                           \
         const BlockSettings& settings, const double* carrier, const double* handOver,              \
         int frameCount, double* output)                                                            \
     {                                                                                              \
-        kernel::carrierSide<Width>(lanes, rows, settings, carrier, handOver, frameCount, output);  \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::carrierSide<Width>(                                                           \
+                lanes, fixed, settings, carrier, handOver, frameCount, output)));                  \
     }                                                                                              \
     Attributes void lowerBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
         const double* modulator, int frameCount, double* sums)                                     \
     {                                                                                              \
-        kernel::lowerBands<Width>(lanes, rows, carrier, modulator, frameCount, sums);              \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::lowerBands<Width>(lanes, fixed, carrier, modulator, frameCount, sums)));      \
     }                                                                                              \
     Attributes void upperBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
         const double* modulator, int frameCount, const double* lowerSums, double outputGain,       \
         double* output)                                                                            \
     {                                                                                              \
-        kernel::upperBands<Width>(                                                                 \
-            lanes, rows, carrier, modulator, frameCount, lowerSums, outputGain, output);           \
+        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
+            (kernel::upperBands<Width>(                                                            \
+                lanes, fixed, carrier, modulator, frameCount, lowerSums, outputGain, output)));    \
     }                                                                                              \
     BlockBody body##Unit()                                                                         \
     {                                                                                              \
@@ -199,23 +207,26 @@ VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> a
     return available.back();
 }
 
-VectorUnit preferredVectorUnit()
+bool runsOnThisMachine(VectorUnit unit) { return runsHere(unit); }
+
+VectorUnit widestVectorUnit()
 {
-    static const VectorUnit preferred = [] {
+    // Asked once: processBlock's default needs it without allocating.
+    static const VectorUnit widest = [] {
         const MachineUnits machine = machineUnits();
-        return chooseVectorUnit(std::getenv("LUMIVOX_VECTOR_UNIT"),
-            std::span(machine.units.begin(), static_cast<std::size_t>(machine.count)));
+        return machine.units[static_cast<std::size_t>(machine.count - 1)];
     }();
-    return preferred;
+    return widest;
 }
 
-bool blockPathEnabled()
+VectorChoice vectorChoiceFrom(const char* unitSetting, const char* blockPathSetting)
 {
-    static const bool enabled = [] {
-        const char* setting = std::getenv("LUMIVOX_BLOCK_PATH");
-        return setting == nullptr || std::strcmp(setting, "off") != 0;
-    }();
-    return enabled;
+    const MachineUnits machine = machineUnits();
+    VectorChoice choice;
+    choice.unit = chooseVectorUnit(
+        unitSetting, std::span(machine.units.begin(), static_cast<std::size_t>(machine.count)));
+    choice.blockPath = blockPathSetting == nullptr || std::strcmp(blockPathSetting, "off") != 0;
+    return choice;
 }
 
 void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const double> carrier,
@@ -224,10 +235,10 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     engine.runBlock(runsHere(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
 }
 
-BlockPath::BlockPath()
-    : rows(chunkFrames)
-    , firstRows(chunkFrames)
-    , secondRows(chunkFrames)
+BlockPath::BlockPath(const BandLayout& layout)
+    : rows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , firstRows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , secondRows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
 {
 }
 
@@ -255,6 +266,8 @@ namespace {
     BlockSettings settingsFor(const Spread& spread, double clearance, double outputGain)
     {
         BlockSettings settings {};
+        settings.bands = spread.bands;
+        settings.stride = spread.stride;
         settings.weights = spread.bandWeights.data();
         settings.denominators = spread.denominators.data();
         settings.reach = spread.reach;
@@ -275,17 +288,18 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
         return;
     const BlockSettings settings = settingsFor(spread, clearance, 0.0);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const int lower = kernel::lowerBandCount(firstRows.bands());
     if (!settings.smoothing && !settings.clearing) {
         // The lower bands' sums, then the levels of their last frame.
-        firstLanes.loadBands(bank, 0, kernel::lowerBandCount);
+        firstLanes.loadBands(bank, 0, lower);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
             body.lowerBands(firstLanes, firstRows, carrier + start, modulator + start, frames,
                 handOver + start);
         }
-        firstLanes.storeBandStates(bank, 0, kernel::lowerBandCount);
+        firstLanes.storeBandStates(bank, 0, lower);
         const double* last = firstRows.levels((frameCount - 1) % chunkFrames);
-        std::copy_n(last, kernel::lowerBandCount, handOver + frameCount);
+        std::copy_n(last, lower, handOver + frameCount);
         return;
     }
     const int envelopeSections
@@ -294,33 +308,39 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         body.modulatorSide(firstLanes, firstRows, settings, modulator + start, frames,
-            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride);
+            handOver
+                + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(firstRows.bands()));
     }
     firstLanes.storeModulatorSideStates(bank, envelopeSections);
 }
 
 void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
     double clearance, double outputGain, const double* carrier, const double* modulator,
-    const double* handOver, double* output, int frameCount,
-    std::array<double, bandCount>& lastLevels)
+    const double* handOver, double* output, int frameCount, std::span<double> lastLevels)
 {
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, clearance, outputGain);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
     const int lastChunkFrame = (frameCount - 1) % chunkFrames;
+    const int bands = secondRows.bands();
+    const int lower = kernel::lowerBandCount(bands);
+    // The layout's own bands of the last frame's levels, without the padding.
+    const auto keepLevels = [&lastLevels](const double* first, int from, int to) {
+        const int end = std::min(to, static_cast<int>(lastLevels.size()));
+        if (from < end)
+            std::copy(first + from, first + end, lastLevels.begin() + from);
+    };
     if (!settings.smoothing && !settings.clearing) {
-        secondLanes.loadBands(bank, kernel::lowerBandCount, bandCount);
+        secondLanes.loadBands(bank, lower, bands);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
             body.upperBands(secondLanes, secondRows, carrier + start, modulator + start, frames,
                 handOver + start, outputGain, output + start);
         }
-        secondLanes.storeBandStates(bank, kernel::lowerBandCount, bandCount);
-        const double* upper = secondRows.levels(lastChunkFrame);
-        std::copy_n(handOver + frameCount, kernel::lowerBandCount, lastLevels.begin());
-        std::copy(upper + kernel::lowerBandCount, upper + bandCount,
-            lastLevels.begin() + kernel::lowerBandCount);
+        secondLanes.storeBandStates(bank, lower, bands);
+        keepLevels(handOver + frameCount, 0, lower);
+        keepLevels(secondRows.levels(lastChunkFrame), lower, bands);
         return;
     }
     const int envelopeSections
@@ -329,17 +349,16 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         body.carrierSide(secondLanes, secondRows, settings, carrier + start,
-            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride, frames,
+            handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(bands), frames,
             output + start);
     }
     secondLanes.storeCarrierSideStates(bank, envelopeSections);
-    const double* last = usedLevels(secondRows, settings, lastChunkFrame);
-    std::copy(last, last + bandCount, lastLevels.begin());
+    keepLevels(usedLevels(secondRows, settings, lastChunkFrame), 0, bands);
 }
 
 void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
     double outputGain, const double* carrier, const double* modulator, double* output,
-    int frameCount, std::array<double, bandCount>& lastLevels)
+    int frameCount, std::span<double> lastLevels)
 {
     if (frameCount <= 0)
         return;
@@ -349,7 +368,7 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
     lanes.load(bank);
     const double* last = runAlone(body, settings, carrier, modulator, output, frameCount);
     lanes.storeStates(bank);
-    std::copy(last, last + bandCount, lastLevels.begin());
+    std::copy_n(last, lastLevels.size(), lastLevels.begin());
 }
 
 } // namespace lumivox::engine

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "band_lanes.h"
+#include "band_layout.h"
 #include "engine_constants.h"
 
 #include <array>
@@ -26,14 +27,24 @@ const char* vectorUnitName(VectorUnit unit);
 // The units this machine can run, the portable one first and the widest last.
 std::vector<VectorUnit> vectorUnitsOfThisMachine();
 
-// The unit processBlock uses, chosen once: the widest this machine runs, or the one named by the
-// environment variable LUMIVOX_VECTOR_UNIT (portable, sse2, avx2, avx512). A unit this machine
-// cannot run gives the widest it can that is no wider.
-VectorUnit preferredVectorUnit();
+// Whether this machine runs the unit; asks without allocating.
+bool runsOnThisMachine(VectorUnit unit);
 
-// False when the environment variable LUMIVOX_BLOCK_PATH is "off": processBlock then calls
-// processSample frame by frame, so that the same job can be timed on both paths. Read once.
-bool blockPathEnabled();
+// The widest unit this machine runs.
+VectorUnit widestVectorUnit();
+
+// How an engine runs its blocks: the bands side by side on a vector unit, or (blockPath false)
+// frame by frame through processSample, so that the same job can be timed on both paths. A
+// program chooses once, at its start, and hands the choice down as a value.
+struct VectorChoice {
+    VectorUnit unit = widestVectorUnit();
+    bool blockPath = true;
+};
+
+// The choice that a program's settings name: unitSetting as chooseVectorUnit reads it (null: the
+// widest), and blockPathSetting "off" for frame by frame (null or anything else: blocks). The
+// programs pass the environment variables LUMIVOX_VECTOR_UNIT and LUMIVOX_BLOCK_PATH.
+VectorChoice vectorChoiceFrom(const char* unitSetting, const char* blockPathSetting);
 
 // The unit a LUMIVOX_VECTOR_UNIT value asks for among the given units (portable first, widest
 // last); an empty or unknown value gives the widest.
@@ -45,10 +56,10 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     std::span<const double> modulator, std::span<double> output);
 
 // The block path's own state: the bank in lanes and the work area of a run of frames, one of each
-// for the whole path on one thread, for the first half and for the second.
+// for the whole path on one thread, for the first half and for the second, for one layout's bands.
 class BlockPath {
 public:
-    BlockPath(); // may throw std::bad_alloc
+    explicit BlockPath(const BandLayout& layout); // may throw std::bad_alloc
     ~BlockPath();
     BlockPath(const BlockPath&) = delete;
     BlockPath& operator=(const BlockPath&) = delete;
@@ -56,10 +67,11 @@ public:
     // Runs the frames through the bank and leaves in lastLevels the levels of the last frame.
     void run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
         double outputGain, const double* carrier, const double* modulator, double* output,
-        int frameCount, std::array<double, bandCount>& lastLevels);
+        int frameCount, std::span<double> lastLevels);
 
     // The two halves of run(), for two threads that each run one, a block apart: the first leaves
-    // values in handOver (32 per frame at most) for the second half of the same frames, which
+    // values in handOver (the padded bank's bands and half as many again per frame at most) for
+    // the second half of the same frames, which
     // gives the output and leaves the last frame's levels in lastLevels. Without Vagueness and
     // Instrument Clearance they split the bands, otherwise the modulator's filters from the
     // carrier's. Each loads and stores only its own part of the bank and of this path. The
@@ -68,7 +80,7 @@ public:
         const double* carrier, const double* modulator, double* handOver, int frameCount);
     void secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
         double outputGain, const double* carrier, const double* modulator, const double* handOver,
-        double* output, int frameCount, std::array<double, bandCount>& lastLevels);
+        double* output, int frameCount, std::span<double> lastLevels);
 
 private:
     const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,

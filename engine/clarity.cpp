@@ -1,12 +1,12 @@
 #include "clarity.h"
 
+#include "block_path.h"
+#include "engine_constants.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-
-#include "block_path.h"
-#include "engine_constants.h"
 
 namespace lumivox::engine {
 
@@ -33,7 +33,10 @@ namespace {
 
     // The same for eight lanes: the modulator's four bands, then the carrier's.
     using WideLanes = double __attribute__((vector_size(8 * sizeof(double))));
-#define LUMIVOX_TWICE(lanes) { lanes[0], lanes[1], lanes[2], lanes[3], lanes[0], lanes[1], lanes[2], lanes[3] }
+#define LUMIVOX_TWICE(lanes)                                                                       \
+    {                                                                                              \
+        lanes[0], lanes[1], lanes[2], lanes[3], lanes[0], lanes[1], lanes[2], lanes[3]             \
+    }
     constexpr WideLanes wideGain = LUMIVOX_TWICE(fastGain);
     constexpr WideLanes wideA1[2] = { LUMIVOX_TWICE(fastA1[0]), LUMIVOX_TWICE(fastA1[1]) };
     constexpr WideLanes wideA2[2] = { LUMIVOX_TWICE(fastA2[0]), LUMIVOX_TWICE(fastA2[1]) };
@@ -44,8 +47,8 @@ namespace {
     // 300 Hz on the engine's output (what is taken away of the bank's lowest region; taking away
     // a 1st-order low-pass leaves a 1st-order high-pass, which raises no frequency) and a one-pole
     // follower of the rectified carrier over about 20 ms (its level).
-    constexpr Lanes sideGain = { 0.81736534719886655, 0.0030028859801922276,
-        0.02092731911843116, 0.0011331443546038766 };
+    constexpr Lanes sideGain = { 0.81736534719886655, 0.0030028859801922276, 0.02092731911843116,
+        0.0011331443546038766 };
     constexpr Lanes sideB1 = { -2.0, 2.0, 1.0, 0.0 };
     constexpr Lanes sideB2 = { 1.0, 1.0, 0.0, 0.0 };
     constexpr Lanes sideA1
@@ -124,8 +127,8 @@ namespace {
 
     // The bank's lowest region (the side filters' third lane, alone) and the frame's result from
     // what the stage adds before the output gain (its lead).
-    inline __attribute__((always_inline)) double finish(ClarityStage::SideFilters& filters,
-        double amount, double vocoded, double lead, double gain)
+    inline __attribute__((always_inline)) double finish(
+        ClarityStage::SideFilters& filters, double amount, double vocoded, double lead, double gain)
     {
         const double in = vocoded * sideGain[2];
         const double region = in + filters.side1[2];
@@ -144,8 +147,8 @@ namespace {
         Lanes carrierBands;
         fastBands(bands, carrier, carrierBands);
         const Lanes products = carrierBands * first.envelopes;
-        const double fast = fastWeight
-            * (((products[0] + products[1]) + products[2]) + products[3]);
+        const double fast
+            = fastWeight * (((products[0] + products[1]) + products[2]) + products[3]);
         return finish(output, amount, vocoded, fast + first.passed, gain);
     }
 
@@ -154,9 +157,9 @@ namespace {
     inline __attribute__((always_inline)) void wideFastBands(
         WideLanes* w1, WideLanes* w2, double modulator, double carrier, WideLanes& out)
     {
-        WideLanes x = WideLanes { modulator, modulator, modulator, modulator, carrier, carrier,
-                          carrier, carrier }
-            * wideGain;
+        WideLanes x = WideLanes {
+            modulator, modulator, modulator, modulator, carrier, carrier, carrier, carrier
+        } * wideGain;
         for (int k = 0; k < 2; ++k) {
             const WideLanes y = x - w1[k];
             w1[k] = w2[k] + wideA1[k] * y;
@@ -233,7 +236,8 @@ double ClarityStage::process(double carrier, double modulator, double vocoded, d
     const FirstValues first = firstFrame(states.modulator, filters, carrier, modulator);
     states.modulator.side = filters;
     states.carrier.level = filters;
-    return secondFrame(states.carrier.bands, states.output, strength, carrier, vocoded, first, gain);
+    return secondFrame(
+        states.carrier.bands, states.output, strength, carrier, vocoded, first, gain);
 }
 
 namespace {
@@ -251,7 +255,7 @@ namespace {
         const double* modulator, double* values, std::size_t frameCount)                           \
     {                                                                                              \
         ClarityStage::ModulatorState local = states.modulator;                                     \
-        ClarityStage::SideFilters filters = withLastLaneOf(local.side, states.carrier.level);       \
+        ClarityStage::SideFilters filters = withLastLaneOf(local.side, states.carrier.level);      \
         for (std::size_t t = 0; t < frameCount; ++t) {                                             \
             const FirstValues v = firstFrame(local, filters, carrier[t], modulator[t]);            \
             const Lanes rest = { v.passed, 0.0, 0.0, 0.0 };                                        \
@@ -264,7 +268,7 @@ namespace {
         states.carrier.level = filters;                                                            \
     }                                                                                              \
     Attributes void secondPart##Suffix(ClarityStage::States& states, double amount,                \
-        const double* carrier, const double* values, double* output, std::size_t frameCount,      \
+        const double* carrier, const double* values, double* output, std::size_t frameCount,       \
         double gain)                                                                               \
     {                                                                                              \
         ClarityStage::FastBands bands = states.carrier.bands;                                      \
@@ -294,10 +298,10 @@ namespace {
     {
         WideLanes w1[2], w2[2];
         for (int k = 0; k < 2; ++k) {
-            w1[k] = __builtin_shufflevector(states.modulator.bands.w1[k],
-                states.carrier.bands.w1[k], 0, 1, 2, 3, 4, 5, 6, 7);
-            w2[k] = __builtin_shufflevector(states.modulator.bands.w2[k],
-                states.carrier.bands.w2[k], 0, 1, 2, 3, 4, 5, 6, 7);
+            w1[k] = __builtin_shufflevector(
+                states.modulator.bands.w1[k], states.carrier.bands.w1[k], 0, 1, 2, 3, 4, 5, 6, 7);
+            w2[k] = __builtin_shufflevector(
+                states.modulator.bands.w2[k], states.carrier.bands.w2[k], 0, 1, 2, 3, 4, 5, 6, 7);
         }
         ClarityStage::SideFilters filters
             = withLastLaneOf(states.modulator.side, states.carrier.level);
@@ -335,8 +339,8 @@ namespace {
     }
 
     __attribute__((target("avx512f"))) void secondPartWide(ClarityStage::States& states,
-        double amount, const double*, const double* values, double* output,
-        std::size_t frameCount, double gain)
+        double amount, const double*, const double* values, double* output, std::size_t frameCount,
+        double gain)
     {
         ClarityStage::SideFilters filters = states.output;
         for (std::size_t t = 0; t < frameCount; ++t)
@@ -346,19 +350,18 @@ namespace {
 #endif
 
     struct Parts {
-        void (*first)(
-            ClarityStage::States&, const double*, const double*, double*, std::size_t);
+        void (*first)(ClarityStage::States&, const double*, const double*, double*, std::size_t);
         void (*second)(ClarityStage::States&, double, const double*, const double*, double*,
             std::size_t, double);
     };
 
-    // The block path's unit, so that LUMIVOX_VECTOR_UNIT pins Clarity's too; chosen at the first
-    // call rather than by the loader, so that sanitizer runtimes are up before the machine is
-    // asked what it has.
-    Parts partsOfThisMachine()
+    // The engine's unit, so that a program's choice pins Clarity's too; chosen at each call
+    // rather than by the loader, so that sanitizer runtimes are up before the machine is asked
+    // what it has.
+    Parts partsFor(VectorUnit unit)
     {
 #if defined(__x86_64__) || defined(__i386__)
-        switch (preferredVectorUnit()) {
+        switch (runsOnThisMachine(unit) ? unit : VectorUnit::Portable) {
         case VectorUnit::Avx512:
             return { firstPartWide, secondPartWide };
         case VectorUnit::Avx2:
@@ -371,37 +374,32 @@ namespace {
         return { firstPartPortable, secondPartPortable };
     }
 
-    const Parts& parts()
-    {
-        static const Parts chosen = partsOfThisMachine();
-        return chosen;
-    }
-
     // Frames per pass when one thread runs both parts.
     constexpr std::size_t passFrames = 256;
 
 } // namespace
 
-void ClarityStage::firstPart(
-    const double* carrier, const double* modulator, double* values, std::size_t frameCount)
+void ClarityStage::firstPart(VectorUnit unit, const double* carrier, const double* modulator,
+    double* values, std::size_t frameCount)
 {
-    parts().first(states, carrier, modulator, values, frameCount);
+    partsFor(unit).first(states, carrier, modulator, values, frameCount);
 }
 
-void ClarityStage::secondPart(const double* carrier, const double* values, double* output,
-    std::size_t frameCount, double gain)
+void ClarityStage::secondPart(VectorUnit unit, const double* carrier, const double* values,
+    double* output, std::size_t frameCount, double gain)
 {
-    parts().second(states, strength, carrier, values, output, frameCount, gain);
+    partsFor(unit).second(states, strength, carrier, values, output, frameCount, gain);
 }
 
-void ClarityStage::processBlock(const double* carrier, const double* modulator, double* output,
-    std::size_t frameCount, double gain)
+void ClarityStage::processBlock(VectorUnit unit, const double* carrier, const double* modulator,
+    double* output, std::size_t frameCount, double gain)
 {
+    const Parts parts = partsFor(unit);
     double values[handOverValues * passFrames];
     for (std::size_t first = 0; first < frameCount; first += passFrames) {
         const std::size_t frames = std::min(passFrames, frameCount - first);
-        firstPart(carrier + first, modulator + first, values, frames);
-        secondPart(carrier + first, values, output + first, frames, gain);
+        parts.first(states, carrier + first, modulator + first, values, frames);
+        parts.second(states, strength, carrier + first, values, output + first, frames, gain);
     }
 }
 

@@ -4,6 +4,8 @@
 
 namespace lumivox::engine {
 
+enum class VectorUnit; // block_path.h
+
 // The Clarity stage, run after the bands. The bank's lowest bands are narrow, so they follow the
 // voice tens of milliseconds behind its upper bands and smear every syllable's onset. Clarity
 // hands the region below about 500 Hz to four wide, fast bands of its own, taking away the bank's
@@ -28,17 +30,18 @@ public:
     double process(double carrier, double modulator, double vocoded, double gain);
 
     // process() frame by frame, output holding the engine's output and receiving the result.
-    void processBlock(const double* carrier, const double* modulator, double* output,
-        std::size_t frameCount, double gain);
+    void processBlock(VectorUnit unit, const double* carrier, const double* modulator,
+        double* output, std::size_t frameCount, double gain);
 
     // process() in two parts, so that the engine's two halves can each run one on its own thread:
     // firstPart leaves handOverValues values per frame in values; secondPart takes them for the
     // same frames with the carrier and the engine's output. The parts keep separate state; called
     // in frame order they give process()'s bits.
     static constexpr std::size_t handOverValues = 8;
-    void firstPart(
-        const double* carrier, const double* modulator, double* values, std::size_t frameCount);
-    void secondPart(const double* carrier, const double* values, double* output,
+    // Both run on the unit given (every unit gives the same bits).
+    void firstPart(VectorUnit unit, const double* carrier, const double* modulator, double* values,
+        std::size_t frameCount);
+    void secondPart(VectorUnit unit, const double* carrier, const double* values, double* output,
         std::size_t frameCount, double gain);
 
     // The state of the filters and followers, lane by lane.

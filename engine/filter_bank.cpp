@@ -2,23 +2,22 @@
 
 #include "filter_tables.h"
 
-#include <cstddef>
-
 namespace lumivox::engine {
 
-FilterBank::FilterBank()
+FilterBank::FilterBank(const BandLayout& layout)
 {
-    modulatorBands.reserve(bandCount);
-    carrierBands.reserve(bandCount);
-    envelopes.reserve(bandCount);
-    for (int band = 0; band < bandCount; ++band) {
-        const auto row
-            = bandCoefficients().subspan(static_cast<std::size_t>(band * bandRowSize), bandRowSize);
+    const int count = layout.bandCount();
+    modulatorBands.reserve(static_cast<std::size_t>(count));
+    carrierBands.reserve(static_cast<std::size_t>(count));
+    envelopes.reserve(static_cast<std::size_t>(count));
+    for (int band = 0; band < count; ++band) {
+        const auto row = layout.bandRow(band);
         carrierBands.emplace_back(bandSectionCount);
         loadCoefficients(carrierBands.back(), row);
         modulatorBands.emplace_back(bandSectionCount);
         loadCoefficients(modulatorBands.back(), row);
         envelopes.emplace_back();
+        loadCoefficients(*envelopes.back().lowPass, layout.envelopeRow());
     }
 }
 

@@ -9,7 +9,7 @@ namespace lumivox::engine {
 // The fixed coefficients of the bank, designed for 44100 Hz; at other rates every band moves in
 // proportion to the rate.
 inline constexpr int bandRowSize = 1 + 4 * bandSectionCount; // gain, then b1 b2 a1 a2 per section
-inline constexpr int bandTableSize = bandCount * bandRowSize;
+inline constexpr int bandTableSize = classicBandCount * bandRowSize;
 inline constexpr int envelopeTableSize = 1 + 4 * envelopeSectionCount;
 
 // Band k's row starts at k * bandRowSize: the cascade gain, then b1, b2, a1, a2 of sections 0 to 4.

@@ -9,15 +9,16 @@ namespace {
 
     using Weights = std::array<double, maxSpread + 1>;
 
-    // w[k] = w[k-1] - (1 - v), floored at 0. For v in [0, 1] this repeated subtraction lands
-    // exactly on 1 - k * (1 - v) for every k (the weight tests pin that down); it is kept because
-    // it is how the weights have always been made.
-    Weights weightsFor(double vagueness)
+    // w[k] = w[k-1] - step, floored at 0, up to the layout's reach. With the classic reach the
+    // step is 1 - v (times exactly 1), and for v in [0, 1] this repeated subtraction lands exactly
+    // on 1 - k * (1 - v) for every k (the weight tests pin that down); it is kept because it is
+    // how the weights have always been made.
+    Weights weightsFor(double vagueness, int layoutReach)
     {
         Weights weights {};
-        const double step = 1.0 - vagueness;
+        const double step = (1.0 - vagueness) * (classicSpread / static_cast<double>(layoutReach));
         weights[0] = 1.0;
-        for (std::size_t k = 1; k < weights.size(); ++k) {
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(layoutReach); ++k) {
             const double weight = weights[k - 1] - step;
             weights[k] = weight < 0.0 ? 0.0 : weight;
         }
@@ -25,44 +26,51 @@ namespace {
     }
 
     // Weights never increase, so the first 0 ends the reach on both sides.
-    int reachOf(const Weights& weights)
+    int reachOf(const Weights& weights, int layoutReach)
     {
         int reach = 0;
-        while (reach < maxSpread && weights[static_cast<std::size_t>(reach) + 1] != 0.0)
+        while (reach < layoutReach && weights[static_cast<std::size_t>(reach) + 1] != 0.0)
             ++reach;
         return reach;
     }
 
 } // namespace
 
-Spread makeSpread(double vagueness, double harmonicBandVagueness)
+Spread makeSpread(double vagueness, double harmonicBandVagueness, const BandLayout& layout)
 {
     Spread spread;
     spread.vagueness = vagueness;
     spread.harmonicBandVagueness = harmonicBandVagueness;
-    spread.weights = weightsFor(vagueness);
+    spread.bands = layout.bandCount();
+    spread.stride = paddedBandCount(spread.bands);
+    spread.layoutReach = layout.spreadReach();
+    spread.weights = weightsFor(vagueness, spread.layoutReach);
     // Weights grow with the Vagueness, so the larger of the two gives the larger weights, and the
     // harmonic bands reach at least as far as the others.
-    const Weights harmonicWeights = weightsFor(std::max(vagueness, harmonicBandVagueness));
-    spread.reach = reachOf(harmonicWeights);
+    const Weights harmonicWeights
+        = weightsFor(std::max(vagueness, harmonicBandVagueness), spread.layoutReach);
+    spread.reach = reachOf(harmonicWeights, spread.layoutReach);
 
-    for (int band = 0; band < bandCount; ++band) {
-        const Weights& own = band < harmonicBandCount ? harmonicWeights : spread.weights;
-        for (int k = 0; k <= maxSpread; ++k) {
+    const int bands = spread.bands;
+    const int stride = spread.stride;
+    const auto at
+        = [stride](int k, int band) { return static_cast<std::size_t>(k * stride + band); };
+    for (int band = 0; band < bands; ++band) {
+        const Weights& own = band < layout.harmonicBandCount() ? harmonicWeights : spread.weights;
+        for (int k = 0; k <= spread.layoutReach; ++k) {
             const double weight = own[static_cast<std::size_t>(k)];
-            spread.bandWeights[static_cast<std::size_t>(k * bandCount + band)] = weight;
+            spread.bandWeights[at(k, band)] = weight;
             if (k >= 1 && k <= spread.reach && weight != 1.0)
                 spread.weightsAllOne = false;
         }
     }
 
     // Each band's denominator: upward neighbours first, then downward ones, as its numerator.
-    for (int band = 0; band < bandCount; ++band) {
-        const auto weight = [&](int k) {
-            return spread.bandWeights[static_cast<std::size_t>(k * bandCount + band)];
-        };
+    std::ranges::fill(spread.denominators, 1.0);
+    for (int band = 0; band < bands; ++band) {
+        const auto weight = [&](int k) { return spread.bandWeights[at(k, band)]; };
         double denominator = 1.0;
-        for (int k = 1; k <= spread.reach && band + k < bandCount; ++k)
+        for (int k = 1; k <= spread.reach && band + k < bands; ++k)
             denominator += weight(k);
         for (int k = 1; k <= spread.reach && k <= band; ++k)
             denominator += weight(k);

@@ -20,8 +20,16 @@ namespace {
 } // namespace
 
 VocoderEngine::VocoderEngine()
-    : spread(makeSpread(0.0))
-    , blockPath(std::make_unique<BlockPath>())
+    : VocoderEngine(BandLayout::classic())
+{
+}
+
+VocoderEngine::VocoderEngine(BandLayout layout, VectorChoice choice)
+    : bandLayout(std::move(layout))
+    , vectors(choice)
+    , filterBank(bandLayout)
+    , spread(makeSpread(0.0, 0.0, bandLayout))
+    , blockPath(std::make_unique<BlockPath>(bandLayout))
 {
 }
 
@@ -30,17 +38,17 @@ VocoderEngine::~VocoderEngine() = default;
 void VocoderEngine::buildFilterBank()
 {
     // The new bank is complete before it replaces the old one.
-    filterBank = FilterBank();
+    filterBank = FilterBank(bandLayout);
 }
 
 void VocoderEngine::setVagueness(double v)
 {
-    spread = makeSpread(clampToUnit(v), spread.harmonicBandVagueness);
+    spread = makeSpread(clampToUnit(v), spread.harmonicBandVagueness, bandLayout);
 }
 
 void VocoderEngine::setHarmonicBandVagueness(double v)
 {
-    spread = makeSpread(spread.vagueness, clampToUnit(v));
+    spread = makeSpread(spread.vagueness, clampToUnit(v), bandLayout);
 }
 
 void VocoderEngine::setClearance(double c) { clearanceAmount = clampToUnit(c); }
@@ -50,14 +58,14 @@ void VocoderEngine::setOutputGain(double outputGain) { gain = outputGain; }
 void VocoderEngine::processBlock(
     std::span<const double> carrier, std::span<const double> modulator, std::span<double> output)
 {
-    if (!blockPathEnabled()) {
+    if (!vectors.blockPath) {
         const std::size_t frameCount
             = std::min({ carrier.size(), modulator.size(), output.size() });
         for (std::size_t t = 0; t < frameCount; ++t)
             output[t] = processSample(carrier[t], modulator[t]);
         return;
     }
-    runBlock(preferredVectorUnit(), carrier, modulator, output);
+    runBlock(vectors.unit, carrier, modulator, output);
 }
 
 void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
@@ -69,17 +77,18 @@ void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
     for (std::size_t start = 0; start < frameCount; start += piece) {
         const std::size_t frames = std::min(piece, frameCount - start);
         blockPath->run(unit, filterBank, spread, clearanceAmount, gain, carrier.data() + start,
-            modulator.data() + start, output.data() + start, static_cast<int>(frames), levels);
+            modulator.data() + start, output.data() + start, static_cast<int>(frames),
+            std::span<double>(levels).first(static_cast<std::size_t>(bandCount())));
     }
-    addClarity(carrier.data(), modulator.data(), output.data(), frameCount);
+    addClarity(unit, carrier.data(), modulator.data(), output.data(), frameCount);
 }
 
-void VocoderEngine::addClarity(
-    const double* carrier, const double* modulator, double* output, std::size_t frameCount)
+void VocoderEngine::addClarity(VectorUnit unit, const double* carrier, const double* modulator,
+    double* output, std::size_t frameCount)
 {
     if (!(clarityStage.amount() > 0.0))
         return;
-    clarityStage.processBlock(carrier, modulator, output, frameCount, gain);
+    clarityStage.processBlock(unit, carrier, modulator, output, frameCount, gain);
 }
 
 namespace {
@@ -108,7 +117,7 @@ void VocoderEngine::firstHalf(std::span<const double> carrier, std::span<const d
             static_cast<int>(frames));
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.firstPart(carrier.data(), modulator.data(),
+        clarityStage.firstPart(unit, carrier.data(), modulator.data(),
             handOver.data() + clarityOffset(handOver.size()), frameCount);
 }
 
@@ -122,16 +131,17 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
         blockPath->secondHalf(unit, filterBank, spread, clearanceAmount, gain,
             carrier.data() + start, modulator.data() + start,
             handOver.data() + start * valuesPerFrame, output.data() + start,
-            static_cast<int>(frames), levels);
+            static_cast<int>(frames),
+            std::span<double>(levels).first(static_cast<std::size_t>(bandCount())));
     }
     if (clarityStage.amount() > 0.0)
-        clarityStage.secondPart(carrier.data(), handOver.data() + clarityOffset(handOver.size()),
-            output.data(), frameCount, gain);
+        clarityStage.secondPart(unit, carrier.data(),
+            handOver.data() + clarityOffset(handOver.size()), output.data(), frameCount, gain);
 }
 
 double VocoderEngine::processSample(double carrier, double modulator)
 {
-    constexpr auto bands = static_cast<std::size_t>(bandCount);
+    const auto bands = static_cast<std::size_t>(bandCount());
 
     // Analysis: the level of each modulator band, and their sum.
     double levelSum = 0.0;
@@ -140,15 +150,16 @@ double VocoderEngine::processSample(double carrier, double modulator)
         levels[i] = filterBank.envelopes[i].process(bandSignal) * levelScale;
         levelSum += levels[i];
     }
-    const double mean = levelSum / bandCount;
+    const double mean = levelSum / static_cast<double>(bandCount());
 
     // Vagueness: each level becomes the weighted mean of itself and its neighbours, all taken from
     // the unsmoothed levels, upward neighbours first.
     if (smooths(spread)) {
-        std::array<double, bandCount> smoothedLevels;
+        std::array<double, mostBands> smoothedLevels;
         const auto reach = static_cast<std::size_t>(spread.reach);
         for (std::size_t i = 0; i < bands; ++i) {
-            const auto weight = [&](std::size_t k) { return spread.bandWeights[k * bands + i]; };
+            const auto stride = static_cast<std::size_t>(spread.stride);
+            const auto weight = [&](std::size_t k) { return spread.bandWeights[k * stride + i]; };
             double numerator = levels[i];
             for (std::size_t k = 1; k <= reach && i + k < bands; ++k)
                 numerator += weight(k) * levels[i + k];
@@ -156,7 +167,7 @@ double VocoderEngine::processSample(double carrier, double modulator)
                 numerator += weight(k) * levels[i - k];
             smoothedLevels[i] = numerator / spread.denominators[i];
         }
-        levels = smoothedLevels;
+        std::copy_n(smoothedLevels.begin(), bands, levels.begin());
     }
 
     // Instrument clearance: pull every level toward the mean of the unsmoothed levels.
@@ -166,7 +177,7 @@ double VocoderEngine::processSample(double carrier, double modulator)
     }
 
     // Synthesis: weight each carrier band by its level and sum in band order.
-    std::array<double, bandCount> products;
+    std::array<double, mostBands> products;
     for (std::size_t i = 0; i < bands; ++i)
         products[i] = filterBank.carrierBands[i].process(carrier) * levels[i];
     double total = 0.0;

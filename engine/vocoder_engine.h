@@ -12,10 +12,14 @@
 
 namespace lumivox::engine {
 
-// The 32-band channel vocoder: one carrier and one modulator sample in, one output sample out.
+// The channel vocoder: one carrier and one modulator sample in, one output sample out, over the
+// bands of a layout (the classic 32 by default).
 class VocoderEngine {
 public:
-    VocoderEngine(); // may throw std::bad_alloc
+    VocoderEngine(); // the classic layout; may throw std::bad_alloc
+    // May throw std::bad_alloc. The choice says how processBlock runs (the widest unit of this
+    // machine by default).
+    explicit VocoderEngine(BandLayout layout, VectorChoice choice = {});
     ~VocoderEngine();
     VocoderEngine(const VocoderEngine&) = delete;
     VocoderEngine& operator=(const VocoderEngine&) = delete;
@@ -33,49 +37,70 @@ public:
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
     void setClarity(double c) { clarityStage.setAmount(c); } // clamped to [0, 1]
+    void setVectorChoice(VectorChoice choice) { vectors = choice; }
 
     double vagueness() const { return spread.vagueness; }
     double harmonicBandVagueness() const { return spread.harmonicBandVagueness; }
     double clearance() const { return clearanceAmount; }
     double outputGain() const { return gain; }
     double clarity() const { return clarityStage.amount(); }
-    const std::array<double, maxSpread + 1>& spreadWeights() const { return spread.weights; }
+    // Vagueness's weights by distance, from 0 to the farthest the layout lets it reach.
+    std::span<const double> spreadWeights() const { return spread.layoutWeights(); }
     const FilterBank& bank() const { return filterBank; }
+    const BandLayout& layout() const { return bandLayout; }
+    VectorChoice vectorChoice() const { return vectors; }
 
     // Carrier in its integer sample units, modulator normalised to about +-1; result not clamped.
     double processSample(double carrier, double modulator);
 
     // processSample once per frame, for as many frames as the shortest span holds, giving the same
-    // bits; the bands run side by side in vector lanes on preferredVectorUnit().
+    // bits; the bands run side by side in vector lanes on the chosen unit.
     void processBlock(std::span<const double> carrier, std::span<const double> modulator,
         std::span<double> output);
 
     // processBlock in two halves, so that two threads can each run one, a block apart. firstHalf
     // leaves handOverValues values per frame at most in handOver; secondHalf takes them for the
-    // same frames and gives the output. Called in frame order they give processBlock's bits, and
+    // same frames and gives the output (handOverValues is enough for any layout). Called in frame
+    // order they give processBlock's bits, and
     // a run may go back to processBlock once both have done the same frames. They share no
-    // state; the settings must not change between the two halves of a frame. A unit this machine
-    // cannot run is taken as the portable one.
+    // state; the settings must not change between the two halves of a frame. Without a unit they
+    // run on the chosen one; a unit this machine cannot run is taken as the portable one.
     static constexpr int handOverValues
-        = bandCount + bandCount / 2 + static_cast<int>(ClarityStage::handOverValues);
+        = mostBands + mostBands / 2 + static_cast<int>(ClarityStage::handOverValues);
     void firstHalf(std::span<const double> carrier, std::span<const double> modulator,
-        std::span<double> handOver, VectorUnit unit = preferredVectorUnit());
+        std::span<double> handOver, VectorUnit unit);
     void secondHalf(std::span<const double> carrier, std::span<const double> modulator,
-        std::span<const double> handOver, std::span<double> output,
-        VectorUnit unit = preferredVectorUnit());
+        std::span<const double> handOver, std::span<double> output, VectorUnit unit);
+    void firstHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<double> handOver)
+    {
+        firstHalf(carrier, modulator, handOver, vectors.unit);
+    }
+    void secondHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<const double> handOver, std::span<double> output)
+    {
+        secondHalf(carrier, modulator, handOver, output, vectors.unit);
+    }
 
-    // The 32 levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in
-    // the last frame of the latest processSample or processBlock call; zeros before the first.
-    const std::array<double, bandCount>& bandLevels() const { return levels; }
+    // The levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in the
+    // last frame of the latest processSample or processBlock call, one per band of the layout;
+    // zeros before the first.
+    std::span<const double> bandLevels() const
+    {
+        return std::span<const double>(levels).first(static_cast<std::size_t>(bandCount()));
+    }
+    int bandCount() const { return bandLayout.bandCount(); }
 
 private:
     friend void processBlockWith(VectorUnit, VocoderEngine&, std::span<const double>,
         std::span<const double>, std::span<double>);
     void runBlock(VectorUnit unit, std::span<const double> carrier,
         std::span<const double> modulator, std::span<double> output);
-    void addClarity(
-        const double* carrier, const double* modulator, double* output, std::size_t frameCount);
+    void addClarity(VectorUnit unit, const double* carrier, const double* modulator, double* output,
+        std::size_t frameCount);
 
+    BandLayout bandLayout;
+    VectorChoice vectors;
     FilterBank filterBank;
     Spread spread;
     double clearanceAmount = 0.0;
@@ -84,7 +109,7 @@ private:
     // Clarity 0 leaves every output bit as it was.
     ClarityStage clarityStage;
     // The levels of the latest frame, for bandLevels(); processSample also works in it.
-    std::array<double, bandCount> levels {};
+    std::array<double, mostBands> levels {};
     std::unique_ptr<BlockPath> blockPath;
 };
 

@@ -8,7 +8,7 @@ namespace {
     constexpr auto relaxed = std::memory_order_relaxed;
 }
 
-void BandLevelFeed::publish(std::span<const double, bandCount> levels, std::uint64_t frameCount,
+void BandLevelFeed::publish(std::span<const double> levels, std::uint64_t frameCount,
     double sampleRate, double delaySeconds)
 {
     const std::uint64_t number = published.load(relaxed) + 1;
@@ -21,8 +21,10 @@ void BandLevelFeed::publish(std::span<const double, bandCount> levels, std::uint
     slot.sequence.store(sequence + 1, relaxed);
     std::atomic_thread_fence(std::memory_order_release); // the odd count before any new field
     slot.number.store(number, relaxed);
-    for (std::size_t band = 0; band < levels.size(); ++band)
+    const std::size_t count = std::min(levels.size(), slot.levels.size());
+    for (std::size_t band = 0; band < count; ++band)
         slot.levels[band].store(levels[band], relaxed);
+    slot.levelCount.store(static_cast<int>(count), relaxed);
     slot.audibleAt.store(audibleAt.time_since_epoch().count(), relaxed);
     slot.secondsDone.store(
         sampleRate > 0.0 ? static_cast<double>(frameCount) / sampleRate : 0.0, relaxed);
@@ -41,6 +43,7 @@ bool BandLevelFeed::readSlot(const Slot& slot, Entry& entry) const
         entry.number = slot.number.load(relaxed);
         for (std::size_t band = 0; band < entry.levels.size(); ++band)
             entry.levels[band] = slot.levels[band].load(relaxed);
+        entry.levelCount = slot.levelCount.load(relaxed);
         entry.audibleAt = Clock::time_point(Clock::duration(slot.audibleAt.load(relaxed)));
         entry.secondsDone = slot.secondsDone.load(relaxed);
         entry.sampleRate = slot.sampleRate.load(relaxed);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/engine_constants.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -16,12 +18,13 @@ namespace lumivox::job {
 class BandLevelFeed {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int bandCount = 32;
+    static constexpr int bandCount = engine::mostBands; // room for the levels of any layout
     static constexpr int slotCount = 64; // more blocks than any output latency holds
 
     struct Entry {
         std::uint64_t number = 0; // 1 for the first entry published, then counting up
         std::array<double, bandCount> levels {};
+        int levelCount = 0; // how many of levels the engine gave
         Clock::time_point audibleAt;
         double secondsDone = 0.0; // the audio position these levels belong to
         double sampleRate = 0.0;
@@ -32,9 +35,9 @@ public:
     BandLevelFeed& operator=(const BandLevelFeed&) = delete;
 
     // The job's thread only (one writer): the levels at the end of a block, frameCount frames
-    // into the run, heard delaySeconds from now.
-    void publish(std::span<const double, bandCount> levels, std::uint64_t frameCount,
-        double sampleRate, double delaySeconds);
+    // into the run, heard delaySeconds from now. Bands past bandCount are left out.
+    void publish(std::span<const double> levels, std::uint64_t frameCount, double sampleRate,
+        double delaySeconds);
 
     // Any thread: how many entries have been published so far.
     [[nodiscard]] std::uint64_t publishedCount() const
@@ -53,6 +56,7 @@ private:
         std::atomic<std::uint64_t> sequence { 0 }; // odd while the writer fills the slot
         std::atomic<std::uint64_t> number { 0 };
         std::array<std::atomic<double>, bandCount> levels {};
+        std::atomic<int> levelCount { 0 };
         std::atomic<Clock::rep> audibleAt { 0 };
         std::atomic<double> secondsDone { 0.0 };
         std::atomic<double> sampleRate { 0.0 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/block_path.h"
 #include "engine/chord_sound.h"
 
 #include <optional>
@@ -46,6 +47,8 @@ struct JobSettings {
     bool repeatCarrier = false;
     // A Vocode's output brought to this peak, in dB below full scale (a preview is not).
     std::optional<double> normalizeDecibels;
+    // How the engine runs, as the program chose at its start.
+    engine::VectorChoice vectors;
 };
 
 inline constexpr double defaultNormalizeDecibels = -1.0;

@@ -1,7 +1,5 @@
 #include "second_core.h"
 
-#include "engine/block_path.h"
-
 #include <algorithm>
 #include <sched.h>
 #include <thread>
@@ -20,8 +18,7 @@ int usableCoreCount()
 
 bool useSecondCore(bool previewing, std::uint64_t frameCount, std::uint32_t sampleRate)
 {
-    return !previewing && frameCount >= sampleRate && usableCoreCount() > 1
-        && engine::blockPathEnabled();
+    return !previewing && frameCount >= sampleRate && usableCoreCount() > 1;
 }
 
 } // namespace lumivox::job

@@ -148,7 +148,7 @@ std::optional<VocodePipeline::SegmentResult> VocodePipeline::runOnTwo(
     std::optional<ModulatorStage> started;
     try {
         started.emplace(
-            engine, chosenUnit.value_or(engine::preferredVectorUnit()), source, *ring, blockCount);
+            engine, chosenUnit.value_or(engine.vectorChoice().unit), source, *ring, blockCount);
     } catch (const std::system_error&) {
         return std::nullopt; // no thread to be had
     }
@@ -170,7 +170,7 @@ std::optional<VocodePipeline::SegmentResult> VocodePipeline::runOnTwo(
         const auto count = static_cast<std::size_t>(frames);
         engine.secondHalf(first(block->carrier, frames), first(block->modulator, frames),
             { block->handOver.data(), count * engine::VocoderEngine::handOverValues },
-            { output.data(), count }, chosenUnit.value_or(engine::preferredVectorUnit()));
+            { output.data(), count }, chosenUnit.value_or(engine.vectorChoice().unit));
         const std::uint64_t position = block->position;
         ring->release();
         ++twoThreadBlocks;

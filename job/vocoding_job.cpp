@@ -440,11 +440,13 @@ namespace {
             return finish(std::move(*refused));
 
         held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
+        held->engine->setVectorChoice(settings.vectors);
         if (settings.carrier.kind == CarrierKind::FollowVoice)
             held->engine->setHarmonicBandVagueness(engine::FollowVoiceSound::harmonicBandVagueness);
         const std::uint64_t frames
             = std::min(held->carrierSource->frameCount(), held->modulatorSource->frameCount());
-        twoThreadsAllowed = useSecondCore(previewing(), frames, outputFormat.sampleRate);
+        twoThreadsAllowed = settings.vectors.blockPath
+            && useSecondCore(previewing(), frames, outputFormat.sampleRate);
         held->blocks.emplace(*held->engine, blockFrames, twoThreadsAllowed);
         state.jobBusy = true;
         applySound(sound);

@@ -70,7 +70,44 @@ TEST(BlockPath, TheMachineOffersThePortableUnitAndItsWidest)
     const auto units = vectorUnitsOfThisMachine();
     ASSERT_FALSE(units.empty());
     EXPECT_EQ(units.front(), VectorUnit::Portable);
-    EXPECT_EQ(units.back(), lumivox::engine::preferredVectorUnit());
+    EXPECT_EQ(units.back(), lumivox::engine::widestVectorUnit());
+}
+
+// What a program's LUMIVOX_VECTOR_UNIT and LUMIVOX_BLOCK_PATH give: the unit asked for where the
+// machine runs it (the widest for none or an unknown name), and frame by frame only for "off".
+TEST(BlockPath, AProgramsSettingsChooseTheUnitAndThePath)
+{
+    using lumivox::engine::vectorChoiceFrom;
+    const auto units = vectorUnitsOfThisMachine();
+    const VectorUnit widest = units.back();
+    EXPECT_EQ(vectorChoiceFrom(nullptr, nullptr).unit, widest);
+    EXPECT_TRUE(vectorChoiceFrom(nullptr, nullptr).blockPath);
+    EXPECT_EQ(vectorChoiceFrom("no such unit", nullptr).unit, widest);
+    EXPECT_FALSE(vectorChoiceFrom(nullptr, "off").blockPath);
+    EXPECT_TRUE(vectorChoiceFrom(nullptr, "on").blockPath);
+    for (VectorUnit unit : units)
+        EXPECT_EQ(vectorChoiceFrom(vectorUnitName(unit), nullptr).unit, unit);
+    EXPECT_EQ(lumivox::engine::VectorChoice {}.unit, widest);
+}
+
+// An engine runs its blocks as chosen: frame by frame they are processSample's frames.
+TEST(BlockPath, AnEngineRunsItsBlocksAsChosen)
+{
+    const Signals signals = musicalSignals(sampleRate / 2);
+    for (const Settings& settings : { sliderSettings[0], sliderSettings[5] }) {
+        const auto want = perSample(signals, settings);
+        for (bool blockPath : { true, false }) {
+            for (VectorUnit unit : vectorUnitsOfThisMachine()) {
+                VocoderEngine engine;
+                engine.setVectorChoice({ unit, blockPath });
+                EXPECT_EQ(engine.vectorChoice().unit, unit);
+                apply(engine, settings);
+                std::vector<double> output(signals.carrier.size());
+                engine.processBlock(signals.carrier, signals.modulator, output);
+                EXPECT_EQ(differingSamples(want, output), 0u) << vectorUnitName(unit);
+            }
+        }
+    }
 }
 
 TEST(BlockPath, MatchesProcessSampleBitForBitOnMusicAtEverySetting)
@@ -174,7 +211,7 @@ static void expectBandLevelsOfProcessSample(const Signals& signals)
             apply(engine, settings);
             std::vector<double> output(signals.carrier.size());
             processBlockWith(unit, engine, signals.carrier, signals.modulator, output);
-            for (std::size_t k = 0; k < lumivox::engine::bandCount; ++k)
+            for (std::size_t k = 0; k < reference.bandLevels().size(); ++k)
                 EXPECT_EQ(std::bit_cast<std::uint64_t>(engine.bandLevels()[k]),
                     std::bit_cast<std::uint64_t>(reference.bandLevels()[k]))
                     << "band " << k;

@@ -21,19 +21,21 @@ inline std::complex<double> sectionPolynomial(double c1, double c2, double omega
     return oneMinusW * oneMinusW + (c1 + 2.0) * w + (c2 - 1.0) * w * w;
 }
 
-// The cascade's transfer function at a frequency in Hz, evaluated from its coefficients.
-inline std::complex<double> response(const FilterCascade& cascade, double hertz)
+// The cascade's transfer function at a frequency in Hz for a rate, evaluated from its
+// coefficients.
+inline std::complex<double> response(
+    const FilterCascade& cascade, double hertz, double sampleRate = designRate)
 {
-    const double omega = 2.0 * std::numbers::pi * hertz / designRate;
+    const double omega = 2.0 * std::numbers::pi * hertz / sampleRate;
     std::complex<double> h = cascade.gain;
     for (const BiquadSection& s : cascade.sections)
         h *= sectionPolynomial(s.b1, s.b2, omega) / sectionPolynomial(s.a1, s.a2, omega);
     return h;
 }
 
-inline double magnitude(const FilterCascade& cascade, double hertz)
+inline double magnitude(const FilterCascade& cascade, double hertz, double sampleRate = designRate)
 {
-    return std::abs(response(cascade, hertz));
+    return std::abs(response(cascade, hertz, sampleRate));
 }
 
 inline double fromDecibels(double decibels) { return std::pow(10.0, decibels / 20.0); }

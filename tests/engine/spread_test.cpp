@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace lumivox::engine::testing {
 namespace {
@@ -21,7 +22,9 @@ namespace {
     TEST_P(HarmonicBandFloor, GivesTheHarmonicBandsTheLargerVaguenessAndLeavesTheOthers)
     {
         const auto [vagueness, floor] = GetParam();
-        EXPECT_EQ(makeSpread(vagueness, floor).reach, makeSpread(std::max(vagueness, floor)).reach);
+        const BandLayout classic = BandLayout::classic();
+        EXPECT_EQ(makeSpread(vagueness, floor, classic).reach,
+            makeSpread(std::max(vagueness, floor), 0.0, classic).reach);
 
         // Smoothing reads the unsmoothed levels, so each band's level is the one it would have at
         // its own Vagueness, bit for bit.
@@ -31,14 +34,16 @@ namespace {
             apply(engine, { v, 0.0, 1.0, 0.0, harmonicBands });
             for (std::size_t t = 0; t < signals.carrier.size(); ++t)
                 engine.processSample(signals.carrier[t], signals.modulator[t]);
-            return engine.bandLevels();
+            const auto levels = engine.bandLevels();
+            return std::vector<double>(levels.begin(), levels.end());
         };
         const auto got = lastLevels(vagueness, floor);
         const auto harmonic = lastLevels(std::max(vagueness, floor), 0.0);
         const auto others = lastLevels(vagueness, 0.0);
         for (std::size_t band = 0; band < got.size(); ++band) {
             EXPECT_EQ(got[band],
-                band < static_cast<std::size_t>(harmonicBandCount) ? harmonic[band] : others[band])
+                band < static_cast<std::size_t>(classic.harmonicBandCount()) ? harmonic[band]
+                                                                             : others[band])
                 << "band " << band;
         }
     }

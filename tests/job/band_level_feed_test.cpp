@@ -3,6 +3,7 @@
 #include "job_fixture.h"
 
 #include <thread>
+#include <vector>
 
 namespace lumivox::job::test {
 namespace {
@@ -10,11 +11,13 @@ namespace {
     using Clock = BandLevelFeed::Clock;
     using namespace std::chrono_literals;
 
-    std::array<double, 32> allAt(double value)
+    // The classic layout's 32 levels, all at one value.
+    std::vector<double> allAt(double value) { return std::vector<double>(32, value); }
+
+    // The levels an entry carries, as many as were published.
+    std::vector<double> levelsOf(const BandLevelFeed::Entry& entry)
     {
-        std::array<double, 32> levels {};
-        levels.fill(value);
-        return levels;
+        return { entry.levels.begin(), entry.levels.begin() + entry.levelCount };
     }
 
     class BandLevelFeedRun : public JobTest { };
@@ -34,7 +37,7 @@ TEST(BandLevelFeed, GivesTheNewestEntryAlreadyHeardAndNothingOlderThanAsked)
     const auto now = feed.newestAudible(Clock::now(), 0);
     ASSERT_TRUE(now);
     EXPECT_EQ(now->number, 1u);
-    EXPECT_EQ(now->levels, allAt(1.0));
+    EXPECT_EQ(levelsOf(*now), allAt(1.0));
     EXPECT_DOUBLE_EQ(now->secondsDone, 0.1);
     EXPECT_EQ(now->sampleRate, 1000.0);
 
@@ -54,7 +57,7 @@ TEST(BandLevelFeed, KeepsOnlyTheNewestRingOfEntries)
     feed.publish(allAt(0.5), 0, 1000.0, 0.0);
     const auto newest = feed.newestAudible(Clock::now(), 0);
     ASSERT_TRUE(newest);
-    EXPECT_EQ(newest->levels, allAt(0.5));
+    EXPECT_EQ(levelsOf(*newest), allAt(0.5));
     // Far in the future every kept entry is heard; the newest of them wins.
     EXPECT_EQ(feed.newestAudible(Clock::now() + 1000s, 0)->number, BandLevelFeed::slotCount + 11u);
 }
@@ -69,7 +72,7 @@ TEST(BandLevelFeed, AJobThatOutrunsItsDeviceShowsTheOldestEntryKept)
     const auto standIn = feed.newestAudible(Clock::now(), 0);
     ASSERT_TRUE(standIn);
     EXPECT_EQ(standIn->number, 11u);
-    EXPECT_EQ(standIn->levels, allAt(11.0));
+    EXPECT_EQ(levelsOf(*standIn), allAt(11.0));
     // When nothing the caller asks for was lost, nothing is shown before its time.
     EXPECT_FALSE(feed.newestAudible(Clock::now(), 10));
 }
@@ -92,7 +95,7 @@ TEST(BandLevelFeed, AReaderOnAnotherThreadSeesOnlyWholeEntries)
         if (!entry)
             continue;
         ++entriesSeen;
-        ASSERT_EQ(entry->levels, allAt(static_cast<double>(entry->number)));
+        ASSERT_EQ(levelsOf(*entry), allAt(static_cast<double>(entry->number)));
         ASSERT_DOUBLE_EQ(entry->secondsDone, static_cast<double>(entry->number));
         ASSERT_GE(entry->number, lastSeen);
         lastSeen = entry->number;
@@ -126,6 +129,21 @@ TEST_F(BandLevelFeedRun, APreviewsLevelsWaitForTheOutputLatency)
     ASSERT_TRUE(heard);
     EXPECT_EQ(heard->number, 3u);
     EXPECT_GE(heard->audibleAt, start + 30s);
+}
+
+// A layout of any band count: the feed carries as many levels as the engine gave, up to the most
+// any layout has.
+TEST(BandLevelFeed, CarriesAsManyLevelsAsTheEngineGave)
+{
+    BandLevelFeed feed;
+    for (const std::size_t count : { std::size_t { 4 }, std::size_t { 48 }, std::size_t { 64 } }) {
+        feed.publish(std::vector<double>(count, 7.0), 1, 1000.0, 0.0);
+        const auto entry = feed.newestAudible(Clock::now(), feed.publishedCount() - 1);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(levelsOf(*entry), std::vector<double>(count, 7.0));
+    }
+    feed.publish(std::vector<double>(80, 1.0), 1, 1000.0, 0.0);
+    EXPECT_EQ(feed.newestAudible(Clock::now(), 0)->levelCount, BandLevelFeed::bandCount);
 }
 
 } // namespace lumivox::job::test

@@ -31,7 +31,7 @@ namespace {
 
 TEST(SecondCore, IsForVocodeRunsOfASecondOrMoreWithACoreToSpare)
 {
-    const bool spare = usableCoreCount() > 1 && engine::blockPathEnabled();
+    const bool spare = usableCoreCount() > 1;
     for (const SecondCoreCase& c : secondCoreCases) {
         SCOPED_TRACE(::testing::Message() << c.frameCount << " frames at " << c.sampleRate);
         EXPECT_EQ(useSecondCore(c.previewing, c.frameCount, c.sampleRate), c.wanted && spare);

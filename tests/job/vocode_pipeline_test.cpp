@@ -40,7 +40,7 @@ namespace {
     };
 
 #if defined(__SANITIZE_THREAD__)
-    std::vector<VectorUnit> unitsToCheck() { return { engine::preferredVectorUnit() }; }
+    std::vector<VectorUnit> unitsToCheck() { return { engine::widestVectorUnit() }; }
 #else
     std::vector<VectorUnit> unitsToCheck() { return engine::vectorUnitsOfThisMachine(); }
 #endif
