@@ -649,7 +649,12 @@ void MainWindow::startOrStopLive()
     }
     settings.sound = soundSettings();
     settings.bandLevels = &state.bandLevels;
-    runBands = {}; // live vocoding keeps the classic bands
+    settings.bands = bandChoice();
+    if (settings.bands.kind != engine::LayoutKind::Custom) {
+        settings.bands.count = engine::classicBandCount;
+        settings.bands.range.reset();
+    }
+    runBands = settings.bands;
     liveRecordPath = QFile::decodeName(QByteArray::fromStdString(settings.recordPath));
     // Levels published before this start belong to an earlier run.
     feedStart = state.bandLevels.publishedCount();
