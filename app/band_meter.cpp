@@ -42,8 +42,7 @@ BandMeter::BandMeter(QWidget* parent)
     : QWidget(parent)
 {
     setAccessibleName(QStringLiteral("Band levels"));
-    setToolTip(QStringLiteral("The level of each of the 32 bands that shapes the carrier, lowest "
-                              "band left."));
+    setToolTip(QStringLiteral("The level of each band that shapes the carrier, lowest band left."));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -53,6 +52,22 @@ void BandMeter::setSampleRate(double hertz)
         sampleRate = hertz;
         update();
     }
+}
+
+void BandMeter::showLayout(const engine::LayoutChoice& choice, double hertz)
+{
+    if (!(hertz > 0.0) || (choice == shownChoice && hertz == sampleRate))
+        return;
+    // A choice the rate cannot hold never runs; the classic bars stand in for it.
+    const bool classic = choice.kind == engine::LayoutKind::Classic;
+    auto designed = classic ? std::nullopt : engine::designBands(choice, hertz);
+    const bool changed = choice != shownChoice;
+    bands = designed ? std::move(designed->bands) : engine::BandLayout::classic();
+    shownChoice = choice;
+    sampleRate = hertz;
+    if (changed || levels.barCount() != bands.bandCount())
+        levels.setBarCount(bands.bandCount());
+    update();
 }
 
 void BandMeter::refreshBars() { update(barArea()); }
@@ -67,7 +82,7 @@ QRect BandMeter::barArea() const
 QRect BandMeter::barRect(int band) const
 {
     const QRect area = barArea();
-    const double pitch = area.width() / static_cast<double>(BandMeterModel::bandCount);
+    const double pitch = area.width() / static_cast<double>(levels.barCount());
     const int left = area.left() + static_cast<int>(std::lround(band * pitch));
     const int right = area.left() + static_cast<int>(std::lround((band + 1) * pitch));
     const int gap = std::max(1, (right - left) / 5);
@@ -79,7 +94,7 @@ void BandMeter::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     painter.fillRect(event->rect(), background);
 
-    for (int band = 0; band < BandMeterModel::bandCount; ++band) {
+    for (int band = 0; band < levels.barCount(); ++band) {
         const QRect bar = barRect(band);
         painter.fillRect(bar, unlit);
         const double db = levels.barDb(band);
@@ -102,9 +117,9 @@ void BandMeter::paintEvent(QPaintEvent* event)
         return;
     painter.setPen(palette().color(QPalette::Disabled, QPalette::Text).lighter(180));
     const QRect area = barArea();
-    const double pitch = area.width() / static_cast<double>(BandMeterModel::bandCount);
+    const double pitch = area.width() / static_cast<double>(levels.barCount());
     const int baseline = area.bottom() + 2 + fontMetrics().ascent();
-    for (const FrequencyMark& mark : frequencyMarks(sampleRate)) {
+    for (const FrequencyMark& mark : frequencyMarks(bands, sampleRate)) {
         const QString text = frequencyText(mark.hertz);
         const int width = fontMetrics().horizontalAdvance(text);
         const int centre

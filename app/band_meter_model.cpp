@@ -34,7 +34,7 @@ void BandMeterModel::update(std::optional<std::span<const double>> levels, Clock
 {
     const double elapsed = lastUpdate ? std::max(0.0, seconds(now - *lastUpdate)) : 0.0;
     lastUpdate = now;
-    for (std::size_t band = 0; band < bars.size(); ++band) {
+    for (std::size_t band = 0; band < static_cast<std::size_t>(shown); ++band) {
         const double fallen = std::max(floorDb, bars[band] - fallDbPerSecond * elapsed);
         const double heard = levels && band < levels->size() ? levelDb((*levels)[band]) : floorDb;
         bars[band] = std::max(fallen, heard);
@@ -49,6 +49,12 @@ void BandMeterModel::update(std::optional<std::span<const double>> levels, Clock
         const double falling = std::clamp(pastHold, 0.0, elapsed);
         peaks[band] = std::max(bars[band], peaks[band] - fallDbPerSecond * falling);
     }
+}
+
+void BandMeterModel::setBarCount(int count)
+{
+    shown = std::clamp(count, 1, mostBars);
+    reset();
 }
 
 void BandMeterModel::reset()
@@ -72,19 +78,26 @@ double bandCentreHz(int band, double sampleRate)
 
 std::vector<FrequencyMark> frequencyMarks(double sampleRate)
 {
+    return frequencyMarks(classicLayout(), sampleRate);
+}
+
+std::vector<FrequencyMark> frequencyMarks(const engine::BandLayout& layout, double sampleRate)
+{
     std::vector<FrequencyMark> marks;
     if (!(sampleRate > 0.0))
         return marks;
-    const double lowest = bandCentreHz(0, sampleRate);
-    const double highest = bandCentreHz(BandMeterModel::bandCount - 1, sampleRate);
+    const int count = layout.bandCount();
+    const auto centre = [&](int band) { return layout.centreHz(band, sampleRate); };
+    const double lowest = centre(0);
+    const double highest = centre(count - 1);
     for (double hertz = std::pow(10.0, std::ceil(std::log10(lowest))); hertz <= highest;
          hertz *= 10.0) {
         // Between the two bars whose centres enclose it, in proportion on a log scale.
         int upper = 1;
-        while (upper < BandMeterModel::bandCount - 1 && bandCentreHz(upper, sampleRate) < hertz)
+        while (upper < count - 1 && centre(upper) < hertz)
             ++upper;
-        const double below = std::log(bandCentreHz(upper - 1, sampleRate));
-        const double above = std::log(bandCentreHz(upper, sampleRate));
+        const double below = std::log(centre(upper - 1));
+        const double above = std::log(centre(upper));
         const double fraction = std::clamp((std::log(hertz) - below) / (above - below), 0.0, 1.0);
         marks.push_back({ hertz, upper - 1 + fraction });
     }

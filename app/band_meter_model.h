@@ -23,8 +23,9 @@ struct FrequencyMark {
 class BandMeterModel {
 public:
     using Clock = std::chrono::steady_clock;
-    // The bars of the classic layout, the one every run uses.
+    // The bars of the classic layout, shown until a run says otherwise.
     static constexpr int bandCount = engine::classicBandCount;
+    static constexpr int mostBars = engine::mostBands; // room for any layout's bands
     static constexpr double floorDb = -60.0;
     static constexpr double ceilingDb = 0.0;
     static constexpr double holdSeconds = 1.0;
@@ -38,20 +39,24 @@ public:
     // Levels past bandCount are left out; bars without one fall.
     void update(std::optional<std::span<const double>> levels, Clock::time_point now);
     void reset(); // every bar and mark to the floor
+    // As many bars as the layout has bands (clamped to 1..mostBars); all start at the floor.
+    void setBarCount(int count);
+    [[nodiscard]] int barCount() const { return shown; }
 
     [[nodiscard]] double barDb(int band) const { return bars[static_cast<std::size_t>(band)]; }
     [[nodiscard]] double peakDb(int band) const { return peaks[static_cast<std::size_t>(band)]; }
     [[nodiscard]] bool atFloor() const;
 
 private:
-    std::array<double, bandCount> bars = filled(floorDb);
-    std::array<double, bandCount> peaks = filled(floorDb);
-    std::array<Clock::time_point, bandCount> peakSetAt {};
+    std::array<double, mostBars> bars = filled(floorDb);
+    std::array<double, mostBars> peaks = filled(floorDb);
+    std::array<Clock::time_point, mostBars> peakSetAt {};
     std::optional<Clock::time_point> lastUpdate;
+    int shown = bandCount;
 
-    static constexpr std::array<double, bandCount> filled(double value)
+    static constexpr std::array<double, mostBars> filled(double value)
     {
-        std::array<double, bandCount> values {};
+        std::array<double, mostBars> values {};
         values.fill(value);
         return values;
     }
@@ -63,5 +68,7 @@ double bandCentreHz(int band, double sampleRate);
 
 // The powers of ten that fall inside the bank at this rate, each with its place along the bars.
 std::vector<FrequencyMark> frequencyMarks(double sampleRate);
+// The same for the bars of any layout.
+std::vector<FrequencyMark> frequencyMarks(const engine::BandLayout& layout, double sampleRate);
 
 } // namespace lumivox::app

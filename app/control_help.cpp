@@ -1,5 +1,6 @@
 #include "control_help.h"
 
+#include "band_controls.h"
 #include "control_ids.h"
 
 #include <cmath>
@@ -59,6 +60,19 @@ QString controlToolTip(int controlId)
     case id::followInterval:
         return QStringLiteral("How many semitones above (or below) the voice's pitch the carrier "
                               "sings.");
+    case id::bandsLabel:
+    case id::bandsKind:
+        return bandLayoutHelp();
+    case id::bandCount:
+        return QStringLiteral(
+            "How many bands, from 4 to 64: fewer blur the words, more ring longer "
+            "and take more time.");
+    case id::bandLowHz:
+        return QStringLiteral("Where the lowest band starts. Below about 100 Hz a voice has little "
+                              "to say; a lower start adds rumble.");
+    case id::bandHighHz:
+        return QStringLiteral("Where the highest band ends, at most 0.46 times the files' sample "
+                              "rate; above about 8 kHz a voice adds little but hiss.");
     case id::repeatCarrier:
         return QStringLiteral("A carrier file shorter than the modulator plays again from its "
                               "start, crossfaded, so the result is as long as the modulator.");
@@ -109,6 +123,14 @@ QString controlAccessibleName(int controlId)
         return QStringLiteral("Chord type");
     case id::followInterval:
         return QStringLiteral("Interval above the voice");
+    case id::bandsKind:
+        return QStringLiteral("Bands");
+    case id::bandCount:
+        return QStringLiteral("Band count");
+    case id::bandLowHz:
+        return QStringLiteral("Lowest band's start");
+    case id::bandHighHz:
+        return QStringLiteral("Highest band's end");
     case id::progressBar:
         return QStringLiteral("Progress");
     case id::notice:

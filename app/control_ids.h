@@ -35,7 +35,12 @@ namespace control {
     inline constexpr int normalize = 28;
     inline constexpr int liveButton = 29;
     inline constexpr int recordLive = 30;
-    inline constexpr int count = 31; // every id is below this
+    inline constexpr int bandsLabel = 31;
+    inline constexpr int bandsKind = 32;
+    inline constexpr int bandCount = 33;
+    inline constexpr int bandLowHz = 34;
+    inline constexpr int bandHighHz = 35;
+    inline constexpr int count = 36; // every id is below this
 } // namespace control
 
 } // namespace lumivox::app

@@ -19,6 +19,11 @@ namespace {
         { id::chordRoot, DropDown, "" },
         { id::chordType, DropDown, "" },
         { id::followInterval, NumberBox, "" },
+        { id::bandsLabel, Label, "Bands" },
+        { id::bandsKind, DropDown, "" },
+        { id::bandCount, NumberBox, "" },
+        { id::bandLowHz, NumberBox, "" },
+        { id::bandHighHz, NumberBox, "" },
         { id::modulatorLabel, Label, "Modulator File" },
         { id::modulatorPath, PathEdit, "" },
         { id::modulatorBrowse, PushButton, "Browse..." },
@@ -41,13 +46,14 @@ namespace {
         { id::aboutButton, PushButton, "About" },
         { id::progressBar, ProgressBar, "" },
     });
-    static_assert(controls.size() == 31);
+    static_assert(controls.size() == 36);
 
     constexpr int none = noControl;
     constexpr auto rows = std::to_array<GridRow>({
         { id::carrierLabel, { id::carrierKind, id::carrierPath, none, none }, id::carrierBrowse },
         { none, { id::repeatCarrier, none, none, none }, none },
         { id::carrierSoundLabel, { id::chordRoot, id::chordType, id::followInterval, none }, none },
+        { id::bandsLabel, { id::bandsKind, id::bandCount, id::bandLowHz, id::bandHighHz }, none },
         { id::modulatorLabel, { id::modulatorPath, none, none, none }, id::modulatorBrowse },
         { id::outputLabel, { id::outputPath, none, none, none }, id::outputBrowse },
         { id::clearanceLabel, { id::clearanceSlider, none, none, none }, none },

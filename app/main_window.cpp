@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "band_controls.h"
 #include "band_meter.h"
 #include "carrier_controls.h"
 #include "control_help.h"
@@ -237,6 +238,7 @@ void MainWindow::createControls()
     }
 
     fillCarrierControls();
+    fillBandControls();
 
     meter = new BandMeter(this);
     layOutWindow(*this,
@@ -294,6 +296,60 @@ void MainWindow::enableCarrierControls(bool enabled)
     setControlEnabled(id::chordRoot, enabled && use.chord);
     setControlEnabled(id::chordType, enabled && use.chord);
     setControlEnabled(id::followInterval, enabled && use.interval);
+    // The bands are the run's too: a run keeps them as they were when it started.
+    const bool custom = usesBandCount(bandChoice().kind);
+    setControlEnabled(id::bandsKind, enabled);
+    for (const int controlId : { id::bandCount, id::bandLowHz, id::bandHighHz })
+        setControlEnabled(controlId, enabled && custom);
+}
+
+void MainWindow::fillBandControls()
+{
+    auto* kind = static_cast<QComboBox*>(control(id::bandsKind));
+    kind->addItems(bandLayoutNames());
+    auto* count = static_cast<QSpinBox*>(control(id::bandCount));
+    count->setRange(engine::BandLayout::fewestBands, engine::BandLayout::mostBands);
+    count->setSuffix(QStringLiteral(" bands"));
+    auto* low = static_cast<QSpinBox*>(control(id::bandLowHz));
+    auto* high = static_cast<QSpinBox*>(control(id::bandHighHz));
+    for (QSpinBox* box : { low, high }) {
+        box->setRange(lowestRangeBoxHz, highestRangeBoxHz);
+        box->setSuffix(QStringLiteral(" Hz"));
+    }
+    low->setPrefix(QStringLiteral("from "));
+    high->setPrefix(QStringLiteral("to "));
+
+    const engine::LayoutChoice remembered = rememberedLayoutChoice();
+    kind->setCurrentIndex(static_cast<int>(remembered.kind));
+    count->setValue(remembered.count);
+    const engine::BandRange range = remembered.range.value_or(
+        engine::BandRange { std::round(engine::classicRange.lowHz), engine::classicRange.highHz });
+    low->setValue(static_cast<int>(std::lround(range.lowHz)));
+    high->setValue(static_cast<int>(std::lround(range.highHz)));
+    enableCarrierControls(true);
+
+    connect(kind, &QComboBox::currentIndexChanged, this, &MainWindow::bandChoiceChanged);
+    for (QSpinBox* box : { count, low, high })
+        connect(box, &QSpinBox::valueChanged, this, &MainWindow::bandChoiceChanged);
+}
+
+void MainWindow::bandChoiceChanged()
+{
+    engine::LayoutChoice kept = bandChoice();
+    rememberLayoutChoice(kept);
+    enableCarrierControls(!state.jobBusy);
+}
+
+engine::LayoutChoice MainWindow::bandChoice() const
+{
+    engine::LayoutChoice choice;
+    choice.kind = static_cast<engine::LayoutKind>(
+        std::max(0, static_cast<const QComboBox*>(control(id::bandsKind))->currentIndex()));
+    choice.count = static_cast<const QSpinBox*>(control(id::bandCount))->value();
+    const int low = static_cast<const QSpinBox*>(control(id::bandLowHz))->value();
+    const int high = static_cast<const QSpinBox*>(control(id::bandHighHz))->value();
+    choice.range = engine::BandRange { static_cast<double>(low), static_cast<double>(high) };
+    return choice;
 }
 
 void MainWindow::createShortcuts()
@@ -481,6 +537,12 @@ void MainWindow::startOrStopJob(JobMode mode)
     settings.sound = soundSettings();
     settings.carrier = carrierSound;
     settings.vectors = vectors;
+    settings.bands = bandChoice();
+    if (settings.bands.kind != engine::LayoutKind::Custom) {
+        settings.bands.count = engine::classicBandCount;
+        settings.bands.range.reset();
+    }
+    runBands = settings.bands;
     settings.repeatCarrier = repeatCarrier();
     if (static_cast<const QCheckBox*>(control(id::normalize))->isChecked())
         settings.normalizeDecibels = job::defaultNormalizeDecibels;
@@ -587,6 +649,12 @@ void MainWindow::startOrStopLive()
     }
     settings.sound = soundSettings();
     settings.bandLevels = &state.bandLevels;
+    settings.bands = bandChoice();
+    if (settings.bands.kind != engine::LayoutKind::Custom) {
+        settings.bands.count = engine::classicBandCount;
+        settings.bands.range.reset();
+    }
+    runBands = settings.bands;
     liveRecordPath = QFile::decodeName(QByteArray::fromStdString(settings.recordPath));
     // Levels published before this start belong to an earlier run.
     feedStart = state.bandLevels.publishedCount();
@@ -749,7 +817,7 @@ void MainWindow::advanceMeters()
     if (state.jobActive || liveRunning())
         heard = state.bandLevels.newestAudible(now, feedStart);
     if (heard) {
-        meter->setSampleRate(heard->sampleRate);
+        meter->showLayout(runBands, heard->sampleRate);
         meter->model().update(std::span<const double>(heard->levels)
                                   .first(static_cast<std::size_t>(heard->levelCount)),
             now);

@@ -76,6 +76,8 @@ public:
     [[nodiscard]] int sliderPosition(int controlId) const;
     [[nodiscard]] job::SoundSettings soundSettings() const;
     [[nodiscard]] job::CarrierChoice carrierChoice() const;
+    // The Bands row's choice; Custom with the count and range its boxes show.
+    [[nodiscard]] engine::LayoutChoice bandChoice() const;
     // Repeating applies to a carrier file only; a built-in sound already lasts as long as the
     // voice.
     [[nodiscard]] bool repeatCarrier() const;
@@ -101,6 +103,8 @@ private:
     void fillCarrierControls();
     void carrierChoiceChanged(); // the choice is kept, and only its own controls are enabled
     void enableCarrierControls(bool enabled);
+    void fillBandControls();
+    void bandChoiceChanged(); // kept, with the count and range boxes enabled for Custom alone
     void stopFromKeyboard();
     void quit();
     void showStatus(const QString& text, const QString& toolTip = {}, bool warning = false);
@@ -128,6 +132,7 @@ private:
     int progressShown = 0;
     std::chrono::steady_clock::time_point progressShownAt;
     std::uint64_t feedStart = 0; // feed entries up to this number belong to earlier runs
+    engine::LayoutChoice runBands; // the bands of the run the meters show
     job::JobMode runMode = job::JobMode::Vocode;
     QString runOutputPath;
     // The output the user agreed to replace (in the chooser or the question) or a run wrote to:

@@ -4,13 +4,17 @@ YIN (python3-aubio; not this program's tracker). A frame counts where both files
 (aubio's confidence at least CONFIDENCE, and not silent); it agrees within 50 cents.
 With --delayed, FOLLOWER is also compared after a constant delay of up to 70 ms, and the delay
 that agrees best is given: a vocoder's band filters delay what passes through them.
-Usage: pitch_agreement.py [--delayed] REFERENCE.wav FOLLOWER.wav SEMITONES"""
+With --yinfft, the pitch is aubio's yinfft (yin's confidence still picks the voiced frames), and
+delays up to 80 ms are tried.
+Usage: pitch_agreement.py [--yinfft] [--delayed] REFERENCE.wav FOLLOWER.wav SEMITONES"""
 import math
 import sys
 
 import aubio
 
 CONFIDENCE = 0.8
+METHOD = "yin"
+LONGEST_DELAY = 0.07
 WINDOW_SECONDS = 0.046
 HOP_SECONDS = 0.0116
 
@@ -25,11 +29,19 @@ def track(path):
     pitch.set_unit("Hz")
     pitch.set_silence(-45)
     pitch.set_tolerance(0.2)
+    # yinfft's confidence is on another scale: yin's still says which frames are voiced.
+    measure = aubio.pitch(METHOD, window, hop, rate) if METHOD != "yin" else None
+    if measure is not None:
+        measure.set_unit("Hz")
+        measure.set_silence(-45)
     frames = []
     while True:
         samples, read = source()
         hertz = float(pitch(samples)[0])
-        frames.append(hertz if pitch.get_confidence() >= CONFIDENCE and hertz > 0 else 0.0)
+        voiced = pitch.get_confidence() >= CONFIDENCE and hertz > 0
+        if measure is not None:
+            hertz = float(measure(samples)[0])
+        frames.append(hertz if voiced and hertz > 0 else 0.0)
         if read < hop:
             return frames, hop / rate
 
@@ -46,14 +58,18 @@ def agreement(wanted, got, semitones, lag):
 
 
 def main():
+    global METHOD, LONGEST_DELAY
     arguments = sys.argv[1:]
+    if arguments[0] == "--yinfft":
+        METHOD, LONGEST_DELAY = "yinfft", 0.08
+        arguments = arguments[1:]
     delayed = arguments[0] == "--delayed"
     if delayed:
         arguments = arguments[1:]
     reference, follower, semitones = arguments[0], arguments[1], float(arguments[2])
     wanted, hop_seconds = track(reference)
     got, _ = track(follower)
-    lags = range(0, int(0.07 / hop_seconds) + 1) if delayed else [0]
+    lags = range(0, int(LONGEST_DELAY / hop_seconds) + 1) if delayed else [0]
     results = [(agreement(wanted, got, semitones, lag), lag) for lag in lags]
     (both, near), lag = max(results, key=lambda r: r[0][1] / max(r[0][0], 1))
     if not both:

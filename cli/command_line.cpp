@@ -4,6 +4,7 @@
 #include "shown_name.h"
 
 #include <charconv>
+#include <cmath>
 #include <vector>
 
 namespace lumivox::cli {
@@ -138,6 +139,48 @@ std::optional<job::CarrierChoice> parseCarrierSound(std::string_view text, std::
     return std::nullopt;
 }
 
+std::optional<engine::LayoutChoice> parseBandsValue(std::string_view text)
+{
+    // A range comes with --band-range, not here.
+    if (text.find(':') != std::string_view::npos)
+        return std::nullopt;
+    return engine::parseLayoutChoiceText(text);
+}
+
+std::optional<engine::BandRange> parseBandRange(std::string_view text, std::string& problem)
+{
+    const auto [lowText, highText] = splitAtColon(text);
+    const auto number = [](std::string_view part) -> std::optional<double> {
+        if (part.empty() || part.front() == '+' || part.front() == '-')
+            return std::nullopt;
+        double value = 0.0;
+        const auto* end = part.data() + part.size();
+        const auto [stop, error] = std::from_chars(part.data(), end, value);
+        if (error != std::errc() || stop != end || !std::isfinite(value))
+            return std::nullopt;
+        return value;
+    };
+    const auto low = number(lowText);
+    const auto high = number(highText);
+    if (!low || !high || !(*low < *high)) {
+        problem = quoted(text)
+            + " is not a band range: give LOW:HIGH in Hz with LOW below HIGH, such as 100:8000";
+        return std::nullopt;
+    }
+    if (*low < engine::BandLayout::lowestHz) {
+        problem = quoted(text) + " starts below 10 Hz, the lowest a band may reach";
+        return std::nullopt;
+    }
+    const double top = engine::highestBandHz(highestBandDesignRate);
+    if (*high > top) {
+        problem = quoted(text) + " reaches above " + std::to_string(std::lround(top))
+            + " Hz: bands reach 0.46 x the sample rate at most, and no rate above "
+            + std::to_string(std::lround(highestBandDesignRate)) + " Hz is taken";
+        return std::nullopt;
+    }
+    return engine::BandRange { *low, *high };
+}
+
 std::optional<double> parseNormalizePeak(std::string_view text)
 {
     if (text.empty() || text.front() == '+')
@@ -169,6 +212,7 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
     CliOptions& options = command.options;
     std::vector<std::string_view> operands;
     bool optionsEnded = false;
+    std::optional<engine::LayoutChoice> bandsGiven;
 
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string_view argument = arguments[index];
@@ -220,6 +264,33 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
             continue;
         }
 
+        if (name == "--bands" || name == "--band-range") {
+            std::string_view value;
+            if (hasInlineValue) {
+                value = argument.substr(equals + 1);
+            } else if (index + 1 < arguments.size()) {
+                value = arguments[++index];
+            } else {
+                return badUsage("option " + quoted(name)
+                    + (name == "--bands" ? " needs a value: a count from 4 to 64, classic or speech"
+                                         : " needs a value: LOW:HIGH in Hz, such as 100:8000"));
+            }
+            if (name == "--bands") {
+                const auto layout = parseBandsValue(value);
+                if (!layout)
+                    return badUsage(quoted(value)
+                        + " is not a band layout: give a count from 4 to 64, classic or speech");
+                bandsGiven = *layout;
+                continue;
+            }
+            std::string problem;
+            const auto range = parseBandRange(value, problem);
+            if (!range)
+                return badUsage(problem);
+            options.bands.range = *range;
+            continue;
+        }
+
         if (name == "--normalize") {
             options.normalizeDecibels = job::defaultNormalizeDecibels;
             if (hasInlineValue) {
@@ -255,6 +326,18 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
             continue;
         }
         return badUsage("unknown option " + quoted(name));
+    }
+
+    // A range alone is the classic count over it; classic and speech have ranges of their own.
+    if (const auto range = options.bands.range) {
+        if (bandsGiven && bandsGiven->kind != engine::LayoutKind::Custom)
+            return badUsage("--band-range goes with --bands N: the "
+                + engine::layoutChoiceText(*bandsGiven) + " layout has its own range");
+        options.bands = bandsGiven.value_or(engine::LayoutChoice {});
+        options.bands.kind = engine::LayoutKind::Custom;
+        options.bands.range = range;
+    } else if (bandsGiven) {
+        options.bands = *bandsGiven;
     }
 
     // A built-in sound takes the carrier's place, so CARRIER is not given.
@@ -319,6 +402,16 @@ Options (N is a slider position, a whole number from 0 to 100):
   --gain N        Output Gain; 50 is 1.0x, 100 is 2.0x (default 50)
   --clarity N     Clarity: clearer consonants and onsets (default 0)
   --preview       play the result instead of writing a file
+  --bands LAYOUT  the bands the sound is split into (default classic):
+                    classic  32 narrow bands from 18 Hz to 20 kHz, the original sound
+                    speech   16 wide bands from 100 Hz to 8 kHz, wider where a voice's
+                             harmonics lie: clearer words, a smoother, less ringing sound
+                    N        N bands from 4 to 64 over --band-range (default 22.5:20000, its
+                             top brought down to 0.46 x the sample rate), evenly on a log
+                             scale: fewer bands blur the words, more ring and cost more time
+  --band-range LOW:HIGH
+                  the lowest band's lower edge and the highest band's upper edge in Hz,
+                  from 10 Hz to 0.46 x the output's sample rate (with --bands N, or 32 bands)
   --carrier-sound SOUND
                   a built-in carrier instead of CARRIER, one of:
                     chord[:ROOT[:TYPE]]  band-limited saws; ROOT from C2 to C4 (default C3,

@@ -23,6 +23,7 @@ struct CliOptions {
     job::CarrierChoice carrier; // --carrier-sound; the kind is File without it
     bool repeatCarrier = false;
     std::optional<double> normalizeDecibels; // --normalize: the peak asked for, in dBFS
+    engine::LayoutChoice bands; // --bands and --band-range
 };
 
 enum class CommandKind { Run, Help, Version, BadUsage };
@@ -47,6 +48,17 @@ struct ParsedCommand {
 // the problem as one line, when it is not one of those.
 [[nodiscard]] std::optional<job::CarrierChoice> parseCarrierSound(
     std::string_view text, std::string& problem);
+
+// The value of --bands: a count from 4 to 64, classic or speech.
+[[nodiscard]] std::optional<engine::LayoutChoice> parseBandsValue(std::string_view text);
+
+// The value of --band-range: LOW:HIGH in Hz, LOW from 10 Hz and below HIGH, HIGH within what the
+// highest sample rate holds. Empty, with the problem as one line, when it is not.
+[[nodiscard]] std::optional<engine::BandRange> parseBandRange(
+    std::string_view text, std::string& problem);
+
+// The highest sample rate a band range is checked against before the recordings are read.
+inline constexpr double highestBandDesignRate = 768000.0;
 
 [[nodiscard]] std::string usageText();
 [[nodiscard]] std::string badUsageLine(std::string_view problem);

@@ -105,6 +105,8 @@ ParsedLiveCommand parseLiveCommandLine(std::span<const std::string_view> argumen
     std::vector<std::string_view> operands;
     bool optionsEnded = false;
     bool soundGiven = false;
+    std::optional<engine::LayoutChoice> bandsGiven;
+    std::optional<engine::BandRange> rangeGiven;
 
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string_view argument = arguments[index];
@@ -148,6 +150,23 @@ ParsedLiveCommand parseLiveCommandLine(std::span<const std::string_view> argumen
                 return badUsage(problem);
             settings.carrier = *choice;
             soundGiven = true;
+        } else if (name == "--bands" || name == "--band-range") {
+            std::string_view text;
+            if (!value(text))
+                return badUsage("option " + quoted(name) + " needs a value");
+            if (name == "--bands") {
+                const auto layout = parseBandsValue(text);
+                if (!layout)
+                    return badUsage(quoted(text)
+                        + " is not a band layout: give a count from 4 to 64, classic or speech");
+                bandsGiven = *layout;
+            } else {
+                std::string problem;
+                const auto range = parseBandRange(text, problem);
+                if (!range)
+                    return badUsage(problem);
+                rangeGiven = *range;
+            }
         } else if (name == "--record") {
             std::string_view text;
             if (!value(text))
@@ -170,6 +189,18 @@ ParsedLiveCommand parseLiveCommandLine(std::span<const std::string_view> argumen
         } else {
             return badUsage("unknown option " + quoted(name) + " for --live");
         }
+    }
+
+    // As for a file run: a range alone is the classic count over it.
+    if (rangeGiven) {
+        if (bandsGiven && bandsGiven->kind != engine::LayoutKind::Custom)
+            return badUsage("--band-range goes with --bands N: the "
+                + engine::layoutChoiceText(*bandsGiven) + " layout has its own range");
+        settings.bands = bandsGiven.value_or(engine::LayoutChoice {});
+        settings.bands.kind = engine::LayoutKind::Custom;
+        settings.bands.range = rangeGiven;
+    } else if (bandsGiven) {
+        settings.bands = *bandsGiven;
     }
 
     if (soundGiven) {
@@ -207,6 +238,8 @@ crossfaded at each seam.
   --live          vocode live
   --no-connect    leave the JACK ports unconnected (connect them yourself)
   --record OUT    also write what is played to OUT, a 32-bit float wave file
+The sliders, --bands and --band-range act as in a file run; the bands are designed at the
+live rate.
 A status line once a second shows the input level, the output peak and the missed cycles.
 )";
 }

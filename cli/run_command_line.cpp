@@ -31,6 +31,7 @@ namespace {
         settings.carrier = options.carrier;
         settings.repeatCarrier = options.repeatCarrier;
         settings.normalizeDecibels = options.normalizeDecibels;
+        settings.bands = options.bands;
         return settings;
     }
 

@@ -42,6 +42,9 @@ public:
     // the range outside [lowestHz, highestShareOfRate x sampleRate] or is empty.
     static std::optional<BandLayout> logSpaced(
         int count, double lowHz, double highHz, double sampleRate);
+    // The bands with these edges, lowest first, designed for sampleRate; nothing when they do not
+    // make a layout (count, range or order as logSpaced asks). Made in layout_choice.cpp.
+    static std::optional<BandLayout> withEdges(std::vector<BandEdges> edges, double sampleRate);
 
     int bandCount() const { return static_cast<int>(bandEdges.size()); }
     // Pass-band edges at the design rate, band 0 (the lowest) first.

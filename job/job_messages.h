@@ -34,6 +34,8 @@ namespace message {
     inline constexpr std::string_view carrierNotRead = "The carrier wave file could not be read.";
     inline constexpr std::string_view modulatorNotRead
         = "The modulator wave file could not be read.";
+    inline constexpr std::string_view bandsAboveRate
+        = "The band range does not fit the output's sample rate.";
     inline constexpr std::string_view outputNotOpened = "The output wave file could not be opened.";
     inline constexpr std::string_view outputNotWritten
         = "The output wave file could not be written.";

@@ -2,6 +2,7 @@
 
 #include "engine/block_path.h"
 #include "engine/chord_sound.h"
+#include "engine/layout_choice.h"
 
 #include <optional>
 #include <string>
@@ -49,6 +50,8 @@ struct JobSettings {
     std::optional<double> normalizeDecibels;
     // How the engine runs, as the program chose at its start.
     engine::VectorChoice vectors;
+    // The bands, designed at the output's rate when the run starts.
+    engine::LayoutChoice bands;
 };
 
 inline constexpr double defaultNormalizeDecibels = -1.0;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -206,6 +207,13 @@ LiveEnding runLive(const LiveSettings& settings, const std::atomic<bool>& stop, 
         return failed(problem);
     const std::uint32_t rate = audio->sampleRate();
 
+    // The bands are designed at the audio system's rate before anything is made.
+    const auto bands = engine::designBands(settings.bands, rate);
+    if (!bands)
+        return failed("the band range does not fit the audio system's rate: at "
+            + std::to_string(rate) + " Hz the bands may reach "
+            + std::to_string(std::lround(engine::highestBandHz(rate))) + " Hz at most");
+
     std::unique_ptr<LiveCarrier> carrier;
     if (settings.carrierFromPort) {
         carrier = makePortCarrier();
@@ -232,7 +240,7 @@ LiveEnding runLive(const LiveSettings& settings, const std::atomic<bool>& stop, 
     }
 
     LiveSession session(std::move(carrier), settings.sound,
-        std::max<std::size_t>(audio->periodFrames(), 1024), ring.get());
+        std::max<std::size_t>(audio->periodFrames(), 1024), ring.get(), *bands);
     LiveStart start;
     start.audio = audio->describe();
     start.sampleRate = rate;

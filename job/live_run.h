@@ -25,6 +25,7 @@ struct LiveSettings {
     bool connect = true; // to the physical capture and playback ports
     SoundSettings sound;
     BandLevelFeed* bandLevels = nullptr; // when given, the levels of every period go there
+    engine::LayoutChoice bands; // designed at the audio system's rate when the run starts
 };
 
 // Said once, when the run has started.

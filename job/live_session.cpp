@@ -145,7 +145,16 @@ std::unique_ptr<LiveCarrier> makePortCarrier() { return std::make_unique<PortCar
 
 LiveSession::LiveSession(std::unique_ptr<LiveCarrier> liveCarrier, const SoundSettings& sound,
     std::size_t maxFrames, RecordRing* recordRing)
-    : engine(std::make_unique<engine::VocoderEngine>())
+    : LiveSession(std::move(liveCarrier), sound, maxFrames, recordRing,
+        engine::DesignedBands { engine::BandLayout::classic(), 1.0 })
+{
+}
+
+LiveSession::LiveSession(std::unique_ptr<LiveCarrier> liveCarrier, const SoundSettings& sound,
+    std::size_t maxFrames, RecordRing* recordRing, const engine::DesignedBands& bands)
+    : engine(bands.bands.isClassic() ? std::make_unique<engine::VocoderEngine>()
+                                     : std::make_unique<engine::VocoderEngine>(bands.bands))
+    , levelGain(bands.levelGain)
     , carrier(std::move(liveCarrier))
     , record(recordRing)
     , voiceValues(std::max<std::size_t>(maxFrames, 1))
@@ -202,7 +211,7 @@ void LiveSession::applySoundIfChanged()
     };
     engine->setClearance(position(clearance) / 100.0);
     engine->setVagueness(position(vagueness) / 100.0);
-    engine->setOutputGain(position(gain) / 50.0);
+    engine->setOutputGain(position(gain) / 50.0 * levelGain);
     engine->setClarity(position(clarity) / 100.0);
 }
 

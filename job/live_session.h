@@ -58,6 +58,9 @@ public:
     // record, when given, must outlive the session. May throw std::bad_alloc.
     LiveSession(std::unique_ptr<LiveCarrier> carrier, const SoundSettings& sound,
         std::size_t maxFrames, RecordRing* record);
+    // The same with the bands of a layout designed at the run's rate, and its level gain.
+    LiveSession(std::unique_ptr<LiveCarrier> carrier, const SoundSettings& sound,
+        std::size_t maxFrames, RecordRing* record, const engine::DesignedBands& bands);
     ~LiveSession();
     LiveSession(const LiveSession&) = delete;
     LiveSession& operator=(const LiveSession&) = delete;
@@ -89,6 +92,7 @@ private:
         std::span<const float> voice, std::span<const float> carrierPort, std::span<float> out);
 
     std::unique_ptr<engine::VocoderEngine> engine;
+    double levelGain = 1.0; // the layout's
     std::unique_ptr<LiveCarrier> carrier;
     RecordRing* record;
     BandLevelFeed* levelFeed = nullptr;

@@ -24,11 +24,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -294,6 +296,7 @@ namespace {
         std::size_t carrierKeptFrames = 0;
         std::optional<PortAudioPreview> ownPreview; // used when the environment gives no sink
         std::optional<RunHoldings> held;
+        std::optional<engine::DesignedBands> bands; // designed once the output's rate is known
 
         wave::WaveFormat outputFormat;
         wave::OutputDepth outputDepth = wave::OutputDepth::Int16;
@@ -441,7 +444,12 @@ namespace {
         if (auto refused = prepare())
             return finish(std::move(*refused));
 
-        held->engine = makeEngine ? makeEngine() : std::make_unique<engine::VocoderEngine>();
+        if (makeEngine)
+            held->engine = makeEngine();
+        else if (bands->bands.isClassic())
+            held->engine = std::make_unique<engine::VocoderEngine>();
+        else
+            held->engine = std::make_unique<engine::VocoderEngine>(bands->bands);
         held->engine->setVectorChoice(settings.vectors);
         if (settings.carrier.kind == CarrierKind::FollowVoice)
             held->engine->setHarmonicBandVagueness(engine::FollowVoiceSound::harmonicBandVagueness);
@@ -514,6 +522,18 @@ namespace {
         outputFormat = carrier.reader
             ? monoOutputFormat(carrier.format)
             : wave::monoWaveFormat(outputDepth, carrierSource.sampleRate());
+        // The bands are designed at the rate the engine runs at, before any output is made.
+        const double outputRate = static_cast<double>(outputFormat.sampleRate);
+        bands = engine::designBands(settings.bands, outputRate);
+        if (!bands) {
+            std::ostringstream cause;
+            cause << "the bands reach up to "
+                  << (settings.bands.range ? settings.bands.range->highHz : 0.0) << " Hz; at "
+                  << outputFormat.sampleRate << " Hz they may reach "
+                  << std::lround(engine::highestBandHz(outputRate))
+                  << " Hz at most (0.46 x the rate)";
+            return failure(message::bandsAboveRate, {}, cause.str());
+        }
         return openSink();
     }
 
@@ -753,7 +773,7 @@ namespace {
         engine::VocoderEngine& engine = *held->engine;
         engine.setClearance(position(wanted.clearance) / 100.0);
         engine.setVagueness(position(wanted.vagueness) / 100.0);
-        engine.setOutputGain(position(wanted.gain) / 50.0);
+        engine.setOutputGain(position(wanted.gain) / 50.0 * (bands ? bands->levelGain : 1.0));
         engine.setClarity(position(wanted.clarity) / 100.0);
         sound = wanted;
     }

@@ -27,6 +27,7 @@ namespace {
         gainPort,
         clarityPort,
         latencyPort,
+        bandsPort,
     };
 
     struct Instance {
@@ -40,6 +41,7 @@ namespace {
         const float* gain = nullptr;
         const float* clarity = nullptr;
         float* latency = nullptr;
+        const float* bands = nullptr;
     };
 
     // Floating-point values too small for a normal number are taken as zero while the plugin
@@ -114,6 +116,9 @@ namespace {
         case latencyPort:
             instance.latency = static_cast<float*>(data);
             break;
+        case bandsPort:
+            instance.bands = static_cast<const float*>(data);
+            break;
         default:
             break;
         }
@@ -143,6 +148,7 @@ namespace {
         instance.engine->apply({ valueOr(instance.clearance, defaults.clearance),
             valueOr(instance.vagueness, defaults.vagueness), valueOr(instance.gain, defaults.gain),
             valueOr(instance.clarity, defaults.clarity) });
+        instance.engine->chooseBands(valueOr(instance.bands, 0.0F));
         if (instance.carrier == nullptr || instance.modulator == nullptr || instance.out == nullptr)
             return;
         instance.engine->process(instance.carrier, instance.modulator, instance.out, frameCount);

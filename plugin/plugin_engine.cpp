@@ -25,7 +25,11 @@ float towardZero(double v)
 }
 
 PluginEngine::PluginEngine(double sampleRate)
-    : carrierValues(std::make_unique<double[]>(pieceFrames))
+    : speechBands(
+        engine::designBands({ engine::LayoutKind::Speech, engine::speechBandCount, {} }, sampleRate)
+            .value_or(engine::DesignedBands { engine::BandLayout::classic(), 1.0 }))
+    , speechEngine(speechBands.bands)
+    , carrierValues(std::make_unique<double[]>(pieceFrames))
     , modulatorValues(std::make_unique<double[]>(pieceFrames))
     , results(std::make_unique<double[]>(pieceFrames))
     , rate(sampleRate)
@@ -35,19 +39,33 @@ PluginEngine::PluginEngine(double sampleRate)
     engine.setVagueness(position(applied.vagueness) / 100.0);
     engine.setOutputGain(position(applied.gain) / 50.0);
     engine.setClarity(position(applied.clarity) / 100.0);
+    speechEngine.setClearance(position(applied.clearance) / 100.0);
+    speechEngine.setVagueness(position(applied.vagueness) / 100.0);
+    speechEngine.setOutputGain(position(applied.gain) / 50.0 * speechBands.levelGain);
+    speechEngine.setClarity(position(applied.clarity) / 100.0);
 }
+
+void PluginEngine::chooseBands(float port) { speechChosen = port >= 0.5F; }
 
 void PluginEngine::apply(const SliderPositions& positions)
 {
     // Only changed values reach the engine: a change of Clarity from 0 starts its filters afresh.
-    if (positions.clearance != applied.clearance)
+    if (positions.clearance != applied.clearance) {
         engine.setClearance(position(positions.clearance) / 100.0);
-    if (positions.vagueness != applied.vagueness)
+        speechEngine.setClearance(position(positions.clearance) / 100.0);
+    }
+    if (positions.vagueness != applied.vagueness) {
         engine.setVagueness(position(positions.vagueness) / 100.0);
-    if (positions.gain != applied.gain)
+        speechEngine.setVagueness(position(positions.vagueness) / 100.0);
+    }
+    if (positions.gain != applied.gain) {
         engine.setOutputGain(position(positions.gain) / 50.0);
-    if (positions.clarity != applied.clarity)
+        speechEngine.setOutputGain(position(positions.gain) / 50.0 * speechBands.levelGain);
+    }
+    if (positions.clarity != applied.clarity) {
         engine.setClarity(position(positions.clarity) / 100.0);
+        speechEngine.setClarity(position(positions.clarity) / 100.0);
+    }
     applied = positions;
 }
 
@@ -62,9 +80,10 @@ void PluginEngine::process(
             modulatorValues[t]
                 = static_cast<double>(modulator[start + t]) * hostFullScale / modulatorFullScale;
         }
-        engine.processBlock(std::span<const double>(carrierValues.get(), frames),
-            std::span<const double>(modulatorValues.get(), frames),
-            std::span<double>(results.get(), frames));
+        (speechChosen ? speechEngine : engine)
+            .processBlock(std::span<const double>(carrierValues.get(), frames),
+                std::span<const double>(modulatorValues.get(), frames),
+                std::span<double>(results.get(), frames));
         for (std::size_t t = 0; t < frames; ++t)
             output[start + t] = towardZero(results[t] / hostFullScale);
     }

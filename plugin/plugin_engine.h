@@ -4,6 +4,7 @@
 // than a buffer taken once. This is the one place that knows the engine's interface and the
 // scales of its samples, so that another engine set-up (another band layout) changes only it.
 
+#include "engine/layout_choice.h"
 #include "engine/vocoder_engine.h"
 
 #include <cstddef>
@@ -37,6 +38,15 @@ public:
     // move is applied at once, without any gliding. Allocates nothing.
     void apply(const SliderPositions& positions);
 
+    // The bands port: 0 (or anything below 0.5, or not a number) the classic bands, 1 (0.5 and
+    // up) the speech layout designed at the host's rate. Both banks are built beforehand, so a
+    // change allocates nothing; the bank taken up goes on from where it was left.
+    void chooseBands(float port);
+    [[nodiscard]] engine::LayoutKind bands() const
+    {
+        return speechChosen ? engine::LayoutKind::Speech : engine::LayoutKind::Classic;
+    }
+
     // A host's float sample x stands for x * 32768 in 16-bit units, as libsndfile and JACK read
     // them. The carrier reaches the engine in those units and the modulator divided by 32767, as
     // the program passes 16-bit samples, so the engine sees the same values as for the 16-bit
@@ -52,6 +62,9 @@ public:
 
 private:
     engine::VocoderEngine engine;
+    engine::DesignedBands speechBands;
+    engine::VocoderEngine speechEngine;
+    bool speechChosen = false;
     std::unique_ptr<double[]> carrierValues;
     std::unique_ptr<double[]> modulatorValues;
     std::unique_ptr<double[]> results;

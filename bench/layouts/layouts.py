@@ -17,6 +17,7 @@ same fast settings; word accuracy is given over all voices and over flite's voic
 import json
 import multiprocessing
 import os
+import subprocess
 import sys
 from pathlib import Path
 
@@ -34,7 +35,14 @@ RATE = 44100
 CARRIERS = ("chord", "noise")
 
 
+# A design "program:OPTIONS" scores lumivox-cli itself (the path in LUMIVOX_CLI) run with the
+# options, comma-separated, such as program:--bands=speech,--clarity=50.
+PROGRAM = "program:"
+
+
 def edges_of(design):
+    if design.startswith(PROGRAM):
+        return []
     if design == "classic":
         return vocoder.classic_edges(RATE)
     count, low, high, scale, width = design.split(":")[:5]
@@ -44,6 +52,8 @@ def edges_of(design):
 
 def gain_of(design):
     """The optional sixth field: a gain in dB applied before the output is clamped."""
+    if design.startswith(PROGRAM):
+        return 1.0
     fields = design.split(":")
     return 10.0 ** (float(fields[5]) / 20.0) if len(fields) > 5 else 1.0
 
@@ -60,11 +70,15 @@ def read_texts(work, half):
 _bank = None
 _gain = 1.0
 _carriers = {}
+_program = None
 
 
 def _start(work, design):
-    global _bank, _gain
-    _bank = vocoder.Bank(edges_of(design), RATE)
+    global _bank, _gain, _program
+    if design.startswith(PROGRAM):
+        _program = [os.environ["LUMIVOX_CLI"], "--quiet", *design[len(PROGRAM):].split(",")]
+    else:
+        _bank = vocoder.Bank(edges_of(design), RATE)
     _gain = gain_of(design)
     for carrier in CARRIERS:
         _carriers[carrier] = wavfile.read(work / "carriers" / f"{carrier}.wav")[1].astype(float)
@@ -76,11 +90,20 @@ def _render(job):
     work, key, name, want_recogniser = job
     _, modulator = wavfile.read(work / "speech" / f"{name}.wav")
     modulator = modulator.astype(float)
-    levels = _bank.levels(modulator)
+    levels = _bank.levels(modulator) if _program is None else None
     clean = modulator / 32768.0
     result = {}
     for carrier in CARRIERS:
-        out = _bank.vocode(carrier, _carriers[carrier], modulator, levels, _gain) / 32768.0
+        if _program is None:
+            out = _bank.vocode(carrier, _carriers[carrier], modulator, levels, _gain) / 32768.0
+        else:
+            made = work / "rec" / key / f"{carrier}-{name}.program.wav"
+            made.parent.mkdir(parents=True, exist_ok=True)
+            subprocess.run([*_program, str(work / "carriers" / f"{carrier}.wav"),
+                            str(work / "speech" / f"{name}.wav"), str(made)], check=True)
+            out = wavfile.read(made)[1].astype(float) / 32768.0
+            made.unlink()
+            out = np.pad(out, (0, max(0, len(clean) - len(out))))[:len(clean)]
         clipped = bool(np.max(np.abs(out)) >= 32767.0 / 32768.0)
         result[carrier] = [stoi.stoi(clean, out, RATE), clipped]
         if want_recogniser:
@@ -129,7 +152,7 @@ def measure(work, half, design, stoi_only):
     with multiprocessing.Pool(2, initializer=_start, initargs=(work, design)) as pool:
         rendered = dict(pool.map(_render, jobs))
     entry = {"edges": [[round(f1, 1), round(f2, 1)] for f1, f2 in edges_of(design)],
-             **vocoder.describe(edges_of(design))}
+             **(vocoder.describe(edges_of(design)) if edges_of(design) else {})}
     for carrier in CARRIERS:
         values = [rendered[name][carrier][0] for name, _, _ in rows]
         entry[carrier] = {"stoi": float(np.mean(values)),
@@ -196,7 +219,8 @@ def print_table(work, designs):
                 cells.append(f"{e['stoi']:.3f}")
                 cells.append(f"{e['words']:.1f} ({e['words_flite']:.1f})" if "words" in e else "-")
             cells.append(str(entry["chord"]["clipped"]))
-            cells.append(f"{entry['lowest_width']:.0f} Hz, {entry['narrow_bands']} < 200 Hz")
+            cells.append(f"{entry['lowest_width']:.0f} Hz, {entry['narrow_bands']} < 200 Hz"
+                         if "lowest_width" in entry else "the program")
             print("| " + " | ".join(cells) + " |")
 
 
@@ -206,7 +230,8 @@ def line_of(design, entry):
         e = entry[carrier]
         words = f"{e['words']:5.1f} {e['words_flite']:5.1f}" if "words" in e else "    -     -"
         parts.append(f"{carrier} {e['stoi']:.3f} {words} clip {e['clipped']:2d}")
-    parts.append(f"lowest {entry['lowest_width']:6.1f} Hz, {entry['narrow_bands']} < 200 Hz")
+    if "lowest_width" in entry:
+        parts.append(f"lowest {entry['lowest_width']:6.1f} Hz, {entry['narrow_bands']} < 200 Hz")
     return " | ".join(parts)
 
 

@@ -21,7 +21,8 @@ namespace {
     {
         const int order[] = { id::notice, id::carrierLabel, id::carrierKind, id::carrierPath,
             id::carrierBrowse, id::repeatCarrier, id::carrierSoundLabel, id::chordRoot,
-            id::chordType, id::followInterval, id::modulatorLabel, id::modulatorPath,
+            id::chordType, id::followInterval, id::bandsLabel, id::bandsKind, id::bandCount,
+            id::bandLowHz, id::bandHighHz, id::modulatorLabel, id::modulatorPath,
             id::modulatorBrowse, id::outputLabel, id::outputPath, id::outputBrowse,
             id::clearanceLabel, id::clearanceSlider, id::vaguenessLabel, id::vaguenessSlider,
             id::gainLabel, id::gainSlider, id::normalize, id::clarityLabel, id::claritySlider,

@@ -147,13 +147,13 @@ namespace {
     {
         RecordedWindow recorded;
         recorded.showActive();
-        // With a carrier file the built-in sound's settings are disabled and passed over.
-        const int order[] = { id::carrierPath, id::carrierBrowse, id::repeatCarrier,
+        // With a carrier file the built-in sound's settings are disabled and passed over, and so
+        // are the custom bands' count and range with the classic bands.
+        const int order[] = { id::carrierPath, id::carrierBrowse, id::repeatCarrier, id::bandsKind,
             id::modulatorPath, id::modulatorBrowse, id::outputPath, id::outputBrowse,
             id::clearanceSlider, id::vaguenessSlider, id::gainSlider, id::normalize,
-            id::claritySlider, id::vocodeButton, id::previewButton, id::liveButton,
-            id::recordLive, id::aboutButton,
-            id::carrierKind, id::carrierPath };
+            id::claritySlider, id::vocodeButton, id::previewButton, id::liveButton, id::recordLive,
+            id::aboutButton, id::carrierKind, id::carrierPath };
         EXPECT_EQ(QApplication::focusWidget(), recorded.window.control(order[0]));
         for (std::size_t step = 1; step < std::size(order); ++step) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

@@ -1,4 +1,5 @@
 #include "app_test_support.h"
+#include "carrier_controls.h"
 #include "control_ids.h"
 #include "fake_live_audio.h"
 #include "main_window.h"
@@ -39,6 +40,8 @@ namespace {
             static_cast<QComboBox*>(window.control(id::carrierKind))
                 ->setCurrentIndex(static_cast<int>(job::CarrierKind::Noise));
         }
+        // The choice is remembered: the tests after these start with a carrier file again.
+        ~LiveWindow() override { rememberCarrierChoice({}); }
         QPushButton* button(int controlId) const
         {
             return static_cast<QPushButton*>(window.control(controlId));

@@ -27,6 +27,7 @@ namespace {
         std::string recordPath;
         bool connect;
         job::SoundSettings sound;
+        std::string bands = "classic"; // as layoutChoiceText writes the layout
     };
 
     class LiveCommands : public ::testing::TestWithParam<GoodCase> { };
@@ -46,6 +47,7 @@ namespace {
         EXPECT_EQ(settings.sound.vagueness, expected.sound.vagueness);
         EXPECT_EQ(settings.sound.gain, expected.sound.gain);
         EXPECT_EQ(settings.sound.clarity, expected.sound.clarity);
+        EXPECT_EQ(engine::layoutChoiceText(settings.bands), expected.bands);
     }
 
     INSTANTIATE_TEST_SUITE_P(Commands, LiveCommands,
@@ -61,7 +63,12 @@ namespace {
                     "--record", "r.wav", "--carrier-sound", "follow:+7" },
                 job::CarrierKind::FollowVoice, "", false, "r.wav", true, { 5, 20, 80, 9 } },
             GoodCase { "dashPath", { "--live", "--", "-odd.wav" }, job::CarrierKind::File,
-                "-odd.wav", false, "", true, {} }),
+                "-odd.wav", false, "", true, {} },
+            GoodCase { "speech", { "--live", "--bands=speech", "jack" }, job::CarrierKind::File, "",
+                true, "", true, {}, "speech" },
+            GoodCase { "customBands",
+                { "--band-range", "100:8000", "--live", "--bands", "20", "x.wav" },
+                job::CarrierKind::File, "x.wav", false, "", true, {}, "20:100:8000" }),
         [](const auto& named) { return std::string(named.param.name); });
 
     struct BadCase {
@@ -97,7 +104,15 @@ namespace {
                 "follow[:SEMITONES]" },
             BadCase { "fileOption", { "--live", "--preview", "c.wav" },
                 "unknown option '--preview' for --live" },
-            BadCase { "valueOnFlag", { "--live=yes", "c.wav" }, "option '--live' takes no value" }),
+            BadCase { "valueOnFlag", { "--live=yes", "c.wav" }, "option '--live' takes no value" },
+            BadCase { "tooFewBands", { "--live", "c.wav", "--bands", "3" },
+                "'3' is not a band layout: give a count from 4 to 64, classic or speech" },
+            BadCase { "rangeBackwards", { "--live", "c.wav", "--band-range=5000:100" },
+                "'5000:100' is not a band range: give LOW:HIGH in Hz with LOW below HIGH, such as "
+                "100:8000" },
+            BadCase { "rangeWithSpeech",
+                { "--live", "c.wav", "--bands=speech", "--band-range=1:2" },
+                "'1:2' starts below 10 Hz, the lowest a band may reach" }),
         [](const auto& named) { return std::string(named.param.name); });
 
     TEST(LiveCommandLine, HelpIsAnswered)

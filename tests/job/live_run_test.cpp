@@ -181,6 +181,7 @@ namespace {
         bool recordIsCarrier;
         bool carrierMissing;
         const char* messageStart;
+        bool bandsAboveRate = false; // bands up to 30 kHz on a 48 kHz device
     };
 
     class LiveRunRefusals : public LiveRunTest,
@@ -199,6 +200,9 @@ namespace {
             = refusal.carrierMissing ? (folder / "missing.wav").string() : carrierPath.string();
         settings.recordPath
             = refusal.recordIsCarrier ? carrierPath.string() : (folder / "record.wav").string();
+        if (refusal.bandsAboveRate)
+            settings.bands
+                = { engine::LayoutKind::Custom, 24, engine::BandRange { 100.0, 30000.0 } };
         const auto open = [&](std::string& problem) -> std::unique_ptr<LiveAudio> {
             if (refusal.openFails) {
                 problem = "no JACK server is running and there is no audio input device";
@@ -218,7 +222,11 @@ namespace {
     INSTANTIATE_TEST_SUITE_P(Refusals, LiveRunRefusals,
         ::testing::Values(RefusalCase { "noAudio", true, false, false, "no JACK server" },
             RefusalCase { "recordOverCarrier", false, true, false, "the record file '" },
-            RefusalCase { "missingCarrier", false, false, true, "the carrier '" }),
+            RefusalCase { "missingCarrier", false, false, true, "the carrier '" },
+            RefusalCase { "bandsAboveRate", false, false, false,
+                "the band range does not fit the audio system's rate: at 48000 Hz the bands may "
+                "reach 22080 Hz at most",
+                true }),
         [](const auto& named) { return std::string(named.param.name); });
 
     struct LoadCase {

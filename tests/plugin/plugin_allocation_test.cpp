@@ -104,9 +104,9 @@ namespace {
         const std::vector<float> carrier = hostSamples(testCarrier(frameCount, 48000.0));
         const std::vector<float> modulator = hostSamples(testModulator(frameCount, 48000.0));
         const std::vector<std::size_t> sizes = { 1, 8192, 7, 2049, 333, 4096, 2, 8191, 64 };
-        const std::vector<Controls> settings = { {}, { 0.0F, 60.0F, 50.0F, 0.0F },
-            { 40.0F, 60.0F, 90.0F, 0.0F }, { 40.0F, 100.0F, 90.0F, 80.0F },
-            { 100.0F, 0.0F, 20.0F, 0.0F }, { 0.0F, 10.0F, 50.0F, 35.0F } };
+        const std::vector<Controls> settings = { {}, { 0.0F, 60.0F, 50.0F, 0.0F, 1.0F },
+            { 40.0F, 60.0F, 90.0F, 0.0F }, { 40.0F, 100.0F, 90.0F, 80.0F, 1.0F },
+            { 100.0F, 0.0F, 20.0F, 0.0F }, { 0.0F, 10.0F, 50.0F, 35.0F, 1.0F } };
 
         PluginLibrary library;
         PluginInstance instance(library, 48000.0, 8192);

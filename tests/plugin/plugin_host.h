@@ -28,6 +28,7 @@ enum Port : std::uint32_t {
     gainPort,
     clarityPort,
     latencyPort,
+    bandsPort,
     portCount
 };
 
@@ -37,6 +38,7 @@ struct Controls {
     float vagueness = 0.0F;
     float gain = 50.0F;
     float clarity = 0.0F;
+    float bands = 0.0F; // 0 the classic bands, 1 the speech layout
 };
 
 class PluginLibrary {
@@ -83,6 +85,7 @@ public:
         descriptor.connect_port(handle, gainPort, &controls.gain);
         descriptor.connect_port(handle, clarityPort, &controls.clarity);
         descriptor.connect_port(handle, latencyPort, &latency);
+        descriptor.connect_port(handle, bandsPort, &controls.bands);
         descriptor.activate(handle);
     }
     ~PluginInstance()

@@ -47,7 +47,16 @@ namespace {
         EXPECT_NE(text.find("Name:              Lumivox Vocoder\n"), std::string::npos) << text;
         EXPECT_NE(text.find("Class:             Filter Plugin\n"), std::string::npos) << text;
         EXPECT_NE(text.find("Has latency:       yes, reported by port 7\n"), std::string::npos);
-        EXPECT_TRUE(portSection(text, 8).empty()) << "more than eight ports";
+        EXPECT_TRUE(portSection(text, 9).empty()) << "more than nine ports";
+    }
+
+    // The bands port chooses between two layouts: 0 the classic bands (its default), 1 speech.
+    TEST(Lv2info, OffersTheBandsAsTwoNamedChoices)
+    {
+        const std::string section = portSection(lv2infoText(), 8);
+        for (const char* line : { "Minimum:     0.000000\n", "Maximum:     1.000000\n",
+                 "Default:     0.000000\n", "Classic 32", "Speech" })
+            EXPECT_NE(section.find(line), std::string::npos) << line << "\n" << section;
     }
 
     struct PortListing {
@@ -94,7 +103,8 @@ namespace {
             PortListing { 4, "vagueness", "ControlPort", "InputPort", "", "0.000000" },
             PortListing { 5, "gain", "ControlPort", "InputPort", "", "50.000000" },
             PortListing { 6, "clarity", "ControlPort", "InputPort", "", "0.000000" },
-            PortListing { 7, "latency", "ControlPort", "OutputPort", "reportsLatency", "" }),
+            PortListing { 7, "latency", "ControlPort", "OutputPort", "reportsLatency", "" },
+            PortListing { 8, "bands", "ControlPort", "InputPort", "", "" }),
         [](const auto& row) { return std::string(row.param.symbol); });
 
     // What the program stores for a result in 16-bit units: clamped to +-32767, then truncated.
@@ -119,6 +129,7 @@ namespace {
         // give the program's samples exactly; given the 16-bit pair, libsndfile stores the
         // plugin's floats times 32767, rounded, so they may differ by one.
         bool floatPair;
+        int bands = 0; // the plugin's bands port; the program's --bands classic or speech
     };
 
     class Lv2applyAgainstTheProgram : public cli::test::ScratchFolderTest,
@@ -151,17 +162,18 @@ namespace {
                     pathOf("pair.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, row.sampleRate, floats)
                 : writeSoundFile(pathOf("pair.wav"), pcm16, 2, row.sampleRate, pair));
 
-        const ProgramRun cli = runProgram(
-            { LUMIVOX_CLI_PATH, "--quiet", "--clearance", std::to_string(row.clearance),
-                "--vagueness", std::to_string(row.vagueness), "--gain", std::to_string(row.gain),
-                "--clarity", std::to_string(row.clarity), (folder / "carrier.wav").string(),
-                (folder / "modulator.wav").string(), (folder / "program.wav").string() });
+        const ProgramRun cli = runProgram({ LUMIVOX_CLI_PATH, "--quiet", "--bands",
+            row.bands == 1 ? "speech" : "classic", "--clearance", std::to_string(row.clearance),
+            "--vagueness", std::to_string(row.vagueness), "--gain", std::to_string(row.gain),
+            "--clarity", std::to_string(row.clarity), (folder / "carrier.wav").string(),
+            (folder / "modulator.wav").string(), (folder / "program.wav").string() });
         ASSERT_EQ(cli.end.exitStatus, 0) << cli.output;
         const ProgramRun apply = runProgram(
             { "lv2apply", "-i", (folder / "pair.wav").string(), "-o",
                 (folder / "plugin.wav").string(), "-c", "clearance", std::to_string(row.clearance),
                 "-c", "vagueness", std::to_string(row.vagueness), "-c", "gain",
-                std::to_string(row.gain), "-c", "clarity", std::to_string(row.clarity), pluginUri },
+                std::to_string(row.gain), "-c", "clarity", std::to_string(row.clarity), "-c",
+                "bands", std::to_string(row.bands), pluginUri },
             { lv2Path });
         ASSERT_EQ(apply.end.exitStatus, 0) << apply.output;
 
@@ -199,7 +211,9 @@ namespace {
             SameSound { "LoudEnoughToClip", 44100, 70, 0, 100, 0, true },
             SameSound { "AllFourAt48000", 48000, 25, 85, 60, 40, true },
             SameSound { "ThreeSlidersAt22050", 22050, 30, 20, 80, 0, true },
-            SameSound { "SixteenBitPair", 44100, 30, 20, 80, 0, false }),
+            SameSound { "SixteenBitPair", 44100, 30, 20, 80, 0, false },
+            SameSound { "SpeechBands", 44100, 30, 20, 80, 40, true, 1 },
+            SameSound { "SpeechBandsAt96000", 96000, 0, 0, 100, 0, true, 1 }),
         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
