@@ -73,6 +73,20 @@ void BandLimitedSaw::startSubBlock()
     framesLeft = subBlockFrames;
 }
 
+std::complex<double> BandLimitedSaw::harmonic(int k) const
+{
+    // The integrator's response to the impulse train's k-th cosine at the weight it has there.
+    const double f = nextCycles;
+    const double halfPeriods = 0.5 / f;
+    const double below = std::ceil(halfPeriods) - 1.0;
+    const double weight = k <= below - 1.0 ? 1.0 : k == below ? halfPeriods - below : 0.0;
+    if (weight == 0.0)
+        return 0.0; // not made at all, at or above Nyquist
+    const double s = 2.0 * std::numbers::pi * f;
+    const double l = 1.0 - leakFraction * s;
+    return s * weight / (1.0 - l * std::polar(1.0, -k * s));
+}
+
 void BandLimitedSaw::addTo(std::span<double> out, double gain)
 {
     for (double& sample : out)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cmath>
+#include <complex>
 #include <span>
 
 namespace lumivox::engine {
@@ -43,6 +44,10 @@ public:
         sumRe = nextSumRe;
         return integral;
     }
+
+    // Harmonic k (from 1) as the wave holds it once settled, relative to cos(k theta) with theta
+    // the phase: its amplitude (about 1/k, less near Nyquist) and its phase lead (about -pi/2).
+    std::complex<double> harmonic(int k) const;
 
     // Adds gain times the next out.size() samples to out.
     void addTo(std::span<double> out, double gain);

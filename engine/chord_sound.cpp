@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
+#include <numbers>
 
 namespace lumivox::engine {
 
@@ -11,6 +13,10 @@ namespace {
     constexpr std::array<std::string_view, 12> sharpNames { "C", "C#", "D", "D#", "E", "F", "F#",
         "G", "G#", "A", "A#", "B" };
     constexpr std::array<int, 7> letterSemitones { 9, 11, 0, 2, 4, 5, 7 }; // A to G
+    // How much of each note's first and second partials the chord keeps: a voice whose energy
+    // sits in one narrow band would otherwise follow whether a note's strong fundamental lands
+    // there.
+    constexpr std::array<double, 2> keptLow { 0.25, 0.5 };
 } // namespace
 
 std::optional<int> parseNoteName(std::string_view name)
@@ -83,19 +89,26 @@ ChordSound::ChordSound(double sampleRate, int rootNote, ChordType type)
     // every partial of the lower one that it meets.
     constexpr std::array<double, 3> startCycles { 0.5, 0.25, 0.75 };
     std::size_t note = 0;
-    for (const int interval : chordIntervals(type))
-        saws.emplace_back(noteHertz(root + interval) / sampleRate, startCycles[note++ % 3]);
+    for (const int interval : chordIntervals(type)) {
+        const double start = startCycles[note++ % 3];
+        saws.emplace_back(noteHertz(root + interval) / sampleRate, start);
+        const BandLimitedSaw& saw = saws.back();
+        for (std::size_t k = 1; k <= keptLow.size(); ++k) {
+            const std::complex<double> h = saw.harmonic(static_cast<int>(k));
+            partials.push_back({ start * k - std::floor(start * k), saw.frequency() * k,
+                (1.0 - keptLow[k - 1]) * std::abs(h), std::arg(h) });
+        }
+    }
 
     // A saw's partials fall as 1/k, so a band the chord fills with partials holds a power in
-    // proportion to the fundamental: each octave up would be 3 dB louder in every band it fills.
-    // But a saw's peak does not follow its pitch, and in the low bands, where speech is loudest
-    // and a band holds one partial or none, the output's peak follows the few partials that meet
-    // the voice's harmonics rather than the power. The notes are scaled back by the fourth root of
-    // the root's pitch, halfway between the two (1.5 dB a band per octave up, 1.5 dB of peak per
-    // octave down), and by the square root of their count so that their powers add to the same
-    // total. Nothing is measured: the gain is known at any rate.
+    // proportion to the fundamental, while the peak of a voice in one or two low bands follows the
+    // few partials that meet its harmonics. With the fundamentals and second partials thinned, the
+    // notes rise by the eighth root of the root's pitch (0.75 dB an octave up, C3 the reference)
+    // and fall by the square root of their count so that their powers add to the same total.
+    // Nothing is measured: the gain is known at any rate.
     const double notes = static_cast<double>(saws.size());
-    gain = levelAtC3 * std::sqrt(std::sqrt(noteHertz(defaultChordRoot) / noteHertz(root)) / notes);
+    gain = levelAtC3 * std::pow(noteHertz(root) / noteHertz(defaultChordRoot), 0.125)
+        / std::sqrt(notes);
 }
 
 void ChordSound::render(std::span<double> out)
@@ -105,6 +118,11 @@ void ChordSound::render(std::span<double> out)
         double sum = 0.0;
         for (BandLimitedSaw& saw : saws)
             sum += saw.next();
+        for (Partial& p : partials) {
+            sum -= p.amplitude * std::cos(2.0 * std::numbers::pi * p.cycles + p.radians);
+            p.cycles += p.step;
+            p.cycles -= std::floor(p.cycles);
+        }
         sample = gain * sum;
     }
 }

@@ -39,10 +39,18 @@ public:
     double noteGain() const { return gain; }
 
     // Each note's gain for a lone C3; a saw at gain 1 swings about +-1.85.
-    static constexpr double levelAtC3 = 0.09;
+    static constexpr double levelAtC3 = 0.125;
 
 private:
+    // A partial of one note's saw, as the saw makes it: taken out of the saw in part.
+    struct Partial {
+        double cycles; // the phase, in [0, 1)
+        double step; // in cycles per sample
+        double amplitude; // of the part taken out
+        double radians; // the saw's phase lead on this partial
+    };
     std::vector<BandLimitedSaw> saws;
+    std::vector<Partial> partials;
     double gain = 0.0;
 };
 
