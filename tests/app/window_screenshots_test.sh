@@ -189,7 +189,8 @@ shoot lumivox-1300x900.png
 stop_program
 
 # Twice the size, driven by keys alone: the carrier box has the focus at the start, Tab passes
-# each Browse button (and after the carrier's, its repeat box) and Enter presses Vocode. The whole window fits the screen, every control
+# each Browse button (and after the carrier's, its repeat box and the Bands choice) and Enter
+# presses Vocode. The whole window fits the screen, every control
 # inside it, even at its least size. Settings of its own: the size kept from the 1300×900 window
 # is not what this run checks.
 export XDG_CONFIG_HOME="$work/config-scale2"
@@ -204,7 +205,7 @@ while read -r id x y; do
         fail "at twice the size control $id (centre $((2 * x)),$((2 * y))) is outside the window"
 done < <(QT_SCALE_FACTOR=2 "$probe")
 xdotool type --delay 2 "$work/loud carrier.wav"
-xdotool key Tab Tab Tab
+xdotool key Tab Tab Tab Tab
 xdotool type --delay 2 "$work/loud voice.wav"
 xdotool key Tab Tab
 xdotool type --delay 2 "$work/scaled.wav"
