@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -93,12 +94,21 @@ namespace {
             const std::string server = "lumivox-test-" + std::to_string(getpid());
             setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
             setenv("JACK_NO_START_SERVER", "1", 1);
-            jackServer = spawnQuietly({ "jackd", "--no-realtime", "-n", server, "-d", "dummy", "-r",
-                "44100", "-p", "1024" });
-            if (jackServer > 0)
-                serverReady
-                    = waitForExit(spawnQuietly({ "jack_wait", "-w", "-t", "5", "-s", server }))
-                    == 0;
+            // Two servers starting at the same moment (another test process of this suite, or
+            // another suite's) can meet in JACK's shared registry and one gives up: start again.
+            for (int attempt = 0; attempt < 3 && !serverReady; ++attempt) {
+                if (jackServer > 0) {
+                    kill(jackServer, SIGTERM);
+                    static_cast<void>(waitForExit(jackServer));
+                    usleep(static_cast<useconds_t>(200000 + 300000 * attempt));
+                }
+                jackServer = spawnQuietly({ "jackd", "--no-realtime", "-n", server, "-d", "dummy",
+                    "-r", "44100", "-p", "1024" });
+                if (jackServer > 0)
+                    serverReady
+                        = waitForExit(spawnQuietly({ "jack_wait", "-w", "-t", "5", "-s", server }))
+                        == 0;
+            }
 
             const auto config = *folder / "asound.conf";
             const std::string text
