@@ -12,6 +12,10 @@
 
 namespace lumivox::engine {
 namespace {
+    using testing::imageHz;
+    using testing::prototypeStopEdge;
+    using testing::unwarp;
+    using testing::warp;
 
     using testing::fromDecibels;
     using testing::magnitude;
@@ -36,31 +40,6 @@ namespace {
         FilterCascade cascade(static_cast<int>((row.size() - 1) / 4));
         loadCoefficients(cascade, row);
         return cascade;
-    }
-
-    double warp(double hertz, double rate) { return std::tan(std::numbers::pi * hertz / rate); }
-    double unwarp(double omega, double rate) { return std::atan(omega) * rate / std::numbers::pi; }
-
-    // The frequency whose band-pass image lies at the prototype frequency lambda (either sign).
-    double imageHz(BandEdges e, double rate, double lambda)
-    {
-        const double omega1 = warp(e.lowHz, rate);
-        const double omega2 = warp(e.highHz, rate);
-        const double lb = lambda * (omega2 - omega1);
-        return unwarp((lb + std::sqrt(lb * lb + 4.0 * omega1 * omega2)) / 2.0, rate);
-    }
-
-    // The prototype's stop-band edge: where the classic band 18 (999 to 1221 Hz at 44100 Hz) is
-    // first 80 dB down, below 862 Hz and above 1415 Hz.
-    double prototypeStopEdge()
-    {
-        const double omega1 = warp(999.0, 44100.0);
-        const double omega2 = warp(1221.0, 44100.0);
-        const auto lambda = [&](double hertz) {
-            const double omega = warp(hertz, 44100.0);
-            return std::abs((omega * omega - omega1 * omega2) / ((omega2 - omega1) * omega));
-        };
-        return std::max(lambda(862.0), lambda(1415.0));
     }
 
     class DesignedLayout : public ::testing::TestWithParam<LayoutCase> {
@@ -118,8 +97,8 @@ TEST_P(DesignedLayout, EveryBandPassesItsBandAndStopsTheRest)
             ASSERT_LE(m, 1.0 + 1e-7) << hertz << " Hz";
             ASSERT_GE(m, rippleFloor - 1e-6) << hertz << " Hz";
         }
-        const double lowerStop = imageHz(e, rate, -stopEdge);
-        const double upperStop = imageHz(e, rate, stopEdge);
+        const double lowerStop = imageHz(e.lowHz, e.highHz, rate, -stopEdge);
+        const double upperStop = imageHz(e.lowHz, e.highHz, rate, stopEdge);
         const double ceiling = fromDecibels(-80.0) * (1.0 + 1e-6);
         for (int i = 0; i <= steps; ++i) {
             const double below = lowerStop * i / steps;

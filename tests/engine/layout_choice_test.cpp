@@ -14,6 +14,8 @@
 
 namespace lumivox::engine {
 namespace {
+    using testing::imageHz;
+    using testing::prototypeStopEdge;
 
     using testing::fromDecibels;
     using testing::magnitude;
@@ -29,31 +31,6 @@ namespace {
     void PrintTo(const ChoiceCase& c, std::ostream* out)
     {
         *out << layoutChoiceText(c.choice) << " at " << c.rate << " Hz";
-    }
-
-    double warp(double hertz, double rate) { return std::tan(std::numbers::pi * hertz / rate); }
-    double unwarp(double omega, double rate) { return std::atan(omega) * rate / std::numbers::pi; }
-
-    // Where the band-pass maps the prototype frequency lambda (either sign).
-    double imageHz(BandEdges e, double rate, double lambda)
-    {
-        const double omega1 = warp(e.lowHz, rate);
-        const double omega2 = warp(e.highHz, rate);
-        const double lb = lambda * (omega2 - omega1);
-        return unwarp((lb + std::sqrt(lb * lb + 4.0 * omega1 * omega2)) / 2.0, rate);
-    }
-
-    // The prototype's stop edge, from the classic band 18 (999 to 1221 Hz), 80 dB down below
-    // 862 Hz and above 1415 Hz at 44100 Hz.
-    double prototypeStopEdge()
-    {
-        const double omega1 = warp(999.0, 44100.0);
-        const double omega2 = warp(1221.0, 44100.0);
-        const auto lambda = [&](double hertz) {
-            const double omega = warp(hertz, 44100.0);
-            return std::abs((omega * omega - omega1 * omega2) / ((omega2 - omega1) * omega));
-        };
-        return std::max(lambda(862.0), lambda(1415.0));
     }
 
     LayoutChoice custom(int count, std::optional<BandRange> range = std::nullopt)
@@ -97,8 +74,8 @@ TEST_P(ChosenBands, SpanTheirRangeAndKeepTheClassicRippleAndStopBand)
             ASSERT_LE(m, 1.0 + 1e-7) << hertz << " Hz";
             ASSERT_GE(m, fromDecibels(-1.0000555) - 1e-6) << hertz << " Hz";
         }
-        const double lowerStop = imageHz(e, c.rate, -stopEdge);
-        const double upperStop = imageHz(e, c.rate, stopEdge);
+        const double lowerStop = imageHz(e.lowHz, e.highHz, c.rate, -stopEdge);
+        const double upperStop = imageHz(e.lowHz, e.highHz, c.rate, stopEdge);
         for (int i = 0; i <= steps; ++i) {
             const double below = lowerStop * i / steps;
             const double above = upperStop + (c.rate / 2.0 - upperStop) * i / steps;
