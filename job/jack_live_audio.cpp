@@ -3,9 +3,11 @@
 #include "live_session.h"
 
 #include <atomic>
+#include <chrono>
 #include <jack/jack.h>
 #include <mutex>
 #include <span>
+#include <thread>
 
 namespace lumivox::job {
 
@@ -153,21 +155,38 @@ namespace {
 
 } // namespace
 
-std::unique_ptr<LiveAudio> openJackLiveAudio(const JackLiveOptions& options, std::string& problem)
+std::unique_ptr<LiveAudio> openJackLiveAudio(
+    const JackLiveOptions& options, std::string& problem, bool& serverRunning)
 {
+    serverRunning = false;
     // libjack prints its own lines for what this reports in one; the user needs only ours.
     jack_set_error_function(+[](const char*) {});
     jack_set_info_function(+[](const char*) {});
+    // A running server that fails to take a client (it is busy starting, or with another
+    // client's arrival) is asked again for up to two seconds before giving up on it.
     jack_status_t status {};
-    jack_client_t* client
-        = jack_client_open(options.clientName.c_str(), JackNoStartServer, &status);
+    jack_client_t* client = nullptr;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        status = {};
+        client = jack_client_open(options.clientName.c_str(), JackNoStartServer, &status);
+        if (client != nullptr || (status & JackServerFailed) != 0
+            || (status & JackServerError) == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     if (client == nullptr) {
-        if ((status & JackServerFailed) != 0 || (status & JackServerError) != 0)
+        if ((status & JackServerFailed) != 0) {
             problem = "no JACK server is running";
-        else
+        } else if ((status & JackServerError) != 0) {
+            serverRunning = true;
+            problem = "the JACK server is running but did not take the client";
+        } else {
+            serverRunning = true;
             problem = "the JACK client could not be made";
+        }
         return nullptr;
     }
+    serverRunning = true;
     auto audio = std::make_unique<JackLiveAudio>(client, options);
     if (!audio->portsRegistered()) {
         problem = "the JACK ports could not be made";

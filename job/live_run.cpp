@@ -183,8 +183,14 @@ std::unique_ptr<LiveAudio> openLiveAudio(const LiveSettings& settings, std::stri
     options.carrierPort = settings.carrierFromPort;
     options.connect = settings.connect;
     std::string jackProblem;
-    if (auto jack = openJackLiveAudio(options, jackProblem))
+    bool serverRunning = false;
+    if (auto jack = openJackLiveAudio(options, jackProblem, serverRunning))
         return jack;
+    // A server that is there holds the sound card: the devices are not tried behind its back.
+    if (serverRunning) {
+        problem = jackProblem;
+        return nullptr;
+    }
     if (settings.carrierFromPort) {
         problem = "the carrier 'jack' needs a JACK server, and " + jackProblem;
         return nullptr;
