@@ -12,11 +12,15 @@ namespace {
     // w[k] = w[k-1] - step, floored at 0, up to the layout's reach. With the classic reach the
     // step is 1 - v (times exactly 1), and for v in [0, 1] this repeated subtraction lands exactly
     // on 1 - k * (1 - v) for every k (the weight tests pin that down); it is kept because it is
-    // how the weights have always been made.
+    // how the weights have always been made. A layout with fewer bands falls faster, over the
+    // same share of its bands; one with more falls by 1 - v a band, as the classic one does, so
+    // that no Vagueness blurs no band (a slower fall would give the nearest neighbours weight at
+    // Vagueness 0), and full Vagueness still reaches the same share of its bands.
     Weights weightsFor(double vagueness, int layoutReach)
     {
         Weights weights {};
-        const double step = (1.0 - vagueness) * (classicSpread / static_cast<double>(layoutReach));
+        const double step = (1.0 - vagueness)
+            * std::max(1.0, classicSpread / static_cast<double>(layoutReach));
         weights[0] = 1.0;
         for (std::size_t k = 1; k <= static_cast<std::size_t>(layoutReach); ++k) {
             const double weight = weights[k - 1] - step;

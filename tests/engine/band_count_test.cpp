@@ -3,6 +3,7 @@
 #include "band_layout.h"
 #include "block_path.h"
 #include "engine_signals.h"
+#include "spread.h"
 #include "vocoder_engine.h"
 
 #include <algorithm>
@@ -231,6 +232,15 @@ TEST_P(BandsOfALayout, VaguenessWidensTheSpreadOfLevels)
     EXPECT_LE(litBands(runOneBand(layout, band, 0.0, 0.0).levels), 3);
     // At full Vagueness every band within the layout's reach shares the level.
     EXPECT_GE(previous, std::min(layout.bandCount(), 2 * layout.spreadReach() + 1));
+}
+
+// No Vagueness blurs no band, whatever the band count; full Vagueness reaches as far as the
+// layout lets it.
+TEST_P(BandsOfALayout, VaguenessZeroLeavesEveryLevelItsOwn)
+{
+    const BandLayout layout = made(GetParam());
+    EXPECT_FALSE(smooths(makeSpread(0.0, 0.0, layout)));
+    EXPECT_EQ(makeSpread(1.0, 0.0, layout).reach, layout.spreadReach());
 }
 
 TEST_P(BandsOfALayout, InstrumentClearanceFlattensTheLevels)
