@@ -5,10 +5,17 @@
 # short fuzzing run of the wave reader.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh test
-scripts/build.sh
-ctest --test-dir build --output-on-failure -j 2 --timeout 600
-scripts/check_install.sh
-scripts/sanitize.sh
-scripts/tsan.sh
-scripts/fuzz.sh 60
+# Each stage's wall time, so that a slow one shows in the log.
+stage() {
+    local started=$SECONDS
+    "$@"
+    echo "test.sh: '$*' took $((SECONDS - started)) s"
+}
+stage scripts/setup.sh test
+stage scripts/build.sh
+stage ctest --test-dir build --output-on-failure -j 2 --timeout 600
+stage scripts/check_install.sh
+stage scripts/sanitize.sh
+stage scripts/tsan.sh
+stage scripts/fuzz.sh 60
+echo "test.sh: all stages passed in $SECONDS s"
