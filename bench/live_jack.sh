@@ -3,8 +3,8 @@
 # PERIOD is set), on whatever cores the machine has:
 #   1. lag: the live output's level against the voice's, both recorded on the server's clock, minus
 #      the same measure on the offline vocoding of the same voice (the bands' own delay cancels);
-#   2. missed cycles over SECONDS_TO_RUN seconds (default 60) of a looping voice, lumivox's
-#      against a plain jack-play's beside it (jackd logs "client = NAME was not finished" for each);
+#   2. missed cycles over SECONDS_TO_RUN seconds (default 60), lumivox's against a plain jack-play's
+#      beside it (jackd logs "client = NAME was not finished" for each);
 #   3. the processor time lumivox used over that run, as a share of one core.
 # Usage: bench/live_jack.sh [BUILD_DIR]; LUMIVOX_VECTOR_UNIT pins the vector unit as usual.
 set -euo pipefail
@@ -130,7 +130,11 @@ print(f"  level lag, live: {live_ms:.1f} ms (correlation {live_c:.3f}); offline:
       f"(in steps of 0.5 ms)")
 PY
 
-# 2 and 3. Missed cycles and processor time over a long run, beside a plain player.
+# 2 and 3. Missed cycles and processor time over a long run, beside a plain player. The two run
+# side by side in the server's graph, each fed by the driver alone (lumivox's voice from the
+# dummy capture port, the player's sound to the playback port), so that neither waits for the
+# other and each one's late cycles are its own. The engine's work does not depend on what the
+# voice holds.
 : >"$work/jackd.log.mark"
 lines_before=$(wc -l <"$work/jackd.log")
 start_live
@@ -138,7 +142,8 @@ jack-play "$work/long-voice.wav" >/dev/null 2>&1 &
 player=$!
 pids+=("$player")
 out1=$(port_of "jack-play-$player:out_1")
-connect "$out1" lumivox:voice
+connect system:capture_1 lumivox:voice
+connect "$out1" system:playback_1
 ticks=$(getconf CLK_TCK)
 cpu_before=$(awk '{print $14 + $15}' "/proc/$live/stat")
 start=$(date +%s.%N)
