@@ -36,9 +36,18 @@ trap cleanup EXIT
 mkdir -p "$XDG_CONFIG_HOME/Lumivox"
 printf '[carrier]\nkind=2\n' >"$XDG_CONFIG_HOME/Lumivox/lumivox.conf"
 
-jackd --no-realtime -d dummy -r 48000 -p "$period" >"$work/jackd.log" 2>&1 &
-pids+=("$!")
-jack_wait -w -t 20 >/dev/null
+# Two servers starting at the same moment (a test's, say) can meet in JACK's shared registry and
+# one of them gives up: start again, a little later each time.
+for attempt in 1 2 3 4; do
+    jackd --no-realtime -d dummy -r 48000 -p "$period" >"$work/jackd.log" 2>&1 &
+    server=$!
+    jack_wait -w -t 10 >/dev/null 2>&1 && break
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+    ((attempt < 4)) || { echo "jackd did not start:" >&2; cat "$work/jackd.log" >&2; exit 1; }
+    sleep "$attempt"
+done
+pids+=("$server")
 
 await_port() {
     for ((i = 0; i < 300; i++)); do
