@@ -18,7 +18,9 @@ for tool in jackd jack_wait jack_lsp jack_connect jack-play jack-record sox pyth
 done
 
 work=$(mktemp -d)
-export JACK_DEFAULT_SERVER="lumivox-bench-$$" JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
+# One name each run: a server that fails to clean up its slot in JACK's registry of eight is
+# replaced by the next run's rather than left to fill it.
+export JACK_DEFAULT_SERVER=lumivox-bench JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done

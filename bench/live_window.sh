@@ -21,7 +21,9 @@ period=${PERIOD:-128}
 [[ -x "$build/lumivox" && -x "$build/lumivox_window_probe" ]] || { echo "build $build first" >&2; exit 1; }
 
 work=$(mktemp -d)
-export JACK_DEFAULT_SERVER="lumivox-bench-window-$$" JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
+# One name each run: a server that fails to clean up its slot in JACK's registry of eight is
+# replaced by the next run's rather than left to fill it.
+export JACK_DEFAULT_SERVER=lumivox-bench-window JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
 export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb
 export LUMIVOX_INSTANCE_NAME="LumivoxBench-$$"
 pids=()

@@ -123,7 +123,7 @@ if ! command -v jackd >/dev/null; then
     echo "preview: skipped, jackd is not installed"
     exit 0
 fi
-server="lumivox-bench-$$"
+server=lumivox-bench # one name: a server that fails to clean up is replaced by the next
 export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
 jackd --no-realtime -n "$server" -d dummy -r 44100 -p 1024 >/dev/null 2>&1 &
 jack=$!

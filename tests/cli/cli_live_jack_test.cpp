@@ -2,6 +2,7 @@
 // played into lumivox:voice, and both it and lumivox:out are recorded on the server's clock.
 
 #include "child_process.h"
+#include "jack_server_name.h"
 #include "scratch_folder.h"
 #include "sndfile_io.h"
 #include "test_wave_bytes.h"
@@ -184,9 +185,7 @@ namespace {
         void SetUp() override
         {
             ScratchFolderTest::SetUp();
-            static std::atomic<int> serial { 0 };
-            environment = { "JACK_DEFAULT_SERVER=lumivox-test-" + std::to_string(getpid()) + "-"
-                    + std::to_string(serial++),
+            environment = { "JACK_DEFAULT_SERVER=" + serverName.name(),
                 "JACK_NO_AUDIO_RESERVATION=1", "JACK_NO_START_SERVER=1" };
             // Two servers starting at the same moment (this suite's other test, or another
             // suite's) can meet in JACK's shared registry, and one of them then refuses its first
@@ -239,6 +238,7 @@ namespace {
             return eventually([&] { return run({ "jack_connect", from, to }) == 0; }, 10s);
         }
 
+        lumivox::test::JackServerName serverName;
         std::vector<std::string> environment;
         std::unique_ptr<Program> server;
     };

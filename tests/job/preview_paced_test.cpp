@@ -1,6 +1,7 @@
 // Plays previews in real time on JACK's dummy driver (through ALSA's jack plugin), started and
 // stopped by the test under a server name of its own.
 #include "audio_library.h"
+#include "jack_server_name.h"
 #include "job_test_files.h"
 #include "preview_stream.h"
 #include "recording_port.h"
@@ -91,7 +92,8 @@ namespace {
         static void SetUpTestSuite()
         {
             folder = std::make_unique<TemporaryFolder>();
-            const std::string server = "lumivox-test-" + std::to_string(getpid());
+            serverName = std::make_unique<lumivox::test::JackServerName>();
+            const std::string server = serverName->name();
             setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
             setenv("JACK_NO_START_SERVER", "1", 1);
             // Two servers starting at the same moment (another test process of this suite, or
@@ -127,6 +129,7 @@ namespace {
                 kill(jackServer, SIGTERM);
                 static_cast<void>(waitForExit(jackServer));
             }
+            serverName.reset();
             folder.reset();
         }
 
@@ -145,6 +148,7 @@ namespace {
         }
 
         static std::unique_ptr<TemporaryFolder> folder;
+        static std::unique_ptr<lumivox::test::JackServerName> serverName;
         static pid_t jackServer;
         static bool serverReady;
         JobSettings settings;
@@ -153,6 +157,7 @@ namespace {
     };
 
     std::unique_ptr<TemporaryFolder> PacedPreview::folder;
+    std::unique_ptr<lumivox::test::JackServerName> PacedPreview::serverName;
     pid_t PacedPreview::jackServer = -1;
     bool PacedPreview::serverReady = false;
 

@@ -10,8 +10,23 @@ bundles=$1
 artifacts=$2
 uri=http://lumivox.org/plugins/vocoder
 work=$(mktemp -d)
-# A server name no other test or user shares.
-export JACK_DEFAULT_SERVER=lumivox-jalv-$$-$RANDOM
+# A server name from the pool the other JACK tests share (see tests/support/jack_server_name.h),
+# held with its lock file for the whole run: JACK's registry keeps a slot for every server name,
+# and a server that fails to clean up is replaced by the next of the same name.
+server_name=
+until [[ -n $server_name ]]; do
+    for index in 0 1 2 3; do
+        exec {name_lock}>>"/tmp/lumivox-test-jack-$index.lock"
+        chmod 0666 "/tmp/lumivox-test-jack-$index.lock" 2>/dev/null || true
+        if flock -n "$name_lock"; then
+            server_name=lumivox-test-$index
+            break
+        fi
+        exec {name_lock}>&-
+    done
+    [[ -n $server_name ]] || sleep 0.1
+done
+export JACK_DEFAULT_SERVER=$server_name
 export JACK_NO_AUDIO_RESERVATION=1
 export LV2_PATH=$bundles:/usr/lib/lv2
 jackd_pid=
