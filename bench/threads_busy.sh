@@ -2,7 +2,8 @@
 # Times lumivox-cli on 300 s of 16-bit 44.1 kHz mono at three slider settings (default; Vagueness
 # 50 with Instrument Clearance 30; Vagueness 100) four ways: held to one core (taskset -c 0, so one
 # thread), and by its own choice of one thread or two, each on a quiet machine and beside a busy
-# competitor (sha256sum /dev/zero pinned to the second core). Runs are interleaved so that all
+# competitor: a shell loop the scheduler may put on either core (COMPETITOR=unpinned, the
+# default), or sha256sum /dev/zero pinned to the second core (COMPETITOR=pinned). Runs are interleaved so that all
 # see the same load; reports the median wall time of each and the ratios to one thread, and
 # checks every output is the same file. With OTHER_CLI set, the same runs of that program (e.g. a
 # build of the commit before) are interleaved too. Usage: bench/threads_busy.sh [BUILD_DIR] [RUNS]
@@ -36,14 +37,18 @@ ways=("one" "own" "one-busy" "own-busy")
 median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
 
 echo "lumivox-cli, 300 s of 16-bit 44.1 kHz mono, $runs runs each, $(nproc) cores," \
-    "vector unit ${LUMIVOX_VECTOR_UNIT:-widest}, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+    "vector unit ${LUMIVOX_VECTOR_UNIT:-widest}, competitor ${COMPETITOR:-unpinned}, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for setting in "0 0" "50 30" "100 0"; do
     read -r vagueness clearance <<<"$setting"
     declare -A times=()
     for ((i = 0; i < runs; i++)); do
         for way in "${ways[@]}"; do
             if [[ $way == *busy ]]; then
-                taskset -c 1 sha256sum /dev/zero >/dev/null &
+                if [[ ${COMPETITOR:-unpinned} == pinned ]]; then
+                    taskset -c 1 sha256sum /dev/zero >/dev/null &
+                else
+                    bash -c 'while :; do :; done' &
+                fi
                 competitor=$!
             fi
             pin=()
