@@ -78,7 +78,11 @@ jack_connect "jack-play-$player:out_1" system:playback_1
 
 echo "the window's live run on a JACK dummy server, 48000 Hz, $period frames a period, $(nproc) cores," \
     "vector unit ${LUMIVOX_VECTOR_UNIT:-widest}, load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-sleep 1 # the window connects its ports once the client runs
+# The window connects its ports once its client runs.
+for ((i = 0; i < 100; i++)); do
+    [[ $(jack_lsp -c lumivox:out 2>/dev/null | wc -l) -gt 1 ]] && break
+    sleep 0.1
+done
 jack_lsp -c >"$work/ports.txt"; echo "  connections:"; grep -A3 "^lumivox" "$work/ports.txt" | sed "s/^/    /"
 lines_before=$(wc -l <"$work/jackd.log")
 ticks=$(getconf CLK_TCK)
