@@ -4,6 +4,7 @@
 // time so that other programs on a busy machine do not count; LUMIVOX_VECTOR_UNIT pins the vector
 // unit as usual.
 
+#include "engine/layout_choice.h"
 #include "job/live_session.h"
 
 #include <algorithm>
@@ -16,9 +17,10 @@ namespace {
 
 constexpr double rate = 48000.0;
 
-// Arguments: the period in frames, the Vagueness and Clarity slider positions, and whether the
-// voice has fallen silent (after a second of it, 20 s of silence, and silence timed): the filters'
-// states then decay through numbers too small for their normal form.
+// Arguments: the period in frames, the Vagueness and Clarity slider positions, whether the voice
+// has fallen silent (after a second of it, 20 s of silence, and silence timed: the filters' states
+// then decay through numbers too small for their normal form), and the band count (0: the classic
+// layout; otherwise that many bands over the classic range, designed at 48 kHz).
 void liveSession(benchmark::State& state)
 {
     const auto period = static_cast<std::size_t>(state.range(0));
@@ -27,9 +29,13 @@ void liveSession(benchmark::State& state)
     lumivox::job::SoundSettings sound;
     sound.vagueness = static_cast<int>(state.range(1));
     sound.clarity = static_cast<int>(state.range(2));
+    lumivox::engine::LayoutChoice layout;
+    if (state.range(4) != 0)
+        layout = { lumivox::engine::LayoutKind::Custom, static_cast<int>(state.range(4)),
+            lumivox::engine::BandRange { 22.5, 20000.0 } };
     lumivox::job::LiveSession session(
         lumivox::job::makeSoundCarrier(noise, static_cast<std::uint32_t>(rate)), sound, period,
-        nullptr);
+        nullptr, *lumivox::engine::designBands(layout, rate));
     // A second of a buzzing voice whose level swells, played round and round.
     std::vector<float> voice(static_cast<std::size_t>(rate) / period * period);
     for (std::size_t i = 0; i < voice.size(); ++i) {
@@ -62,12 +68,16 @@ void liveSession(benchmark::State& state)
 } // namespace
 
 BENCHMARK(liveSession)
-    ->ArgNames({ "period", "vagueness", "clarity", "silent" })
-    ->Args({ 64, 0, 0, 0 })
-    ->Args({ 128, 0, 0, 0 })
-    ->Args({ 256, 0, 0, 0 })
-    ->Args({ 128, 50, 0, 0 })
-    ->Args({ 128, 0, 50, 0 })
-    ->Args({ 128, 0, 0, 1 });
+    ->ArgNames({ "period", "vagueness", "clarity", "silent", "bands" })
+    ->Args({ 64, 0, 0, 0, 0 })
+    ->Args({ 128, 0, 0, 0, 0 })
+    ->Args({ 256, 0, 0, 0, 0 })
+    ->Args({ 128, 50, 0, 0, 0 })
+    ->Args({ 128, 0, 50, 0, 0 })
+    ->Args({ 128, 0, 0, 1, 0 })
+    ->Args({ 64, 0, 0, 0, 16 })
+    ->Args({ 64, 0, 0, 0, 48 })
+    ->Args({ 64, 0, 0, 0, 64 })
+    ->Args({ 64, 100, 50, 0, 64 });
 
 BENCHMARK_MAIN();
