@@ -51,13 +51,7 @@ namespace {
     }
 
     // An argument as the line shows it: in quotes, with what a terminal would act on escaped.
-    std::string quoted(std::string_view text)
-    {
-        std::string result = "'";
-        result += shownName(text);
-        result += '\'';
-        return result;
-    }
+    std::string quoted(std::string_view text) { return quotedName(text); }
 
     constexpr std::string_view carrierSoundForms
         = "chord[:ROOT[:TYPE]], noise or follow[:SEMITONES]";
@@ -194,6 +188,19 @@ std::optional<double> parseNormalizePeak(std::string_view text)
     return value == 0.0 ? 0.0 : value; // -0 reads as 0
 }
 
+std::string readSliderOption(
+    std::string_view option, std::optional<std::string_view> value, int& position)
+{
+    if (!value)
+        return "option " + quotedName(option) + " needs a value from 0 to 100";
+    const auto read = parseSliderPosition(*value);
+    if (!read)
+        return quotedName(*value) + " is not a valid value for " + shownName(option)
+            + ": give a whole number from 0 to 100";
+    position = *read;
+    return {};
+}
+
 std::optional<int> parseSliderPosition(std::string_view text)
 {
     if (text.empty() || text.front() < '0' || text.front() > '9')
@@ -230,19 +237,14 @@ ParsedCommand parseCommandLine(std::span<const std::string_view> arguments)
         const bool hasInlineValue = equals != std::string_view::npos;
 
         if (const SliderOption slider = sliderOptionNamed(name); slider != SliderOption::None) {
-            std::string_view value;
-            if (hasInlineValue) {
+            std::optional<std::string_view> value;
+            if (hasInlineValue)
                 value = argument.substr(equals + 1);
-            } else if (index + 1 < arguments.size()) {
+            else if (index + 1 < arguments.size())
                 value = arguments[++index];
-            } else {
-                return badUsage("option " + quoted(name) + " needs a value from 0 to 100");
-            }
-            const auto position = parseSliderPosition(value);
-            if (!position)
-                return badUsage(quoted(value) + " is not a valid value for " + std::string(name)
-                    + ": give a whole number from 0 to 100");
-            sliderField(options, slider) = *position;
+            if (std::string problem = readSliderOption(name, value, sliderField(options, slider));
+                !problem.empty())
+                return badUsage(std::move(problem));
             continue;
         }
 

@@ -41,6 +41,12 @@ struct ParsedCommand {
 // A slider position: a whole decimal number from 0 to 100 and nothing else.
 [[nodiscard]] std::optional<int> parseSliderPosition(std::string_view text);
 
+// Reads the value of a slider option (--clearance, --vagueness, --gain or --clarity; value empty
+// when none was given) into position. Empty when it was read, otherwise the problem to report
+// as bad usage, in the words of every run.
+[[nodiscard]] std::string readSliderOption(
+    std::string_view option, std::optional<std::string_view> value, int& position);
+
 // The value of --normalize=DB: decibels from -60 to 0, a decimal number.
 [[nodiscard]] std::optional<double> parseNormalizePeak(std::string_view text);
 

@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "exit_status.h"
 #include "interrupt_to_stop.h"
+#include "shown_name.h"
 
 #include <atomic>
 #include <cmath>
@@ -20,15 +21,8 @@ namespace {
         return command;
     }
 
-    std::string quoted(std::string_view text)
-    {
-        std::string result;
-        result.reserve(text.size() + 2);
-        result += '\'';
-        result += text;
-        result += '\'';
-        return result;
-    }
+    // An argument as the line shows it: in quotes, with what a terminal would act on escaped.
+    std::string quoted(std::string_view text) { return quotedName(text); }
 
     int* sliderField(job::SoundSettings& sound, std::string_view name)
     {
@@ -133,13 +127,11 @@ ParsedLiveCommand parseLiveCommandLine(std::span<const std::string_view> argumen
 
         if (int* field = sliderField(settings.sound, name)) {
             std::string_view text;
-            if (!value(text))
-                return badUsage("option " + quoted(name) + " needs a value from 0 to 100");
-            const auto position = parseSliderPosition(text);
-            if (!position)
-                return badUsage(quoted(text) + " is not a valid value for " + std::string(name)
-                    + ": give a whole number from 0 to 100");
-            *field = *position;
+            const bool given = value(text);
+            if (std::string problem = readSliderOption(
+                    name, given ? std::optional(text) : std::nullopt, *field);
+                !problem.empty())
+                return badUsage(std::move(problem));
         } else if (name == "--carrier-sound") {
             std::string_view text;
             if (!value(text))

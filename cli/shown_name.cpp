@@ -104,4 +104,12 @@ std::string shownName(std::string_view name)
     return shown;
 }
 
+std::string quotedName(std::string_view text)
+{
+    std::string result = "'";
+    result += shownName(text);
+    result += '\'';
+    return result;
+}
+
 } // namespace lumivox::cli

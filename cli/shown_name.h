@@ -12,4 +12,7 @@ namespace lumivox::cli {
 // octal.
 [[nodiscard]] std::string shownName(std::string_view name);
 
+// An argument as a message shows it: shownName in single quotes.
+[[nodiscard]] std::string quotedName(std::string_view text);
+
 } // namespace lumivox::cli
