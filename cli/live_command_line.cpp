@@ -128,8 +128,8 @@ ParsedLiveCommand parseLiveCommandLine(std::span<const std::string_view> argumen
         if (int* field = sliderField(settings.sound, name)) {
             std::string_view text;
             const bool given = value(text);
-            if (std::string problem = readSliderOption(
-                    name, given ? std::optional(text) : std::nullopt, *field);
+            if (std::string problem
+                = readSliderOption(name, given ? std::optional(text) : std::nullopt, *field);
                 !problem.empty())
                 return badUsage(std::move(problem));
         } else if (name == "--carrier-sound") {

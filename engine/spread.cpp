@@ -19,8 +19,8 @@ namespace {
     Weights weightsFor(double vagueness, int layoutReach)
     {
         Weights weights {};
-        const double step = (1.0 - vagueness)
-            * std::max(1.0, classicSpread / static_cast<double>(layoutReach));
+        const double step
+            = (1.0 - vagueness) * std::max(1.0, classicSpread / static_cast<double>(layoutReach));
         weights[0] = 1.0;
         for (std::size_t k = 1; k <= static_cast<std::size_t>(layoutReach); ++k) {
             const double weight = weights[k - 1] - step;

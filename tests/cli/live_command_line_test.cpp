@@ -101,7 +101,8 @@ namespace {
                 "'101' is not a valid value for --gain: give a whole number from 0 to 100" },
             // What a terminal would act on is shown escaped, as in a file run's messages.
             BadCase { "escapedSlider", { "--live", "c.wav", "--clarity", "\x1b[31m" },
-                "'\\033[31m' is not a valid value for --clarity: give a whole number from 0 to 100" },
+                "'\\033[31m' is not a valid value for --clarity: give a whole number from 0 to "
+                "100" },
             BadCase { "escapedOperand", { "--live", "c.wav", "m\n.wav" },
                 "unexpected operand 'm\\n.wav': --live takes the voice from the audio input" },
             BadCase { "badSound", { "--live", "--carrier-sound", "bells" },
