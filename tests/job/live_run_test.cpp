@@ -2,6 +2,7 @@
 #include "job_test_files.h"
 #include "live_run.h"
 #include "live_session.h"
+#include "run_sources.h"
 #include "test_wave_bytes.h"
 
 #include <algorithm>
