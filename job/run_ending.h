@@ -14,6 +14,8 @@
 
 namespace lumivox::job {
 
+// How a Vocode or a Preview ends: what it hands back, and what it tells the front end.
+
 // The controls a run has taken over, handed back when it is destroyed; a run that ends the
 // program leaves them as they are.
 class ControlsHandBack {
