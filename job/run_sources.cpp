@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 namespace lumivox::job {
 
@@ -390,23 +391,31 @@ std::optional<std::vector<double>> loadLiveCarrier(
             return std::nullopt;
         }
     }
+    // Room for a few minutes is taken at once and the rest as it comes: a header may declare more
+    // frames than its file holds, or than any memory would.
+    constexpr std::uint64_t mostReserved = std::uint64_t { 1 } << 23;
     std::vector<double> samples;
-    samples.reserve(static_cast<std::size_t>(source->frameCount()) + blockFrames);
     std::vector<double> block(blockFrames);
-    for (;;) {
-        const std::int64_t frames = source->read(block);
-        if (frames < 0) {
-            // The file's own failure, else the resampler's.
-            const std::string fileCause = read.failureCause();
-            problem = "the carrier '" + path + "' could not be "
-                + (fileCause.empty() ? "resampled: " + source->failureCause()
-                                     : "read: " + fileCause);
-            return std::nullopt;
+    try {
+        samples.reserve(std::min(source->frameCount(), mostReserved) + blockFrames);
+        for (;;) {
+            const std::int64_t frames = source->read(block);
+            if (frames < 0) {
+                // The file's own failure, else the resampler's.
+                const std::string fileCause = read.failureCause();
+                problem = "the carrier '" + path + "' could not be "
+                    + (fileCause.empty() ? "resampled: " + source->failureCause()
+                                         : "read: " + fileCause);
+                return std::nullopt;
+            }
+            if (frames == 0)
+                break;
+            for (std::int64_t i = 0; i < frames; ++i)
+                samples.push_back(block[static_cast<std::size_t>(i)] * scale);
         }
-        if (frames == 0)
-            break;
-        for (std::int64_t i = 0; i < frames; ++i)
-            samples.push_back(block[static_cast<std::size_t>(i)] * scale);
+    } catch (const std::bad_alloc&) {
+        problem = "the carrier '" + path + "' is too long to be held in memory";
+        return std::nullopt;
     }
     return samples;
 }
