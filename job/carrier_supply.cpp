@@ -32,6 +32,51 @@ namespace {
         return std::make_unique<engine::NoiseSound>();
     }
 
+    // Full scale 1 in the carrier's 16-bit units, as a live output is stored from them.
+    constexpr double liveFullScale = 32768.0;
+
+    // A carrier source as the audio callback reads it: what it cannot give is silence.
+    class SourceCarrier final : public LiveCarrier {
+    public:
+        SourceCarrier(std::unique_ptr<InputSource> carrier, ModulatorListener* hearsVoice,
+            bool followsTheVoice)
+            : source(std::move(carrier))
+            , listener(hearsVoice)
+            , follows(followsTheVoice)
+        {
+        }
+        void fill(
+            std::span<const double> voice, std::span<const float>, std::span<double> out) override
+        {
+            // As in a Preview: a sound hears the samples it is about to be mixed with.
+            if (listener != nullptr)
+                listener->listen(voice);
+            const std::int64_t filled = source->read(out);
+            std::fill(out.begin() + std::max<std::int64_t>(filled, 0), out.end(), 0.0);
+        }
+        bool followsVoice() const override { return follows; }
+
+    private:
+        std::unique_ptr<InputSource> source;
+        ModulatorListener* listener;
+        bool follows;
+    };
+
+    class PortCarrier final : public LiveCarrier {
+    public:
+        void fill(
+            std::span<const double>, std::span<const float> port, std::span<double> out) override
+        {
+            const std::size_t count = std::min(port.size(), out.size());
+            // A value that is not a number or is endless would leave every filter it passes
+            // through without a number for good.
+            for (std::size_t i = 0; i < count; ++i)
+                out[i]
+                    = std::isfinite(port[i]) ? static_cast<double>(port[i]) * liveFullScale : 0.0;
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(count), out.end(), 0.0);
+        }
+    };
+
 } // namespace
 
 BuiltInCarrierSource::BuiltInCarrierSource(const CarrierChoice& choice, std::uint32_t sampleRate,
@@ -111,6 +156,8 @@ bool RepeatingSource::Pieces::rewind()
         keptNext = 0;
         return true;
     }
+    if (input->rewind())
+        return true;
     auto again = reopenInput(reopenCause);
     if (!again) {
         reopenFailed = true;
@@ -144,6 +191,48 @@ std::string RepeatingSource::failureCause() const
 {
     return pieces.reopenFailed ? pieces.reopenCause : pieces.input->failureCause();
 }
+
+RecordingSource::RecordingSource(
+    std::vector<double> values, std::uint32_t sampleRate, wave::OutputDepth depth)
+    : InputSource(sampleRate, depth)
+    , samples(std::move(values))
+{
+}
+
+std::int64_t RecordingSource::read(std::span<double> values)
+{
+    const std::size_t count = std::min(values.size(), samples.size() - next);
+    std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(next), count, values.begin());
+    next += count;
+    return static_cast<std::int64_t>(count);
+}
+
+bool RecordingSource::rewind()
+{
+    next = 0;
+    return true;
+}
+
+std::unique_ptr<LiveCarrier> makeLoopedCarrier(std::vector<double> samples, std::size_t fadeFrames)
+{
+    // Never opened again: the recording rewinds itself. Its rate and depth are the run's.
+    auto recording
+        = std::make_unique<RecordingSource>(std::move(samples), 0, wave::OutputDepth::Int16);
+    auto looped = std::make_unique<RepeatingSource>(
+        std::move(recording), [](std::string&) { return nullptr; }, fadeFrames);
+    return std::make_unique<SourceCarrier>(std::move(looped), nullptr, false);
+}
+
+std::unique_ptr<LiveCarrier> makeSoundCarrier(const CarrierChoice& choice, std::uint32_t sampleRate)
+{
+    auto sound = std::make_unique<BuiltInCarrierSource>(
+        choice, sampleRate, wave::OutputDepth::Int16, false);
+    ModulatorListener* listener = sound.get();
+    return std::make_unique<SourceCarrier>(
+        std::move(sound), listener, choice.kind == CarrierKind::FollowVoice);
+}
+
+std::unique_ptr<LiveCarrier> makePortCarrier() { return std::make_unique<PortCarrier>(); }
 
 std::size_t seamFadeFrames(std::uint32_t sampleRate)
 {

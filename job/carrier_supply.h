@@ -93,6 +93,49 @@ private:
     engine::CarrierRepeat repeat;
 };
 
+// A recording held whole in memory (values as the engine takes them), read from its start again
+// whenever it is rewound: reading and rewinding allocate nothing and touch no file.
+class RecordingSource final : public InputSource {
+public:
+    RecordingSource(std::vector<double> values, std::uint32_t sampleRate, wave::OutputDepth depth);
+
+    [[nodiscard]] std::int64_t read(std::span<double> values) override;
+    [[nodiscard]] std::uint64_t frameCount() const override { return samples.size(); }
+    [[nodiscard]] std::string failureCause() const override { return {}; }
+    [[nodiscard]] bool rewind() override;
+
+private:
+    std::vector<double> samples;
+    std::size_t next = 0;
+};
+
+// Where a live run's carrier comes from, as the audio callback reads it: without allocating,
+// locking or touching a file.
+class LiveCarrier {
+public:
+    virtual ~LiveCarrier() = default;
+    // The carrier's next out.size() samples in 16-bit units. voice holds the modulator for the same
+    // frames (normalised to about +-1); port the frames of the carrier input port (or nothing).
+    virtual void fill(
+        std::span<const double> voice, std::span<const float> port, std::span<double> out)
+        = 0;
+    // Whether the engine should blur the bands narrower than a voice's harmonics (see the follow
+    // sound).
+    [[nodiscard]] virtual bool followsVoice() const { return false; }
+};
+
+// A carrier recording held whole in memory (16-bit units), repeated as a Vocode repeats a carrier
+// file: played again from its start whenever it ends, crossfaded at each seam. May throw
+// std::bad_alloc.
+[[nodiscard]] std::unique_ptr<LiveCarrier> makeLoopedCarrier(
+    std::vector<double> samples, std::size_t fadeFrames);
+// A built-in sound made at the given rate, as a Preview makes it: kept in step with the voice it
+// hears.
+[[nodiscard]] std::unique_ptr<LiveCarrier> makeSoundCarrier(
+    const CarrierChoice& choice, std::uint32_t sampleRate);
+// What arrives on the carrier input port (full scale 1), in 16-bit units.
+[[nodiscard]] std::unique_ptr<LiveCarrier> makePortCarrier();
+
 // The 20 ms of a repeated carrier's seams, in frames at a sample rate (at least one).
 [[nodiscard]] std::size_t seamFadeFrames(std::uint32_t sampleRate);
 

@@ -39,6 +39,9 @@ public:
     // says a length that is not.
     [[nodiscard]] virtual bool lengthTrusted() const { return lengthKnown(); }
     [[nodiscard]] virtual std::string failureCause() const = 0;
+    // Goes back to the first frame, for an input that can without being opened again (one held
+    // in memory); false for a file.
+    [[nodiscard]] virtual bool rewind() { return false; }
 
     [[nodiscard]] std::uint32_t sampleRate() const { return sampleRate_; }
     // How an output made from this input as the carrier is stored.

@@ -3,17 +3,13 @@
 #include "carrier_supply.h"
 #include "jack_live_audio.h"
 #include "portaudio_live_audio.h"
+#include "run_sinks.h"
+#include "run_sources.h"
 #include "same_file.h"
-#include "wave/resampler.h"
-#include "wave/sample_stores.h"
-#include "wave/sound_file.h"
-#include "wave/wave_file.h"
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <thread>
 
 namespace lumivox::job {
@@ -26,72 +22,6 @@ namespace {
     constexpr auto pollInterval = 20ms;
     // What the record ring holds: far more than the writer ever falls behind.
     constexpr double recordRingSeconds = 8.0;
-
-    // Saves what the ring brings to the record file on a thread of its own, so that the audio
-    // callback never touches a file.
-    class RecordWriter {
-    public:
-        RecordWriter(std::unique_ptr<wave::WaveWriter> file, RecordRing& recordRing)
-            : writer(std::move(file))
-            , ring(recordRing)
-            , thread([this] { drain(); })
-        {
-        }
-        RecordWriter(const RecordWriter&) = delete;
-        RecordWriter& operator=(const RecordWriter&) = delete;
-        ~RecordWriter() { static_cast<void>(finish()); }
-
-        // Saves what is left and closes the file; false when any write or the close failed.
-        [[nodiscard]] bool finish()
-        {
-            if (!thread.joinable())
-                return finishedWell;
-            ending.store(true, std::memory_order_release);
-            thread.join();
-            wave::WaveFileError why;
-            const bool closed = wave::closeWave(std::move(writer), &why);
-            finishedWell = closed && !writeFailed;
-            if (!closed)
-                cause = wave::describe(why);
-            return finishedWell;
-        }
-
-        [[nodiscard]] std::uint64_t framesWritten() const { return written; }
-        [[nodiscard]] const std::string& failureCause() const { return cause; }
-
-    private:
-        void drain()
-        {
-            static_assert(std::endian::native == std::endian::little,
-                "the record file's float samples are stored as they lie in memory");
-            std::vector<float> block(4096);
-            for (;;) {
-                const bool last = ending.load(std::memory_order_acquire);
-                const std::size_t count = ring.pop(block);
-                if (count > 0) {
-                    if (!writeFailed
-                        && wave::writeWave(*writer, block.data(), count * sizeof(float))
-                            != static_cast<std::int64_t>(count * sizeof(float)))
-                        writeFailed = true;
-                    else if (!writeFailed)
-                        written += count;
-                    continue;
-                }
-                if (last)
-                    return; // the callbacks had stopped before ending was raised: all is saved
-                std::this_thread::sleep_for(pollInterval);
-            }
-        }
-
-        std::unique_ptr<wave::WaveWriter> writer;
-        RecordRing& ring;
-        std::atomic<bool> ending { false };
-        bool writeFailed = false;
-        bool finishedWell = false;
-        std::uint64_t written = 0;
-        std::string cause;
-        std::thread thread; // last, so that it starts once the rest is ready
-    };
 
     LiveEnding failed(std::string message)
     {
@@ -112,70 +42,6 @@ namespace {
     }
 
 } // namespace
-
-std::optional<std::vector<double>> loadLiveCarrier(
-    const std::string& path, std::uint32_t sampleRate, std::string& problem)
-{
-    constexpr std::size_t blockFrames = 4096;
-    wave::SoundFileRefusal refusal = wave::SoundFileRefusal::None;
-    std::string cause;
-    auto reader = wave::openSoundFile(path, blockFrames, &refusal, &cause);
-    if (!reader) {
-        problem = "the carrier '" + path + "' could not be opened: " + cause;
-        return std::nullopt;
-    }
-    // 8-bit files come in 8-bit units; the engine takes every carrier in 16-bit ones here.
-    const double scale = 32768.0 / reader->unitsPerFullScale();
-    std::vector<double> samples;
-    samples.reserve(
-        static_cast<std::size_t>(std::max<std::int64_t>(reader->format().frameCount, 0)));
-    std::vector<double> block(blockFrames);
-    for (;;) {
-        const std::int64_t frames = wave::readMonoFrames(*reader, block);
-        if (frames < 0) {
-            problem = "the carrier '" + path + "' could not be read: " + reader->failureCause();
-            return std::nullopt;
-        }
-        if (frames == 0)
-            break;
-        for (std::int64_t i = 0; i < frames; ++i)
-            samples.push_back(block[static_cast<std::size_t>(i)] * scale);
-    }
-    const std::uint32_t fileRate = reader->format().sampleRate;
-    if (fileRate == sampleRate || samples.empty())
-        return samples;
-
-    std::size_t next = 0;
-    auto resampler = wave::Resampler::create(
-        fileRate, sampleRate, blockFrames,
-        [&samples, &next](std::span<double> destination) {
-            const std::size_t count = std::min(destination.size(), samples.size() - next);
-            std::copy_n(
-                samples.begin() + static_cast<std::ptrdiff_t>(next), count, destination.begin());
-            next += count;
-            return static_cast<std::int64_t>(count);
-        },
-        &cause);
-    if (!resampler) {
-        problem = "the carrier '" + path + "' could not be resampled: " + cause;
-        return std::nullopt;
-    }
-    std::vector<double> resampled;
-    resampled.reserve(static_cast<std::size_t>(
-        static_cast<double>(samples.size()) * sampleRate / fileRate + blockFrames));
-    for (;;) {
-        const std::int64_t frames = resampler->read(block);
-        if (frames < 0) {
-            problem
-                = "the carrier '" + path + "' could not be resampled: " + resampler->failureCause();
-            return std::nullopt;
-        }
-        if (frames == 0)
-            break;
-        resampled.insert(resampled.end(), block.begin(), block.begin() + frames);
-    }
-    return resampled;
-}
 
 std::unique_ptr<LiveAudio> openLiveAudio(const LiveSettings& settings, std::string& problem)
 {
@@ -232,21 +98,18 @@ LiveEnding runLive(const LiveSettings& settings, const std::atomic<bool>& stop, 
         carrier = makeLoopedCarrier(std::move(*samples), seamFadeFrames(rate));
     }
 
-    std::unique_ptr<RecordRing> ring;
-    std::unique_ptr<RecordWriter> recorder;
+    std::unique_ptr<RecordSink> recorder;
     if (!settings.recordPath.empty()) {
-        wave::WaveFileError why;
-        auto writer = wave::createWaveWriter(
-            settings.recordPath, wave::monoWaveFormat(wave::OutputDepth::Float32, rate), {}, &why);
-        if (!writer)
-            return failed("the record file '" + settings.recordPath
-                + "' could not be made: " + wave::describe(why));
-        ring = std::make_unique<RecordRing>(static_cast<std::size_t>(recordRingSeconds * rate));
-        recorder = std::make_unique<RecordWriter>(std::move(writer), *ring);
+        recorder = RecordSink::open(
+            settings.recordPath, rate, static_cast<std::size_t>(recordRingSeconds * rate), problem);
+        if (!recorder)
+            return failed(
+                "the record file '" + settings.recordPath + "' could not be made: " + problem);
     }
+    RecordRing* ring = recorder ? &recorder->ring() : nullptr;
 
     LiveSession session(std::move(carrier), settings.sound,
-        std::max<std::size_t>(audio->periodFrames(), 1024), ring.get(), *bands);
+        std::max<std::size_t>(audio->periodFrames(), 1024), ring, *bands);
     LiveStart start;
     start.audio = audio->describe();
     start.sampleRate = rate;

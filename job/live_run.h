@@ -81,9 +81,4 @@ using OpenLiveAudio = std::function<std::unique_ptr<LiveAudio>(std::string& prob
 [[nodiscard]] LiveEnding runLive(const LiveSettings& settings, const std::atomic<bool>& stop,
     LiveEvents& events, const OpenLiveAudio& openAudio = {});
 
-// A carrier file decoded whole, averaged to mono and brought to the given rate, in 16-bit units;
-// empty with the reason in problem when it cannot be read.
-[[nodiscard]] std::optional<std::vector<double>> loadLiveCarrier(
-    const std::string& path, std::uint32_t sampleRate, std::string& problem);
-
 } // namespace lumivox::job

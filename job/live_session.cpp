@@ -1,9 +1,7 @@
 #include "live_session.h"
 
-#include "carrier_supply.h"
-#include "engine/carrier_repeat.h"
-#include "engine/follow_voice_sound.h"
 #include "engine/vocoder_engine.h"
+#include "engine_stages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,83 +19,6 @@ namespace {
     // A sample from another program as the engine may take it: a value that is not a number or
     // is endless would leave every filter it passes through without a number for good.
     double finite(float value) { return std::isfinite(value) ? static_cast<double>(value) : 0.0; }
-
-    // A recording in memory, read as a repeat reads a file.
-    class MemorySource final : public engine::RepeatSource {
-    public:
-        explicit MemorySource(std::vector<double> values)
-            : samples(std::move(values))
-        {
-        }
-        std::int64_t read(std::span<double> out) override
-        {
-            const std::size_t count = std::min(out.size(), samples.size() - next);
-            std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(next), count, out.begin());
-            next += count;
-            return static_cast<std::int64_t>(count);
-        }
-        bool rewind() override
-        {
-            next = 0;
-            return true;
-        }
-
-    private:
-        std::vector<double> samples;
-        std::size_t next = 0;
-    };
-
-    class LoopedCarrier final : public LiveCarrier {
-    public:
-        LoopedCarrier(std::vector<double> samples, std::size_t fadeFrames)
-            : source(std::move(samples))
-            , repeat(source, fadeFrames)
-        {
-        }
-        void fill(std::span<const double>, std::span<const float>, std::span<double> out) override
-        {
-            // Reading memory cannot fail; an empty recording leaves silence.
-            const std::int64_t filled = repeat.fill(out);
-            std::fill(out.begin() + std::max<std::int64_t>(filled, 0), out.end(), 0.0);
-        }
-
-    private:
-        MemorySource source;
-        engine::CarrierRepeat repeat;
-    };
-
-    class SoundCarrier final : public LiveCarrier {
-    public:
-        SoundCarrier(const CarrierChoice& choice, std::uint32_t sampleRate)
-            : sound(choice, sampleRate, wave::OutputDepth::Int16, false)
-            , follows(choice.kind == CarrierKind::FollowVoice)
-        {
-        }
-        void fill(
-            std::span<const double> voice, std::span<const float>, std::span<double> out) override
-        {
-            // As in a Preview: the sound hears the samples it is about to be mixed with.
-            sound.listen(voice);
-            static_cast<void>(sound.read(out));
-        }
-        bool followsVoice() const override { return follows; }
-
-    private:
-        BuiltInCarrierSource sound;
-        bool follows;
-    };
-
-    class PortCarrier final : public LiveCarrier {
-    public:
-        void fill(
-            std::span<const double>, std::span<const float> port, std::span<double> out) override
-        {
-            const std::size_t count = std::min(port.size(), out.size());
-            for (std::size_t i = 0; i < count; ++i)
-                out[i] = finite(port[i]) * carrierFullScale;
-            std::fill(out.begin() + static_cast<std::ptrdiff_t>(count), out.end(), 0.0);
-        }
-    };
 
     // Raises a peak held in an atomic that another thread may reset at any time.
     void raisePeak(std::atomic<float>& peak, float value)
@@ -131,18 +52,6 @@ namespace {
 
 } // namespace
 
-std::unique_ptr<LiveCarrier> makeLoopedCarrier(std::vector<double> samples, std::size_t fadeFrames)
-{
-    return std::make_unique<LoopedCarrier>(std::move(samples), fadeFrames);
-}
-
-std::unique_ptr<LiveCarrier> makeSoundCarrier(const CarrierChoice& choice, std::uint32_t sampleRate)
-{
-    return std::make_unique<SoundCarrier>(choice, sampleRate);
-}
-
-std::unique_ptr<LiveCarrier> makePortCarrier() { return std::make_unique<PortCarrier>(); }
-
 LiveSession::LiveSession(std::unique_ptr<LiveCarrier> liveCarrier, const SoundSettings& sound,
     std::size_t maxFrames, RecordRing* recordRing)
     : LiveSession(std::move(liveCarrier), sound, maxFrames, recordRing,
@@ -152,8 +61,7 @@ LiveSession::LiveSession(std::unique_ptr<LiveCarrier> liveCarrier, const SoundSe
 
 LiveSession::LiveSession(std::unique_ptr<LiveCarrier> liveCarrier, const SoundSettings& sound,
     std::size_t maxFrames, RecordRing* recordRing, const engine::DesignedBands& bands)
-    : engine(bands.bands.isClassic() ? std::make_unique<engine::VocoderEngine>()
-                                     : std::make_unique<engine::VocoderEngine>(bands.bands))
+    : engine(makeRunEngine(bands))
     , levelGain(bands.levelGain)
     , carrier(std::move(liveCarrier))
     , record(recordRing)
@@ -168,7 +76,7 @@ LiveSession::LiveSession(std::unique_ptr<LiveCarrier> liveCarrier, const SoundSe
     // As a Vocode with the follow sound does: its saw at another pitch than the voice's must not
     // be filtered down to the voice's own harmonics.
     if (carrier->followsVoice())
-        engine->setHarmonicBandVagueness(engine::FollowVoiceSound::harmonicBandVagueness);
+        followTheVoice(*engine);
     applySoundIfChanged();
 }
 
@@ -206,13 +114,11 @@ void LiveSession::applySoundIfChanged()
     if (generation == appliedGeneration)
         return;
     appliedGeneration = generation;
-    const auto position = [](const std::atomic<int>& value) {
-        return static_cast<double>(std::clamp(value.load(std::memory_order_relaxed), 0, 100));
-    };
-    engine->setClearance(position(clearance) / 100.0);
-    engine->setVagueness(position(vagueness) / 100.0);
-    engine->setOutputGain(position(gain) / 50.0 * levelGain);
-    engine->setClarity(position(clarity) / 100.0);
+    const auto relaxed
+        = [](const std::atomic<int>& value) { return value.load(std::memory_order_relaxed); };
+    applySound(*engine,
+        SoundSettings { relaxed(clearance), relaxed(vagueness), relaxed(gain), relaxed(clarity) },
+        levelGain);
 }
 
 void LiveSession::process(

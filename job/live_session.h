@@ -1,6 +1,7 @@
 #pragma once
 
 #include "band_level_feed.h"
+#include "carrier_supply.h"
 #include "engine/filter_primitives.h"
 #include "job_settings.h"
 #include "record_ring.h"
@@ -17,31 +18,6 @@ class VocoderEngine;
 }
 
 namespace lumivox::job {
-
-// Where a live run's carrier comes from, as the audio callback reads it: without allocating,
-// locking or touching a file.
-class LiveCarrier {
-public:
-    virtual ~LiveCarrier() = default;
-    // The carrier's next out.size() samples in 16-bit units. voice holds the modulator for the same
-    // frames (normalised to about +-1); port the frames of the carrier input port (or nothing).
-    virtual void fill(
-        std::span<const double> voice, std::span<const float> port, std::span<double> out)
-        = 0;
-    // Whether the engine should blur the bands narrower than a voice's harmonics (see the follow
-    // sound).
-    [[nodiscard]] virtual bool followsVoice() const { return false; }
-};
-
-// A carrier recording held whole in memory (16-bit units), played again from its start whenever
-// it ends, crossfaded at each seam as a repeated carrier file is. May throw std::bad_alloc.
-[[nodiscard]] std::unique_ptr<LiveCarrier> makeLoopedCarrier(
-    std::vector<double> samples, std::size_t fadeFrames);
-// A built-in sound made at the given rate, kept in step with the voice it hears.
-[[nodiscard]] std::unique_ptr<LiveCarrier> makeSoundCarrier(
-    const CarrierChoice& choice, std::uint32_t sampleRate);
-// What arrives on the carrier input port (full scale 1), in 16-bit units.
-[[nodiscard]] std::unique_ptr<LiveCarrier> makePortCarrier();
 
 // The levels of the latest stretch of a live run, for a status line or meters.
 struct LiveMeters {

@@ -2,6 +2,8 @@
 #include "job_test_files.h"
 #include "live_run.h"
 #include "live_session.h"
+#include "run_sources.h"
+#include "sndfile_io.h"
 #include "test_wave_bytes.h"
 
 #include <algorithm>
@@ -271,6 +273,32 @@ namespace {
             worst = std::max(worst, std::abs((*loaded)[i] - want));
         }
         EXPECT_LT(worst, bits == 8 ? 400.0 : 20.0);
+    }
+
+    // A header may declare more frames than any memory holds: the carrier is read as far as its
+    // file goes and refused for breaking off, as a Vocode refuses it, and nothing is taken for
+    // the frames it only claims.
+    TEST_F(LiveRunTest, ACarrierClaimingMoreThanMemoryHoldsIsRefusedWithItsCause)
+    {
+        const auto path = (folder / "claims.flac").string();
+        std::vector<int> samples(4410);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<int>(std::lround(
+                1.0e9 * std::sin(2.0 * std::numbers::pi * 441.0 * static_cast<double>(i) / 44100)));
+        ASSERT_TRUE(
+            test::writeSoundFile(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, samples));
+        // Its stream information says 2^36 - 1 frames, the most it can.
+        test::Bytes bytes = test::readFile(path);
+        ASSERT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "fLaC");
+        bytes[21] |= 0x0F;
+        std::fill(bytes.begin() + 22, bytes.begin() + 26, std::uint8_t { 0xFF });
+        test::writeFile(path, bytes);
+        for (const std::uint32_t rate : { 44100u, 48000u }) {
+            std::string problem;
+            EXPECT_FALSE(loadLiveCarrier(path, rate, problem));
+            EXPECT_TRUE(problem.starts_with("the carrier '" + path + "' could not be read: "))
+                << problem;
+        }
     }
 
     INSTANTIATE_TEST_SUITE_P(Files, LiveCarrierLoading,
