@@ -104,27 +104,37 @@ LUMIVOX_INLINE void applyVagueness(const Levels& levels, const BlockSettings& se
         smoothed[g] = smoothed[g] / levels.denominator(firstBand + g * step);
 }
 
-// Instrument Clearance: every level pulled toward the mean of the frame's unsmoothed levels, whose
-// sum (in band order from 0.0) it is made from.
-template <typename Vector> struct Clearance {
-    Vector pull;
+// The mean of a frame's (or a few frames') unsmoothed levels from their sum in band order from 0.0,
+// as Instrument Clearance pulls toward it.
+template <typename Sum> LUMIVOX_INLINE Sum meanLevel(Sum levelSum, const BlockSettings& settings)
+{
+    return levelSum / static_cast<double>(settings.bands);
+}
+
+// Instrument Clearance: every level pulled toward the mean of the frame's unsmoothed levels, one
+// mean for all lanes (Pull a double) or one per lane (Pull a vector).
+template <typename Pull> struct Clearance {
+    Pull pull;
     double keep;
 
-    LUMIVOX_INLINE Clearance(const BlockSettings& settings, Vector levelSum)
-        : pull(settings.clearance * (levelSum / static_cast<double>(settings.bands)))
+    LUMIVOX_INLINE Clearance(const BlockSettings& settings, Pull mean)
+        : pull(settings.clearance * mean)
         , keep(1.0 - settings.clearance)
     {
     }
 
-    LUMIVOX_INLINE Vector operator()(Vector level) const { return pull + keep * level; }
+    template <typename Vector> LUMIVOX_INLINE Vector operator()(Vector level) const
+    {
+        return pull + keep * level;
+    }
 };
 
 // Vagueness (when smooth) and Instrument Clearance (when clear) for the Groups groups of Width
 // bands from firstBand of one frame: from row, a padded level row or any row of levels with
-// Vagueness left out, into adjusted. levelSum is the sum of the frame's unsmoothed levels.
+// Vagueness left out, into adjusted. mean is the mean of the frame's unsmoothed levels.
 template <int Width, int Groups>
 LUMIVOX_INLINE void adjustAlongBands(const double* row, double* adjusted, int firstBand,
-    int paddedBands, const BlockSettings& settings, bool smooth, bool clear, double levelSum)
+    int paddedBands, const BlockSettings& settings, bool smooth, bool clear, double mean)
 {
     using V = Lane<Width>;
     V level[Groups];
@@ -136,7 +146,7 @@ LUMIVOX_INLINE void adjustAlongBands(const double* row, double* adjusted, int fi
             level[g] = load<Width>(row + firstBand + g * Width);
     }
     if (clear) {
-        const Clearance<V> clearance(settings, broadcast<Width>(levelSum));
+        const Clearance<double> clearance(settings, mean);
         for (int g = 0; g < Groups; ++g)
             level[g] = clearance(level[g]);
     }
@@ -144,11 +154,14 @@ LUMIVOX_INLINE void adjustAlongBands(const double* row, double* adjusted, int fi
         store<Width>(adjusted + firstBand + g * Width, level[g]);
 }
 
-// The sums of the layout's levels of frames [first, end) in sums, which Instrument Clearance needs.
-LUMIVOX_INLINE void sumLevels(
-    auto& rows, const BlockSettings& settings, int first, int end, double* sums)
+// The means of the layout's levels of frames [first, end) in means, which Instrument Clearance
+// needs.
+LUMIVOX_INLINE void meanLevels(
+    auto& rows, const BlockSettings& settings, int first, int end, double* means)
 {
-    sumRows([&rows](int t) { return rows.levels(t); }, settings.bands, first, end, sums);
+    sumRows([&rows](int t) { return rows.levels(t); }, settings.bands, first, end, means);
+    for (int t = first; t < end; ++t)
+        means[t] = meanLevel(means[t], settings);
 }
 
 // Sets the padding's levels of frames [first, end) to -0.0, as outside the bank, so that a band

@@ -126,7 +126,7 @@ LUMIVOX_INLINE void finishAcrossFrames(auto& rows, const BlockSettings& settings
         for (int i = 0; i < settings.bands; ++i)
             sum = sum + levels.level(i);
     }
-    const Clearance<V> clearance(settings, sum);
+    const Clearance<V> clearance(settings, meanLevel(sum, settings));
 
     constexpr int together = 8;
     V total {};
@@ -166,16 +166,16 @@ LUMIVOX_INLINE void finishAlongBands(
     auto& rows, const BlockSettings& settings, int first, int end, double* output)
 {
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
-    double* levelSums = rows.means();
-    // The sum only matters to Instrument Clearance.
+    double* means = rows.means();
+    // The mean only matters to Instrument Clearance.
     if (settings.clearing)
-        sumLevels(rows, settings, first, end, levelSums);
+        meanLevels(rows, settings, first, end, means);
 
     for (int t = first; t < end; ++t) {
         const double* row = rows.levels(t);
         if (settings.smoothing || settings.clearing) {
             adjustAlongBands<Width, bands / Width>(row, rows.smoothed(t), 0, bands, settings,
-                settings.smoothing, settings.clearing, levelSums[t]);
+                settings.smoothing, settings.clearing, means[t]);
             row = rows.smoothed(t);
         }
         double* products = rows.carrierBands(t);

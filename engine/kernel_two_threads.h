@@ -157,20 +157,20 @@ LUMIVOX_INLINE void adjustLevels(
 {
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
     constexpr int lower = lowerBandCount(bands);
-    double* levelSums = rows.means();
+    double* means = rows.means();
     if (settings.clearing)
-        sumLevels(rows, settings, 0, frameCount, levelSums);
+        meanLevels(rows, settings, 0, frameCount, means);
     for (int t = 0; t < frameCount; ++t) {
         double* used = rows.smoothed(t);
         if (settings.smoothing) {
             adjustAlongBands<Width, lower / Width>(
-                rows.levels(t), used, 0, bands, settings, true, settings.clearing, levelSums[t]);
+                rows.levels(t), used, 0, bands, settings, true, settings.clearing, means[t]);
             adjustAlongBands<Width, (bands - lower) / Width>(
                 handOver + t * handOverStride(bands) + bands - lower, used, lower, bands, settings,
-                false, settings.clearing, levelSums[t]);
+                false, settings.clearing, means[t]);
         } else {
             adjustAlongBands<Width, bands / Width>(
-                rows.levels(t), used, 0, bands, settings, false, true, levelSums[t]);
+                rows.levels(t), used, 0, bands, settings, false, true, means[t]);
         }
     }
 }
