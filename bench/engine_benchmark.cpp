@@ -163,10 +163,10 @@ int laneWidth(lumivox::engine::VectorUnit unit)
     }
 }
 
-// The block path in blocks of 2048 frames, as the job feeds it 16-bit audio. Arguments: the
-// vector unit, then the Vagueness and Instrument Clearance positions. bound_fraction is the frame
-// rate over the arithmetic bound of one core.
-void processBlock(benchmark::State& state)
+// The block path in blocks of 2048 frames, as the job feeds it 16-bit audio, on the vector unit the
+// first argument names. bound_fraction is the frame rate over the arithmetic bound of one core.
+void runBlocks(
+    benchmark::State& state, double vagueness, double clearance, double harmonicBandVagueness)
 {
     using lumivox::engine::VectorUnit;
     const auto unit = static_cast<VectorUnit>(state.range(0));
@@ -179,8 +179,9 @@ void processBlock(benchmark::State& state)
     lumivox::engine::VocoderEngine engine;
     engine.setVectorChoice(vectors);
     state.SetLabel(lumivox::engine::vectorUnitName(unit));
-    engine.setVagueness(static_cast<double>(state.range(1)) / 100.0);
-    engine.setClearance(static_cast<double>(state.range(2)) / 100.0);
+    engine.setVagueness(vagueness);
+    engine.setClearance(clearance);
+    engine.setHarmonicBandVagueness(harmonicBandVagueness);
     std::vector<double> output(input.carrier.size());
     constexpr std::size_t blockLength = 2048;
     for (auto _ : state) {
@@ -201,6 +202,20 @@ void processBlock(benchmark::State& state)
         static_cast<double>(state.iterations() * frameCount) / boundFramesPerSecond,
         benchmark::Counter::kIsRate);
     state.counters["two_thread_fraction"] = 0.0;
+}
+
+// Arguments: the vector unit, then the Vagueness and Instrument Clearance positions.
+void processBlock(benchmark::State& state)
+{
+    runBlocks(state, static_cast<double>(state.range(1)) / 100.0,
+        static_cast<double>(state.range(2)) / 100.0, 0.0);
+}
+
+// The block path as the follow sound runs it: no Vagueness but the harmonic bands' own, whose
+// position is the second argument (the follow sound's is 85), against processBlock's 0 0.
+void harmonicBandBlock(benchmark::State& state)
+{
+    runBlocks(state, 0.0, 0.0, static_cast<double>(state.range(1)) / 100.0);
 }
 
 void blockArguments(benchmark::internal::Benchmark* benchmark)
@@ -460,6 +475,13 @@ BENCHMARK(processSample)
 BENCHMARK(processBlock)
     ->ArgNames({ "unit", "vagueness", "clearance" })
     ->Apply(blockArguments)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(harmonicBandBlock)
+    ->ArgNames({ "unit", "harmonic_vagueness" })
+    ->Args({ 2, 85 })
+    ->Args({ 3, 85 })
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

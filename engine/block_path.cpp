@@ -5,7 +5,7 @@
 // The kernel's vector helpers never cross a call boundary (they are always inlined into a body
 // compiled for its unit), so the ABI note GCC gives about passing wide vectors does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
-#include "block_kernel.h"
+#include "kernel_two_threads.h"
 #include "vocoder_engine.h"
 
 #include <algorithm>
