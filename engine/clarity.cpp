@@ -480,8 +480,9 @@ namespace {
                 voicedEnergy[t] = v.energies[1];
             }
             for (std::size_t t = 0; t < frames; ++t)
-                values[first + t] = wideLead(c.hissWeight, product[0][t], product[1][t], product[2][t],
-                    product[3][t], hiss[t], level[t], hissEnergy[t], voicedEnergy[t]);
+                values[first + t]
+                    = wideLead(c.hissWeight, product[0][t], product[1][t], product[2][t],
+                        product[3][t], hiss[t], level[t], hissEnergy[t], voicedEnergy[t]);
         }
         for (int k = 0; k < 2; ++k) {
             states.modulator.bands.w1[k] = __builtin_shufflevector(w1[k], w1[k], 0, 1, 2, 3);
