@@ -1,12 +1,17 @@
 #include "clarity.h"
 
+#include "band_layout.h"
 #include "block_path.h"
 #include "engine_constants.h"
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
+#include <tuple>
+#include <utility>
 
 namespace lumivox::engine {
 
@@ -14,57 +19,48 @@ namespace {
 
     using Lanes = ClarityStage::Lanes;
 
-    // Every filter is a Butterworth design for the bank's design rate, 44100 Hz, and moves with
-    // the rate as the bands do.
+    // The classic layout's filters, all Butterworth designs for its design rate, 44100 Hz, moving
+    // with the rate as its bands do.
 
     // The fast bands, 100-150, 150-225, 225-340 and 340-500 Hz, each of 4th order in two
     // sections with the numerator 1 - z^-2: the input gain and each section's a1 and a2, the same
     // for the modulator's bands and the carrier's.
-    constexpr Lanes fastGain = { 1.2623465123852676e-05, 2.833164962007593e-05,
-        6.6344671993554512e-05, 0.00012784967235737372 };
-    constexpr Lanes fastA1[2] = {
-        { -1.9954716370444148, -1.993044429714633, -1.9890156799792214, -1.9835860220023549 },
-        { -1.9938464485795091, -1.9904790418759213, -1.9847263582869714, -1.9773336050229096 },
-    };
-    constexpr Lanes fastA2[2] = {
-        { 0.99569883650362279, 0.99355506819187311, 0.99016483651504172, 0.98618575665633668 },
-        { 0.99425245631671322, 0.99139121298468802, 0.98680024101088981, 0.981838879235435 },
-    };
-
-    // The same for eight lanes: the modulator's four bands, then the carrier's.
-    using WideLanes = double __attribute__((vector_size(8 * sizeof(double))));
-#define LUMIVOX_TWICE(lanes)                                                                       \
-    {                                                                                              \
-        lanes[0], lanes[1], lanes[2], lanes[3], lanes[0], lanes[1], lanes[2], lanes[3]             \
-    }
-    constexpr WideLanes wideGain = LUMIVOX_TWICE(fastGain);
-    constexpr WideLanes wideA1[2] = { LUMIVOX_TWICE(fastA1[0]), LUMIVOX_TWICE(fastA1[1]) };
-    constexpr WideLanes wideA2[2] = { LUMIVOX_TWICE(fastA2[0]), LUMIVOX_TWICE(fastA2[1]) };
-#undef LUMIVOX_TWICE
-
     // The side filters: a 2nd-order high-pass at 2 kHz on the modulator (the hiss band), a
     // 2nd-order low-pass at 800 Hz on the modulator (the voiced band), a 1st-order low-pass at
     // 300 Hz on the engine's output (what is taken away of the bank's lowest region; taking away
     // a 1st-order low-pass leaves a 1st-order high-pass, which raises no frequency) and a one-pole
     // follower of the rectified carrier over about 20 ms (its level).
-    constexpr Lanes sideGain = { 0.81736534719886655, 0.0030028859801922276, 0.02092731911843116,
-        0.0011331443546038766 };
-    constexpr Lanes sideB1 = { -2.0, 2.0, 1.0, 0.0 };
-    constexpr Lanes sideB2 = { 1.0, 1.0, 0.0, 0.0 };
-    constexpr Lanes sideA1
-        = { -1.6010923941836188, -1.8391167973252027, -0.95814536176313769, -0.9988668556453961 };
-    constexpr Lanes sideA2 = { 0.66836899461184729, 0.8511283412459717, 0.0, 0.0 };
+    // One-pole rates 1 - exp(-1 / (seconds * 44100)): 4 ms for the fast bands' followers, 5 ms
+    // for the side filters' energies.
+    constexpr ClarityStage::Coefficients classicCoefficients {
+        { 1.2623465123852676e-05, 2.833164962007593e-05, 6.6344671993554512e-05,
+            0.00012784967235737372 },
+        {
+            { -1.9954716370444148, -1.993044429714633, -1.9890156799792214, -1.9835860220023549 },
+            { -1.9938464485795091, -1.9904790418759213, -1.9847263582869714, -1.9773336050229096 },
+        },
+        {
+            { 0.99569883650362279, 0.99355506819187311, 0.99016483651504172, 0.98618575665633668 },
+            { 0.99425245631671322, 0.99139121298468802, 0.98680024101088981, 0.981838879235435 },
+        },
+        { 0.81736534719886655, 0.0030028859801922276, 0.02092731911843116, 0.0011331443546038766 },
+        { -2.0, 2.0, 1.0, 0.0 },
+        { 1.0, 1.0, 0.0, 0.0 },
+        { -1.6010923941836188, -1.8391167973252027, -0.95814536176313769, -0.9988668556453961 },
+        { 0.66836899461184729, 0.8511283412459717, 0.0, 0.0 },
+        0.005652896153250597,
+        0.004524879139899296,
+        2.0,
+    };
 
-    // One-pole rates 1 - exp(-1 / (seconds * 44100)).
-    constexpr double envelopeRate = 0.005652896153250597; // 4 ms
-    constexpr double energyRate = 0.004524879139899296; // 5 ms
-
+    // The same fast bands for eight lanes: the modulator's four bands, then the carrier's.
+    using WideLanes = double __attribute__((vector_size(8 * sizeof(double))));
+    struct WideCoefficients {
+        WideLanes gain, a1[2], a2[2];
+    };
     // A wide band's level is larger than a bank band's; half the bank's level scale keeps the
     // region about as loud as the bank made it.
     constexpr double fastWeight = 0.5 * levelScale;
-    // The passed hiss stands to the carrier's mean level a quarter as high as the vocoded sound
-    // of a full-band carrier stands to its modulator: enough to be heard, not enough to mask.
-    constexpr double hissWeight = 2.0;
 
     // Each lane's absolute value: its sign bit cleared, one AND instead of a compare and a blend.
     inline __attribute__((always_inline)) void takeMagnitudes(Lanes& lanes)
@@ -77,27 +73,27 @@ namespace {
     // One sample through the four fast bands. Each section's two states are held negated
     // (w = -z): x + z1 is x - w1, and the new states come out without the negations the
     // numerator 1 - z^-2 would take, exactly.
-    inline __attribute__((always_inline)) void fastBands(
+    inline __attribute__((always_inline)) void fastBands(const ClarityStage::Coefficients& c,
         ClarityStage::FastBands& bands, double sample, Lanes& out)
     {
-        Lanes x = sample * fastGain;
+        Lanes x = sample * c.fastGain;
         for (int k = 0; k < 2; ++k) {
             const Lanes y = x - bands.w1[k];
-            bands.w1[k] = bands.w2[k] + fastA1[k] * y;
-            bands.w2[k] = x + fastA2[k] * y;
+            bands.w1[k] = bands.w2[k] + c.fastA1[k] * y;
+            bands.w2[k] = x + c.fastA2[k] * y;
             x = y;
         }
         out = x;
     }
 
     // One sample through the side filters, lane by lane.
-    inline __attribute__((always_inline)) void sideFilters(
+    inline __attribute__((always_inline)) void sideFilters(const ClarityStage::Coefficients& c,
         ClarityStage::SideFilters& filters, const Lanes& samples, Lanes& side)
     {
-        const Lanes in = samples * sideGain;
+        const Lanes in = samples * c.sideGain;
         side = in + filters.side1;
-        filters.side1 = sideB1 * in + filters.side2 - sideA1 * side;
-        filters.side2 = sideB2 * in - sideA2 * side;
+        filters.side1 = c.sideB1 * in + filters.side2 - c.sideA1 * side;
+        filters.side2 = c.sideB2 * in - c.sideA2 * side;
     }
 
     // What the first part leaves for one frame: the modulator's fast bands' levels and the hiss it
@@ -110,60 +106,61 @@ namespace {
     // The first part of a frame: the modulator's fast bands and their followers, the hiss and
     // voiced bands and their energies, and the carrier's level (the side filters' lanes 0, 1 and
     // 3; filters joins the modulator's and the carrier's states).
-    inline __attribute__((always_inline)) FirstValues firstFrame(ClarityStage::ModulatorState& s,
+    inline __attribute__((always_inline)) FirstValues firstFrame(
+        const ClarityStage::Coefficients& c, ClarityStage::ModulatorState& s,
         ClarityStage::SideFilters& filters, double carrier, double modulator)
     {
         Lanes rectified;
-        fastBands(s.bands, modulator, rectified);
+        fastBands(c, s.bands, modulator, rectified);
         takeMagnitudes(rectified);
-        s.envelopes += envelopeRate * (rectified - s.envelopes);
+        s.envelopes += c.envelopeRate * (rectified - s.envelopes);
         Lanes side;
-        sideFilters(filters, Lanes { modulator, modulator, 0.0, std::fabs(carrier) }, side);
-        s.energies += energyRate * (side * side - s.energies);
+        sideFilters(c, filters, Lanes { modulator, modulator, 0.0, std::fabs(carrier) }, side);
+        s.energies += c.energyRate * (side * side - s.energies);
         // Near 1 where the hiss band dominates (s, f, sh), near 0 in vowels; never 0 / 0.
         const double unvoiced = s.energies[0] / (s.energies[0] + s.energies[1] + 1e-30);
-        return { s.envelopes, hissWeight * side[3] * unvoiced * side[0] };
+        return { s.envelopes, c.hissWeight * side[3] * unvoiced * side[0] };
     }
 
     // The bank's lowest region (the side filters' third lane, alone) and the frame's result from
     // what the stage adds before the output gain (its lead).
-    inline __attribute__((always_inline)) double finish(
+    inline __attribute__((always_inline)) double finish(const ClarityStage::Coefficients& c,
         ClarityStage::SideFilters& filters, double amount, double vocoded, double lead, double gain)
     {
-        const double in = vocoded * sideGain[2];
+        const double in = vocoded * c.sideGain[2];
         const double region = in + filters.side1[2];
-        filters.side1[2] = sideB1[2] * in + filters.side2[2] - sideA1[2] * region;
-        filters.side2[2] = sideB2[2] * in - sideA2[2] * region;
+        filters.side1[2] = c.sideB1[2] * in + filters.side2[2] - c.sideA1[2] * region;
+        filters.side2[2] = c.sideB2[2] * in - c.sideA2[2] * region;
         return vocoded + amount * (lead * gain - region);
     }
 
     // The second part of a frame, with the engine's output for it (vocoded): the carrier's fast
     // bands weighted by the modulator's, with the passed hiss, and the bank's lowest region taken
     // away.
-    inline __attribute__((always_inline)) double secondFrame(ClarityStage::FastBands& bands,
-        ClarityStage::SideFilters& output, double amount, double carrier, double vocoded,
-        const FirstValues& first, double gain)
+    inline __attribute__((always_inline)) double secondFrame(const ClarityStage::Coefficients& c,
+        ClarityStage::FastBands& bands, ClarityStage::SideFilters& output, double amount,
+        double carrier, double vocoded, const FirstValues& first, double gain)
     {
         Lanes carrierBands;
-        fastBands(bands, carrier, carrierBands);
+        fastBands(c, bands, carrier, carrierBands);
         const Lanes products = carrierBands * first.envelopes;
         const double fast
             = fastWeight * (((products[0] + products[1]) + products[2]) + products[3]);
-        return finish(output, amount, vocoded, fast + first.passed, gain);
+        return finish(c, output, amount, vocoded, fast + first.passed, gain);
     }
 
     // Both fast band sets side by side in eight lanes, for a unit with registers that wide: the
     // same arithmetic, lane for lane, as fastBands on each.
-    inline __attribute__((always_inline)) void wideFastBands(
+    inline __attribute__((always_inline)) void wideFastBands(const WideCoefficients& c,
         WideLanes* w1, WideLanes* w2, double modulator, double carrier, WideLanes& out)
     {
         WideLanes x = WideLanes {
             modulator, modulator, modulator, modulator, carrier, carrier, carrier, carrier
-        } * wideGain;
+        } * c.gain;
         for (int k = 0; k < 2; ++k) {
             const WideLanes y = x - w1[k];
-            w1[k] = w2[k] + wideA1[k] * y;
-            w2[k] = x + wideA2[k] * y;
+            w1[k] = w2[k] + c.a1[k] * y;
+            w2[k] = x + c.a2[k] * y;
             x = y;
         }
         out = x;
@@ -175,26 +172,27 @@ namespace {
     struct WideValues {
         Lanes products, side, energies;
     };
-    inline __attribute__((always_inline)) WideValues wideFrame(WideLanes* w1, WideLanes* w2,
+    inline __attribute__((always_inline)) WideValues wideFrame(const ClarityStage::Coefficients& c,
+        const WideCoefficients& wide, WideLanes* w1, WideLanes* w2,
         ClarityStage::SideFilters& filters, Lanes& envelopes, Lanes& energies, double carrier,
         double modulator)
     {
         WideLanes x;
-        wideFastBands(w1, w2, modulator, carrier, x);
+        wideFastBands(wide, w1, w2, modulator, carrier, x);
         Lanes rectified = { x[0], x[1], x[2], x[3] };
         takeMagnitudes(rectified);
-        envelopes += envelopeRate * (rectified - envelopes);
+        envelopes += c.envelopeRate * (rectified - envelopes);
         Lanes side;
-        sideFilters(filters, Lanes { modulator, modulator, 0.0, std::fabs(carrier) }, side);
-        energies += energyRate * (side * side - energies);
+        sideFilters(c, filters, Lanes { modulator, modulator, 0.0, std::fabs(carrier) }, side);
+        energies += c.energyRate * (side * side - energies);
         return { Lanes { x[4], x[5], x[6], x[7] } * envelopes, side, energies };
     }
 
     // What the stage adds before the output gain (its lead) from what wideFrame left, as
     // carrierFrame works it out; no state, so that a run of frames fills vector lanes.
-    inline __attribute__((always_inline)) double wideLead(double product0, double product1,
-        double product2, double product3, double hiss, double carrierLevel, double hissEnergy,
-        double voicedEnergy)
+    inline __attribute__((always_inline)) double wideLead(double hissWeight, double product0,
+        double product1, double product2, double product3, double hiss, double carrierLevel,
+        double hissEnergy, double voicedEnergy)
     {
         const double unvoiced = hissEnergy / (hissEnergy + voicedEnergy + 1e-30);
         const double fast = fastWeight * (((product0 + product1) + product2) + product3);
@@ -212,8 +210,148 @@ namespace {
 
 } // namespace
 
+namespace {
+
+    // The classic fast bands' inner edges, 150, 225 and 340 Hz, as shares of their span from
+    // 100 to 500 Hz on a log scale.
+    double fastEdgeShare(double hertz) { return std::log(hertz / 100.0) / std::log(5.0); }
+
+    // The warped frequency of the bilinear transform with s = (z - 1) / (z + 1).
+    double warped(double hertz, double rate) { return std::tan(std::numbers::pi * hertz / rate); }
+
+    // A pole of the s-plane mapped to the z-plane, as the a1 and a2 of its conjugate pair.
+    std::pair<double, double> sectionOf(std::complex<double> pole)
+    {
+        const std::complex<double> z = (1.0 + pole) / (1.0 - pole);
+        return { -2.0 * z.real(), std::norm(z) };
+    }
+
+    // The 2nd-order Butterworth prototype's pole in the upper half plane.
+    const std::complex<double> prototypePole = std::polar(1.0, 0.75 * std::numbers::pi);
+
+    struct FastBandDesign {
+        double gain, a1[2], a2[2];
+    };
+
+    // A 4th-order Butterworth band-pass (from the 2nd-order prototype), numerator 1 - z^-2 in each
+    // section; the section with the larger pole radius first.
+    FastBandDesign designFastBand(BandEdges edges, double rate)
+    {
+        const double w1 = warped(edges.lowHz, rate);
+        const double w2 = warped(edges.highHz, rate);
+        const double width = w2 - w1;
+        const std::complex<double> half = prototypePole * (0.5 * width);
+        const std::complex<double> root = std::sqrt(half * half - w1 * w2);
+        const std::complex<double> poles[2] = { half + root, half - root };
+        std::complex<double> denominator = 1.0;
+        FastBandDesign d {};
+        for (int k = 0; k < 2; ++k) {
+            // Each pole in the upper half plane stands for its conjugate pair.
+            const std::complex<double> pole
+                = poles[k].imag() >= 0.0 ? poles[k] : std::conj(poles[k]);
+            denominator *= (1.0 - pole) * (1.0 - std::conj(pole));
+            std::tie(d.a1[k], d.a2[k]) = sectionOf(pole);
+        }
+        if (d.a2[1] > d.a2[0]) {
+            std::swap(d.a1[0], d.a1[1]);
+            std::swap(d.a2[0], d.a2[1]);
+        }
+        d.gain = width * width / denominator.real();
+        return d;
+    }
+
+} // namespace
+
+std::array<BandEdges, 4> ClarityDesign::fastBands() const
+{
+    const double span = std::log(fastHighHz / fastLowHz);
+    const auto edge = [&](double share) { return fastLowHz * std::exp(share * span); };
+    const double inner[3]
+        = { edge(fastEdgeShare(150.0)), edge(fastEdgeShare(225.0)), edge(fastEdgeShare(340.0)) };
+    return { { { fastLowHz, inner[0] }, { inner[0], inner[1] }, { inner[1], inner[2] },
+        { inner[2], fastHighHz } } };
+}
+
+ClarityDesign clarityDesignFor(const BandLayout& layout)
+{
+    if (layout.isClassic())
+        return ClarityDesign {};
+    ClarityDesign design;
+    design.rate = layout.designRate();
+    // The slow bands' span from 100 Hz up: a voice has little below it.
+    const double low = std::max(100.0, layout.edges().front().lowHz);
+    double high = low;
+    for (const BandEdges& band : layout.edges()) {
+        if (band.highHz - band.lowHz < claritySlowBandHz && band.highHz > low)
+            high = std::max(high, band.highHz);
+    }
+    // Four fast bands over less than an octave would be narrower, and slower, than the bands
+    // they stand in for.
+    if (!(high >= 2.0 * low))
+        high = low;
+    design.fastLowHz = low;
+    design.fastHighHz = high;
+    design.regionHz = 0.6 * high;
+    return design;
+}
+
+ClarityStage::Coefficients ClarityStage::designCoefficients(const ClarityDesign& design)
+{
+    const double rate = design.rate;
+    Coefficients c {};
+    if (design.hasFastBands()) {
+        const auto bands = design.fastBands();
+        for (int band = 0; band < 4; ++band) {
+            const FastBandDesign d = designFastBand(bands[static_cast<std::size_t>(band)], rate);
+            c.fastGain[band] = d.gain;
+            for (int k = 0; k < 2; ++k) {
+                c.fastA1[k][band] = d.a1[k];
+                c.fastA2[k][band] = d.a2[k];
+            }
+        }
+    }
+    // Without fast bands their gains stay 0, and so does what is taken of the bank's region.
+
+    // The hiss band: 2nd-order high-pass, numerator 1 - 2 z^-1 + z^-2.
+    const std::complex<double> hissPole = warped(design.hissHz, rate) * std::conj(prototypePole);
+    std::tie(c.sideA1[0], c.sideA2[0]) = sectionOf(hissPole);
+    c.sideGain[0] = 1.0 / std::norm(1.0 - hissPole);
+    c.sideB1[0] = -2.0;
+    c.sideB2[0] = 1.0;
+    // The voiced band: 2nd-order low-pass, numerator 1 + 2 z^-1 + z^-2.
+    const double voicedWarp = warped(design.voicedHz, rate);
+    const std::complex<double> voicedPole = voicedWarp * prototypePole;
+    std::tie(c.sideA1[1], c.sideA2[1]) = sectionOf(voicedPole);
+    c.sideGain[1] = voicedWarp * voicedWarp / std::norm(1.0 - voicedPole);
+    c.sideB1[1] = 2.0;
+    c.sideB2[1] = 1.0;
+    // The bank's region: 1st-order low-pass, numerator 1 + z^-1.
+    if (design.hasFastBands()) {
+        const double regionWarp = warped(design.regionHz, rate);
+        c.sideGain[2] = regionWarp / (1.0 + regionWarp);
+        c.sideA1[2] = -(1.0 - regionWarp) / (1.0 + regionWarp);
+        c.sideB1[2] = 1.0;
+    }
+    // The carrier's level: a one-pole follower over 20 ms.
+    const auto onePole = [rate](double seconds) { return -std::expm1(-1.0 / (seconds * rate)); };
+    c.sideGain[3] = onePole(0.02);
+    c.sideA1[3] = -(1.0 - c.sideGain[3]);
+    c.envelopeRate = onePole(0.004);
+    c.energyRate = onePole(0.005);
+    c.hissWeight = design.hissWeight;
+    return c;
+}
+
 ClarityStage::ClarityStage()
-    : states {}
+    : coefficientValues(classicCoefficients)
+    , states {}
+{
+}
+
+ClarityStage::ClarityStage(const BandLayout& layout)
+    : designValue(clarityDesignFor(layout))
+    , coefficientValues(layout.isClassic() ? classicCoefficients : designCoefficients(designValue))
+    , states {}
 {
 }
 
@@ -233,11 +371,12 @@ void ClarityStage::setAmount(double amount)
 double ClarityStage::process(double carrier, double modulator, double vocoded, double gain)
 {
     SideFilters filters = withLastLaneOf(states.modulator.side, states.carrier.level);
-    const FirstValues first = firstFrame(states.modulator, filters, carrier, modulator);
+    const FirstValues first
+        = firstFrame(coefficientValues, states.modulator, filters, carrier, modulator);
     states.modulator.side = filters;
     states.carrier.level = filters;
-    return secondFrame(
-        states.carrier.bands, states.output, strength, carrier, vocoded, first, gain);
+    return secondFrame(coefficientValues, states.carrier.bands, states.output, strength, carrier,
+        vocoded, first, gain);
 }
 
 namespace {
@@ -251,13 +390,15 @@ namespace {
     // touches no other: the first owns the modulator's state and the carrier's level (and the
     // carrier's fast bands when it runs both sets), the second the rest.
 #define LUMIVOX_CLARITY_PARTS(Suffix, Attributes)                                                  \
-    Attributes void firstPart##Suffix(ClarityStage::States& states, const double* carrier,         \
-        const double* modulator, double* values, std::size_t frameCount)                           \
+    Attributes void firstPart##Suffix(const ClarityStage::Coefficients& coefficients,              \
+        ClarityStage::States& states, const double* carrier, const double* modulator,              \
+        double* values, std::size_t frameCount)                                                    \
     {                                                                                              \
+        const ClarityStage::Coefficients c = coefficients;                                         \
         ClarityStage::ModulatorState local = states.modulator;                                     \
         ClarityStage::SideFilters filters = withLastLaneOf(local.side, states.carrier.level);      \
         for (std::size_t t = 0; t < frameCount; ++t) {                                             \
-            const FirstValues v = firstFrame(local, filters, carrier[t], modulator[t]);            \
+            const FirstValues v = firstFrame(c, local, filters, carrier[t], modulator[t]);         \
             const Lanes rest = { v.passed, 0.0, 0.0, 0.0 };                                        \
             double* frame = values + t * ClarityStage::handOverValues;                             \
             std::memcpy(frame, &v.envelopes, sizeof(Lanes));                                       \
@@ -267,10 +408,11 @@ namespace {
         states.modulator = local;                                                                  \
         states.carrier.level = filters;                                                            \
     }                                                                                              \
-    Attributes void secondPart##Suffix(ClarityStage::States& states, double amount,                \
-        const double* carrier, const double* values, double* output, std::size_t frameCount,       \
-        double gain)                                                                               \
+    Attributes void secondPart##Suffix(const ClarityStage::Coefficients& coefficients,             \
+        ClarityStage::States& states, double amount, const double* carrier, const double* values,  \
+        double* output, std::size_t frameCount, double gain)                                       \
     {                                                                                              \
+        const ClarityStage::Coefficients c = coefficients;                                         \
         ClarityStage::FastBands bands = states.carrier.bands;                                      \
         ClarityStage::SideFilters filters = states.output;                                         \
         for (std::size_t t = 0; t < frameCount; ++t) {                                             \
@@ -278,7 +420,7 @@ namespace {
             FirstValues v;                                                                         \
             std::memcpy(&v.envelopes, frame, sizeof(Lanes));                                       \
             v.passed = frame[4];                                                                   \
-            output[t] = secondFrame(bands, filters, amount, carrier[t], output[t], v, gain);       \
+            output[t] = secondFrame(c, bands, filters, amount, carrier[t], output[t], v, gain);    \
         }                                                                                          \
         states.carrier.bands = bands;                                                              \
         states.output = filters;                                                                   \
@@ -291,11 +433,26 @@ namespace {
 #undef LUMIVOX_CLARITY_PARTS
 
 #if defined(__x86_64__) || defined(__i386__)
+    // The fast bands' coefficients twice over, for both sets side by side.
+    __attribute__((target("avx512f"))) inline WideLanes twice(const Lanes& lanes)
+    {
+        return __builtin_shufflevector(lanes, lanes, 0, 1, 2, 3, 0, 1, 2, 3);
+    }
+    __attribute__((target("avx512f"))) inline WideCoefficients widened(
+        const ClarityStage::Coefficients& c)
+    {
+        return { twice(c.fastGain), { twice(c.fastA1[0]), twice(c.fastA1[1]) },
+            { twice(c.fastA2[0]), twice(c.fastA2[1]) } };
+    }
+
     // With eight lanes a register, the first part runs both fast band sets at once and hands over
     // only the lead; the second part has the bank's lowest region left.
-    __attribute__((target("avx512f"))) void firstPartWide(ClarityStage::States& states,
+    __attribute__((target("avx512f"))) void firstPartWide(
+        const ClarityStage::Coefficients& coefficients, ClarityStage::States& states,
         const double* carrier, const double* modulator, double* values, std::size_t frameCount)
     {
+        const ClarityStage::Coefficients c = coefficients;
+        const WideCoefficients wide = widened(c);
         WideLanes w1[2], w2[2];
         for (int k = 0; k < 2; ++k) {
             w1[k] = __builtin_shufflevector(
@@ -313,8 +470,8 @@ namespace {
         for (std::size_t first = 0; first < frameCount; first += pass) {
             const std::size_t frames = std::min(pass, frameCount - first);
             for (std::size_t t = 0; t < frames; ++t) {
-                const WideValues v = wideFrame(
-                    w1, w2, filters, envelopes, energies, carrier[first + t], modulator[first + t]);
+                const WideValues v = wideFrame(c, wide, w1, w2, filters, envelopes, energies,
+                    carrier[first + t], modulator[first + t]);
                 for (int k = 0; k < 4; ++k)
                     product[k][t] = v.products[k];
                 hiss[t] = v.side[0];
@@ -323,8 +480,9 @@ namespace {
                 voicedEnergy[t] = v.energies[1];
             }
             for (std::size_t t = 0; t < frames; ++t)
-                values[first + t] = wideLead(product[0][t], product[1][t], product[2][t],
-                    product[3][t], hiss[t], level[t], hissEnergy[t], voicedEnergy[t]);
+                values[first + t]
+                    = wideLead(c.hissWeight, product[0][t], product[1][t], product[2][t],
+                        product[3][t], hiss[t], level[t], hissEnergy[t], voicedEnergy[t]);
         }
         for (int k = 0; k < 2; ++k) {
             states.modulator.bands.w1[k] = __builtin_shufflevector(w1[k], w1[k], 0, 1, 2, 3);
@@ -338,21 +496,23 @@ namespace {
         states.modulator.energies = energies;
     }
 
-    __attribute__((target("avx512f"))) void secondPartWide(ClarityStage::States& states,
-        double amount, const double*, const double* values, double* output, std::size_t frameCount,
-        double gain)
+    __attribute__((target("avx512f"))) void secondPartWide(
+        const ClarityStage::Coefficients& coefficients, ClarityStage::States& states, double amount,
+        const double*, const double* values, double* output, std::size_t frameCount, double gain)
     {
+        const ClarityStage::Coefficients c = coefficients;
         ClarityStage::SideFilters filters = states.output;
         for (std::size_t t = 0; t < frameCount; ++t)
-            output[t] = finish(filters, amount, output[t], values[t], gain);
+            output[t] = finish(c, filters, amount, output[t], values[t], gain);
         states.output = filters;
     }
 #endif
 
     struct Parts {
-        void (*first)(ClarityStage::States&, const double*, const double*, double*, std::size_t);
-        void (*second)(ClarityStage::States&, double, const double*, const double*, double*,
-            std::size_t, double);
+        void (*first)(const ClarityStage::Coefficients&, ClarityStage::States&, const double*,
+            const double*, double*, std::size_t);
+        void (*second)(const ClarityStage::Coefficients&, ClarityStage::States&, double,
+            const double*, const double*, double*, std::size_t, double);
     };
 
     // The engine's unit, so that a program's choice pins Clarity's too; chosen at each call
@@ -382,13 +542,14 @@ namespace {
 void ClarityStage::firstPart(VectorUnit unit, const double* carrier, const double* modulator,
     double* values, std::size_t frameCount)
 {
-    partsFor(unit).first(states, carrier, modulator, values, frameCount);
+    partsFor(unit).first(coefficientValues, states, carrier, modulator, values, frameCount);
 }
 
 void ClarityStage::secondPart(VectorUnit unit, const double* carrier, const double* values,
     double* output, std::size_t frameCount, double gain)
 {
-    partsFor(unit).second(states, strength, carrier, values, output, frameCount, gain);
+    partsFor(unit).second(
+        coefficientValues, states, strength, carrier, values, output, frameCount, gain);
 }
 
 void ClarityStage::processBlock(VectorUnit unit, const double* carrier, const double* modulator,
@@ -398,8 +559,9 @@ void ClarityStage::processBlock(VectorUnit unit, const double* carrier, const do
     double values[handOverValues * passFrames];
     for (std::size_t first = 0; first < frameCount; first += passFrames) {
         const std::size_t frames = std::min(passFrames, frameCount - first);
-        parts.first(states, carrier + first, modulator + first, values, frames);
-        parts.second(states, strength, carrier + first, values, output + first, frames, gain);
+        parts.first(coefficientValues, states, carrier + first, modulator + first, values, frames);
+        parts.second(coefficientValues, states, strength, carrier + first, values, output + first,
+            frames, gain);
     }
 }
 

@@ -1,10 +1,44 @@
 #pragma once
 
+#include "band_design.h"
+
+#include <array>
 #include <cstddef>
 
 namespace lumivox::engine {
 
 enum class VectorUnit; // block_path.h
+class BandLayout; // band_layout.h
+
+// Where the Clarity stage works for a layout, in Hz at the rate its filters are designed for.
+struct ClarityDesign {
+    double rate = 44100.0;
+    // The span of the four fast bands, from the lowest one's lower edge to the highest one's upper
+    // edge; empty (high not above low) when the layout has no bands slow enough to need them.
+    double fastLowHz = 100.0;
+    double fastHighHz = 500.0;
+    double regionHz = 300.0; // the edge of the low-pass that takes the bank's lowest region away
+    double hissHz = 2000.0; // the edge of the hiss band's high-pass
+    double voicedHz = 800.0; // the edge of the voiced band's low-pass
+    // The passed hiss stands to the carrier's mean level a quarter as high as the vocoded sound
+    // of a full-band carrier stands to its modulator: enough to be heard, not enough to mask.
+    double hissWeight = 2.0;
+
+    bool hasFastBands() const { return fastHighHz > fastLowHz; }
+    // The four fast bands' edges, lowest first, spaced over the span as the classic ones are.
+    std::array<BandEdges, 4> fastBands() const;
+};
+
+// A bank band narrower than this follows a voice tens of milliseconds late.
+inline constexpr double claritySlowBandHz = 100.0;
+
+// The stage's design for a layout: its filters at the layout's design rate, the fast bands over
+// the span of the layout's slow bands from 100 Hz up (when they span an octave at least), the
+// bank's region taken away up to 0.6 of the span's top, the hiss split at 2 kHz and the voiced
+// band at 800 Hz. The classic layout's design is the one the stage has always had: fast bands
+// from 100 to 500 Hz (over its bands 8 to 14), the region up to 300 Hz, all at 44100 Hz and moving
+// with the rate as the classic bands do.
+ClarityDesign clarityDesignFor(const BandLayout& layout);
 
 // The Clarity stage, run after the bands. The bank's lowest bands are narrow, so they follow the
 // voice tens of milliseconds behind its upper bands and smear every syllable's onset. Clarity
@@ -18,7 +52,10 @@ enum class VectorUnit; // block_path.h
 // order, so every path and every vector unit gives the same bits.
 class ClarityStage {
 public:
-    ClarityStage();
+    ClarityStage(); // for the classic layout
+    // For a layout's bands, designed at its rate; the classic layout gets the stage's constant
+    // coefficients, so that its sound never depends on the maths library.
+    explicit ClarityStage(const BandLayout& layout);
 
     // Clamped to [0, 1]. Turning it up from 0 restarts the stage in zero state, so that it fades
     // in instead of carrying filter state from before into the sound.
@@ -68,7 +105,23 @@ public:
         SideFilters output; // the bank region: the third lane counts
     };
 
+    // The filters' coefficients, lane by lane as the states.
+    struct Coefficients {
+        Lanes fastGain; // the fast bands' input gains (their numerators are 1 - z^-2)
+        Lanes fastA1[2], fastA2[2]; // their two sections' a1 and a2
+        Lanes sideGain, sideB1, sideB2, sideA1, sideA2; // the side filters (see SideFilters)
+        double envelopeRate; // the fast bands' followers, per sample
+        double energyRate; // the side filters' energies, per sample
+        double hissWeight; // the passed hiss's weight against the carrier's level
+    };
+    // The coefficients for a design, worked out with the maths library.
+    static Coefficients designCoefficients(const ClarityDesign& design);
+    const Coefficients& coefficients() const { return coefficientValues; }
+    const ClarityDesign& design() const { return designValue; }
+
 private:
+    ClarityDesign designValue;
+    Coefficients coefficientValues;
     States states;
     double amountValue = 0.0;
     // What the stage applies: 1 - (1 - amount)^2, so that the middle of the slider already gives

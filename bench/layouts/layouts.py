@@ -14,6 +14,7 @@ same fast settings; word accuracy is given over all voices and over flite's voic
 (espeak-ng's speech is hard for the recogniser even clean).
 """
 
+import hashlib
 import json
 import multiprocessing
 import os
@@ -117,13 +118,22 @@ def _render(job):
 
 
 def key_of(design):
-    return design.replace(":", "_")
+    """A short folder name for a design's outputs: pocketsphinx breaks the lines of its result
+    file when the names in it are long, and program options make long names."""
+    return "d" + hashlib.sha1(design.encode()).hexdigest()[:12]
 
 
-def accuracy(rows, heard, prefix, voices=None):
+# The forty sentences of sentences_more.txt (and their own voices) are named m...; the groups of
+# the figures split them from the first 120.
+GROUPS = {"first": lambda name: not name.startswith("m"), "more": lambda name: name.startswith("m")}
+
+
+def accuracy(rows, heard, prefix, voices=None, group=None):
     errors = total = 0
     for name, voice, text in rows:
         if voices is not None and not voice.startswith(voices):
+            continue
+        if group is not None and not GROUPS[group](name):
             continue
         reference = text.split()
         errors += score.edit_distance(reference, heard.get(f"{prefix}/{name}", []))
@@ -139,7 +149,8 @@ def clean_accuracy(work, rows):
         score.for_recogniser(work / "speech" / f"{name}.wav", target)
         names.append(f"clean/{name}")
     heard = score.recognise(work, names)
-    return accuracy(rows, heard, "clean"), accuracy(rows, heard, "clean", FLITE)
+    return (accuracy(rows, heard, "clean"), accuracy(rows, heard, "clean", FLITE),
+            *(accuracy(rows, heard, "clean", group=group) for group in GROUPS))
 
 
 FLITE = ("slt", "awb", "rms", "kal16")
@@ -157,12 +168,20 @@ def measure(work, half, design, stoi_only):
         values = [rendered[name][carrier][0] for name, _, _ in rows]
         entry[carrier] = {"stoi": float(np.mean(values)),
                           "clipped": sum(rendered[name][carrier][1] for name, _, _ in rows)}
+        for group, member in GROUPS.items():
+            values = [rendered[name][carrier][0] for name, _, _ in rows if member(name)]
+            if values:
+                entry[carrier][f"stoi_{group}"] = float(np.mean(values))
     if not stoi_only:
         names = [f"{key}/{carrier}/{name}" for carrier in CARRIERS for name, _, _ in rows]
         heard = score.recognise(work, names)
         for carrier in CARRIERS:
             entry[carrier]["words"] = accuracy(rows, heard, f"{key}/{carrier}")
             entry[carrier]["words_flite"] = accuracy(rows, heard, f"{key}/{carrier}", FLITE)
+            for group, member in GROUPS.items():
+                if any(member(name) for name, _, _ in rows):
+                    entry[carrier][f"words_{group}"] = accuracy(
+                        rows, heard, f"{key}/{carrier}", group=group)
     return entry
 
 
@@ -222,6 +241,21 @@ def print_table(work, designs):
             cells.append(f"{entry['lowest_width']:.0f} Hz, {entry['narrow_bands']} < 200 Hz"
                          if "lowest_width" in entry else "the program")
             print("| " + " | ".join(cells) + " |")
+    print()
+    print("| layout | half | sentences | chord STOI | chord words % | noise STOI | noise words % |")
+    print("|---|---|---|---|---|---|---|")
+    for design in designs:
+        for half, mark in (("tuning", "T"), ("heldout", "H")):
+            entry = results.get(f"{design}|{half}")
+            for group in GROUPS:
+                if not entry or f"stoi_{group}" not in entry["chord"]:
+                    continue
+                cells = [design, mark, group]
+                for carrier in CARRIERS:
+                    e = entry[carrier]
+                    cells.append(f"{e[f'stoi_{group}']:.3f}")
+                    cells.append(f"{e[f'words_{group}']:.1f}" if f"words_{group}" in e else "-")
+                print("| " + " | ".join(cells) + " |")
 
 
 def line_of(design, entry):
@@ -230,6 +264,9 @@ def line_of(design, entry):
         e = entry[carrier]
         words = f"{e['words']:5.1f} {e['words_flite']:5.1f}" if "words" in e else "    -     -"
         parts.append(f"{carrier} {e['stoi']:.3f} {words} clip {e['clipped']:2d}")
+        if "stoi_more" in e:
+            more = f" {e['words_more']:5.1f}" if "words_more" in e else ""
+            parts.append(f"(new sentences {e['stoi_more']:.3f}{more})")
     if "lowest_width" in entry:
         parts.append(f"lowest {entry['lowest_width']:6.1f} Hz, {entry['narrow_bands']} < 200 Hz")
     return " | ".join(parts)
