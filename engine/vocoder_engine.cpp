@@ -29,6 +29,7 @@ VocoderEngine::VocoderEngine(BandLayout layout, VectorChoice choice)
     , vectors(choice)
     , filterBank(bandLayout)
     , spread(makeSpread(0.0, 0.0, bandLayout))
+    , clarityStage(bandLayout)
     , blockPath(std::make_unique<BlockPath>(bandLayout))
 {
 }
