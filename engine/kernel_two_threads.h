@@ -31,6 +31,28 @@ constexpr int envelopeSectionsOnModulatorSide(bool smoothing, int width)
     return smoothing || width >= 8 ? envelopeSectionCount : 1;
 }
 
+// The first band-pass sections of one cascade for the groups at firstBand and firstBand + Width
+// over frames [0, frameCount), through the input gain, staged in the row rowOf(t) of each frame.
+template <int Width, typename RowOf>
+LUMIVOX_INLINE void firstSectionsOfGroupPair(
+    BandLanes::Cascades bands, int firstBand, const double* input, int frameCount, RowOf rowOf)
+{
+    using V = Lane<Width>;
+    const int secondBand = firstBand + Width;
+    const V gainLow = load<Width>(&bands.half(firstBand).gain[laneInHalf(firstBand)]);
+    const V gainHigh = load<Width>(&bands.half(secondBand).gain[laneInHalf(secondBand)]);
+    GroupPair<Width, 0, firstPassSections> pair;
+    pair.load(bands, firstBand);
+    for (int t = 0; t < frameCount; ++t) {
+        V low = gainLow * input[t];
+        V high = gainHigh * input[t];
+        pair.run(bands, firstBand, low, high);
+        store<Width>(rowOf(t) + firstBand, low);
+        store<Width>(rowOf(t) + secondBand, high);
+    }
+    pair.store(bands, firstBand);
+}
+
 // The modulator side of two groups over frames [0, frameCount): the first band-pass sections
 // staged in the level rows, then the remaining sections and EnvelopeSections envelope sections,
 // into the level rows when ToRows, otherwise into handOver (handOverStride values per frame; the
@@ -42,20 +64,8 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, auto& rows, int firstBa
     using V = Lane<Width>;
     const BandLanes::Cascades& bands = lanes.modulator();
     const int secondBand = firstBand + Width;
-    {
-        const V gainLow = load<Width>(&bands.half(firstBand).gain[laneInHalf(firstBand)]);
-        const V gainHigh = load<Width>(&bands.half(secondBand).gain[laneInHalf(secondBand)]);
-        GroupPair<Width, 0, firstPassSections> pair;
-        pair.load(bands, firstBand);
-        for (int t = 0; t < frameCount; ++t) {
-            V low = gainLow * modulator[t];
-            V high = gainHigh * modulator[t];
-            pair.run(bands, firstBand, low, high);
-            store<Width>(rows.levels(t) + firstBand, low);
-            store<Width>(rows.levels(t) + secondBand, high);
-        }
-        pair.store(lanes.modulator(), firstBand);
-    }
+    firstSectionsOfGroupPair<Width>(
+        lanes.modulator(), firstBand, modulator, frameCount, [&](int t) { return rows.levels(t); });
     {
         constexpr int rest = bandSectionCount - firstPassSections;
         GroupPair<Width, firstPassSections, rest> pair;
@@ -184,20 +194,8 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, auto& rows, int firstBand
     using V = Lane<Width>;
     const BandLanes::Cascades& bands = lanes.carrier();
     const int secondBand = firstBand + Width;
-    {
-        const V gainLow = load<Width>(&bands.half(firstBand).gain[laneInHalf(firstBand)]);
-        const V gainHigh = load<Width>(&bands.half(secondBand).gain[laneInHalf(secondBand)]);
-        GroupPair<Width, 0, firstPassSections> pair;
-        pair.load(bands, firstBand);
-        for (int t = 0; t < frameCount; ++t) {
-            V low = gainLow * carrier[t];
-            V high = gainHigh * carrier[t];
-            pair.run(bands, firstBand, low, high);
-            store<Width>(rows.carrierBands(t) + firstBand, low);
-            store<Width>(rows.carrierBands(t) + secondBand, high);
-        }
-        pair.store(lanes.carrier(), firstBand);
-    }
+    firstSectionsOfGroupPair<Width>(lanes.carrier(), firstBand, carrier, frameCount,
+        [&](int t) { return rows.carrierBands(t); });
     {
         constexpr int rest = bandSectionCount - firstPassSections;
         GroupPair<Width, firstPassSections, rest> pair;
