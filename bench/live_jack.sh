@@ -17,30 +17,9 @@ for tool in jackd jack_wait jack_lsp jack_connect jack-play jack-record sox pyth
     command -v "$tool" >/dev/null || { echo "$tool is needed (scripts/setup.sh test)" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-# One name each run: a server that fails to clean up its slot in JACK's registry of eight is
-# replaced by the next run's rather than left to fill it.
-export JACK_DEFAULT_SERVER=lumivox-bench JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/jack_dummy_server.sh" lumivox-bench
 
-# Two servers starting at the same moment (a test's, say) can meet in JACK's shared registry and
-# one of them gives up: start again, a little later each time.
-for attempt in 1 2 3 4; do
-    jackd --no-realtime -d dummy -r 48000 -p "$period" >"$work/jackd.log" 2>&1 &
-    server=$!
-    jack_wait -w -t 10 >/dev/null 2>&1 && break
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-    ((attempt < 4)) || { echo "jackd did not start:" >&2; cat "$work/jackd.log" >&2; exit 1; }
-    sleep "$attempt"
-done
-pids+=("$server")
+start_jack_server
 
 # The voice: a second of silence (time to connect), then bursts of a buzzing vowel with sharp
 # onsets, three a second.

@@ -20,36 +20,15 @@ seconds=${SECONDS_TO_RUN:-60}
 period=${PERIOD:-128}
 [[ -x "$build/lumivox" && -x "$build/lumivox_window_probe" ]] || { echo "build $build first" >&2; exit 1; }
 
-work=$(mktemp -d)
-# One name each run: a server that fails to clean up its slot in JACK's registry of eight is
-# replaced by the next run's rather than left to fill it.
-export JACK_DEFAULT_SERVER=lumivox-bench-window JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
+source "$(dirname "$0")/jack_dummy_server.sh" lumivox-bench-window
 export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb
 export LUMIVOX_INSTANCE_NAME="LumivoxBench-$$"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
 
 # The window starts with the noise carrier chosen, as a user who chose it last time would find it.
 mkdir -p "$XDG_CONFIG_HOME/Lumivox"
 printf '[carrier]\nkind=2\n' >"$XDG_CONFIG_HOME/Lumivox/lumivox.conf"
 
-# Two servers starting at the same moment (a test's, say) can meet in JACK's shared registry and
-# one of them gives up: start again, a little later each time.
-for attempt in 1 2 3 4; do
-    jackd --no-realtime -d dummy -r 48000 -p "$period" >"$work/jackd.log" 2>&1 &
-    server=$!
-    jack_wait -w -t 10 >/dev/null 2>&1 && break
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-    ((attempt < 4)) || { echo "jackd did not start:" >&2; cat "$work/jackd.log" >&2; exit 1; }
-    sleep "$attempt"
-done
-pids+=("$server")
+start_jack_server
 
 await_port() {
     for ((i = 0; i < 300; i++)); do
