@@ -17,9 +17,10 @@ struct FrequencyMark {
     double bandPosition;
 };
 
-// The 32 band meters' levels in dB with peak-meter ballistics: a bar rises at once and falls at a
-// fixed rate; a peak mark holds for a while and then falls at the same rate. Time comes from the
-// caller, so that the ballistics can be checked against a made-up clock.
+// The band meters' levels in dB, a bar for each band of the run's layout, with peak-meter
+// ballistics: a bar rises at once and falls at a fixed rate; a peak mark holds for a while and
+// then falls at the same rate. Time comes from the caller, so that the ballistics can be checked
+// against a made-up clock.
 class BandMeterModel {
 public:
     using Clock = std::chrono::steady_clock;
