@@ -41,6 +41,8 @@ struct BlockBody {
         int frameCount, double* sums);
     void (*upperBands)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
         int frameCount, const double* lowerSums, double outputGain, double* output);
+    // Clarity's levelling of the carrier bands the analysis left in the rows.
+    void (*levelCarrierBands)(FrameRows&, CarrierLevelling&, int frameCount);
 };
 
 namespace {
@@ -103,10 +105,16 @@ namespace {
             (kernel::upperBands<Width>(                                                            \
                 lanes, fixed, carrier, modulator, frameCount, lowerSums, outputGain, output)));    \
     }                                                                                              \
+    Attributes void levelCarrierBands##Unit(                                                       \
+        FrameRows& rows, CarrierLevelling& levelling, int frameCount)                              \
+    {                                                                                              \
+        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
+            rows, (kernel::levelCarrierRows<Width>(fixed, levelling, fixed.bands(), frameCount))); \
+    }                                                                                              \
     BlockBody body##Unit()                                                                         \
     {                                                                                              \
         return { analyse##Unit, finish##Unit, analyseAndFinish##Unit, Width, modulatorSide##Unit,  \
-            carrierSide##Unit, lowerBands##Unit, upperBands##Unit };                               \
+            carrierSide##Unit, lowerBands##Unit, upperBands##Unit, levelCarrierBands##Unit };      \
     }
 
     LUMIVOX_BLOCK_BODY(Portable, , 2)
@@ -247,7 +255,7 @@ BlockPath::~BlockPath() = default;
 const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& settings,
     const double* carrier, const double* modulator, double* output, int frameCount)
 {
-    const bool together = !settings.smoothing && !settings.clearing;
+    const bool together = !settings.smoothing && !settings.clearing && !settings.levelling;
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         if (together) {
@@ -255,6 +263,8 @@ const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& se
                 settings.outputGain, output + start);
         } else {
             body.analyse(lanes, rows, carrier + start, modulator + start, frames);
+            if (settings.levelling)
+                body.levelCarrierBands(rows, *settings.levelling, frames);
             body.finish(rows, settings, 0, frames, output + start);
         }
     }
@@ -263,9 +273,11 @@ const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& se
 
 namespace {
 
-    BlockSettings settingsFor(const Spread& spread, double clearance, double outputGain)
+    BlockSettings settingsFor(
+        const Spread& spread, double clearance, double outputGain, CarrierLevelling* levelling)
     {
         BlockSettings settings {};
+        settings.levelling = (levelling != nullptr && levelling->active()) ? levelling : nullptr;
         settings.bands = spread.bands;
         settings.stride = spread.stride;
         settings.weights = spread.bandWeights.data();
@@ -286,10 +298,10 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
 {
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, clearance, 0.0);
+    const BlockSettings settings = settingsFor(spread, clearance, 0.0, levelling);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
     const int lower = kernel::lowerBandCount(firstRows.bands());
-    if (!settings.smoothing && !settings.clearing) {
+    if (!settings.smoothing && !settings.clearing && !settings.levelling) {
         // The lower bands' sums, then the levels of their last frame.
         firstLanes.loadBands(bank, 0, lower);
         for (int start = 0; start < frameCount; start += chunkFrames) {
@@ -320,7 +332,7 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
 {
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, clearance, outputGain);
+    const BlockSettings settings = settingsFor(spread, clearance, outputGain, levelling);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
     const int lastChunkFrame = (frameCount - 1) % chunkFrames;
     const int bands = secondRows.bands();
@@ -331,7 +343,7 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
         if (from < end)
             std::copy(first + from, first + end, lastLevels.begin() + from);
     };
-    if (!settings.smoothing && !settings.clearing) {
+    if (!settings.smoothing && !settings.clearing && !settings.levelling) {
         secondLanes.loadBands(bank, lower, bands);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
@@ -362,7 +374,7 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, dou
 {
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, clearance, outputGain);
+    const BlockSettings settings = settingsFor(spread, clearance, outputGain, levelling);
     const BlockBody body = bodyFor(unit);
 
     lanes.load(bank);

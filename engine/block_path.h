@@ -18,6 +18,7 @@ namespace kernel {
 }
 struct FilterBank;
 struct Spread;
+struct CarrierLevelling;
 
 // The instruction sets the block path has a body for. Every one gives the same bits.
 enum class VectorUnit { Portable, Sse2, Avx2, Avx512 };
@@ -82,6 +83,10 @@ public:
         double outputGain, const double* carrier, const double* modulator, const double* handOver,
         double* output, int frameCount, std::span<double> lastLevels);
 
+    // The levelling of the carrier bands that every run applies while it is active (the engine
+    // owns it; null for none). Both halves of a frame see the same one.
+    void setLevelling(CarrierLevelling* carrierLevelling) { levelling = carrierLevelling; }
+
 private:
     const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,
         const double* carrier, const double* modulator, double* output, int frameCount);
@@ -92,6 +97,7 @@ private:
     FrameRows firstRows;
     BandLanes secondLanes;
     FrameRows secondRows;
+    CarrierLevelling* levelling = nullptr;
 };
 
 } // namespace lumivox::engine

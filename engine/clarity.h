@@ -61,6 +61,8 @@ public:
     // in instead of carrying filter state from before into the sound.
     void setAmount(double amount);
     double amount() const { return amountValue; }
+    // What the stage applies of its effect, from the amount (see strength below).
+    double strengthApplied() const { return strength; }
 
     // One frame: the engine's output for the frame (vocoded, made with the output gain gain) with
     // Clarity applied. carrier and modulator as the engine takes them.

@@ -14,6 +14,7 @@
 // and an SSE2 body.
 
 #include "band_lanes.h"
+#include "carrier_levelling.h"
 
 #include <algorithm>
 
@@ -84,6 +85,8 @@ struct BlockSettings {
     double clearance;
     bool clearing; // clearance > 0
     double outputGain;
+    // Clarity's levelling of the carrier bands, when it is on (null when off).
+    CarrierLevelling* levelling;
 };
 
 // Runs call with Bands, the padded bank's band count, as a constant: the smoothing step keeps one

@@ -11,6 +11,7 @@
 // Each side works on two neighbouring groups of bands at once, so that two independent chains are
 // in flight, as the carrier and the modulator of one group are on one thread.
 
+#include "kernel_levelling.h"
 #include "kernel_synthesis.h"
 
 #include <type_traits>
@@ -186,10 +187,10 @@ LUMIVOX_INLINE void adjustLevels(
 }
 
 // The carrier band products of two groups over frames [0, frameCount) in the carrier rows, each
-// band weighted by its level in levelsOf(t).
-template <int Width, typename RowOf>
+// band weighted by its level in levelsOf(t); with Levelling, the carrier bands levelled first.
+template <int Width, bool Levelling, typename RowOf>
 LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, auto& rows, int firstBand,
-    const double* carrier, RowOf levelsOf, int frameCount)
+    const double* carrier, RowOf levelsOf, int frameCount, CarrierLevelling* levelling)
 {
     using V = Lane<Width>;
     const BandLanes::Cascades& bands = lanes.carrier();
@@ -199,16 +200,47 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, auto& rows, int firstBand
     {
         constexpr int rest = bandSectionCount - firstPassSections;
         GroupPair<Width, firstPassSections, rest> pair;
+        LevellingStates<Width> levelLow, levelHigh;
         pair.load(bands, firstBand);
+        if constexpr (Levelling) {
+            levelLow.load(*levelling, firstBand);
+            levelHigh.load(*levelling, secondBand);
+        }
         for (int t = 0; t < frameCount; ++t) {
             V low = load<Width>(rows.carrierBands(t) + firstBand);
             V high = load<Width>(rows.carrierBands(t) + secondBand);
             pair.run(bands, firstBand, low, high);
+            if constexpr (Levelling) {
+                low = levelLow.step(low, *levelling);
+                high = levelHigh.step(high, *levelling);
+            }
             const double* level = levelsOf(t);
             store<Width>(rows.carrierBands(t) + firstBand, low * load<Width>(level + firstBand));
             store<Width>(rows.carrierBands(t) + secondBand, high * load<Width>(level + secondBand));
         }
         pair.store(lanes.carrier(), firstBand);
+        if constexpr (Levelling) {
+            levelLow.store(*levelling, firstBand);
+            levelHigh.store(*levelling, secondBand);
+        }
+    }
+}
+
+// The carrier band products of every group, weighted by the adjusted levels or the levels as
+// they are.
+template <int Width, bool Levelling>
+LUMIVOX_INLINE void weighCarrierBands(BandLanes& lanes, auto& rows, const double* carrier,
+    bool adjusted, int frameCount, const BlockSettings& settings)
+{
+    for (int first = 0; first < rows.bands(); first += 2 * Width) {
+        if (adjusted)
+            carrierGroupPair<Width, Levelling>(
+                lanes, rows, first, carrier, [&rows](int t) { return rows.smoothed(t); },
+                frameCount, settings.levelling);
+        else
+            carrierGroupPair<Width, Levelling>(
+                lanes, rows, first, carrier, [&rows](int t) { return rows.levels(t); }, frameCount,
+                settings.levelling);
     }
 }
 
@@ -227,15 +259,10 @@ LUMIVOX_INLINE void carrierSide(BandLanes& lanes, auto& rows, const BlockSetting
     if (adjusted)
         adjustLevels<Width>(rows, settings, handOver, frameCount);
     const int bands = rows.bands();
-    for (int first = 0; first < bands; first += 2 * Width) {
-        if (adjusted)
-            carrierGroupPair<Width>(
-                lanes, rows, first, carrier, [&rows](int t) { return rows.smoothed(t); },
-                frameCount);
-        else
-            carrierGroupPair<Width>(
-                lanes, rows, first, carrier, [&rows](int t) { return rows.levels(t); }, frameCount);
-    }
+    if (settings.levelling)
+        weighCarrierBands<Width, true>(lanes, rows, carrier, adjusted, frameCount, settings);
+    else
+        weighCarrierBands<Width, false>(lanes, rows, carrier, adjusted, frameCount, settings);
     std::fill_n(output, frameCount, 0.0);
     addProductsAcrossFrames<Width>(rows, 0, bands, 0, frameCount, output);
     for (int t = 0; t < frameCount; ++t)

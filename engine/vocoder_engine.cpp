@@ -30,8 +30,10 @@ VocoderEngine::VocoderEngine(BandLayout layout, VectorChoice choice)
     , filterBank(bandLayout)
     , spread(makeSpread(0.0, 0.0, bandLayout))
     , clarityStage(bandLayout)
+    , carrierLevelling(bandLayout.designRate())
     , blockPath(std::make_unique<BlockPath>(bandLayout))
 {
+    blockPath->setLevelling(&carrierLevelling);
 }
 
 VocoderEngine::~VocoderEngine() = default;
@@ -53,6 +55,13 @@ void VocoderEngine::setHarmonicBandVagueness(double v)
 }
 
 void VocoderEngine::setClearance(double c) { clearanceAmount = clampToUnit(c); }
+
+void VocoderEngine::setClarity(double c)
+{
+    clarityStage.setAmount(c);
+    if (!bandLayout.isClassic())
+        carrierLevelling.setAmount(clarityStage.strengthApplied());
+}
 
 void VocoderEngine::setOutputGain(double outputGain) { gain = outputGain; }
 
@@ -179,8 +188,12 @@ double VocoderEngine::processSample(double carrier, double modulator)
 
     // Synthesis: weight each carrier band by its level and sum in band order.
     std::array<double, mostBands> products;
-    for (std::size_t i = 0; i < bands; ++i)
-        products[i] = filterBank.carrierBands[i].process(carrier) * levels[i];
+    for (std::size_t i = 0; i < bands; ++i) {
+        double carrierBand = filterBank.carrierBands[i].process(carrier);
+        if (carrierLevelling.active())
+            carrierBand = carrierLevelling.step(static_cast<int>(i), carrierBand);
+        products[i] = carrierBand * levels[i];
+    }
     double total = 0.0;
     for (std::size_t i = 0; i < bands; ++i)
         total += products[i];

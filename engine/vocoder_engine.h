@@ -1,6 +1,7 @@
 #pragma once
 
 #include "block_path.h"
+#include "carrier_levelling.h"
 #include "clarity.h"
 #include "engine_constants.h"
 #include "filter_bank.h"
@@ -36,7 +37,9 @@ public:
     void setHarmonicBandVagueness(double v);
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
-    void setClarity(double c) { clarityStage.setAmount(c); } // clamped to [0, 1]
+    // Clamped to [0, 1]. With a layout designed at the recording's rate it also levels the
+    // carrier's bands (see carrier_levelling.h); the classic layout keeps its carrier as it is.
+    void setClarity(double c);
     void setVectorChoice(VectorChoice choice) { vectors = choice; }
 
     double vagueness() const { return spread.vagueness; }
@@ -108,6 +111,7 @@ private:
     // Added after the bands, by the same scalar code on every path, and only above 0, so that
     // Clarity 0 leaves every output bit as it was.
     ClarityStage clarityStage;
+    CarrierLevelling carrierLevelling;
     // The levels of the latest frame, for bandLevels(); processSample also works in it.
     std::array<double, mostBands> levels {};
     std::unique_ptr<BlockPath> blockPath;

@@ -52,6 +52,8 @@ namespace {
     const Settings settingsCases[] = {
         { 0.0, 0.0, 1.0 }, { 0.6, 0.3, 1.3 }, { 1.0, 0.0, 0.7 }, { 0.2, 1.0, 1.0 },
         { 0.0, 0.0, 1.0, 0.0, 0.85 }, // the harmonic bands blurred, the others not
+        { 0.0, 0.0, 1.0, 0.5 }, // Clarity: the carrier's bands levelled
+        { 0.6, 0.3, 1.3, 0.8 }, // and with Vagueness and Instrument Clearance
     };
 
     bool sameBits(std::span<const double> want, std::span<const double> got)

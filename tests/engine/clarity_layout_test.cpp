@@ -5,6 +5,8 @@
 #include "clarity.h"
 #include "engine_signals.h"
 #include "layout_choice.h"
+#include "vocoder_engine.h"
+#include "white_noise.h"
 
 #include <cmath>
 #include <complex>
@@ -138,6 +140,65 @@ TEST_P(ClarityFollowsTheLayout, FastBandsStandInForTheSlowBandsAndNoOthers)
     }
     // What is taken of the bank's region is half power at 0.6 of the span's top.
     EXPECT_NEAR(sideGainAt(coefficients, 2, 0.6 * design.fastHighHz, c.rate), halfPower, 1e-9);
+}
+
+namespace {
+
+    // A steady 1 kHz tone vocoding white noise for two seconds: the output's level over the second
+    // second in 25 ms windows, about as long as the shortest sounds of speech (their mean and how
+    // far they swing about it).
+    struct WindowLevels {
+        double mean = 0.0;
+        double relativeSwing = 0.0; // standard deviation over mean
+    };
+
+    WindowLevels steadyToneOnNoise(const BandLayout& layout, double rate, double clarity)
+    {
+        VocoderEngine engine(layout);
+        engine.setClarity(clarity);
+        const auto frames = static_cast<std::size_t>(2.0 * rate);
+        std::vector<double> carrier(frames), modulator(frames), output(frames);
+        WhiteNoise noise(7);
+        for (std::size_t t = 0; t < frames; ++t) {
+            carrier[t] = 20000.0 * noise.next();
+            modulator[t]
+                = 0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(t) / rate);
+        }
+        engine.processBlock(carrier, modulator, output);
+        const auto window = static_cast<std::size_t>(0.025 * rate);
+        std::vector<double> levels;
+        for (std::size_t start = frames / 2; start + window <= frames; start += window) {
+            double energy = 0.0;
+            for (std::size_t t = start; t < start + window; ++t)
+                energy += output[t] * output[t];
+            levels.push_back(std::sqrt(energy / static_cast<double>(window)));
+        }
+        WindowLevels result;
+        for (double level : levels)
+            result.mean += level / static_cast<double>(levels.size());
+        double variance = 0.0;
+        for (double level : levels)
+            variance += (level - result.mean) * (level - result.mean)
+                / static_cast<double>(levels.size());
+        result.relativeSwing = std::sqrt(variance) / result.mean;
+        return result;
+    }
+
+} // namespace
+
+// A noise carrier's bands rise and fall at random on their own, which the vocoded sound carries on
+// top of the voice's level; Clarity levels them, so that a steady voice gives a steadier sound at
+// about the same loudness.
+TEST_P(ClarityFollowsTheLayout, LevelsANoiseCarriersBandsAndKeepsTheirLoudness)
+{
+    const LayoutCase& c = GetParam();
+    const BandLayout layout = designed(c.choice, c.rate);
+    const WindowLevels plain = steadyToneOnNoise(layout, c.rate, 0.0);
+    const WindowLevels clear = steadyToneOnNoise(layout, c.rate, 1.0);
+    EXPECT_GT(plain.relativeSwing, 0.1);
+    EXPECT_LT(clear.relativeSwing, 0.6 * plain.relativeSwing);
+    EXPECT_GT(clear.mean, 0.5 * plain.mean);
+    EXPECT_LT(clear.mean, 2.0 * plain.mean);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ClarityFollowsTheLayout, ::testing::ValuesIn(designedLayouts),
