@@ -1,5 +1,7 @@
 #include "carrier_levelling.h"
 
+#include "unit_range.h"
+
 #include <cmath>
 
 namespace lumivox::engine {
@@ -22,11 +24,7 @@ CarrierLevelling::CarrierLevelling(double sampleRate)
 
 void CarrierLevelling::setAmount(double value)
 {
-    double clamped = 0.0; // below 0, and not a number
-    if (value > 1.0)
-        clamped = 1.0;
-    else if (value >= 0.0)
-        clamped = value;
+    const double clamped = clampToUnit(value);
     if (amount == 0.0 && clamped > 0.0) {
         fast.fill(0.0);
         slow.fill(0.0);

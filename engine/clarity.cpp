@@ -3,6 +3,7 @@
 #include "band_layout.h"
 #include "block_path.h"
 #include "engine_constants.h"
+#include "unit_range.h"
 
 #include <algorithm>
 #include <cmath>
@@ -221,11 +222,7 @@ ClarityStage::ClarityStage(const BandLayout& layout)
 
 void ClarityStage::setAmount(double amount)
 {
-    double clamped = 0.0; // below 0, and not a number
-    if (amount > 1.0)
-        clamped = 1.0;
-    else if (amount >= 0.0)
-        clamped = amount;
+    const double clamped = clampToUnit(amount);
     if (amountValue == 0.0 && clamped > 0.0)
         states = States {};
     amountValue = clamped;

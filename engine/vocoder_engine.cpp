@@ -1,23 +1,12 @@
 #include "vocoder_engine.h"
 
+#include "unit_range.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <utility>
 
 namespace lumivox::engine {
-
-namespace {
-
-    double clampToUnit(double value)
-    {
-        if (value > 1.0)
-            return 1.0;
-        if (value >= 0.0)
-            return value;
-        return 0.0; // below 0, and not a number
-    }
-
-} // namespace
 
 VocoderEngine::VocoderEngine()
     : VocoderEngine(BandLayout::classic())
