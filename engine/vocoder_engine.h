@@ -4,6 +4,7 @@
 #include "clarity.h"
 #include "engine_constants.h"
 #include "filter_bank.h"
+#include "harmonic_blur.h"
 #include "spread.h"
 
 #include <array>
@@ -29,18 +30,19 @@ public:
     void buildFilterBank();
 
     void setVagueness(double v); // clamped to [0, 1]
-    // The least Vagueness of the bands narrower than a voice's harmonic spacing (see spread.h),
-    // clamped to [0, 1]; 0, the default, leaves them to Vagueness alone. A carrier that follows
-    // the voice at another pitch needs their levels blurred: a band holding one of the voice's
-    // harmonics would pass only the carrier's partials near it, at the voice's own pitch.
-    void setHarmonicBandVagueness(double v);
+    // The blur of the bands narrower than a voice's harmonic spacing (see harmonic_blur.h): each
+    // neighbour's weight over the nearer one's, clamped to [0, HarmonicBlur::maxDecay]; 0, the
+    // default, leaves them unblurred. A carrier that follows the voice at another pitch needs
+    // their levels blurred: a band holding one of the voice's harmonics would pass only the
+    // carrier's partials near it, at the voice's own pitch.
+    void setHarmonicBandBlur(double decay);
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
     void setClarity(double c) { clarityStage.setAmount(c); } // clamped to [0, 1]
     void setVectorChoice(VectorChoice choice) { vectors = choice; }
 
     double vagueness() const { return spread.vagueness; }
-    double harmonicBandVagueness() const { return spread.harmonicBandVagueness; }
+    double harmonicBandBlur() const { return harmonicBlur.decay; }
     double clearance() const { return clearanceAmount; }
     double outputGain() const { return gain; }
     double clarity() const { return clarityStage.amount(); }
@@ -82,7 +84,8 @@ public:
         secondHalf(carrier, modulator, handOver, output, vectors.unit);
     }
 
-    // The levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in the
+    // The levels that weighted the carrier bands (after the harmonic bands' blur, Vagueness and
+    // Instrument Clearance) in the
     // last frame of the latest processSample or processBlock call, one per band of the layout;
     // zeros before the first.
     std::span<const double> bandLevels() const
@@ -103,6 +106,7 @@ private:
     VectorChoice vectors;
     FilterBank filterBank;
     Spread spread;
+    HarmonicBlur harmonicBlur;
     double clearanceAmount = 0.0;
     double gain = 1.0;
     // Added after the bands, by the same scalar code on every path, and only above 0, so that
