@@ -30,7 +30,7 @@ public:
     // carrier (VocoderEngine::setHarmonicBandBlur). Unblurred, each of them holds one harmonic of
     // the voice and lets through only the partials near it, so that at other intervals than 0
     // the output sounds at the voice's own pitch (or a multiple of it) instead of the carrier's.
-    static constexpr double harmonicBandBlur = 0.7;
+    static constexpr int harmonicBandBlur = 3;
 
 private:
     // An analysis frame as rendering uses it.

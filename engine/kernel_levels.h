@@ -176,7 +176,7 @@ LUMIVOX_INLINE void blurFramesAcrossLanes(auto& rows, const HarmonicBlur& blur, 
     constexpr int squaresIn = std::remove_cvref_t<decltype(rows)>::bands() / Frames;
     const int squaresOut = (blur.bands + Frames - 1) / Frames;
     V levels[Groups][squaresIn * Frames];
-    V work[Groups * squaresIn * Frames];
+    V work[Groups * HarmonicBlur::workValues(squaresIn * Frames)];
     for (int g = 0; g < Groups; ++g) {
         for (int square = 0; square < squaresIn; ++square) {
             V* lines = levels[g] + square * Frames;
@@ -213,7 +213,7 @@ LUMIVOX_INLINE void blurHarmonicBands(auto& rows, const BlockSettings& settings,
         blurFramesAcrossLanes<Frames, 1>(rows, blur, t);
     for (; t < end; ++t) {
         double* row = rows.levels(t);
-        double work[mostBands];
+        double work[HarmonicBlur::workValues(mostBands)];
         blurAlongBands<1, double>(
             blur, [row](int, int i) -> double& { return row[i]; }, work);
     }

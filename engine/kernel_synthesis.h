@@ -202,7 +202,7 @@ LUMIVOX_INLINE void blurAndFinishAcrossFrames(
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
     const HarmonicBlur& blur = *settings.blur;
     V levels[Groups][bands];
-    V work[Groups * bands];
+    V work[Groups * HarmonicBlur::workValues(bands)];
     const auto frame = [t](int g, int f) { return t + g * Frames + f; };
     for (int g = 0; g < Groups; ++g) {
         for (int i = 0; i < bands; i += Frames) {
@@ -239,8 +239,8 @@ LUMIVOX_INLINE void blurAndFinishAcrossFrames(
     }
 }
 
-// Synthesis of the frames [first, end) with the harmonic bands' blur alone: two squares of frames
-// at a time, so that two chains are in flight in every step, then one, then the frames left over
+// Synthesis of the frames [first, end) with the harmonic bands' blur alone: four squares of frames
+// at a time, so that four chains are in flight in every step, then one, then the frames left over
 // along the bands. The blurred levels of the last frame are left in its level row.
 template <int Width>
 LUMIVOX_INLINE void blurAndFinish(

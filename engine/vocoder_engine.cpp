@@ -44,9 +44,9 @@ void VocoderEngine::buildFilterBank()
 
 void VocoderEngine::setVagueness(double v) { spread = makeSpread(clampToUnit(v), bandLayout); }
 
-void VocoderEngine::setHarmonicBandBlur(double decay)
+void VocoderEngine::setHarmonicBandBlur(int radius)
 {
-    harmonicBlur = makeHarmonicBlur(decay, bandLayout);
+    harmonicBlur = makeHarmonicBlur(radius, bandLayout);
 }
 
 void VocoderEngine::setClearance(double c) { clearanceAmount = clampToUnit(c); }
@@ -152,7 +152,7 @@ double VocoderEngine::processSample(double carrier, double modulator)
 
     // The harmonic bands' blur, before everything else that reads the levels.
     if (harmonicBlur.on()) {
-        std::array<double, mostBands> work;
+        std::array<double, HarmonicBlur::workValues(mostBands)> work;
         blurAlongBands<1, double>(
             harmonicBlur,
             [this](int, int i) -> double& { return levels[static_cast<std::size_t>(i)]; },

@@ -30,19 +30,19 @@ public:
     void buildFilterBank();
 
     void setVagueness(double v); // clamped to [0, 1]
-    // The blur of the bands narrower than a voice's harmonic spacing (see harmonic_blur.h): each
-    // neighbour's weight over the nearer one's, clamped to [0, HarmonicBlur::maxDecay]; 0, the
-    // default, leaves them unblurred. A carrier that follows the voice at another pitch needs
+    // The blur of the bands narrower than a voice's harmonic spacing (see harmonic_blur.h): its
+    // radius in bands, clamped to [0, HarmonicBlur::maxRadius]; 0, the default, leaves them
+    // unblurred. A carrier that follows the voice at another pitch needs
     // their levels blurred: a band holding one of the voice's harmonics would pass only the
     // carrier's partials near it, at the voice's own pitch.
-    void setHarmonicBandBlur(double decay);
+    void setHarmonicBandBlur(int radius);
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
     void setClarity(double c) { clarityStage.setAmount(c); } // clamped to [0, 1]
     void setVectorChoice(VectorChoice choice) { vectors = choice; }
 
     double vagueness() const { return spread.vagueness; }
-    double harmonicBandBlur() const { return harmonicBlur.decay; }
+    int harmonicBandBlur() const { return harmonicBlur.radius; }
     double clearance() const { return clearanceAmount; }
     double outputGain() const { return gain; }
     double clarity() const { return clarityStage.amount(); }

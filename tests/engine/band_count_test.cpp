@@ -51,8 +51,8 @@ namespace {
 
     const Settings settingsCases[] = {
         { 0.0, 0.0, 1.0 }, { 0.6, 0.3, 1.3 }, { 1.0, 0.0, 0.7 }, { 0.2, 1.0, 1.0 },
-        { 0.0, 0.0, 1.0, 0.0, 0.85 }, // the harmonic bands blurred, the others not
-        { 0.4, 0.3, 1.0, 0.0, 0.7 }, // the blur before Vagueness and Instrument Clearance
+        { 0.0, 0.0, 1.0, 0.0, 3 }, // the harmonic bands blurred, the others not
+        { 0.4, 0.3, 1.0, 0.0, 8 }, // the blur before Vagueness and Instrument Clearance
     };
 
     bool sameBits(std::span<const double> want, std::span<const double> got)

@@ -27,7 +27,7 @@ struct Settings {
     double clearance;
     double gain;
     double clarity = 0.0;
-    double harmonicBlur = 0.0; // the harmonic bands' blur (0 for none)
+    int harmonicBlur = 0; // the harmonic bands' blur radius (0 for none)
 };
 
 void apply(VocoderEngine& engine, const Settings& settings);

@@ -74,7 +74,7 @@ namespace {
         for (double& sample : carrier)
             sample *= 32768.0; // the carrier in its integer sample units
 
-        const auto vocoded = [&](double harmonicBandBlur) {
+        const auto vocoded = [&](int harmonicBandBlur) {
             VocoderEngine engine;
             engine.setHarmonicBandBlur(harmonicBandBlur);
             std::vector<double> output(modulator.size());
@@ -82,7 +82,7 @@ namespace {
             return oddAgainstEvenDecibels(output, voiceHertz * std::exp2(semitones / 12.0));
         };
         const double blurred = vocoded(FollowVoiceSound::harmonicBandBlur);
-        const double sharp = vocoded(0.0);
+        const double sharp = vocoded(0);
         EXPECT_GE(blurred, -6.0);
         // Unblurred, each of those bands passes only the partials next to the voice's harmonics.
         EXPECT_GE(blurred - sharp, 8.0) << "unblurred: " << sharp << " dB";

@@ -52,8 +52,8 @@ namespace {
     }
 
     // The levels of every band averaged over the last half of two seconds of a sine at the
-    // centre of band lit, with the engine's harmonic-band blur at decay.
-    std::vector<double> meanLevels(const BandLayout& layout, int lit, double decay)
+    // centre of band lit, with the engine's harmonic-band blur of that radius.
+    std::vector<double> meanLevels(const BandLayout& layout, int lit, int radius)
     {
         const double rate = layout.designRate();
         const double hertz = layout.centreHz(lit, rate);
@@ -63,7 +63,7 @@ namespace {
         for (std::size_t t = 0; t < frames; ++t)
             modulator[t] = 0.5 * std::sin(2.0 * std::numbers::pi * hertz / rate * t);
         VocoderEngine engine(layout);
-        engine.setHarmonicBandBlur(decay);
+        engine.setHarmonicBandBlur(radius);
         std::vector<double> output(frames);
         std::vector<double> sums(static_cast<std::size_t>(layout.bandCount()));
         constexpr std::size_t block = 64;
@@ -91,7 +91,7 @@ namespace {
         ASSERT_GE(harmonic, 3);
         // The highest narrow band but one, above the ripple of the lowest bands' envelopes.
         const int lit = harmonic - 2;
-        const std::vector<double> sharp = meanLevels(layout, lit, 0.0);
+        const std::vector<double> sharp = meanLevels(layout, lit, 0);
         const std::vector<double> blurred
             = meanLevels(layout, lit, FollowVoiceSound::harmonicBandBlur);
         const auto at = [](const std::vector<double>& levels, int band) {
@@ -123,7 +123,8 @@ namespace {
         EXPECT_GE(blur.span, blur.bands);
         EXPECT_LE(blur.span, layout.bandCount());
         std::vector<double> levels(static_cast<std::size_t>(layout.bandCount()), 250.0);
-        std::vector<double> work(levels.size());
+        std::vector<double> work(
+            static_cast<std::size_t>(HarmonicBlur::workValues(layout.bandCount())));
         blurAlongBands<1, double>(
             blur, [&levels](int, int i) -> double& { return levels[static_cast<std::size_t>(i)]; },
             work.data());
@@ -131,14 +132,41 @@ namespace {
             EXPECT_NEAR(level, 250.0, 1e-10);
     }
 
-    TEST_P(HarmonicBandBlur, IsOffAtNoDecayAndHeldBelowOne)
+    // One band at a time lit alone: each blurred band within reach takes it with a weight that
+    // falls in a straight line with the distance, 2 x radius + 1 at the band itself and nothing
+    // beyond 2 x radius, at the ends of the bank as in its middle.
+    TEST_P(HarmonicBandBlur, WeighsANeighbourByItsDistanceInAStraightLine)
     {
         const BandLayout& layout = GetParam().layout;
-        EXPECT_FALSE(makeHarmonicBlur(0.0, layout).on());
-        EXPECT_FALSE(makeHarmonicBlur(-0.5, layout).on());
-        EXPECT_FALSE(makeHarmonicBlur(std::nan(""), layout).on());
-        const HarmonicBlur most = makeHarmonicBlur(1.0, layout);
-        EXPECT_EQ(most.decay, HarmonicBlur::maxDecay);
+        const HarmonicBlur blur = makeHarmonicBlur(FollowVoiceSound::harmonicBandBlur, layout);
+        const int r = blur.radius;
+        std::vector<double> work(
+            static_cast<std::size_t>(HarmonicBlur::workValues(layout.bandCount())));
+        for (int lit = 0; lit < layout.bandCount(); ++lit) {
+            std::vector<double> levels(static_cast<std::size_t>(layout.bandCount()), 0.0);
+            levels[static_cast<std::size_t>(lit)] = 1.0;
+            blurAlongBands<1, double>(
+                blur,
+                [&levels](int, int i) -> double& { return levels[static_cast<std::size_t>(i)]; },
+                work.data());
+            for (int band = 0; band < blur.bands; ++band) {
+                const int weight
+                    = lit < blur.span ? std::max(0, 2 * r + 1 - std::abs(band - lit)) : 0;
+                EXPECT_NEAR(levels[static_cast<std::size_t>(band)]
+                        / blur.scale[static_cast<std::size_t>(band)],
+                    weight, 1e-9)
+                    << "band " << band << " lit " << lit;
+            }
+        }
+    }
+
+    TEST_P(HarmonicBandBlur, IsOffAtNoRadiusAndReachesNoFurtherThanTheBank)
+    {
+        const BandLayout& layout = GetParam().layout;
+        EXPECT_FALSE(makeHarmonicBlur(0, layout).on());
+        EXPECT_FALSE(makeHarmonicBlur(-2, layout).on());
+        const HarmonicBlur most = makeHarmonicBlur(HarmonicBlur::maxRadius + 5, layout);
+        EXPECT_EQ(most.radius, HarmonicBlur::maxRadius);
         EXPECT_LE(most.span, layout.bandCount());
     }
 
