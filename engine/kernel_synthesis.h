@@ -239,14 +239,14 @@ LUMIVOX_INLINE void blurAndFinishAcrossFrames(
     }
 }
 
-// Synthesis of the frames [first, end) with the harmonic bands' blur alone: four squares of frames
-// at a time, so that four chains are in flight in every step, then one, then the frames left over
+// Synthesis of the frames [first, end) with the harmonic bands' blur alone: two squares of frames
+// at a time, so that two chains are in flight in every step, then one, then the frames left over
 // along the bands. The blurred levels of the last frame are left in its level row.
 template <int Width>
 LUMIVOX_INLINE void blurAndFinish(
     auto& rows, const BlockSettings& settings, int first, int end, double* output)
 {
-    constexpr int together = 4;
+    constexpr int together = 2;
     int t = first;
     for (; t + together * Width <= end; t += together * Width)
         blurAndFinishAcrossFrames<Width, together>(
