@@ -165,8 +165,7 @@ int laneWidth(lumivox::engine::VectorUnit unit)
 
 // The block path in blocks of 2048 frames, as the job feeds it 16-bit audio, on the vector unit the
 // first argument names. bound_fraction is the frame rate over the arithmetic bound of one core.
-void runBlocks(
-    benchmark::State& state, double vagueness, double clearance, double harmonicBandVagueness)
+void runBlocks(benchmark::State& state, double vagueness, double clearance, int harmonicBandBlur)
 {
     using lumivox::engine::VectorUnit;
     const auto unit = static_cast<VectorUnit>(state.range(0));
@@ -181,7 +180,7 @@ void runBlocks(
     state.SetLabel(lumivox::engine::vectorUnitName(unit));
     engine.setVagueness(vagueness);
     engine.setClearance(clearance);
-    engine.setHarmonicBandVagueness(harmonicBandVagueness);
+    engine.setHarmonicBandBlur(harmonicBandBlur);
     std::vector<double> output(input.carrier.size());
     constexpr std::size_t blockLength = 2048;
     for (auto _ : state) {
@@ -208,14 +207,15 @@ void runBlocks(
 void processBlock(benchmark::State& state)
 {
     runBlocks(state, static_cast<double>(state.range(1)) / 100.0,
-        static_cast<double>(state.range(2)) / 100.0, 0.0);
+        static_cast<double>(state.range(2)) / 100.0, 0);
 }
 
-// The block path as the follow sound runs it: no Vagueness but the harmonic bands' own, whose
-// position is the second argument (the follow sound's is 85), against processBlock's 0 0.
+// The block path as the follow sound runs it: no Vagueness, the harmonic bands blurred with the
+// radius the second argument gives (the follow sound's is FollowVoiceSound::harmonicBandBlur),
+// against processBlock's 0 0.
 void harmonicBandBlock(benchmark::State& state)
 {
-    runBlocks(state, 0.0, 0.0, static_cast<double>(state.range(1)) / 100.0);
+    runBlocks(state, 0.0, 0.0, static_cast<int>(state.range(1)));
 }
 
 void blockArguments(benchmark::internal::Benchmark* benchmark)
@@ -479,9 +479,9 @@ BENCHMARK(processBlock)
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(harmonicBandBlock)
-    ->ArgNames({ "unit", "harmonic_vagueness" })
-    ->Args({ 2, 85 })
-    ->Args({ 3, 85 })
+    ->ArgNames({ "unit", "harmonic_blur" })
+    ->Args({ 2, 3 })
+    ->Args({ 3, 3 })
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <span>
@@ -23,26 +24,51 @@ public:
     // band-limited edge) around zero.
     double next()
     {
-        if (framesLeft == 0)
-            startSubBlock();
-        --framesLeft;
-        // The sum of cos(k theta) for k = 1..n (n = fullHarmonics) is sin((n + 1/2) theta) /
-        // (2 sin(theta/2)) - 1/2. Where sin(theta/2) nears zero, the rounding in both sines would
-        // dominate the quotient: there the first two terms of its series, n - theta^2 n(n+1)(2n+1)
-        // / 12, are exact to far below the sound, with theta^2 = 4 sin^2(theta/2).
-        const double fullSum = std::abs(halfIm) > nearEdge
-            ? sumIm / (2.0 * halfIm) - 0.5
-            : fullHarmonics - halfIm * halfIm * edgeCurvature;
-        const double top = sumRe * halfRe - sumIm * halfIm; // cos((fullHarmonics + 1) theta)
-        integral = leak * integral + step * (fullSum + topWeight * top);
+        double sample = 0.0;
+        generate(1, [&sample](int, double value) { sample = value; });
+        return sample;
+    }
 
-        const double nextHalfRe = halfRe * halfStepRe - halfIm * halfStepIm;
-        halfIm = halfRe * halfStepIm + halfIm * halfStepRe;
-        halfRe = nextHalfRe;
-        const double nextSumRe = sumRe * sumStepRe - sumIm * sumStepIm;
-        sumIm = sumRe * sumStepIm + sumIm * sumStepRe;
-        sumRe = nextSumRe;
-        return integral;
+    // The next count samples, each handed to take(i, sample) in order, as count calls of next()
+    // give them. The wave's state stays in locals meanwhile: a store through a pointer to double
+    // in take could otherwise be one to the state, which every sample would then store and load.
+    template <typename Take> void generate(int count, Take take)
+    {
+        for (int i = 0; i < count;) {
+            if (framesLeft == 0)
+                startSubBlock();
+            const int run = std::min(count - i, framesLeft);
+            const double n = fullHarmonics, curvature = edgeCurvature, weight = topWeight;
+            const double hsRe = halfStepRe, hsIm = halfStepIm, ssRe = sumStepRe, ssIm = sumStepIm;
+            const double decay = leak, gain = step;
+            double hRe = halfRe, hIm = halfIm, sRe = sumRe, sIm = sumIm, y = integral;
+            for (int k = 0; k < run; ++k) {
+                // The sum of cos(k theta) for k = 1..n (n = fullHarmonics) is sin((n + 1/2)
+                // theta) / (2 sin(theta/2)) - 1/2. Where sin(theta/2) nears zero, the rounding
+                // in both sines would dominate the quotient: there the first two terms of its
+                // series, n - theta^2 n(n+1)(2n+1) / 12, are exact to far below the sound, with
+                // theta^2 = 4 sin^2(theta/2).
+                const double fullSum = std::abs(hIm) > nearEdge ? sIm / (2.0 * hIm) - 0.5
+                                                                : n - hIm * hIm * curvature;
+                const double top = sRe * hRe - sIm * hIm; // cos((fullHarmonics + 1) theta)
+                y = decay * y + gain * (fullSum + weight * top);
+
+                const double nextHalfRe = hRe * hsRe - hIm * hsIm;
+                hIm = hRe * hsIm + hIm * hsRe;
+                hRe = nextHalfRe;
+                const double nextSumRe = sRe * ssRe - sIm * ssIm;
+                sIm = sRe * ssIm + sIm * ssRe;
+                sRe = nextSumRe;
+                take(i + k, y);
+            }
+            halfRe = hRe;
+            halfIm = hIm;
+            sumRe = sRe;
+            sumIm = sIm;
+            integral = y;
+            framesLeft -= run;
+            i += run;
+        }
     }
 
     // Harmonic k (from 1) as the wave holds it once settled, relative to cos(k theta) with theta

@@ -1,6 +1,7 @@
 #include "block_path.h"
 
 #include "filter_bank.h"
+#include "harmonic_blur.h"
 #include "spread.h"
 // The kernel's vector helpers never cross a call boundary (they are always inlined into a body
 // compiled for its unit), so the ABI note GCC gives about passing wide vectors does not apply.
@@ -255,7 +256,8 @@ BlockPath::~BlockPath() = default;
 const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& settings,
     const double* carrier, const double* modulator, double* output, int frameCount)
 {
-    const bool together = !settings.smoothing && !settings.clearing && !settings.levelling;
+    const bool together
+        = !settings.blurring && !settings.smoothing && !settings.clearing && !settings.levelling;
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
         if (together) {
@@ -273,10 +275,12 @@ const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& se
 
 namespace {
 
-    BlockSettings settingsFor(
-        const Spread& spread, double clearance, double outputGain, CarrierLevelling* levelling)
+    BlockSettings settingsFor(const Spread& spread, const HarmonicBlur& blur, double clearance,
+        double outputGain, CarrierLevelling* levelling)
     {
         BlockSettings settings {};
+        settings.blur = &blur;
+        settings.blurring = blur.on();
         settings.levelling = (levelling != nullptr && levelling->active()) ? levelling : nullptr;
         settings.bands = spread.bands;
         settings.stride = spread.stride;
@@ -293,15 +297,16 @@ namespace {
 
 } // namespace
 
-void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-    const double* carrier, const double* modulator, double* handOver, int frameCount)
+void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
+    const HarmonicBlur& blur, double clearance, const double* carrier, const double* modulator,
+    double* handOver, int frameCount)
 {
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, clearance, 0.0, levelling);
+    const BlockSettings settings = settingsFor(spread, blur, clearance, 0.0, levelling);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
     const int lower = kernel::lowerBandCount(firstRows.bands());
-    if (!settings.smoothing && !settings.clearing && !settings.levelling) {
+    if (kernel::splitsBands(settings)) {
         // The lower bands' sums, then the levels of their last frame.
         firstLanes.loadBands(bank, 0, lower);
         for (int start = 0; start < frameCount; start += chunkFrames) {
@@ -314,8 +319,7 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
         std::copy_n(last, lower, handOver + frameCount);
         return;
     }
-    const int envelopeSections
-        = kernel::envelopeSectionsOnModulatorSide(settings.smoothing, body.width);
+    const int envelopeSections = kernel::envelopeSectionsOnModulatorSide(settings, body.width);
     firstLanes.loadModulatorSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
@@ -327,12 +331,13 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
 }
 
 void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
-    double clearance, double outputGain, const double* carrier, const double* modulator,
-    const double* handOver, double* output, int frameCount, std::span<double> lastLevels)
+    const HarmonicBlur& blur, double clearance, double outputGain, const double* carrier,
+    const double* modulator, const double* handOver, double* output, int frameCount,
+    std::span<double> lastLevels)
 {
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, clearance, outputGain, levelling);
+    const BlockSettings settings = settingsFor(spread, blur, clearance, outputGain, levelling);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
     const int lastChunkFrame = (frameCount - 1) % chunkFrames;
     const int bands = secondRows.bands();
@@ -343,7 +348,7 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
         if (from < end)
             std::copy(first + from, first + end, lastLevels.begin() + from);
     };
-    if (!settings.smoothing && !settings.clearing && !settings.levelling) {
+    if (kernel::splitsBands(settings)) {
         secondLanes.loadBands(bank, lower, bands);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
@@ -355,8 +360,7 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
         keepLevels(secondRows.levels(lastChunkFrame), lower, bands);
         return;
     }
-    const int envelopeSections
-        = kernel::envelopeSectionsOnModulatorSide(settings.smoothing, body.width);
+    const int envelopeSections = kernel::envelopeSectionsOnModulatorSide(settings, body.width);
     secondLanes.loadCarrierSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
@@ -368,13 +372,13 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
     keepLevels(usedLevels(secondRows, settings, lastChunkFrame), 0, bands);
 }
 
-void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-    double outputGain, const double* carrier, const double* modulator, double* output,
-    int frameCount, std::span<double> lastLevels)
+void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread,
+    const HarmonicBlur& blur, double clearance, double outputGain, const double* carrier,
+    const double* modulator, double* output, int frameCount, std::span<double> lastLevels)
 {
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, clearance, outputGain, levelling);
+    const BlockSettings settings = settingsFor(spread, blur, clearance, outputGain, levelling);
     const BlockBody body = bodyFor(unit);
 
     lanes.load(bank);

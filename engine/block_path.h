@@ -17,6 +17,7 @@ namespace kernel {
     struct BlockSettings;
 }
 struct FilterBank;
+struct HarmonicBlur;
 struct Spread;
 struct CarrierLevelling;
 
@@ -66,22 +67,24 @@ public:
     BlockPath& operator=(const BlockPath&) = delete;
 
     // Runs the frames through the bank and leaves in lastLevels the levels of the last frame.
-    void run(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-        double outputGain, const double* carrier, const double* modulator, double* output,
-        int frameCount, std::span<double> lastLevels);
+    void run(VectorUnit unit, FilterBank& bank, const Spread& spread, const HarmonicBlur& blur,
+        double clearance, double outputGain, const double* carrier, const double* modulator,
+        double* output, int frameCount, std::span<double> lastLevels);
 
     // The two halves of run(), for two threads that each run one, a block apart: the first leaves
     // values in handOver (the padded bank's bands and half as many again per frame at most) for
     // the second half of the same frames, which
-    // gives the output and leaves the last frame's levels in lastLevels. Without Vagueness and
-    // Instrument Clearance they split the bands, otherwise the modulator's filters from the
-    // carrier's. Each loads and stores only its own part of the bank and of this path. The
-    // settings must be the same for both halves of a frame.
-    void firstHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-        const double* carrier, const double* modulator, double* handOver, int frameCount);
-    void secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
-        double outputGain, const double* carrier, const double* modulator, const double* handOver,
-        double* output, int frameCount, std::span<double> lastLevels);
+    // gives the output and leaves the last frame's levels in lastLevels. Without the harmonic
+    // bands' blur, Vagueness and Instrument Clearance they split the bands, otherwise the
+    // modulator's filters from the carrier's. Each loads and stores only its own part of the bank
+    // and of this path. The settings must be the same for both halves of a frame.
+    void firstHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
+        const HarmonicBlur& blur, double clearance, const double* carrier, const double* modulator,
+        double* handOver, int frameCount);
+    void secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
+        const HarmonicBlur& blur, double clearance, double outputGain, const double* carrier,
+        const double* modulator, const double* handOver, double* output, int frameCount,
+        std::span<double> lastLevels);
 
     // The levelling of the carrier bands that every run applies while it is active (the engine
     // owns it; null for none). Both halves of a frame see the same one.

@@ -143,28 +143,36 @@ void FollowVoiceSound::render(std::span<double> out)
         const std::size_t count = std::min(out.size() - done, static_cast<std::size_t>(chunkLeft));
         double* chunk = out.data() + done;
         // A part whose weight stays at zero through the chunk is not made: the saw then holds its
-        // phase and the noise its place in the sequence, both the same on every run.
+        // phase and the noise its place in the sequence, both the same on every run. The weights
+        // move in locals, which the stores to the chunk cannot touch.
         const bool sawHeard = sawWeight != 0.0 || sawTarget != 0.0;
         const bool noiseHeard = noiseWeight != 0.0 || noiseTarget != 0.0;
+        double sawNow = sawWeight;
+        double noiseNow = noiseWeight;
+        const double sawStep = sawWeightStep;
+        const double noiseStep = noiseWeightStep;
+        const int length = static_cast<int>(count);
         if (sawHeard && noiseHeard) {
-            for (std::size_t i = 0; i < count; ++i) {
-                chunk[i] = sawWeight * saw.next() + noiseWeight * noise.next();
-                sawWeight += sawWeightStep;
-                noiseWeight += noiseWeightStep;
-            }
+            saw.generate(length, [&](int i, double wave) {
+                chunk[i] = sawNow * wave + noiseNow * noise.next();
+                sawNow += sawStep;
+                noiseNow += noiseStep;
+            });
         } else if (sawHeard) {
-            for (std::size_t i = 0; i < count; ++i) {
-                chunk[i] = sawWeight * saw.next();
-                sawWeight += sawWeightStep;
-            }
+            saw.generate(length, [&](int i, double wave) {
+                chunk[i] = sawNow * wave;
+                sawNow += sawStep;
+            });
         } else if (noiseHeard) {
             for (std::size_t i = 0; i < count; ++i) {
-                chunk[i] = noiseWeight * noise.next();
-                noiseWeight += noiseWeightStep;
+                chunk[i] = noiseNow * noise.next();
+                noiseNow += noiseStep;
             }
         } else {
             std::fill_n(chunk, count, 0.0);
         }
+        sawWeight = sawNow;
+        noiseWeight = noiseNow;
         done += count;
         chunkLeft -= static_cast<int>(count);
         renderedFrames += static_cast<double>(count);

@@ -26,11 +26,11 @@ public:
     static constexpr double sawGain = 0.27; // the saw's peaks near -6 dBFS
     static constexpr double noiseGain = 0.424; // white noise at the saw's RMS level
     static constexpr std::uint64_t noiseSeed = 0x466f6c6c6f77ull;
-    // The least Vagueness the engine's bands narrower than the voice's harmonic spacing need with
-    // this carrier. Unblurred, each of them holds one harmonic of the voice and lets through only
-    // the partials near it, so that at other intervals than 0 the output sounds at the voice's own
-    // pitch (or a multiple of it) instead of the carrier's.
-    static constexpr double harmonicBandVagueness = 0.85;
+    // The blur the engine's bands narrower than the voice's harmonic spacing need with this
+    // carrier (VocoderEngine::setHarmonicBandBlur). Unblurred, each of them holds one harmonic of
+    // the voice and lets through only the partials near it, so that at other intervals than 0
+    // the output sounds at the voice's own pitch (or a multiple of it) instead of the carrier's.
+    static constexpr int harmonicBandBlur = 3;
 
 private:
     // An analysis frame as rendering uses it.

@@ -15,6 +15,7 @@
 
 #include "band_lanes.h"
 #include "carrier_levelling.h"
+#include "harmonic_blur.h"
 
 #include <algorithm>
 
@@ -53,9 +54,31 @@ template <int Width> LUMIVOX_INLINE Lane<Width> broadcast(double value)
 // Transposes a square of Width rows in registers: lane f of row j becomes lane j of row f.
 template <int Width> LUMIVOX_INLINE void transpose(Lane<Width>* rows)
 {
-    static_assert(Width == 2 || Width == 4, "frames go across two or four lanes");
+    static_assert(Width == 2 || Width == 4 || Width == 8, "frames go across 2, 4 or 8 lanes");
     using V = Lane<Width>;
-    if constexpr (Width == 2) {
+    if constexpr (Width == 8) {
+        // Pairs of neighbouring lanes, then pairs of pairs, then halves.
+        V pairs[8];
+        for (int r = 0; r < 8; r += 2) {
+            pairs[r] = __builtin_shufflevector(rows[r], rows[r + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+            pairs[r + 1] = __builtin_shufflevector(rows[r], rows[r + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+        }
+        V quads[8];
+        for (int r = 0; r < 8; r += 4) {
+            for (int odd = 0; odd < 2; ++odd) {
+                quads[r + odd] = __builtin_shufflevector(
+                    pairs[r + odd], pairs[r + 2 + odd], 0, 1, 8, 9, 4, 5, 12, 13);
+                quads[r + 2 + odd] = __builtin_shufflevector(
+                    pairs[r + odd], pairs[r + 2 + odd], 2, 3, 10, 11, 6, 7, 14, 15);
+            }
+        }
+        for (int column = 0; column < 4; ++column) {
+            rows[column] = __builtin_shufflevector(
+                quads[column], quads[4 + column], 0, 1, 2, 3, 8, 9, 10, 11);
+            rows[4 + column] = __builtin_shufflevector(
+                quads[column], quads[4 + column], 4, 5, 6, 7, 12, 13, 14, 15);
+        }
+    } else if constexpr (Width == 2) {
         const V first = __builtin_shufflevector(rows[0], rows[1], 0, 2);
         const V second = __builtin_shufflevector(rows[0], rows[1], 1, 3);
         rows[0] = first;
@@ -82,6 +105,8 @@ struct BlockSettings {
     int reach; // no band has a non-zero weight beyond reach
     bool smoothing; // some level is smoothed
     bool weightsAllOne; // every band's weights 1..reach are exactly 1
+    const HarmonicBlur* blur;
+    bool blurring; // the harmonic bands are blurred
     double clearance;
     bool clearing; // clearance > 0
     double outputGain;

@@ -1,7 +1,8 @@
 #pragma once
 
 // The steps between the levels the analysis gives and the levels that weight the carrier bands:
-// Vagueness, then Instrument Clearance, as processSample applies them. Each is written once here,
+// the harmonic bands' blur, Vagueness, then Instrument Clearance, as processSample applies them.
+// Each is written once here (the blur in harmonic_blur.h),
 // over either layout of the levels in vectors: a frame's neighbouring bands across the lanes, or a
 // few frames of one band across the lanes.
 
@@ -162,6 +163,60 @@ LUMIVOX_INLINE void meanLevels(
     sumRows([&rows](int t) { return rows.levels(t); }, settings.bands, first, end, means);
     for (int t = first; t < end; ++t)
         means[t] = meanLevel(means[t], settings);
+}
+
+// The harmonic bands' blur of Groups times Frames frames from frame t in place in their level
+// rows, with the frames across the lanes, so that each step along the bands is one operation on a
+// vector; the squares of Frames bands and frames are transposed in and out.
+template <int Frames, int Groups>
+LUMIVOX_INLINE void blurFramesAcrossLanes(auto& rows, const HarmonicBlur& blur, int t)
+{
+    using V = Lane<Frames>;
+    // Every square of the padded rows in, those of the blurred bands out.
+    constexpr int squaresIn = std::remove_cvref_t<decltype(rows)>::bands() / Frames;
+    const int squaresOut = (blur.bands + Frames - 1) / Frames;
+    V levels[Groups][squaresIn * Frames];
+    V work[Groups * HarmonicBlur::workValues(squaresIn * Frames)];
+    for (int g = 0; g < Groups; ++g) {
+        for (int square = 0; square < squaresIn; ++square) {
+            V* lines = levels[g] + square * Frames;
+            for (int f = 0; f < Frames; ++f)
+                lines[f] = load<Frames>(rows.levels(t + g * Frames + f) + square * Frames);
+            transpose<Frames>(lines);
+        }
+    }
+    blurAlongBands<Groups, V>(
+        blur, [&levels](int g, int i) -> V& { return levels[g][i]; }, work);
+    // Bands past the blurred ones keep their levels in the last square.
+    for (int g = 0; g < Groups; ++g) {
+        for (int square = 0; square < squaresOut; ++square) {
+            V* lines = levels[g] + square * Frames;
+            transpose<Frames>(lines);
+            for (int f = 0; f < Frames; ++f)
+                store<Frames>(rows.levels(t + g * Frames + f) + square * Frames, lines[f]);
+        }
+    }
+}
+
+// The harmonic bands' blur of frames [first, end) in place in their level rows: four squares of
+// frames at a time, so that four chains of operations are in flight, then one, then the frames
+// left over one at a time through the same function.
+template <int Frames>
+LUMIVOX_INLINE void blurHarmonicBands(auto& rows, const BlockSettings& settings, int first, int end)
+{
+    const HarmonicBlur& blur = *settings.blur;
+    constexpr int together = 4;
+    int t = first;
+    for (; t + together * Frames <= end; t += together * Frames)
+        blurFramesAcrossLanes<Frames, together>(rows, blur, t);
+    for (; t + Frames <= end; t += Frames)
+        blurFramesAcrossLanes<Frames, 1>(rows, blur, t);
+    for (; t < end; ++t) {
+        double* row = rows.levels(t);
+        double work[HarmonicBlur::workValues(mostBands)];
+        blurAlongBands<1, double>(
+            blur, [row](int, int i) -> double& { return row[i]; }, work);
+    }
 }
 
 // Sets the padding's levels of frames [first, end) to -0.0, as outside the bank, so that a band

@@ -189,13 +189,87 @@ LUMIVOX_INLINE void finishAlongBands(
         output[t] = output[t] * settings.outputGain;
 }
 
-// Synthesis of the frames [first, end) the analysis left in the rows. The levels the last frame
-// used are left in its smoothed row when Vagueness or Instrument Clearance changed them, and in
-// its level row when neither did.
+// Synthesis of Groups times Frames frames from frame t with the harmonic bands' blur alone (no
+// Vagueness, no Instrument Clearance), the frames across the lanes from the level rows to the
+// output: the levels of each frame are blurred and weight its carrier bands, and the products are
+// summed in band order from 0.0, as finishAlongBands sums them, with no row stored between the
+// steps. When asked, the blurred levels go back to their rows.
+template <int Frames, int Groups>
+LUMIVOX_INLINE void blurAndFinishAcrossFrames(
+    auto& rows, const BlockSettings& settings, int t, double* output, bool keepLevels)
+{
+    using V = Lane<Frames>;
+    constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
+    const HarmonicBlur& blur = *settings.blur;
+    V levels[Groups][bands];
+    V work[Groups * HarmonicBlur::workValues(bands)];
+    const auto frame = [t](int g, int f) { return t + g * Frames + f; };
+    for (int g = 0; g < Groups; ++g) {
+        for (int i = 0; i < bands; i += Frames) {
+            for (int f = 0; f < Frames; ++f)
+                levels[g][i + f] = load<Frames>(rows.levels(frame(g, f)) + i);
+            transpose<Frames>(levels[g] + i);
+        }
+    }
+    blurAlongBands<Groups, V>(
+        blur, [&levels](int g, int i) -> V& { return levels[g][i]; }, work);
+    V total[Groups];
+    for (int g = 0; g < Groups; ++g)
+        total[g] = V {};
+    for (int i = 0; i < bands; i += Frames) {
+        for (int g = 0; g < Groups; ++g) {
+            V carrierBands[Frames];
+            for (int f = 0; f < Frames; ++f)
+                carrierBands[f] = load<Frames>(rows.carrierBands(frame(g, f)) + i);
+            transpose<Frames>(carrierBands);
+            for (int j = 0; j < Frames; ++j)
+                total[g] = total[g] + carrierBands[j] * levels[g][i + j];
+        }
+    }
+    for (int g = 0; g < Groups; ++g)
+        store<Frames>(output + frame(g, 0), total[g] * settings.outputGain);
+    if (keepLevels) {
+        for (int g = 0; g < Groups; ++g) {
+            for (int i = 0; i < blur.bands; i += Frames) {
+                transpose<Frames>(levels[g] + i);
+                for (int f = 0; f < Frames; ++f)
+                    store<Frames>(rows.levels(frame(g, f)) + i, levels[g][i + f]);
+            }
+        }
+    }
+}
+
+// Synthesis of the frames [first, end) with the harmonic bands' blur alone: two squares of frames
+// at a time, so that two chains are in flight in every step, then one, then the frames left over
+// along the bands. The blurred levels of the last frame are left in its level row.
+template <int Width>
+LUMIVOX_INLINE void blurAndFinish(
+    auto& rows, const BlockSettings& settings, int first, int end, double* output)
+{
+    constexpr int together = 2;
+    int t = first;
+    for (; t + together * Width <= end; t += together * Width)
+        blurAndFinishAcrossFrames<Width, together>(
+            rows, settings, t, output, t + together * Width == end);
+    for (; t + Width <= end; t += Width)
+        blurAndFinishAcrossFrames<Width, 1>(rows, settings, t, output, t + Width == end);
+    blurHarmonicBands<Width>(rows, settings, t, end);
+    finishAlongBands<Width>(rows, settings, t, end, output);
+}
+
+// Synthesis of the frames [first, end) the analysis left in the rows, after the harmonic bands'
+// blur in place when it is on. The levels the last frame used are left in its smoothed row when
+// Vagueness or Instrument Clearance changed them, and in its level row when neither did.
 template <int Width>
 LUMIVOX_INLINE void finish(
     auto& rows, const BlockSettings& settings, int first, int end, double* output)
 {
+    if (settings.blurring && !settings.smoothing && !settings.clearing) {
+        blurAndFinish<Width>(rows, settings, first, end, output);
+        return;
+    }
+    if (settings.blurring)
+        blurHarmonicBands<Width>(rows, settings, first, end);
     if (settings.smoothing)
         silencePadding(rows, settings, first, end);
     int t = first;

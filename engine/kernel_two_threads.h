@@ -2,14 +2,14 @@
 
 // The two sides of the engine for a run split between two threads, which hand each other 32 or 48
 // values per frame. The modulator side runs the modulator band-passes, the first sections of the
-// envelopes and Vagueness for the upper bands; the carrier side runs the rest of the envelopes,
-// Vagueness for the lower bands, Instrument Clearance, and the carrier band-passes weighted by the
-// levels and summed. Where the envelopes
-// are cut balances the two as measured: the modulator side runs them whole with Vagueness (which
-// is most of the carrier side's work then) and on eight lanes; otherwise the carrier side runs
-// their last section.
-// Each side works on two neighbouring groups of bands at once, so that two independent chains are
-// in flight, as the carrier and the modulator of one group are on one thread.
+// envelopes, the harmonic bands' blur and Vagueness for the upper bands; the carrier side runs the
+// rest of the envelopes, Vagueness for the lower bands, Instrument Clearance, and the carrier
+// band-passes weighted by the levels and summed. Where the envelopes are cut balances the two as
+// measured: the modulator side runs them whole with Vagueness (which is most of the carrier side's
+// work then), with the blur (which needs whole levels) and on eight lanes; otherwise the carrier
+// side runs their last section. Each side works on two neighbouring groups of bands at once, so
+// that two independent chains are in flight, as the carrier and the modulator of one group are on
+// one thread.
 
 #include "kernel_levelling.h"
 #include "kernel_synthesis.h"
@@ -26,10 +26,18 @@ constexpr int lowerBandCount(int bands) { return bands / 2; }
 constexpr int handOverStride(int bands) { return bands + (bands - lowerBandCount(bands)); }
 static_assert(handOverStride(mostBands) == mostBands + mostBands / 2);
 
-// The envelope sections the modulator side runs, on Width lanes.
-constexpr int envelopeSectionsOnModulatorSide(bool smoothing, int width)
+// Whether the two sides split the bands between them: only when no band's level depends on
+// another's.
+constexpr bool splitsBands(const BlockSettings& settings)
 {
-    return smoothing || width >= 8 ? envelopeSectionCount : 1;
+    return !settings.blurring && !settings.smoothing && !settings.clearing && !settings.levelling;
+}
+
+// The envelope sections the modulator side runs, on Width lanes: all of them when it works on
+// the levels (the harmonic bands' blur, Vagueness).
+constexpr int envelopeSectionsOnModulatorSide(const BlockSettings& settings, int width)
+{
+    return settings.blurring || settings.smoothing || width >= 8 ? envelopeSectionCount : 1;
 }
 
 // The first band-pass sections of one cascade for the groups at firstBand and firstBand + Width
@@ -101,9 +109,9 @@ LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, auto& rows, const BlockSetti
     const double* modulator, int frameCount, double* handOver)
 {
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
-    if (!settings.smoothing) {
+    if (!settings.blurring && !settings.smoothing) {
         for (int first = 0; first < bands; first += 2 * Width) {
-            if (envelopeSectionsOnModulatorSide(false, Width) == envelopeSectionCount)
+            if (envelopeSectionsOnModulatorSide(settings, Width) == envelopeSectionCount)
                 modulatorGroupPair<Width, envelopeSectionCount, false>(
                     lanes, rows, first, modulator, frameCount, handOver);
             else
@@ -112,17 +120,21 @@ LUMIVOX_INLINE void modulatorSide(BandLanes& lanes, auto& rows, const BlockSetti
         }
         return;
     }
-    // The levels in the padded rows, so that Vagueness can reach past the bank.
+    // The levels in the padded rows, so that the blur and Vagueness can reach past the bank.
     for (int first = 0; first < bands; first += 2 * Width)
         modulatorGroupPair<Width, envelopeSectionCount, true>(
             lanes, rows, first, modulator, frameCount, handOver);
-    silencePadding(rows, settings, 0, frameCount);
+    if (settings.blurring)
+        blurHarmonicBands<Width>(rows, settings, 0, frameCount);
+    if (settings.smoothing)
+        silencePadding(rows, settings, 0, frameCount);
     constexpr int lower = lowerBandCount(bands);
     for (int t = 0; t < frameCount; ++t) {
         double* row = handOver + t * handOverStride(bands);
         std::copy_n(rows.levels(t), bands, row);
-        adjustAlongBands<Width, (bands - lower) / Width>(
-            rows.levels(t), row + bands - lower, lower, bands, settings, true, false, 0.0);
+        if (settings.smoothing)
+            adjustAlongBands<Width, (bands - lower) / Width>(
+                rows.levels(t), row + bands - lower, lower, bands, settings, true, false, 0.0);
     }
 }
 
@@ -251,7 +263,7 @@ template <int Width>
 LUMIVOX_INLINE void carrierSide(BandLanes& lanes, auto& rows, const BlockSettings& settings,
     const double* carrier, const double* handOver, int frameCount, double* output)
 {
-    if (envelopeSectionsOnModulatorSide(settings.smoothing, Width) == envelopeSectionCount)
+    if (envelopeSectionsOnModulatorSide(settings, Width) == envelopeSectionCount)
         levelsFromHandOver<Width, envelopeSectionCount>(lanes, rows, handOver, frameCount);
     else
         levelsFromHandOver<Width, 1>(lanes, rows, handOver, frameCount);

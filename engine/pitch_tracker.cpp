@@ -8,6 +8,16 @@
 namespace lumivox::engine {
 
 namespace {
+    // Two doubles side by side, which every x86-64 processor adds and multiplies in one step.
+    typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+
+    Pair pairAt(const double* values)
+    {
+        Pair pair;
+        std::memcpy(&pair, values, sizeof pair);
+        return pair;
+    }
+
     // A Butterworth low-pass section by the bilinear transform, for a pole pair of quality q.
     template <typename Section> Section lowPassSection(double cutoffHertz, double rate, double q)
     {
@@ -71,7 +81,7 @@ void PitchTracker::analyse(const double* frame)
 
     // The difference function as d(lag) = e(0) + e(lag) - 2 r(lag), with e(lag) the energy of the
     // window starting at lag (slid along) and r(lag) the window's correlation with itself shifted
-    // by lag, summed in four chains so that the additions overlap.
+    // by lag, summed two terms at a time in four chains so that the additions overlap.
     double startEnergy = 0.0;
     for (int j = 0; j < w; ++j)
         startEnergy += frame[j] * frame[j];
@@ -81,17 +91,16 @@ void PitchTracker::analyse(const double* frame)
         const double entering = frame[lag + w - 1];
         shiftedEnergy += entering * entering - leaving * leaving;
         const double* shifted = frame + lag;
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        Pair sums[4] = {};
         int j = 0;
-        for (; j + 4 <= w; j += 4) {
-            s0 += frame[j] * shifted[j];
-            s1 += frame[j + 1] * shifted[j + 1];
-            s2 += frame[j + 2] * shifted[j + 2];
-            s3 += frame[j + 3] * shifted[j + 3];
+        for (; j + 8 <= w; j += 8) {
+            for (int k = 0; k < 4; ++k)
+                sums[k] = sums[k] + pairAt(frame + j + 2 * k) * pairAt(shifted + j + 2 * k);
         }
+        const Pair pairs = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+        double correlation = pairs[0] + pairs[1];
         for (; j < w; ++j)
-            s0 += frame[j] * shifted[j];
-        const double correlation = (s0 + s1) + (s2 + s3);
+            correlation += frame[j] * shifted[j];
         difference[static_cast<std::size_t>(lag)]
             = std::max(0.0, startEnergy + shiftedEnergy - 2.0 * correlation);
     }

@@ -40,29 +40,23 @@ namespace {
 
 } // namespace
 
-Spread makeSpread(double vagueness, double harmonicBandVagueness, const BandLayout& layout)
+Spread makeSpread(double vagueness, const BandLayout& layout)
 {
     Spread spread;
     spread.vagueness = vagueness;
-    spread.harmonicBandVagueness = harmonicBandVagueness;
     spread.bands = layout.bandCount();
     spread.stride = paddedBandCount(spread.bands);
     spread.layoutReach = layout.spreadReach();
     spread.weights = weightsFor(vagueness, spread.layoutReach);
-    // Weights grow with the Vagueness, so the larger of the two gives the larger weights, and the
-    // harmonic bands reach at least as far as the others.
-    const Weights harmonicWeights
-        = weightsFor(std::max(vagueness, harmonicBandVagueness), spread.layoutReach);
-    spread.reach = reachOf(harmonicWeights, spread.layoutReach);
+    spread.reach = reachOf(spread.weights, spread.layoutReach);
 
     const int bands = spread.bands;
     const int stride = spread.stride;
     const auto at
         = [stride](int k, int band) { return static_cast<std::size_t>(k * stride + band); };
     for (int band = 0; band < bands; ++band) {
-        const Weights& own = band < layout.harmonicBandCount() ? harmonicWeights : spread.weights;
         for (int k = 0; k <= spread.layoutReach; ++k) {
-            const double weight = own[static_cast<std::size_t>(k)];
+            const double weight = spread.weights[static_cast<std::size_t>(k)];
             spread.bandWeights[at(k, band)] = weight;
             if (k >= 1 && k <= spread.reach && weight != 1.0)
                 spread.weightsAllOne = false;

@@ -11,22 +11,15 @@ namespace lumivox::engine {
 // The Vagueness setting as the smoothing step uses it: each neighbour's weight by its distance and
 // band, how far the non-zero weights reach, and the sum of the weights each band's mean divides
 // by. Both the per-sample and the block path smooth with these same numbers.
-//
-// The bands below the layout's harmonicBandCount() are narrower than the spacing of a voice's
-// harmonics (in the classic layout bands 0 to 18, up to 1221 Hz), so that each holds one harmonic
-// at most and its level follows that harmonic rather than the voice's spectral envelope; they may
-// be given a least Vagueness of their own.
 struct Spread {
     double vagueness = 0.0; // in [0, 1]
-    double harmonicBandVagueness = 0.0; // the least Vagueness of the harmonic bands, in [0, 1]
     int bands = classicBandCount; // the layout's bands
     int stride = classicBandCount; // the padded bank's bands, the row length of bandWeights
     int layoutReach = classicSpread; // the farthest any weight can reach in this layout
     // Vagueness's weights: weights[0] is 1; never increasing; 0 beyond layoutReach.
     std::array<double, maxSpread + 1> weights {};
     // What band i gives its neighbours k bands away: bandWeights[k * stride + i]. The weights of
-    // Vagueness, or in the harmonic bands those of harmonicBandVagueness where that is more; 0 for
-    // the padding.
+    // Vagueness in every band of the layout; 0 for the padding.
     std::array<double, (maxSpread + 1) * mostBands> bandWeights {};
     int reach = 0; // in no band are weights beyond reach non-zero
     bool weightsAllOne = true; // every band's weights 1 to reach are exactly 1
@@ -43,10 +36,9 @@ struct Spread {
 // Whether the smoothing step changes any level: some Vagueness, or weights somewhere.
 inline bool smooths(const Spread& spread) { return spread.vagueness > 0.0 || spread.reach > 0; }
 
-// The spread over a layout's bands for a Vagueness and a least Vagueness of the harmonic bands,
-// both already clamped to [0, 1]. With the second at 0 every band has the same weights. At full
-// Vagueness every weight up to the layout's reach is 1; the classic layout's weights fall by
-// 1 - Vagueness a band, the others' by the same over the same share of their bands.
-Spread makeSpread(double vagueness, double harmonicBandVagueness, const BandLayout& layout);
+// The spread over a layout's bands for a Vagueness already clamped to [0, 1]. At full Vagueness
+// every weight up to the layout's reach is 1; the classic layout's weights fall by 1 - Vagueness a
+// band, the others' by the same over the same share of their bands.
+Spread makeSpread(double vagueness, const BandLayout& layout);
 
 } // namespace lumivox::engine

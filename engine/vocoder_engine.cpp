@@ -17,7 +17,7 @@ VocoderEngine::VocoderEngine(BandLayout layout, VectorChoice choice)
     : bandLayout(std::move(layout))
     , vectors(choice)
     , filterBank(bandLayout)
-    , spread(makeSpread(0.0, 0.0, bandLayout))
+    , spread(makeSpread(0.0, bandLayout))
     , clarityStage(bandLayout)
     , carrierLevelling(bandLayout.designRate())
     , blockPath(std::make_unique<BlockPath>(bandLayout))
@@ -33,14 +33,11 @@ void VocoderEngine::buildFilterBank()
     filterBank = FilterBank(bandLayout);
 }
 
-void VocoderEngine::setVagueness(double v)
-{
-    spread = makeSpread(clampToUnit(v), spread.harmonicBandVagueness, bandLayout);
-}
+void VocoderEngine::setVagueness(double v) { spread = makeSpread(clampToUnit(v), bandLayout); }
 
-void VocoderEngine::setHarmonicBandVagueness(double v)
+void VocoderEngine::setHarmonicBandBlur(int radius)
 {
-    spread = makeSpread(spread.vagueness, clampToUnit(v), bandLayout);
+    harmonicBlur = makeHarmonicBlur(radius, bandLayout);
 }
 
 void VocoderEngine::setClearance(double c) { clearanceAmount = clampToUnit(c); }
@@ -75,8 +72,9 @@ void VocoderEngine::runBlock(VectorUnit unit, std::span<const double> carrier,
     constexpr std::size_t piece = std::size_t { 1 } << 30;
     for (std::size_t start = 0; start < frameCount; start += piece) {
         const std::size_t frames = std::min(piece, frameCount - start);
-        blockPath->run(unit, filterBank, spread, clearanceAmount, gain, carrier.data() + start,
-            modulator.data() + start, output.data() + start, static_cast<int>(frames),
+        blockPath->run(unit, filterBank, spread, harmonicBlur, clearanceAmount, gain,
+            carrier.data() + start, modulator.data() + start, output.data() + start,
+            static_cast<int>(frames),
             std::span<double>(levels).first(static_cast<std::size_t>(bandCount())));
     }
     addClarity(unit, carrier.data(), modulator.data(), output.data(), frameCount);
@@ -111,9 +109,9 @@ void VocoderEngine::firstHalf(std::span<const double> carrier, std::span<const d
         = std::min({ carrier.size(), modulator.size(), handOver.size() / valuesPerFrame });
     for (std::size_t start = 0; start < frameCount; start += halfPiece) {
         const std::size_t frames = std::min(halfPiece, frameCount - start);
-        blockPath->firstHalf(unit, filterBank, spread, clearanceAmount, carrier.data() + start,
-            modulator.data() + start, handOver.data() + start * valuesPerFrame,
-            static_cast<int>(frames));
+        blockPath->firstHalf(unit, filterBank, spread, harmonicBlur, clearanceAmount,
+            carrier.data() + start, modulator.data() + start,
+            handOver.data() + start * valuesPerFrame, static_cast<int>(frames));
     }
     if (clarityStage.amount() > 0.0)
         clarityStage.firstPart(unit, carrier.data(), modulator.data(),
@@ -127,7 +125,7 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
         { carrier.size(), modulator.size(), handOver.size() / valuesPerFrame, output.size() });
     for (std::size_t start = 0; start < frameCount; start += halfPiece) {
         const std::size_t frames = std::min(halfPiece, frameCount - start);
-        blockPath->secondHalf(unit, filterBank, spread, clearanceAmount, gain,
+        blockPath->secondHalf(unit, filterBank, spread, harmonicBlur, clearanceAmount, gain,
             carrier.data() + start, modulator.data() + start,
             handOver.data() + start * valuesPerFrame, output.data() + start,
             static_cast<int>(frames),
@@ -148,6 +146,18 @@ double VocoderEngine::processSample(double carrier, double modulator)
         const double bandSignal = filterBank.modulatorBands[i].process(modulator);
         levels[i] = filterBank.envelopes[i].process(bandSignal) * levelScale;
         levelSum += levels[i];
+    }
+
+    // The harmonic bands' blur, before everything else that reads the levels.
+    if (harmonicBlur.on()) {
+        std::array<double, HarmonicBlur::workValues(mostBands)> work;
+        blurAlongBands<1, double>(
+            harmonicBlur,
+            [this](int, int i) -> double& { return levels[static_cast<std::size_t>(i)]; },
+            work.data());
+        levelSum = 0.0;
+        for (std::size_t i = 0; i < bands; ++i)
+            levelSum += levels[i];
     }
     const double mean = levelSum / static_cast<double>(bandCount());
 

@@ -5,6 +5,7 @@
 #include "clarity.h"
 #include "engine_constants.h"
 #include "filter_bank.h"
+#include "harmonic_blur.h"
 #include "spread.h"
 
 #include <array>
@@ -30,11 +31,12 @@ public:
     void buildFilterBank();
 
     void setVagueness(double v); // clamped to [0, 1]
-    // The least Vagueness of the bands narrower than a voice's harmonic spacing (see spread.h),
-    // clamped to [0, 1]; 0, the default, leaves them to Vagueness alone. A carrier that follows
-    // the voice at another pitch needs their levels blurred: a band holding one of the voice's
-    // harmonics would pass only the carrier's partials near it, at the voice's own pitch.
-    void setHarmonicBandVagueness(double v);
+    // The blur of the bands narrower than a voice's harmonic spacing (see harmonic_blur.h): its
+    // radius in bands, clamped to [0, HarmonicBlur::maxRadius]; 0, the default, leaves them
+    // unblurred. A carrier that follows the voice at another pitch needs
+    // their levels blurred: a band holding one of the voice's harmonics would pass only the
+    // carrier's partials near it, at the voice's own pitch.
+    void setHarmonicBandBlur(int radius);
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
     // Clamped to [0, 1]. With a layout designed at the recording's rate it also levels the
@@ -43,7 +45,7 @@ public:
     void setVectorChoice(VectorChoice choice) { vectors = choice; }
 
     double vagueness() const { return spread.vagueness; }
-    double harmonicBandVagueness() const { return spread.harmonicBandVagueness; }
+    int harmonicBandBlur() const { return harmonicBlur.radius; }
     double clearance() const { return clearanceAmount; }
     double outputGain() const { return gain; }
     double clarity() const { return clarityStage.amount(); }
@@ -85,7 +87,8 @@ public:
         secondHalf(carrier, modulator, handOver, output, vectors.unit);
     }
 
-    // The levels that weighted the carrier bands (after Vagueness and Instrument Clearance) in the
+    // The levels that weighted the carrier bands (after the harmonic bands' blur, Vagueness and
+    // Instrument Clearance) in the
     // last frame of the latest processSample or processBlock call, one per band of the layout;
     // zeros before the first.
     std::span<const double> bandLevels() const
@@ -106,6 +109,7 @@ private:
     VectorChoice vectors;
     FilterBank filterBank;
     Spread spread;
+    HarmonicBlur harmonicBlur;
     double clearanceAmount = 0.0;
     double gain = 1.0;
     // Added after the bands, by the same scalar code on every path, and only above 0, so that

@@ -16,7 +16,7 @@ std::unique_ptr<engine::VocoderEngine> makeRunEngine(const engine::DesignedBands
 
 void followTheVoice(engine::VocoderEngine& engine)
 {
-    engine.setHarmonicBandVagueness(engine::FollowVoiceSound::harmonicBandVagueness);
+    engine.setHarmonicBandBlur(engine::FollowVoiceSound::harmonicBandBlur);
 }
 
 void applySound(engine::VocoderEngine& engine, const SoundSettings& sound, double levelGain)

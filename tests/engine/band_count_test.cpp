@@ -51,9 +51,11 @@ namespace {
 
     const Settings settingsCases[] = {
         { 0.0, 0.0, 1.0 }, { 0.6, 0.3, 1.3 }, { 1.0, 0.0, 0.7 }, { 0.2, 1.0, 1.0 },
-        { 0.0, 0.0, 1.0, 0.0, 0.85 }, // the harmonic bands blurred, the others not
+        { 0.0, 0.0, 1.0, 0.0, 3 }, // the harmonic bands blurred, the others not
+        { 0.4, 0.3, 1.0, 0.0, 8 }, // the blur before Vagueness and Instrument Clearance
         { 0.0, 0.0, 1.0, 0.5 }, // Clarity: the carrier's bands levelled
         { 0.6, 0.3, 1.3, 0.8 }, // and with Vagueness and Instrument Clearance
+        { 0.0, 0.0, 1.0, 0.5, 3 }, // levelled carrier bands under blurred harmonic bands
     };
 
     bool sameBits(std::span<const double> want, std::span<const double> got)
@@ -241,8 +243,8 @@ TEST_P(BandsOfALayout, VaguenessWidensTheSpreadOfLevels)
 TEST_P(BandsOfALayout, VaguenessZeroLeavesEveryLevelItsOwn)
 {
     const BandLayout layout = made(GetParam());
-    EXPECT_FALSE(smooths(makeSpread(0.0, 0.0, layout)));
-    EXPECT_EQ(makeSpread(1.0, 0.0, layout).reach, layout.spreadReach());
+    EXPECT_FALSE(smooths(makeSpread(0.0, layout)));
+    EXPECT_EQ(makeSpread(1.0, layout).reach, layout.spreadReach());
 }
 
 TEST_P(BandsOfALayout, InstrumentClearanceFlattensTheLevels)

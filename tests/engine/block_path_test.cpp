@@ -32,8 +32,8 @@ const Settings sliderSettings[] = {
     { 0.73, 0.41, 1.34 },
     { 0.07, 0.93, 0.62 },
     { 0.99, 0.01, 1.98 },
-    { 0.0, 0.0, 1.0, 0.0, 0.75 }, // the harmonic bands blurred, the others not
-    { 0.2, 0.6, 1.0, 0.0, 1.0 },
+    { 0.0, 0.0, 1.0, 0.0, 3 }, // the harmonic bands blurred, the others not
+    { 0.2, 0.6, 1.0, 0.0, 1 },
 };
 
 std::vector<double> perSample(const Signals& signals, const Settings& settings)

@@ -39,9 +39,10 @@ namespace {
         { "Vagueness7Clearance93", { 0.07, 0.93, 0.62 }, false },
         { "Clarity60", { 0.0, 0.0, 1.0, 0.6 }, false },
         { "Clarity100Vagueness30", { 0.3, 0.2, 1.5, 1.0 }, true },
-        { "HarmonicBands75", { 0.0, 0.0, 1.0, 0.0, 0.75 }, false },
-        { "HarmonicBands75Vagueness30Clearance20", { 0.3, 0.2, 1.0, 0.0, 0.75 }, true },
-        { "HarmonicBands40Vagueness100", { 1.0, 0.0, 1.0, 0.0, 0.4 }, false },
+        { "HarmonicBlur3", { 0.0, 0.0, 1.0, 0.0, 3 }, false },
+        { "HarmonicBlur3Vagueness30Clearance20", { 0.3, 0.2, 1.0, 0.0, 3 }, true },
+        { "HarmonicBlur1Vagueness100", { 1.0, 0.0, 1.0, 0.0, 1 }, false },
+        { "HarmonicBlur8Clearance50", { 0.0, 0.5, 1.0, 0.0, 8 }, true },
     };
 
     // Job blocks, odd lengths, lengths under one chunk and a single frame.

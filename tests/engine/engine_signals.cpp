@@ -54,7 +54,7 @@ void apply(VocoderEngine& engine, const Settings& settings)
     engine.setClearance(settings.clearance);
     engine.setOutputGain(settings.gain);
     engine.setClarity(settings.clarity);
-    engine.setHarmonicBandVagueness(settings.harmonicBands);
+    engine.setHarmonicBandBlur(settings.harmonicBlur);
 }
 
 Settings settingsForBlock(std::size_t block)

@@ -27,7 +27,7 @@ struct Settings {
     double clearance;
     double gain;
     double clarity = 0.0;
-    double harmonicBands = 0.0; // the least Vagueness of the harmonic bands
+    int harmonicBlur = 0; // the harmonic bands' blur radius (0 for none)
 };
 
 void apply(VocoderEngine& engine, const Settings& settings);

@@ -4,7 +4,6 @@
 // sound's.
 #include "follow_voice_sound.h"
 #include "spectrum.h"
-#include "spread.h"
 #include "vocoder_engine.h"
 
 #include <cmath>
@@ -50,9 +49,8 @@ namespace {
         double power[2] = { 0.0, 0.0 };
         for (int k = 1; k * soundHertz < harmonicBandsTopHertz; ++k) {
             const double bin = k * soundHertz / rate * fftSize;
-            const auto at = static_cast<std::size_t>(
-                std::lround(test::peakBin(spectrum, static_cast<std::size_t>(bin - 3.0),
-                    static_cast<std::size_t>(bin + 4.0))));
+            const auto at = static_cast<std::size_t>(std::lround(test::peakBin(spectrum,
+                static_cast<std::size_t>(bin - 3.0), static_cast<std::size_t>(bin + 4.0))));
             power[k % 2] += spectrum[at] * spectrum[at];
         }
         return 10.0 * std::log10(power[1] / power[0]);
@@ -76,15 +74,15 @@ namespace {
         for (double& sample : carrier)
             sample *= 32768.0; // the carrier in its integer sample units
 
-        const auto vocoded = [&](double harmonicBandVagueness) {
+        const auto vocoded = [&](int harmonicBandBlur) {
             VocoderEngine engine;
-            engine.setHarmonicBandVagueness(harmonicBandVagueness);
+            engine.setHarmonicBandBlur(harmonicBandBlur);
             std::vector<double> output(modulator.size());
             engine.processBlock(carrier, modulator, output);
             return oddAgainstEvenDecibels(output, voiceHertz * std::exp2(semitones / 12.0));
         };
-        const double blurred = vocoded(FollowVoiceSound::harmonicBandVagueness);
-        const double sharp = vocoded(0.0);
+        const double blurred = vocoded(FollowVoiceSound::harmonicBandBlur);
+        const double sharp = vocoded(0);
         EXPECT_GE(blurred, -6.0);
         // Unblurred, each of those bands passes only the partials next to the voice's harmonics.
         EXPECT_GE(blurred - sharp, 8.0) << "unblurred: " << sharp << " dB";

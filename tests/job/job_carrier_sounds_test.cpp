@@ -76,12 +76,11 @@ namespace {
             return made;
         };
         std::vector<double> blurs;
-        port.onProgress = [&](int) { blurs.push_back(used->harmonicBandVagueness()); };
+        port.onProgress = [&](int) { blurs.push_back(used->harmonicBandBlur()); };
         const auto first = runOnce(c);
         ASSERT_FALSE(blurs.empty());
         EXPECT_EQ(blurs.front(),
-            c.kind == CarrierKind::FollowVoice ? engine::FollowVoiceSound::harmonicBandVagueness
-                                               : 0.0);
+            c.kind == CarrierKind::FollowVoice ? engine::FollowVoiceSound::harmonicBandBlur : 0.0);
         EXPECT_EQ(first.size(), c.modulatorFrames);
         std::size_t loud = 0;
         for (const std::int16_t sample : first)
