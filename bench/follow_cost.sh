@@ -23,12 +23,7 @@ trap 'rm -rf "$work"' EXIT
 
 espeak-ng -w "$work/once.wav" "The quick brown fox jumps over the lazy dog. A voice alone is \
 enough to make music, and every word of it should still be understood."
-sox -q "$work/once.wav" -r 44100 -b 16 -c 1 "$work/speech-once.wav"
-count=$((300 * 44100 / $(soxi -s "$work/speech-once.wav") + 1))
-sox -q $(for ((i = 0; i < count; i++)); do echo "$work/speech-once.wav"; done) \
-    "$work/speech.wav" trim 0 300
-sox -q -n -r 44100 -b 16 -c 1 "$work/carrier.wav" synth 300 sawtooth 130.81 sawtooth 164.81 \
-    sawtooth 196 gain -9
+"$(dirname "$0")/long_material.sh" "$work/once.wav" "$work"
 
 unit=${LUMIVOX_VECTOR_UNIT:-widest ($(grep -q avx512f /proc/cpuinfo && echo avx512 || echo avx2))}
 echo "follow:7 against a carrier file, 300 s, core $core, $runs runs, vector unit $unit," \

@@ -136,12 +136,7 @@ done
 echo
 echo "== 3. cost against a carrier file, 300 s of 16-bit 44.1 kHz, $runs runs each, vector unit" \
     "$unit, $(nproc) cores, load: $(cut -d' ' -f1-3 /proc/loadavg)"
-sox -q "$work/espeak.wav" -r 44100 -b 16 -c 1 "$work/speech-once.wav"
-count=$((300 * 44100 / $(soxi -s "$work/speech-once.wav") + 1))
-sox -q $(for ((i = 0; i < count; i++)); do echo "$work/speech-once.wav"; done) \
-    "$work/speech.wav" trim 0 300
-sox -q -n -r 44100 -b 16 -c 1 "$work/carrier.wav" synth 300 sawtooth 130.81 sawtooth 164.81 \
-    sawtooth 196 gain -9
+"$(dirname "$0")/long_material.sh" "$work/espeak.wav" "$work"
 # Wall time suffers from whatever else the machine runs; the CPU time (user + system) much less.
 declare -A walls cpus
 carriers=(file chord noise follow)
