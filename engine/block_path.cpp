@@ -1,12 +1,14 @@
 #include "block_path.h"
 
+#include "band_exchange.h"
+#include "block_body.h"
 #include "filter_bank.h"
 #include "harmonic_blur.h"
 #include "spread.h"
 // The kernel's vector helpers never cross a call boundary (they are always inlined into a body
 // compiled for its unit), so the ABI note GCC gives about passing wide vectors does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
-#include "kernel_two_threads.h"
+#include "kernel_band_split.h"
 #include "vocoder_engine.h"
 
 #include <algorithm>
@@ -20,32 +22,6 @@ namespace lumivox::engine {
 static_assert(VocoderEngine::handOverValues
     == kernel::handOverStride(mostBands) + static_cast<int>(ClarityStage::handOverValues));
 
-// The work of the block path, compiled once per instruction set. The arithmetic of every entry is
-// the same element by element, with no contraction anywhere.
-struct BlockBody {
-    // Analysis of all bands over at most a chunk of frames, and the finishing of frames
-    // [first, end) of it.
-    void (*analyse)(
-        BandLanes&, FrameRows&, const double* carrier, const double* modulator, int frameCount);
-    void (*finish)(FrameRows&, const kernel::BlockSettings&, int first, int end, double* output);
-    // Both at once, without Vagueness and Instrument Clearance.
-    void (*analyseAndFinish)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
-        int frameCount, double outputGain, double* output);
-    int width; // lanes per vector
-    // The two halves of at most a chunk of frames: the modulator side and the carrier side, or
-    // the lower bands and the upper bands.
-    void (*modulatorSide)(BandLanes&, FrameRows&, const kernel::BlockSettings&,
-        const double* modulator, int frameCount, double* handOver);
-    void (*carrierSide)(BandLanes&, FrameRows&, const kernel::BlockSettings&, const double* carrier,
-        const double* handOver, int frameCount, double* output);
-    void (*lowerBands)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
-        int frameCount, double* sums);
-    void (*upperBands)(BandLanes&, FrameRows&, const double* carrier, const double* modulator,
-        int frameCount, const double* lowerSums, double outputGain, double* output);
-    // Clarity's levelling of the carrier bands the analysis left in the rows.
-    void (*levelCarrierBands)(FrameRows&, CarrierLevelling&, int frameCount);
-};
-
 namespace {
 
     using kernel::BlockSettings;
@@ -53,94 +29,7 @@ namespace {
     // Frames per run of a work area: few enough for the work area to stay in the second-level
     // cache, many enough that each group's states are loaded and stored rarely.
     constexpr int chunkFrames = 64;
-
-// The entry points of one instruction set. Each inlines the kernel under its unit's target
-// attribute, so the one source gives every unit its own machine code.
-#define LUMIVOX_BLOCK_BODY(Unit, Attributes, Width)                                                \
-    Attributes void analyse##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,        \
-        const double* modulator, int frameCount)                                                   \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
-            rows, (kernel::analyse<Width>(lanes, fixed, carrier, modulator, frameCount)));         \
-    }                                                                                              \
-    Attributes void finish##Unit(                                                                  \
-        FrameRows& rows, const BlockSettings& settings, int first, int end, double* output)        \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
-            rows, (kernel::finish<Width>(fixed, settings, first, end, output)));                   \
-    }                                                                                              \
-    Attributes void analyseAndFinish##Unit(BandLanes& lanes, FrameRows& rows,                      \
-        const double* carrier, const double* modulator, int frameCount, double outputGain,         \
-        double* output)                                                                            \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
-            (kernel::analyseAndFinish<Width>(                                                      \
-                lanes, fixed, carrier, modulator, frameCount, outputGain, output)));               \
-    }                                                                                              \
-    Attributes void modulatorSide##Unit(BandLanes& lanes, FrameRows& rows,                         \
-        const BlockSettings& settings, const double* modulator, int frameCount, double* handOver)  \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
-            (kernel::modulatorSide<Width>(                                                         \
-                lanes, fixed, settings, modulator, frameCount, handOver)));                        \
-    }                                                                                              \
-    Attributes void carrierSide##Unit(BandLanes& lanes, FrameRows& rows,                           \
-        const BlockSettings& settings, const double* carrier, const double* handOver,              \
-        int frameCount, double* output)                                                            \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
-            (kernel::carrierSide<Width>(                                                           \
-                lanes, fixed, settings, carrier, handOver, frameCount, output)));                  \
-    }                                                                                              \
-    Attributes void lowerBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
-        const double* modulator, int frameCount, double* sums)                                     \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
-            (kernel::lowerBands<Width>(lanes, fixed, carrier, modulator, frameCount, sums)));      \
-    }                                                                                              \
-    Attributes void upperBands##Unit(BandLanes& lanes, FrameRows& rows, const double* carrier,     \
-        const double* modulator, int frameCount, const double* lowerSums, double outputGain,       \
-        double* output)                                                                            \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
-            (kernel::upperBands<Width>(                                                            \
-                lanes, fixed, carrier, modulator, frameCount, lowerSums, outputGain, output)));    \
-    }                                                                                              \
-    Attributes void levelCarrierBands##Unit(                                                       \
-        FrameRows& rows, CarrierLevelling& levelling, int frameCount)                              \
-    {                                                                                              \
-        LUMIVOX_WITH_FIXED_ROWS(                                                                   \
-            rows, (kernel::levelCarrierRows<Width>(fixed, levelling, fixed.bands(), frameCount))); \
-    }                                                                                              \
-    BlockBody body##Unit()                                                                         \
-    {                                                                                              \
-        return { analyse##Unit, finish##Unit, analyseAndFinish##Unit, Width, modulatorSide##Unit,  \
-            carrierSide##Unit, lowerBands##Unit, upperBands##Unit, levelCarrierBands##Unit };      \
-    }
-
-    LUMIVOX_BLOCK_BODY(Portable, , 2)
-#if defined(__x86_64__) || defined(__i386__)
-    LUMIVOX_BLOCK_BODY(Sse2, __attribute__((target("sse2"))), 2)
-    LUMIVOX_BLOCK_BODY(Avx2, __attribute__((target("avx2"))), 4)
-    LUMIVOX_BLOCK_BODY(Avx512, __attribute__((target("avx512f"))), 8)
-#endif
-#undef LUMIVOX_BLOCK_BODY
-
-    BlockBody bodyFor(VectorUnit unit)
-    {
-        switch (unit) {
-#if defined(__x86_64__) || defined(__i386__)
-        case VectorUnit::Sse2:
-            return bodySse2();
-        case VectorUnit::Avx2:
-            return bodyAvx2();
-        case VectorUnit::Avx512:
-            return bodyAvx512();
-#endif
-        default:
-            return bodyPortable();
-        }
-    }
+    constexpr int sharedChunkFrames = 256;
 
     // The units this machine runs, without allocating: processBlock asks on its first call.
     struct MachineUnits {
@@ -246,8 +135,10 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
 
 BlockPath::BlockPath(const BandLayout& layout)
     : rows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
-    , firstRows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
-    , secondRows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , firstRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , secondRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , lowerSpareRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , upperSpareRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
 {
 }
 
@@ -294,6 +185,9 @@ namespace {
         settings.outputGain = outputGain;
         return settings;
     }
+
+    // The sides of a run that shares its frames run without the harmonic bands' blur.
+    const HarmonicBlur noBlur {};
 
 } // namespace
 
@@ -370,6 +264,130 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
     }
     secondLanes.storeCarrierSideStates(bank, envelopeSections);
     keepLevels(usedLevels(secondRows, settings, lastChunkFrame), 0, bands);
+}
+
+bool BlockPath::sharesFrames(const Spread& spread, const HarmonicBlur& blur, double clearance) const
+{
+    return kernel::splitsBandsWithExchange(
+        settingsFor(spread, blur, clearance, 0.0, levelling), firstRows.bands());
+}
+
+// The sides of a run that shares its frames work a chunk apart in their later steps, each chunk in
+// one of two work areas: the lower side analyses a chunk, then finishes the one before it; the
+// upper side analyses a chunk and weighs its carrier bands, then adds the one before it to the
+// lower side's output. So each waits for what the other did a step before, which is there by
+// then, rather than for what the other is doing now.
+namespace {
+
+    struct Chunk {
+        int start = 0;
+        int frames = 0;
+        int end() const { return start + frames; }
+    };
+
+} // namespace
+
+void BlockPath::lowerSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
+    double clearance, const double* carrier, const double* modulator, BandExchange& exchange,
+    int frameCount)
+{
+    using Step = BandExchange::Step;
+    frameCount = std::min(frameCount, exchange.capacity());
+    if (frameCount <= 0)
+        return;
+    const BlockSettings settings = settingsFor(spread, noBlur, clearance, 0.0, nullptr);
+    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const int lower = kernel::lowerBandCount(firstRows.bands());
+    const int neighbours = kernel::exchangedNeighbours(settings, firstRows.bands());
+    FrameRows* areas[2] = { &firstRows, &lowerSpareRows };
+    const auto finishChunk = [&](const Chunk& chunk, FrameRows& area) {
+        if (!exchange.waitFor(Step::UpperLevels, chunk.end()))
+            return false;
+        body.lowerOutput(area, settings, chunk.frames, exchange.levelSums() + chunk.start,
+            exchange.upperEdge() + chunk.start * neighbours, exchange.lowerOutput() + chunk.start);
+        exchange.announce(Step::LowerOutput, chunk.end());
+        return true;
+    };
+    firstLanes.loadBands(bank, 0, lower);
+    Chunk previous;
+    int area = 0;
+    bool going = true;
+    for (Chunk chunk; going && chunk.start < frameCount; chunk.start += sharedChunkFrames) {
+        chunk.frames = std::min(sharedChunkFrames, frameCount - chunk.start);
+        body.lowerLevels(firstLanes, *areas[area], settings, carrier + chunk.start,
+            modulator + chunk.start, chunk.frames, exchange.lowerShare() + chunk.start,
+            exchange.lowerEdge() + chunk.start * neighbours);
+        exchange.announce(Step::LowerLevels, chunk.end());
+        if (previous.frames > 0)
+            going = finishChunk(previous, *areas[1 - area]);
+        previous = chunk;
+        area = 1 - area;
+    }
+    if (going && finishChunk(previous, *areas[1 - area]))
+        std::copy_n(areas[1 - area]->smoothed(previous.frames - 1), lower,
+            exchange.lowerLastLevels());
+    firstLanes.storeBandStates(bank, 0, lower);
+}
+
+void BlockPath::upperSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
+    double clearance, double outputGain, const double* carrier, const double* modulator,
+    BandExchange& exchange, double* output, int frameCount)
+{
+    using Step = BandExchange::Step;
+    frameCount = std::min(frameCount, exchange.capacity());
+    if (frameCount <= 0)
+        return;
+    const BlockSettings settings = settingsFor(spread, noBlur, clearance, outputGain, nullptr);
+    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const int bands = secondRows.bands();
+    const int lower = kernel::lowerBandCount(bands);
+    const int neighbours = kernel::exchangedNeighbours(settings, bands);
+    FrameRows* areas[2] = { &secondRows, &upperSpareRows };
+    const auto addChunk = [&](const Chunk& chunk, FrameRows& area) {
+        if (!exchange.waitFor(Step::LowerOutput, chunk.end()))
+            return false;
+        body.upperOutput(area, settings, chunk.frames, exchange.lowerOutput() + chunk.start,
+            output + chunk.start);
+        return true;
+    };
+    secondLanes.loadBands(bank, lower, bands);
+    Chunk previous;
+    int area = 0;
+    bool going = true;
+    for (Chunk chunk; going && chunk.start < frameCount; chunk.start += sharedChunkFrames) {
+        chunk.frames = std::min(sharedChunkFrames, frameCount - chunk.start);
+        FrameRows& work = *areas[area];
+        body.upperLevels(secondLanes, work, settings, carrier + chunk.start,
+            modulator + chunk.start, chunk.frames);
+        if (!exchange.waitFor(Step::LowerLevels, chunk.end()))
+            break;
+        body.upperShare(work, settings, chunk.frames, exchange.lowerShare() + chunk.start,
+            exchange.levelSums() + chunk.start, exchange.upperEdge() + chunk.start * neighbours);
+        exchange.announce(Step::UpperLevels, chunk.end());
+        body.upperProducts(work, settings, chunk.frames, exchange.levelSums() + chunk.start,
+            exchange.lowerEdge() + chunk.start * neighbours);
+        if (previous.frames > 0)
+            going = addChunk(previous, *areas[1 - area]);
+        previous = chunk;
+        area = 1 - area;
+    }
+    if (going)
+        addChunk(previous, *areas[1 - area]);
+    lastUpperArea = areas[1 - area];
+    secondLanes.storeBandStates(bank, lower, bands);
+}
+
+void BlockPath::lastLevelsOfBoth(
+    BandExchange& exchange, int frameCount, std::span<double> lastLevels)
+{
+    frameCount = std::min(frameCount, exchange.capacity());
+    if (frameCount <= 0 || lastUpperArea == nullptr)
+        return;
+    const int bands = std::min(secondRows.bands(), static_cast<int>(lastLevels.size()));
+    const int lower = std::min(kernel::lowerBandCount(secondRows.bands()), bands);
+    std::copy_n(exchange.lowerLastLevels(), lower, lastLevels.begin());
+    const double* upper = lastUpperArea->smoothed((frameCount - 1) % sharedChunkFrames);
+    std::copy(upper + lower, upper + bands, lastLevels.begin() + lower);
 }
 
 void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread,

@@ -12,6 +12,7 @@
 namespace lumivox::engine {
 
 class VocoderEngine;
+class BandExchange;
 struct BlockBody;
 namespace kernel {
     struct BlockSettings;
@@ -86,6 +87,24 @@ public:
         const double* modulator, const double* handOver, double* output, int frameCount,
         std::span<double> lastLevels);
 
+    // Whether the halves of a run with these settings split the bands and work on the same frames
+    // at the same time, handing each other only what joins the bands (a few values a frame)
+    // through a BandExchange: with Vagueness or Instrument Clearance on, without the harmonic
+    // bands' blur and Clarity's levelling.
+    bool sharesFrames(const Spread& spread, const HarmonicBlur& blur, double clearance) const;
+    // The two sides of such a run over the same frames, at most the exchange's capacity, each on
+    // its own thread at the same time: the lower bands, and the upper bands, which give the output
+    // and the last frame's levels. Each returns early when the exchange is abandoned. The lower
+    // side leaves its last frame's levels in the exchange; the upper side takes them once the
+    // exchange says the lower side is done (see lastLevelsOfBoth).
+    void lowerSide(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+        const double* carrier, const double* modulator, BandExchange& exchange, int frameCount);
+    void upperSide(VectorUnit unit, FilterBank& bank, const Spread& spread, double clearance,
+        double outputGain, const double* carrier, const double* modulator,
+        BandExchange& exchange, double* output, int frameCount);
+    // After both sides of the same frames: the last frame's levels of both into lastLevels.
+    void lastLevelsOfBoth(BandExchange& exchange, int frameCount, std::span<double> lastLevels);
+
     // The levelling of the carrier bands that every run applies while it is active (the engine
     // owns it; null for none). Both halves of a frame see the same one.
     void setLevelling(CarrierLevelling* carrierLevelling) { levelling = carrierLevelling; }
@@ -100,6 +119,11 @@ private:
     FrameRows firstRows;
     BandLanes secondLanes;
     FrameRows secondRows;
+    // The second work areas of the two sides of a run that shares its frames, and the upper
+    // side's area that holds its last frame.
+    FrameRows lowerSpareRows;
+    FrameRows upperSpareRows;
+    FrameRows* lastUpperArea = nullptr;
     CarrierLevelling* levelling = nullptr;
 };
 

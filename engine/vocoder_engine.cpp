@@ -1,5 +1,6 @@
 #include "vocoder_engine.h"
 
+#include "band_exchange.h"
 #include "unit_range.h"
 
 #include <algorithm>
@@ -131,6 +132,44 @@ void VocoderEngine::secondHalf(std::span<const double> carrier, std::span<const 
             static_cast<int>(frames),
             std::span<double>(levels).first(static_cast<std::size_t>(bandCount())));
     }
+    if (clarityStage.amount() > 0.0)
+        clarityStage.secondPart(unit, carrier.data(),
+            handOver.data() + clarityOffset(handOver.size()), output.data(), frameCount, gain);
+}
+
+bool VocoderEngine::halvesShareFrames() const
+{
+    return blockPath->sharesFrames(spread, harmonicBlur, clearanceAmount);
+}
+
+void VocoderEngine::lowerHalf(std::span<const double> carrier, std::span<const double> modulator,
+    std::span<double> handOver, BandExchange& exchange, VectorUnit unit)
+{
+    const std::size_t frameCount = std::min({ carrier.size(), modulator.size(),
+        handOver.size() / valuesPerFrame, static_cast<std::size_t>(exchange.capacity()) });
+    const int frames = static_cast<int>(frameCount);
+    blockPath->lowerSide(unit, filterBank, spread, clearanceAmount, carrier.data(),
+        modulator.data(), exchange, frames);
+    if (clarityStage.amount() > 0.0 && !exchange.abandoned())
+        clarityStage.firstPart(unit, carrier.data(), modulator.data(),
+            handOver.data() + clarityOffset(handOver.size()), frameCount);
+    exchange.announce(BandExchange::Step::LowerDone, frames);
+}
+
+void VocoderEngine::upperHalf(std::span<const double> carrier, std::span<const double> modulator,
+    std::span<const double> handOver, BandExchange& exchange, std::span<double> output,
+    VectorUnit unit)
+{
+    const std::size_t frameCount = std::min({ carrier.size(), modulator.size(),
+        handOver.size() / valuesPerFrame, output.size(),
+        static_cast<std::size_t>(exchange.capacity()) });
+    const int frames = static_cast<int>(frameCount);
+    blockPath->upperSide(unit, filterBank, spread, clearanceAmount, gain, carrier.data(),
+        modulator.data(), exchange, output.data(), frames);
+    if (!exchange.waitFor(BandExchange::Step::LowerDone, frames))
+        return;
+    blockPath->lastLevelsOfBoth(
+        exchange, frames, std::span<double>(levels).first(static_cast<std::size_t>(bandCount())));
     if (clarityStage.amount() > 0.0)
         clarityStage.secondPart(unit, carrier.data(),
             handOver.data() + clarityOffset(handOver.size()), output.data(), frameCount, gain);

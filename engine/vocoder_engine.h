@@ -87,6 +87,21 @@ public:
         secondHalf(carrier, modulator, handOver, output, vectors.unit);
     }
 
+    // Whether, with the settings as they are, a pipeline's two threads work on the same frames at
+    // the same time with lowerHalf and upperHalf, which hand each other a few values a frame
+    // through a BandExchange, rather than a block apart with firstHalf and secondHalf.
+    bool halvesShareFrames() const;
+    // processBlock in two halves that run on two threads at the same time over the same frames
+    // (at most the exchange's capacity), each waiting for the other's values: the lower bands
+    // (and Clarity's modulator side, in handOver), and the upper bands, which give the output
+    // and the band levels. The exchange is reset before each block; abandoning it ends both
+    // early, leaving the engine fit only to be dropped.
+    void lowerHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<double> handOver, BandExchange& exchange, VectorUnit unit);
+    void upperHalf(std::span<const double> carrier, std::span<const double> modulator,
+        std::span<const double> handOver, BandExchange& exchange, std::span<double> output,
+        VectorUnit unit);
+
     // The levels that weighted the carrier bands (after the harmonic bands' blur, Vagueness and
     // Instrument Clearance) in the
     // last frame of the latest processSample or processBlock call, one per band of the layout;

@@ -90,6 +90,12 @@ public:
         blockPublished.notify_all();
     }
 
+    bool isCancelled()
+    {
+        const std::lock_guard lock(mutex);
+        return cancelled;
+    }
+
     std::vector<Block>& allBlocks() { return blocks; }
 
 private:

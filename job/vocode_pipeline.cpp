@@ -20,38 +20,22 @@ namespace {
     }
 
     // The second thread of a segment: it reads blocks into the ring and runs the engine's first
-    // half.
-    // Destroyed, it cancels the ring (which ends the thread's waits) and joins the thread, however
+    // half, or its lower half beside the calling thread's upper half. Destroyed, it cancels the ring (which ends the thread's waits) and joins the thread, however
     // the first thread left the segment.
     class ModulatorStage {
     public:
         ModulatorStage(engine::VocoderEngine& engine, engine::VectorUnit unit, BlockSource& source,
             BlockRing<VocodePipeline::RingBlock>& ring, int blockCount)
             : stageRing(ring)
-            , thread([&engine, unit, &source, &ring, blockCount, this] {
+            , thread([&engine, unit, &source, blockCount, this] {
                 try {
-                    for (int block = 0; block < blockCount; ++block) {
-                        VocodePipeline::RingBlock* filling = ring.emptyBlock();
-                        if (filling == nullptr)
-                            break;
-                        filling->frameCount = source.readBlock(
-                            filling->carrier, filling->modulator, filling->position);
-                        if (filling->frameCount > 0) {
-                            const auto frames = static_cast<std::size_t>(filling->frameCount);
-                            engine.firstHalf({ filling->carrier.data(), frames },
-                                { filling->modulator.data(), frames },
-                                { filling->handOver.data(),
-                                    frames * engine::VocoderEngine::handOverValues },
-                                unit);
-                        }
-                        ring.publish();
-                        if (filling->frameCount <= 0)
-                            break;
-                    }
+                    work(engine, unit, source, blockCount);
                 } catch (...) {
                     failure = std::current_exception();
+                    // The other thread may be working on the block handed over last.
+                    runLowerHalf(engine, unit);
                 }
-                ring.finish();
+                stageRing.finish();
             })
         {
         }
@@ -65,6 +49,8 @@ namespace {
             if (!thread.joinable())
                 return;
             stageRing.cancel();
+            for (VocodePipeline::RingBlock& block : stageRing.allBlocks())
+                block.exchange->abandon();
             thread.join();
         }
         void rethrow() const
@@ -74,7 +60,54 @@ namespace {
         }
 
     private:
+        // Reads blockCount blocks at most, hands each over and runs the engine's half of it. A
+        // block both threads work on at once is handed over before its lower half runs, and the
+        // next one is read and handed over before that, so that the other thread finds it
+        // waiting when it is done with this one.
+        void work(engine::VocoderEngine& engine, engine::VectorUnit unit, BlockSource& source,
+            int blockCount)
+        {
+            for (int block = 0; block < blockCount; ++block) {
+                VocodePipeline::RingBlock* filling = stageRing.emptyBlock();
+                if (filling == nullptr)
+                    break;
+                filling->frameCount
+                    = source.readBlock(filling->carrier, filling->modulator, filling->position);
+                const bool shared = filling->frameCount > 0 && engine.halvesShareFrames();
+                if (shared) {
+                    // A stop that abandons the exchange after this reset has cancelled the
+                    // ring first, and the block is then left alone.
+                    filling->exchange->reset();
+                } else if (filling->frameCount > 0) {
+                    const auto frames = static_cast<std::size_t>(filling->frameCount);
+                    engine.firstHalf({ filling->carrier.data(), frames },
+                        { filling->modulator.data(), frames },
+                        { filling->handOver.data(),
+                            frames * engine::VocoderEngine::handOverValues },
+                        unit);
+                }
+                stageRing.publish();
+                runLowerHalf(engine, unit);
+                if (shared)
+                    together = filling;
+                if (filling->frameCount <= 0)
+                    break;
+            }
+            runLowerHalf(engine, unit);
+        }
+
+        // The lower half of the block handed over last, unless the run is stopping.
+        void runLowerHalf(engine::VocoderEngine& engine, engine::VectorUnit unit)
+        {
+            if (together != nullptr && !stageRing.isCancelled())
+                engine.lowerHalf(first(together->carrier, together->frameCount),
+                    first(together->modulator, together->frameCount), together->handOver,
+                    *together->exchange, unit);
+            together = nullptr;
+        }
+
         std::exception_ptr failure;
+        VocodePipeline::RingBlock* together = nullptr; // handed over, its lower half to run
         BlockRing<VocodePipeline::RingBlock>& stageRing;
         std::thread thread; // last: it starts once everything it uses exists
     };
@@ -97,6 +130,7 @@ VocodePipeline::VocodePipeline(engine::VocoderEngine& vocoder, int blockFrames,
         block.carrier.resize(frames);
         block.modulator.resize(frames);
         block.handOver.resize(frames * engine::VocoderEngine::handOverValues);
+        block.exchange = std::make_unique<engine::BandExchange>(blockFrames);
     }
     ring = std::make_unique<BlockRing<RingBlock>>(std::move(blocks));
 }
@@ -168,9 +202,15 @@ std::optional<VocodePipeline::SegmentResult> VocodePipeline::runOnTwo(
             break;
         }
         const auto count = static_cast<std::size_t>(frames);
-        engine.secondHalf(first(block->carrier, frames), first(block->modulator, frames),
-            { block->handOver.data(), count * engine::VocoderEngine::handOverValues },
-            { output.data(), count }, chosenUnit.value_or(engine.vectorChoice().unit));
+        const std::span<const double> handOver(
+            block->handOver.data(), count * engine::VocoderEngine::handOverValues);
+        const engine::VectorUnit unit = chosenUnit.value_or(engine.vectorChoice().unit);
+        if (engine.halvesShareFrames())
+            engine.upperHalf(first(block->carrier, frames), first(block->modulator, frames),
+                handOver, *block->exchange, { output.data(), count }, unit);
+        else
+            engine.secondHalf(first(block->carrier, frames), first(block->modulator, frames),
+                handOver, { output.data(), count }, unit);
         const std::uint64_t position = block->position;
         ring->release();
         ++twoThreadBlocks;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "block_ring.h"
+#include "engine/band_exchange.h"
 #include "engine/vocoder_engine.h"
 
 #include <chrono>
@@ -83,6 +84,8 @@ public:
         std::vector<double> carrier;
         std::vector<double> modulator;
         std::vector<double> handOver; // from the engine's first half to its second
+        // Between the engine's lower and upper halves while both work on this block.
+        std::unique_ptr<engine::BandExchange> exchange;
         int frameCount = 0; // 0 at the end of the input, -1 when reading failed
         std::uint64_t position = 0;
     };

@@ -132,18 +132,24 @@ TEST(VocodePipeline, ASinkHeldBackLetsTheReaderFillTheRingAndNoFurther)
 
 TEST(VocodePipeline, AReaderHeldBackLeavesTheCarrierSideWaitingOnAnEmptyRing)
 {
-    Rig rig({ 0.5, 0.3, 1.0 });
     // Held at block 20 until every block before it has been written, and at block 30 until the
-    // sink has begun block 29.
-    rig.source.beforeRead = [&rig](int block) {
-        if (block == 20)
-            rig.progress.awaitUntil([&rig] { return rig.progress.blocksTaken.load() == 20; });
-        if (block == 30)
-            rig.progress.awaitUntil([&rig] { return rig.progress.blocksEntered.load() == 30; });
-    };
-    ScriptedPlan plan({ { true, 25 }, { true, 100 } });
-    EXPECT_EQ(rig.pipeline->run(rig.source, rig.sink, plan), PipelineEnd::InputEnded);
-    EXPECT_EQ(engine::testing::differingSamples(rig.want, rig.sink.collected), 0u);
+    // sink has begun block 29; with both threads on each block, one block less, as the reader
+    // runs the lower half of a block after reading the next.
+    for (const Settings& settings : { Settings { 0.0, 0.0, 1.0 }, Settings { 0.5, 0.3, 1.0 } }) {
+        Rig rig(settings);
+        const int ahead = rig.vocoder.halvesShareFrames() ? 1 : 0;
+        rig.source.beforeRead = [&rig, ahead](int block) {
+            if (block == 20)
+                rig.progress.awaitUntil(
+                    [&rig, ahead] { return rig.progress.blocksTaken.load() == 20 - ahead; });
+            if (block == 30)
+                rig.progress.awaitUntil(
+                    [&rig, ahead] { return rig.progress.blocksEntered.load() == 30 - ahead; });
+        };
+        ScriptedPlan plan({ { true, 25 }, { true, 100 } });
+        EXPECT_EQ(rig.pipeline->run(rig.source, rig.sink, plan), PipelineEnd::InputEnded);
+        EXPECT_EQ(engine::testing::differingSamples(rig.want, rig.sink.collected), 0u);
+    }
 }
 
 // How the run ends, for a stop or failure at a chosen block, while the other side is held so that
@@ -157,6 +163,9 @@ struct EndingCase {
     bool ringFull; // the sink waits until the reader is three blocks ahead
     PipelineEnd end;
     int blocksTaken;
+    // Vagueness and Instrument Clearance on: both threads work on each block at once, and the
+    // reader gets one block ahead at most.
+    bool sharingFrames = false;
 };
 
 void PrintTo(const EndingCase& endingCase, std::ostream* out) { *out << endingCase.name; }
@@ -169,6 +178,12 @@ const EndingCase endingCases[] = {
     { "ReadFailsWithTheRingFull", -1, -1, 12, -1, true, PipelineEnd::InputFailed, 12 },
     { "ReadFailsWithTheRingEmpty", -1, -1, 12, -1, false, PipelineEnd::InputFailed, 12 },
     { "ReadFailsFirst", -1, -1, 0, -1, false, PipelineEnd::InputFailed, 0 },
+    { "StopSharingFrames", 10, -1, -1, -1, false, PipelineEnd::Stopped, 10, true },
+    { "StopBeforeTheFirstBlockSharingFrames", 0, -1, -1, -1, false, PipelineEnd::Stopped, 0,
+        true },
+    { "WriteFailsSharingFrames", -1, 10, -1, -1, false, PipelineEnd::Stopped, 10, true },
+    { "ReadFailsSharingFrames", -1, -1, 12, -1, false, PipelineEnd::InputFailed, 12, true },
+    { "ReadFailsFirstSharingFrames", -1, -1, 0, -1, false, PipelineEnd::InputFailed, 0, true },
 };
 
 class PipelineEnding : public ::testing::TestWithParam<EndingCase> { };
@@ -176,7 +191,8 @@ class PipelineEnding : public ::testing::TestWithParam<EndingCase> { };
 TEST_P(PipelineEnding, EndsBothThreadsKeepingTheBlocksBefore)
 {
     const EndingCase& c = GetParam();
-    Rig rig({ 0.0, 0.0, 1.0 });
+    Rig rig(c.sharingFrames ? Settings { 0.5, 0.3, 1.0 } : Settings { 0.0, 0.0, 1.0 });
+    ASSERT_EQ(rig.vocoder.halvesShareFrames(), c.sharingFrames);
     rig.sink.stopBefore = c.stopBefore;
     rig.sink.refuse = c.refuse;
     rig.source.failAt = c.failAt;
@@ -190,10 +206,12 @@ TEST_P(PipelineEnding, EndsBothThreadsKeepingTheBlocksBefore)
                 });
         };
     } else {
-        rig.source.beforeRead = [&rig, heldAt](int block) {
+        // The reader runs a block's lower half after reading the next, when sharing frames.
+        const int written = std::max(0, heldAt + (c.sharingFrames ? 0 : 1));
+        rig.source.beforeRead = [&rig, heldAt, written](int block) {
             if (block == heldAt + 1)
                 rig.progress.awaitUntil(
-                    [&rig, heldAt] { return rig.progress.blocksTaken.load() == heldAt + 1; });
+                    [&rig, written] { return rig.progress.blocksTaken.load() == written; });
         };
     }
     ScriptedPlan plan({ { true, 100 } });
@@ -207,16 +225,20 @@ TEST_P(PipelineEnding, EndsBothThreadsKeepingTheBlocksBefore)
 INSTANTIATE_TEST_SUITE_P(Endings, PipelineEnding, ::testing::ValuesIn(endingCases),
     [](const auto& param) { return std::string(param.param.name); });
 
+// With both threads on each block, the reader fails while the other thread works on the block
+// before: that block is finished first.
 TEST(VocodePipeline, OutOfMemoryOnTheReadingThreadIsThrownOnTheCallingOne)
 {
-    Rig rig({ 0.0, 0.0, 1.0 });
-    rig.source.throwAt = 6;
-    ScriptedPlan plan({ { true, 100 } });
-    EXPECT_THROW(rig.pipeline->run(rig.source, rig.sink, plan), std::bad_alloc);
-    EXPECT_EQ(rig.progress.blocksTaken.load(), 6);
-    EXPECT_EQ(engine::testing::differingSamples(
-                  rig.wantFirst(rig.sink.collected.size()), rig.sink.collected),
-        0u);
+    for (const Settings& settings : { Settings { 0.0, 0.0, 1.0 }, Settings { 0.5, 0.3, 1.0 } }) {
+        Rig rig(settings);
+        rig.source.throwAt = 6;
+        ScriptedPlan plan({ { true, 100 } });
+        EXPECT_THROW(rig.pipeline->run(rig.source, rig.sink, plan), std::bad_alloc);
+        EXPECT_EQ(rig.progress.blocksTaken.load(), 6);
+        EXPECT_EQ(engine::testing::differingSamples(
+                      rig.wantFirst(rig.sink.collected.size()), rig.sink.collected),
+            0u);
+    }
 }
 
 TEST(VocodePipeline, WithoutTheRingEverySegmentRunsOnOneThread)
