@@ -1,5 +1,7 @@
 #include "vocode_pipeline.h"
 
+#include "second_core.h"
+
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -28,6 +30,7 @@ namespace {
             BlockRing<VocodePipeline::RingBlock>& ring, int blockCount)
             : stageRing(ring)
             , thread([&engine, unit, &source, blockCount, this] {
+                cores.keepOffCallersCore();
                 try {
                     work(engine, unit, source, blockCount);
                 } catch (...) {
@@ -99,13 +102,17 @@ namespace {
         // The lower half of the block handed over last, unless the run is stopping.
         void runLowerHalf(engine::VocoderEngine& engine, engine::VectorUnit unit)
         {
-            if (together != nullptr && !stageRing.isCancelled())
+            if (together != nullptr && !stageRing.isCancelled()) {
+                const auto frames = static_cast<std::size_t>(together->frameCount);
                 engine.lowerHalf(first(together->carrier, together->frameCount),
-                    first(together->modulator, together->frameCount), together->handOver,
+                    first(together->modulator, together->frameCount),
+                    { together->handOver.data(), frames * engine::VocoderEngine::handOverValues },
                     *together->exchange, unit);
+            }
             together = nullptr;
         }
 
+        CorePair cores; // made before the thread starts, on the calling thread
         std::exception_ptr failure;
         VocodePipeline::RingBlock* together = nullptr; // handed over, its lower half to run
         BlockRing<VocodePipeline::RingBlock>& stageRing;

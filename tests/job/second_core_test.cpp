@@ -62,3 +62,33 @@ TEST(SecondCore, FollowsTheAffinityMask)
 }
 
 } // namespace lumivox::job
+
+namespace lumivox::job {
+
+// The two threads of a segment run on two cores, and the calling thread gets its cores back.
+TEST(SecondCore, ACorePairKeepsTheThreadsApartAndGivesTheCallerItsCoresBack)
+{
+    if (usableCoreCount() < 2)
+        GTEST_SKIP() << "one core only";
+    cpu_set_t before;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    int callersCore = -1;
+    int secondCore = -1;
+    {
+        const CorePair cores;
+        callersCore = sched_getcpu();
+        std::thread second([&cores, &secondCore] {
+            cores.keepOffCallersCore();
+            secondCore = sched_getcpu();
+        });
+        second.join();
+        // The caller stays where it was held, whatever ran meanwhile.
+        EXPECT_EQ(sched_getcpu(), callersCore);
+    }
+    EXPECT_NE(secondCore, callersCore);
+    cpu_set_t after;
+    ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&before, &after));
+}
+
+} // namespace lumivox::job

@@ -37,6 +37,7 @@ namespace {
         { "Clearance100Gain2", { 0.0, 1.0, 2.0 } },
         { "Vagueness23Clearance71Gain06", { 0.23, 0.71, 0.6 } },
         { "Clarity80", { 0.0, 0.0, 1.0, 0.8 } },
+        { "Clarity60Vagueness50", { 0.5, 0.0, 1.0, 0.6 } },
     };
 
 #if defined(__SANITIZE_THREAD__)
