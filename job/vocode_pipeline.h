@@ -62,8 +62,11 @@ enum class PipelineEnd { InputEnded, InputFailed, Stopped };
 
 // Runs a job's blocks through the engine, segment by segment on one thread (processBlock) or on
 // two: the second thread reads and converts each block and runs the engine's first half, and the
-// calling thread runs its second half and hands the block to the sink. The threads pass whole
-// blocks through a short ring; a segment on two threads ends with every block it read vocoded, so
+// calling thread runs its second half and hands the block to the sink. Where the engine's halves
+// share their frames (Vagueness or Instrument Clearance on), the second thread hands each block
+// over as soon as it is read, reads the next, then runs the block's lower half while the calling
+// thread runs its upper half. The threads pass whole blocks through a short ring and are held on
+// two cores while the segment lasts; a segment on two threads ends with every block it read vocoded, so
 // the output is the same bits whichever way each segment goes. An exception on the second thread
 // (std::bad_alloc from the source) stops both and is thrown again on the calling thread.
 class VocodePipeline {
