@@ -243,6 +243,7 @@ void engineHalf(benchmark::State& state)
     const bool firstHalf = state.range(1) == 0;
     const Material& input = material();
     lumivox::engine::VocoderEngine engine;
+    engine.prepareHalves();
     engine.setVectorChoice(vectors);
     engine.setVagueness(static_cast<double>(state.range(2)) / 100.0);
     engine.setClearance(static_cast<double>(state.range(3)) / 100.0);

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <stdexcept>
 
 namespace lumivox::engine {
 
@@ -133,16 +134,48 @@ void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const do
     engine.runBlock(runsHere(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
 }
 
+// The two halves' own parts of the bank in lanes and their work areas: the rows of a run a block
+// apart, which the sides of a run that shares its frames use as their first work areas beside a
+// second one each.
+struct BlockPath::Halves {
+    Halves(int paddedBands, int spreadReach)
+        : firstRows(halfFrames, paddedBands, spreadReach)
+        , secondRows(halfFrames, paddedBands, spreadReach)
+        , lowerSpareRows(halfFrames, paddedBands, spreadReach)
+        , upperSpareRows(halfFrames, paddedBands, spreadReach)
+    {
+    }
+    static constexpr int halfFrames = std::max(chunkFrames, sharedChunkFrames);
+
+    BandLanes firstLanes;
+    BandLanes secondLanes;
+    FrameRows firstRows;
+    FrameRows secondRows;
+    FrameRows lowerSpareRows;
+    FrameRows upperSpareRows;
+    FrameRows* lastUpperArea = nullptr; // the upper side's area that holds its last frame
+};
+
 BlockPath::BlockPath(const BandLayout& layout)
     : rows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
-    , firstRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
-    , secondRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
-    , lowerSpareRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
-    , upperSpareRows(std::max(chunkFrames, sharedChunkFrames), paddedBandCount(layout.bandCount()), layout.spreadReach())
+    , spreadReach(layout.spreadReach())
 {
 }
 
 BlockPath::~BlockPath() = default;
+
+void BlockPath::prepareHalves()
+{
+    if (!halves)
+        halves = std::make_unique<Halves>(rows.bands(), spreadReach);
+}
+
+BlockPath::Halves& BlockPath::preparedHalves()
+{
+    if (!halves)
+        throw std::logic_error("the engine's halves were used before they were prepared");
+    return *halves;
+}
 
 const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& settings,
     const double* carrier, const double* modulator, double* output, int frameCount)
@@ -195,33 +228,34 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
     const HarmonicBlur& blur, double clearance, const double* carrier, const double* modulator,
     double* handOver, int frameCount)
 {
+    Halves& h = preparedHalves();
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, blur, clearance, 0.0, levelling);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
-    const int lower = kernel::lowerBandCount(firstRows.bands());
+    const int lower = kernel::lowerBandCount(h.firstRows.bands());
     if (kernel::splitsBands(settings)) {
         // The lower bands' sums, then the levels of their last frame.
-        firstLanes.loadBands(bank, 0, lower);
+        h.firstLanes.loadBands(bank, 0, lower);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
-            body.lowerBands(firstLanes, firstRows, carrier + start, modulator + start, frames,
+            body.lowerBands(h.firstLanes, h.firstRows, carrier + start, modulator + start, frames,
                 handOver + start);
         }
-        firstLanes.storeBandStates(bank, 0, lower);
-        const double* last = firstRows.levels((frameCount - 1) % chunkFrames);
+        h.firstLanes.storeBandStates(bank, 0, lower);
+        const double* last = h.firstRows.levels((frameCount - 1) % chunkFrames);
         std::copy_n(last, lower, handOver + frameCount);
         return;
     }
     const int envelopeSections = kernel::envelopeSectionsOnModulatorSide(settings, body.width);
-    firstLanes.loadModulatorSide(bank, envelopeSections);
+    h.firstLanes.loadModulatorSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
-        body.modulatorSide(firstLanes, firstRows, settings, modulator + start, frames,
+        body.modulatorSide(h.firstLanes, h.firstRows, settings, modulator + start, frames,
             handOver
-                + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(firstRows.bands()));
+                + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(h.firstRows.bands()));
     }
-    firstLanes.storeModulatorSideStates(bank, envelopeSections);
+    h.firstLanes.storeModulatorSideStates(bank, envelopeSections);
 }
 
 void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spread,
@@ -229,12 +263,13 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
     const double* modulator, const double* handOver, double* output, int frameCount,
     std::span<double> lastLevels)
 {
+    Halves& h = preparedHalves();
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, blur, clearance, outputGain, levelling);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
     const int lastChunkFrame = (frameCount - 1) % chunkFrames;
-    const int bands = secondRows.bands();
+    const int bands = h.secondRows.bands();
     const int lower = kernel::lowerBandCount(bands);
     // The layout's own bands of the last frame's levels, without the padding.
     const auto keepLevels = [&lastLevels](const double* first, int from, int to) {
@@ -243,33 +278,33 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
             std::copy(first + from, first + end, lastLevels.begin() + from);
     };
     if (kernel::splitsBands(settings)) {
-        secondLanes.loadBands(bank, lower, bands);
+        h.secondLanes.loadBands(bank, lower, bands);
         for (int start = 0; start < frameCount; start += chunkFrames) {
             const int frames = std::min(chunkFrames, frameCount - start);
-            body.upperBands(secondLanes, secondRows, carrier + start, modulator + start, frames,
+            body.upperBands(h.secondLanes, h.secondRows, carrier + start, modulator + start, frames,
                 handOver + start, outputGain, output + start);
         }
-        secondLanes.storeBandStates(bank, lower, bands);
+        h.secondLanes.storeBandStates(bank, lower, bands);
         keepLevels(handOver + frameCount, 0, lower);
-        keepLevels(secondRows.levels(lastChunkFrame), lower, bands);
+        keepLevels(h.secondRows.levels(lastChunkFrame), lower, bands);
         return;
     }
     const int envelopeSections = kernel::envelopeSectionsOnModulatorSide(settings, body.width);
-    secondLanes.loadCarrierSide(bank, envelopeSections);
+    h.secondLanes.loadCarrierSide(bank, envelopeSections);
     for (int start = 0; start < frameCount; start += chunkFrames) {
         const int frames = std::min(chunkFrames, frameCount - start);
-        body.carrierSide(secondLanes, secondRows, settings, carrier + start,
+        body.carrierSide(h.secondLanes, h.secondRows, settings, carrier + start,
             handOver + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(bands), frames,
             output + start);
     }
-    secondLanes.storeCarrierSideStates(bank, envelopeSections);
-    keepLevels(usedLevels(secondRows, settings, lastChunkFrame), 0, bands);
+    h.secondLanes.storeCarrierSideStates(bank, envelopeSections);
+    keepLevels(usedLevels(h.secondRows, settings, lastChunkFrame), 0, bands);
 }
 
 bool BlockPath::sharesFrames(const Spread& spread, const HarmonicBlur& blur, double clearance) const
 {
     return kernel::splitsBandsWithExchange(
-        settingsFor(spread, blur, clearance, 0.0, levelling), firstRows.bands());
+        settingsFor(spread, blur, clearance, 0.0, levelling), rows.bands());
 }
 
 // The sides of a run that shares its frames work a chunk apart in their later steps, each chunk in
@@ -291,15 +326,16 @@ void BlockPath::lowerSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
     double clearance, const double* carrier, const double* modulator, BandExchange& exchange,
     int frameCount)
 {
+    Halves& h = preparedHalves();
     using Step = BandExchange::Step;
     frameCount = std::min(frameCount, exchange.capacity());
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, noBlur, clearance, 0.0, nullptr);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
-    const int lower = kernel::lowerBandCount(firstRows.bands());
-    const int neighbours = kernel::exchangedNeighbours(settings, firstRows.bands());
-    FrameRows* areas[2] = { &firstRows, &lowerSpareRows };
+    const int lower = kernel::lowerBandCount(h.firstRows.bands());
+    const int neighbours = kernel::exchangedNeighbours(settings, h.firstRows.bands());
+    FrameRows* areas[2] = { &h.firstRows, &h.lowerSpareRows };
     const auto finishChunk = [&](const Chunk& chunk, FrameRows& area) {
         if (!exchange.waitFor(Step::UpperLevels, chunk.end()))
             return false;
@@ -308,13 +344,13 @@ void BlockPath::lowerSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
         exchange.announce(Step::LowerOutput, chunk.end());
         return true;
     };
-    firstLanes.loadBands(bank, 0, lower);
+    h.firstLanes.loadBands(bank, 0, lower);
     Chunk previous;
     int area = 0;
     bool going = true;
     for (Chunk chunk; going && chunk.start < frameCount; chunk.start += sharedChunkFrames) {
         chunk.frames = std::min(sharedChunkFrames, frameCount - chunk.start);
-        body.lowerLevels(firstLanes, *areas[area], settings, carrier + chunk.start,
+        body.lowerLevels(h.firstLanes, *areas[area], settings, carrier + chunk.start,
             modulator + chunk.start, chunk.frames, exchange.lowerShare() + chunk.start,
             exchange.lowerEdge() + chunk.start * neighbours);
         exchange.announce(Step::LowerLevels, chunk.end());
@@ -326,23 +362,24 @@ void BlockPath::lowerSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
     if (going && finishChunk(previous, *areas[1 - area]))
         std::copy_n(areas[1 - area]->smoothed(previous.frames - 1), lower,
             exchange.lowerLastLevels());
-    firstLanes.storeBandStates(bank, 0, lower);
+    h.firstLanes.storeBandStates(bank, 0, lower);
 }
 
 void BlockPath::upperSide(VectorUnit unit, FilterBank& bank, const Spread& spread,
     double clearance, double outputGain, const double* carrier, const double* modulator,
     BandExchange& exchange, double* output, int frameCount)
 {
+    Halves& h = preparedHalves();
     using Step = BandExchange::Step;
     frameCount = std::min(frameCount, exchange.capacity());
     if (frameCount <= 0)
         return;
     const BlockSettings settings = settingsFor(spread, noBlur, clearance, outputGain, nullptr);
     const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
-    const int bands = secondRows.bands();
+    const int bands = h.secondRows.bands();
     const int lower = kernel::lowerBandCount(bands);
     const int neighbours = kernel::exchangedNeighbours(settings, bands);
-    FrameRows* areas[2] = { &secondRows, &upperSpareRows };
+    FrameRows* areas[2] = { &h.secondRows, &h.upperSpareRows };
     const auto addChunk = [&](const Chunk& chunk, FrameRows& area) {
         if (!exchange.waitFor(Step::LowerOutput, chunk.end()))
             return false;
@@ -350,14 +387,14 @@ void BlockPath::upperSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
             output + chunk.start);
         return true;
     };
-    secondLanes.loadBands(bank, lower, bands);
+    h.secondLanes.loadBands(bank, lower, bands);
     Chunk previous;
     int area = 0;
     bool going = true;
     for (Chunk chunk; going && chunk.start < frameCount; chunk.start += sharedChunkFrames) {
         chunk.frames = std::min(sharedChunkFrames, frameCount - chunk.start);
         FrameRows& work = *areas[area];
-        body.upperLevels(secondLanes, work, settings, carrier + chunk.start,
+        body.upperLevels(h.secondLanes, work, settings, carrier + chunk.start,
             modulator + chunk.start, chunk.frames);
         if (!exchange.waitFor(Step::LowerLevels, chunk.end()))
             break;
@@ -373,20 +410,21 @@ void BlockPath::upperSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
     }
     if (going)
         addChunk(previous, *areas[1 - area]);
-    lastUpperArea = areas[1 - area];
-    secondLanes.storeBandStates(bank, lower, bands);
+    h.lastUpperArea = areas[1 - area];
+    h.secondLanes.storeBandStates(bank, lower, bands);
 }
 
 void BlockPath::lastLevelsOfBoth(
     BandExchange& exchange, int frameCount, std::span<double> lastLevels)
 {
+    Halves& h = preparedHalves();
     frameCount = std::min(frameCount, exchange.capacity());
-    if (frameCount <= 0 || lastUpperArea == nullptr)
+    if (frameCount <= 0 || h.lastUpperArea == nullptr)
         return;
-    const int bands = std::min(secondRows.bands(), static_cast<int>(lastLevels.size()));
-    const int lower = std::min(kernel::lowerBandCount(secondRows.bands()), bands);
+    const int bands = std::min(h.secondRows.bands(), static_cast<int>(lastLevels.size()));
+    const int lower = std::min(kernel::lowerBandCount(h.secondRows.bands()), bands);
     std::copy_n(exchange.lowerLastLevels(), lower, lastLevels.begin());
-    const double* upper = lastUpperArea->smoothed((frameCount - 1) % sharedChunkFrames);
+    const double* upper = h.lastUpperArea->smoothed((frameCount - 1) % sharedChunkFrames);
     std::copy(upper + lower, upper + bands, lastLevels.begin() + lower);
 }
 

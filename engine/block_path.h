@@ -87,6 +87,10 @@ public:
         const double* modulator, const double* handOver, double* output, int frameCount,
         std::span<double> lastLevels);
 
+    // Makes the halves' own parts of the bank and work areas (about a megabyte), which most
+    // engines never need; every half below needs them made first, before the threads start.
+    void prepareHalves(); // may throw std::bad_alloc
+
     // Whether the halves of a run with these settings split the bands and work on the same frames
     // at the same time, handing each other only what joins the bands (a few values a frame)
     // through a BandExchange: with Vagueness or Instrument Clearance on, without the harmonic
@@ -113,17 +117,13 @@ private:
     const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,
         const double* carrier, const double* modulator, double* output, int frameCount);
 
+    struct Halves;
+    Halves& preparedHalves(); // throws std::logic_error when not prepared
+
     BandLanes lanes;
     FrameRows rows;
-    BandLanes firstLanes;
-    FrameRows firstRows;
-    BandLanes secondLanes;
-    FrameRows secondRows;
-    // The second work areas of the two sides of a run that shares its frames, and the upper
-    // side's area that holds its last frame.
-    FrameRows lowerSpareRows;
-    FrameRows upperSpareRows;
-    FrameRows* lastUpperArea = nullptr;
+    int spreadReach;
+    std::unique_ptr<Halves> halves; // made by prepareHalves
     CarrierLevelling* levelling = nullptr;
 };
 

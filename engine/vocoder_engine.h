@@ -70,6 +70,9 @@ public:
     // a run may go back to processBlock once both have done the same frames. They share no
     // state; the settings must not change between the two halves of a frame. Without a unit they
     // run on the chosen one; a unit this machine cannot run is taken as the portable one.
+    // Makes what the halves below need (about a megabyte of work areas, which an engine that
+    // only runs whole blocks never uses); call it once before any half, before the threads start.
+    void prepareHalves() { blockPath->prepareHalves(); } // may throw std::bad_alloc
     static constexpr int handOverValues
         = mostBands + mostBands / 2 + static_cast<int>(ClarityStage::handOverValues);
     void firstHalf(std::span<const double> carrier, std::span<const double> modulator,

@@ -131,6 +131,7 @@ VocodePipeline::VocodePipeline(engine::VocoderEngine& vocoder, int blockFrames,
 {
     if (!twoThreadsPossible)
         return;
+    engine.prepareHalves();
     const auto frames = static_cast<std::size_t>(blockFrames);
     std::vector<RingBlock> blocks(ringBlockCount);
     for (RingBlock& block : blocks) {

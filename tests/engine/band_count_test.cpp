@@ -110,6 +110,7 @@ TEST_P(AnyBandCount, EveryPathGivesTheReferenceBits)
 
     VocoderEngine twoThreads(layout);
     apply(twoThreads, settings);
+    twoThreads.prepareHalves();
     std::vector<double> inHalves(framesChecked);
     std::vector<std::vector<double>> handOver(2);
     const auto firstHalf = [&](std::size_t start) {

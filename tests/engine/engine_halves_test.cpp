@@ -93,6 +93,7 @@ TEST_P(EngineHalves, RunABlockApartAndSwitchedWithProcessBlockGiveProcessSampleB
 
     VocoderEngine engine;
     apply(engine, testCase.settings);
+    engine.prepareHalves();
     std::vector<double> got(framesChecked);
     std::vector<std::vector<double>> levelRows(2);
     const auto span = [](const std::vector<double>& v, std::size_t first, std::size_t end) {
@@ -158,6 +159,7 @@ TEST(EngineHalvesSettings, FollowSettingsChangedBetweenSegmentsOnEveryUnit)
     for (VectorUnit unit : vectorUnitsOfThisMachine()) {
         SCOPED_TRACE(vectorUnitName(unit));
         VocoderEngine engine;
+        engine.prepareHalves();
         std::vector<double> got(frameCount);
         std::vector<double> handOver[2];
         std::size_t pending = 0; // the block whose second half is still to run, plus one

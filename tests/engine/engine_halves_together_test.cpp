@@ -14,6 +14,7 @@
 #include <optional>
 #include <ostream>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -77,6 +78,7 @@ TEST_P(EngineHalvesTogether, OnTwoThreadsGiveProcessSampleBitsAndLevels)
     apply(reference, testCase.settings);
     VocoderEngine engine = engineFor(testCase);
     apply(engine, testCase.settings);
+    engine.prepareHalves();
     ASSERT_TRUE(engine.halvesShareFrames());
 
     BandExchange exchange(capacity);
@@ -117,6 +119,7 @@ TEST(EngineHalvesTogetherStop, AnAbandonedExchangeEndsTheWaitingSide)
     const Signals signals = randomSignals(capacity, 9);
     VocoderEngine engine;
     apply(engine, { 0.5, 0.3, 1.0 });
+    engine.prepareHalves();
     BandExchange exchange(capacity);
     std::vector<double> handOver(capacity * VocoderEngine::handOverValues);
     std::thread lower([&] {
@@ -128,6 +131,18 @@ TEST(EngineHalvesTogetherStop, AnAbandonedExchangeEndsTheWaitingSide)
     EXPECT_TRUE(exchange.abandoned());
     exchange.reset();
     EXPECT_FALSE(exchange.abandoned());
+}
+
+// The halves' work areas are made only when asked for: most engines (the plugin's, a live run's)
+// never split, and a half of an engine that was not prepared refuses to run.
+TEST(EngineHalvesTogetherChoice, HalvesRunOnlyOnceTheirWorkAreasAreMade)
+{
+    const Signals signals = randomSignals(64, 4);
+    VocoderEngine engine;
+    std::vector<double> handOver(64 * VocoderEngine::handOverValues);
+    EXPECT_THROW(engine.firstHalf(signals.carrier, signals.modulator, handOver), std::logic_error);
+    engine.prepareHalves();
+    EXPECT_NO_THROW(engine.firstHalf(signals.carrier, signals.modulator, handOver));
 }
 
 // Settings the halves cannot share frames for keep to the halves a block apart.

@@ -100,6 +100,7 @@ TEST(VocoderEngineMemory, ProcessingAllocatesNothing)
 TEST(VocoderEngineMemory, BlocksAndTheirTwoHalvesAllocateNothing)
 {
     VocoderEngine engine;
+    engine.prepareHalves();
     const std::vector<double> carrier = someCarrier();
     const std::vector<double> modulator = someModulator();
     std::vector<double> output(carrier.size());
