@@ -44,6 +44,11 @@ struct BandLanes {
     // first, then the upper halves: a bank of up to 32 bands lies as one made for 32 alone.
     Half halves[2][3];
 
+    // With Clarity's band alignment (band_alignment.h), how many frames back each band of the
+    // padded bank takes its modulator sample from; the modulator handed to the analysis then has
+    // that many frames before its first. Null: every band takes the frame itself.
+    const int* modulatorDelays = nullptr;
+
     Cascades modulator() { return { this, 0 }; }
     Cascades carrier() { return { this, 1 }; }
     Cascades envelope() { return { this, 2 }; } // only the first envelopeSectionCount sections

@@ -1,5 +1,6 @@
 #include "block_path.h"
 
+#include "band_alignment.h"
 #include "band_exchange.h"
 #include "block_body.h"
 #include "filter_bank.h"
@@ -32,34 +33,6 @@ namespace {
     constexpr int chunkFrames = 64;
     constexpr int sharedChunkFrames = 256;
 
-    // The units this machine runs, without allocating: processBlock asks on its first call.
-    struct MachineUnits {
-        std::array<VectorUnit, 4> units { VectorUnit::Portable };
-        int count = 1;
-    };
-
-    MachineUnits machineUnits()
-    {
-        MachineUnits machine;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("sse2"))
-            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Sse2;
-        if (__builtin_cpu_supports("avx2"))
-            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Avx2;
-        if (__builtin_cpu_supports("avx512f"))
-            machine.units[static_cast<std::size_t>(machine.count++)] = VectorUnit::Avx512;
-#endif
-        return machine;
-    }
-
-    bool runsHere(VectorUnit unit)
-    {
-        static const MachineUnits machine = machineUnits();
-        const auto end = machine.units.begin() + machine.count;
-        return std::find(machine.units.begin(), end, unit) != end;
-    }
-
     // The row of levels that weighted the carrier bands of a frame the finishing step has done.
     const double* usedLevels(FrameRows& rows, const BlockSettings& settings, int frame)
     {
@@ -68,70 +41,46 @@ namespace {
 
 } // namespace
 
-const char* vectorUnitName(VectorUnit unit)
-{
-    switch (unit) {
-    case VectorUnit::Sse2:
-        return "sse2";
-    case VectorUnit::Avx2:
-        return "avx2";
-    case VectorUnit::Avx512:
-        return "avx512";
-    default:
-        return "portable";
+namespace {
+
+    // Frames of the modulator that go with their past into a work area at a time, a whole number
+    // of chunks of either kind.
+    constexpr int alignedSegment = 1024;
+    static_assert(alignedSegment % chunkFrames == 0 && alignedSegment % sharedChunkFrames == 0);
+
+    // Room for a segment and the past before it.
+    std::vector<double> inputWithPast(const BandAlignment* alignment)
+    {
+        if (alignment == nullptr || alignment->longestDelay() == 0)
+            return {};
+        return std::vector<double>(
+            static_cast<std::size_t>(alignment->longestDelay() + alignedSegment), 0.0);
     }
-}
 
-std::vector<VectorUnit> vectorUnitsOfThisMachine()
-{
-    const MachineUnits machine = machineUnits();
-    return { machine.units.begin(), machine.units.begin() + machine.count };
-}
-
-VectorUnit chooseVectorUnit(const char* requested, std::span<const VectorUnit> available)
-{
-    if (requested != nullptr) {
-        for (VectorUnit asked :
-            { VectorUnit::Portable, VectorUnit::Sse2, VectorUnit::Avx2, VectorUnit::Avx512 }) {
-            if (std::strcmp(requested, vectorUnitName(asked)) != 0)
-                continue;
-            VectorUnit chosen = available.front();
-            for (VectorUnit unit : available) {
-                if (unit <= asked)
-                    chosen = unit;
-            }
-            return chosen;
+    // Runs part(input, start, frames) over the block segment by segment, input holding the
+    // segment's modulator with the alignment's past before it, and keeps the block's end as the
+    // past for the next block.
+    template <typename Part>
+    void withPast(BandAlignment& alignment, std::vector<double>& input, const double* modulator,
+        int frameCount, const Part& part)
+    {
+        const int past = alignment.longestDelay();
+        alignment.copyPast(input.data());
+        for (int start = 0; start < frameCount; start += alignedSegment) {
+            const int frames = std::min(alignedSegment, frameCount - start);
+            std::copy_n(modulator + start, frames, input.data() + past);
+            part(input.data() + past, start, frames);
+            std::copy_n(input.data() + frames, past, input.data());
         }
+        alignment.keepPast(input.data());
     }
-    return available.back();
-}
 
-bool runsOnThisMachine(VectorUnit unit) { return runsHere(unit); }
-
-VectorUnit widestVectorUnit()
-{
-    // Asked once: processBlock's default needs it without allocating.
-    static const VectorUnit widest = [] {
-        const MachineUnits machine = machineUnits();
-        return machine.units[static_cast<std::size_t>(machine.count - 1)];
-    }();
-    return widest;
-}
-
-VectorChoice vectorChoiceFrom(const char* unitSetting, const char* blockPathSetting)
-{
-    const MachineUnits machine = machineUnits();
-    VectorChoice choice;
-    choice.unit = chooseVectorUnit(
-        unitSetting, std::span(machine.units.begin(), static_cast<std::size_t>(machine.count)));
-    choice.blockPath = blockPathSetting == nullptr || std::strcmp(blockPathSetting, "off") != 0;
-    return choice;
-}
+} // namespace
 
 void processBlockWith(VectorUnit unit, VocoderEngine& engine, std::span<const double> carrier,
     std::span<const double> modulator, std::span<double> output)
 {
-    engine.runBlock(runsHere(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
+    engine.runBlock(runsOnThisMachine(unit) ? unit : VectorUnit::Portable, carrier, modulator, output);
 }
 
 // The two halves' own parts of the bank in lanes and their work areas: the rows of a run a block
@@ -154,6 +103,7 @@ struct BlockPath::Halves {
     FrameRows lowerSpareRows;
     FrameRows upperSpareRows;
     FrameRows* lastUpperArea = nullptr; // the upper side's area that holds its last frame
+    std::vector<double> firstInput; // the modulator with its past, for the first half
 };
 
 BlockPath::BlockPath(const BandLayout& layout)
@@ -166,8 +116,11 @@ BlockPath::~BlockPath() = default;
 
 void BlockPath::prepareHalves()
 {
-    if (!halves)
-        halves = std::make_unique<Halves>(rows.bands(), spreadReach);
+    if (!halves) {
+        auto made = std::make_unique<Halves>(rows.bands(), spreadReach);
+        made->firstInput = inputWithPast(alignment);
+        halves = std::move(made);
+    }
 }
 
 BlockPath::Halves& BlockPath::preparedHalves()
@@ -197,10 +150,23 @@ const double* BlockPath::runAlone(const BlockBody& body, const BlockSettings& se
     return usedLevels(rows, settings, (frameCount - 1) % chunkFrames);
 }
 
+bool BlockPath::aligning() const { return alignment != nullptr && alignment->active(); }
+
+
+void BlockPath::setAlignment(BandAlignment* bandAlignment)
+{
+    std::vector<double> input = inputWithPast(bandAlignment);
+    std::vector<double> halvesInput = halves ? inputWithPast(bandAlignment) : std::vector<double> {};
+    alignment = bandAlignment;
+    alignedInput = std::move(input);
+    if (halves)
+        halves->firstInput = std::move(halvesInput);
+}
+
 namespace {
 
     BlockSettings settingsFor(const Spread& spread, const HarmonicBlur& blur, double clearance,
-        double outputGain, CarrierLevelling* levelling)
+        double outputGain, CarrierLevelling* levelling, bool aligning)
     {
         BlockSettings settings {};
         settings.blur = &blur;
@@ -216,6 +182,7 @@ namespace {
         settings.clearance = clearance;
         settings.clearing = clearance > 0.0;
         settings.outputGain = outputGain;
+        settings.aligning = aligning;
         return settings;
     }
 
@@ -231,8 +198,8 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
     Halves& h = preparedHalves();
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, blur, clearance, 0.0, levelling);
-    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const BlockSettings settings = settingsFor(spread, blur, clearance, 0.0, levelling, aligning());
+    const BlockBody body = bodyFor(runsOnThisMachine(unit) ? unit : VectorUnit::Portable);
     const int lower = kernel::lowerBandCount(h.firstRows.bands());
     if (kernel::splitsBands(settings)) {
         // The lower bands' sums, then the levels of their last frame.
@@ -249,11 +216,21 @@ void BlockPath::firstHalf(VectorUnit unit, FilterBank& bank, const Spread& sprea
     }
     const int envelopeSections = kernel::envelopeSectionsOnModulatorSide(settings, body.width);
     h.firstLanes.loadModulatorSide(bank, envelopeSections);
-    for (int start = 0; start < frameCount; start += chunkFrames) {
-        const int frames = std::min(chunkFrames, frameCount - start);
-        body.modulatorSide(h.firstLanes, h.firstRows, settings, modulator + start, frames,
-            handOver
-                + static_cast<std::ptrdiff_t>(start) * kernel::handOverStride(h.firstRows.bands()));
+    const auto modulatorSide = [&](const double* input, int first, int count) {
+        for (int start = 0; start < count; start += chunkFrames) {
+            const int frames = std::min(chunkFrames, count - start);
+            body.modulatorSide(h.firstLanes, h.firstRows, settings, input + start, frames,
+                handOver
+                    + static_cast<std::ptrdiff_t>(first + start)
+                        * kernel::handOverStride(h.firstRows.bands()));
+        }
+    };
+    if (settings.aligning) {
+        h.firstLanes.modulatorDelays = alignment->delays();
+        withPast(*alignment, h.firstInput, modulator, frameCount, modulatorSide);
+        h.firstLanes.modulatorDelays = nullptr;
+    } else {
+        modulatorSide(modulator, 0, frameCount);
     }
     h.firstLanes.storeModulatorSideStates(bank, envelopeSections);
 }
@@ -266,8 +243,8 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
     Halves& h = preparedHalves();
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, blur, clearance, outputGain, levelling);
-    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const BlockSettings settings = settingsFor(spread, blur, clearance, outputGain, levelling, aligning());
+    const BlockBody body = bodyFor(runsOnThisMachine(unit) ? unit : VectorUnit::Portable);
     const int lastChunkFrame = (frameCount - 1) % chunkFrames;
     const int bands = h.secondRows.bands();
     const int lower = kernel::lowerBandCount(bands);
@@ -304,7 +281,7 @@ void BlockPath::secondHalf(VectorUnit unit, FilterBank& bank, const Spread& spre
 bool BlockPath::sharesFrames(const Spread& spread, const HarmonicBlur& blur, double clearance) const
 {
     return kernel::splitsBandsWithExchange(
-        settingsFor(spread, blur, clearance, 0.0, levelling), rows.bands());
+        settingsFor(spread, blur, clearance, 0.0, levelling, aligning()), rows.bands());
 }
 
 // The sides of a run that shares its frames work a chunk apart in their later steps, each chunk in
@@ -331,8 +308,8 @@ void BlockPath::lowerSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
     frameCount = std::min(frameCount, exchange.capacity());
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, noBlur, clearance, 0.0, nullptr);
-    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const BlockSettings settings = settingsFor(spread, noBlur, clearance, 0.0, nullptr, false);
+    const BlockBody body = bodyFor(runsOnThisMachine(unit) ? unit : VectorUnit::Portable);
     const int lower = kernel::lowerBandCount(h.firstRows.bands());
     const int neighbours = kernel::exchangedNeighbours(settings, h.firstRows.bands());
     FrameRows* areas[2] = { &h.firstRows, &h.lowerSpareRows };
@@ -374,8 +351,8 @@ void BlockPath::upperSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
     frameCount = std::min(frameCount, exchange.capacity());
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, noBlur, clearance, outputGain, nullptr);
-    const BlockBody body = bodyFor(runsHere(unit) ? unit : VectorUnit::Portable);
+    const BlockSettings settings = settingsFor(spread, noBlur, clearance, outputGain, nullptr, false);
+    const BlockBody body = bodyFor(runsOnThisMachine(unit) ? unit : VectorUnit::Portable);
     const int bands = h.secondRows.bands();
     const int lower = kernel::lowerBandCount(bands);
     const int neighbours = kernel::exchangedNeighbours(settings, bands);
@@ -434,11 +411,21 @@ void BlockPath::run(VectorUnit unit, FilterBank& bank, const Spread& spread,
 {
     if (frameCount <= 0)
         return;
-    const BlockSettings settings = settingsFor(spread, blur, clearance, outputGain, levelling);
+    const BlockSettings settings = settingsFor(spread, blur, clearance, outputGain, levelling, aligning());
     const BlockBody body = bodyFor(unit);
 
     lanes.load(bank);
-    const double* last = runAlone(body, settings, carrier, modulator, output, frameCount);
+    const double* last = nullptr;
+    if (settings.aligning) {
+        lanes.modulatorDelays = alignment->delays();
+        withPast(*alignment, alignedInput, modulator, frameCount,
+            [&](const double* input, int start, int frames) {
+                last = runAlone(body, settings, carrier + start, input, output + start, frames);
+            });
+        lanes.modulatorDelays = nullptr;
+    } else {
+        last = runAlone(body, settings, carrier, modulator, output, frameCount);
+    }
     lanes.storeStates(bank);
     std::copy_n(last, lastLevels.size(), lastLevels.begin());
 }

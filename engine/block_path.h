@@ -21,6 +21,7 @@ struct FilterBank;
 struct HarmonicBlur;
 struct Spread;
 struct CarrierLevelling;
+class BandAlignment;
 
 // The instruction sets the block path has a body for. Every one gives the same bits.
 enum class VectorUnit { Portable, Sse2, Avx2, Avx512 };
@@ -112,10 +113,14 @@ public:
     // The levelling of the carrier bands that every run applies while it is active (the engine
     // owns it; null for none). Both halves of a frame see the same one.
     void setLevelling(CarrierLevelling* carrierLevelling) { levelling = carrierLevelling; }
+    // The same for Clarity's alignment of the bands in time, which feeds the analysis the
+    // modulator with its past; makes the room for that past. May throw std::bad_alloc.
+    void setAlignment(BandAlignment* bandAlignment);
 
 private:
     const double* runAlone(const BlockBody& body, const kernel::BlockSettings& settings,
         const double* carrier, const double* modulator, double* output, int frameCount);
+    bool aligning() const;
 
     struct Halves;
     Halves& preparedHalves(); // throws std::logic_error when not prepared
@@ -125,6 +130,8 @@ private:
     int spreadReach;
     std::unique_ptr<Halves> halves; // made by prepareHalves
     CarrierLevelling* levelling = nullptr;
+    BandAlignment* alignment = nullptr;
+    std::vector<double> alignedInput; // the modulator with its past, for run()
 };
 
 } // namespace lumivox::engine

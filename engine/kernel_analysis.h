@@ -21,6 +21,27 @@ template <int Width, typename Rows> struct KeepCarrierBands {
     }
 };
 
+// The first band-pass sections of both cascades of one group, staged in the level and carrier
+// rows; modulatorAt(t) gives the modulator as the group's lanes take it in frame t.
+template <int Width, typename ModulatorAt>
+LUMIVOX_INLINE void firstSectionsOfGroup(BandLanes& lanes, auto& rows, int firstBand,
+    const double* carrier, const ModulatorAt& modulatorAt, int frameCount)
+{
+    using V = Lane<Width>;
+    const BandLanes::Cascades& coefficients = lanes.modulator();
+    const V gain = load<Width>(&coefficients.half(firstBand).gain[laneInHalf(firstBand)]);
+    BandPair<Width, 0, firstPassSections> pair;
+    pair.load(lanes, firstBand);
+    for (int t = 0; t < frameCount; ++t) {
+        V m = gain * modulatorAt(t);
+        V c = gain * carrier[t];
+        pair.run(coefficients, firstBand, m, c);
+        store<Width>(rows.levels(t) + firstBand, m);
+        store<Width>(rows.carrierBands(t) + firstBand, c);
+    }
+    pair.store(lanes, firstBand);
+}
+
 // Analysis of one group: the first band-pass sections of both cascades, staged in the level and
 // carrier rows; then the remaining sections, the envelope and the level, which goes to the level
 // row. leave(t, firstBand, carrierBands, levels) takes the group's carrier bands and levels of
@@ -31,18 +52,12 @@ LUMIVOX_INLINE void analyseGroup(BandLanes& lanes, auto& rows, int firstBand, co
 {
     using V = Lane<Width>;
     const BandLanes::Cascades& coefficients = lanes.modulator();
-    const V gain = load<Width>(&coefficients.half(firstBand).gain[laneInHalf(firstBand)]);
-    {
-        BandPair<Width, 0, firstPassSections> pair;
-        pair.load(lanes, firstBand);
-        for (int t = 0; t < frameCount; ++t) {
-            V m = gain * modulator[t];
-            V c = gain * carrier[t];
-            pair.run(coefficients, firstBand, m, c);
-            store<Width>(rows.levels(t) + firstBand, m);
-            store<Width>(rows.carrierBands(t) + firstBand, c);
-        }
-        pair.store(lanes, firstBand);
+    if (lanes.modulatorDelays == nullptr) {
+        firstSectionsOfGroup<Width>(
+            lanes, rows, firstBand, carrier, SameInput { modulator }, frameCount);
+    } else {
+        firstSectionsOfGroup<Width>(lanes, rows, firstBand, carrier,
+            DelayedInput<Width>(modulator, lanes.modulatorDelays, firstBand), frameCount);
     }
     {
         constexpr int rest = bandSectionCount - firstPassSections;

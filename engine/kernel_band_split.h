@@ -14,12 +14,12 @@
 namespace lumivox::engine::kernel {
 
 // Whether a run split by bands can take these settings: only without the harmonic bands' blur
-// and Clarity's levelling (which need every band's level or carrier band on one side), and with
-// some of the layout's bands in the upper half.
+// and Clarity's steps for a designed layout (which need every band's level or carrier band, or
+// the modulator's past, on one side), and with some of the layout's bands in the upper half.
 constexpr bool splitsBandsWithExchange(const BlockSettings& settings, int paddedBands)
 {
     return (settings.smoothing || settings.clearing) && !settings.blurring && !settings.levelling
-        && settings.bands > lowerBandCount(paddedBands);
+        && !settings.aligning && settings.bands > lowerBandCount(paddedBands);
 }
 
 // The neighbours across the split that Vagueness reaches, each way.

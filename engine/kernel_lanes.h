@@ -95,6 +95,31 @@ template <int Width> LUMIVOX_INLINE void transpose(Lane<Width>* rows)
     }
 }
 
+// An input as a group of bands takes it in frame t: the same sample in every lane, or with
+// Clarity's band alignment each lane's own, from as many frames back as its band's delay.
+struct SameInput {
+    const double* input;
+
+    LUMIVOX_INLINE double operator()(int t) const { return input[t]; }
+};
+
+template <int Width> struct DelayedInput {
+    const double* from[Width];
+
+    LUMIVOX_INLINE DelayedInput(const double* input, const int* delays, int firstBand)
+    {
+        for (int j = 0; j < Width; ++j)
+            from[j] = input - delays[firstBand + j];
+    }
+    LUMIVOX_INLINE Lane<Width> operator()(int t) const
+    {
+        Lane<Width> lanes;
+        for (int j = 0; j < Width; ++j)
+            lanes[j] = from[j][t];
+        return lanes;
+    }
+};
+
 // The parameters of one block; they do not change inside it.
 struct BlockSettings {
     int bands; // the layout's bands; the rows hold them padded to rows.bands()
@@ -112,6 +137,8 @@ struct BlockSettings {
     double outputGain;
     // Clarity's levelling of the carrier bands, when it is on (null when off).
     CarrierLevelling* levelling;
+    // Clarity's band alignment is on: the modulator comes with its past (see BandLanes).
+    bool aligning;
 };
 
 // Runs call with Bands, the padded bank's band count, as a constant: the smoothing step keeps one

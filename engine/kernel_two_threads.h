@@ -27,10 +27,11 @@ constexpr int handOverStride(int bands) { return bands + (bands - lowerBandCount
 static_assert(handOverStride(mostBands) == mostBands + mostBands / 2);
 
 // Whether the two sides split the bands between them: only when no band's level depends on
-// another's.
+// another's, and without Clarity's steps for a designed layout.
 constexpr bool splitsBands(const BlockSettings& settings)
 {
-    return !settings.blurring && !settings.smoothing && !settings.clearing && !settings.levelling;
+    return !settings.blurring && !settings.smoothing && !settings.clearing && !settings.levelling
+        && !settings.aligning;
 }
 
 // The envelope sections the modulator side runs, on Width lanes: all of them when it works on
@@ -42,9 +43,10 @@ constexpr int envelopeSectionsOnModulatorSide(const BlockSettings& settings, int
 
 // The first band-pass sections of one cascade for the groups at firstBand and firstBand + Width
 // over frames [0, frameCount), through the input gain, staged in the row rowOf(t) of each frame.
-template <int Width, typename RowOf>
-LUMIVOX_INLINE void firstSectionsOfGroupPair(
-    BandLanes::Cascades bands, int firstBand, const double* input, int frameCount, RowOf rowOf)
+// lowAt(t) and highAt(t) give the input as each group's lanes take it in frame t.
+template <int Width, typename RowOf, typename LowAt, typename HighAt>
+LUMIVOX_INLINE void firstSectionsOfGroupPair(BandLanes::Cascades bands, int firstBand,
+    const LowAt& lowAt, const HighAt& highAt, int frameCount, RowOf rowOf)
 {
     using V = Lane<Width>;
     const int secondBand = firstBand + Width;
@@ -53,8 +55,8 @@ LUMIVOX_INLINE void firstSectionsOfGroupPair(
     GroupPair<Width, 0, firstPassSections> pair;
     pair.load(bands, firstBand);
     for (int t = 0; t < frameCount; ++t) {
-        V low = gainLow * input[t];
-        V high = gainHigh * input[t];
+        V low = gainLow * lowAt(t);
+        V high = gainHigh * highAt(t);
         pair.run(bands, firstBand, low, high);
         store<Width>(rowOf(t) + firstBand, low);
         store<Width>(rowOf(t) + secondBand, high);
@@ -73,8 +75,17 @@ LUMIVOX_INLINE void modulatorGroupPair(BandLanes& lanes, auto& rows, int firstBa
     using V = Lane<Width>;
     const BandLanes::Cascades& bands = lanes.modulator();
     const int secondBand = firstBand + Width;
-    firstSectionsOfGroupPair<Width>(
-        lanes.modulator(), firstBand, modulator, frameCount, [&](int t) { return rows.levels(t); });
+    const auto toLevelRows = [&](int t) { return rows.levels(t); };
+    if (lanes.modulatorDelays == nullptr) {
+        const SameInput same { modulator };
+        firstSectionsOfGroupPair<Width>(
+            lanes.modulator(), firstBand, same, same, frameCount, toLevelRows);
+    } else {
+        firstSectionsOfGroupPair<Width>(lanes.modulator(), firstBand,
+            DelayedInput<Width>(modulator, lanes.modulatorDelays, firstBand),
+            DelayedInput<Width>(modulator, lanes.modulatorDelays, secondBand), frameCount,
+            toLevelRows);
+    }
     {
         constexpr int rest = bandSectionCount - firstPassSections;
         GroupPair<Width, firstPassSections, rest> pair;
@@ -207,7 +218,8 @@ LUMIVOX_INLINE void carrierGroupPair(BandLanes& lanes, auto& rows, int firstBand
     using V = Lane<Width>;
     const BandLanes::Cascades& bands = lanes.carrier();
     const int secondBand = firstBand + Width;
-    firstSectionsOfGroupPair<Width>(lanes.carrier(), firstBand, carrier, frameCount,
+    const SameInput same { carrier };
+    firstSectionsOfGroupPair<Width>(lanes.carrier(), firstBand, same, same, frameCount,
         [&](int t) { return rows.carrierBands(t); });
     {
         constexpr int rest = bandSectionCount - firstPassSections;

@@ -21,9 +21,11 @@ VocoderEngine::VocoderEngine(BandLayout layout, VectorChoice choice)
     , spread(makeSpread(0.0, bandLayout))
     , clarityStage(bandLayout)
     , carrierLevelling(bandLayout.designRate())
+    , bandAlignment(bandLayout, filterBank)
     , blockPath(std::make_unique<BlockPath>(bandLayout))
 {
     blockPath->setLevelling(&carrierLevelling);
+    blockPath->setAlignment(&bandAlignment);
 }
 
 VocoderEngine::~VocoderEngine() = default;
@@ -46,8 +48,10 @@ void VocoderEngine::setClearance(double c) { clearanceAmount = clampToUnit(c); }
 void VocoderEngine::setClarity(double c)
 {
     clarityStage.setAmount(c);
-    if (!bandLayout.isClassic())
+    if (!bandLayout.isClassic()) {
         carrierLevelling.setAmount(clarityStage.strengthApplied());
+        bandAlignment.setActive(carrierLevelling.active());
+    }
 }
 
 void VocoderEngine::setOutputGain(double outputGain) { gain = outputGain; }
@@ -180,12 +184,17 @@ double VocoderEngine::processSample(double carrier, double modulator)
     const auto bands = static_cast<std::size_t>(bandCount());
 
     // Analysis: the level of each modulator band, and their sum.
+    const bool aligning = bandAlignment.active();
     double levelSum = 0.0;
     for (std::size_t i = 0; i < bands; ++i) {
-        const double bandSignal = filterBank.modulatorBands[i].process(modulator);
+        const double input
+            = aligning ? bandAlignment.delayedInput(static_cast<int>(i), modulator) : modulator;
+        const double bandSignal = filterBank.modulatorBands[i].process(input);
         levels[i] = filterBank.envelopes[i].process(bandSignal) * levelScale;
         levelSum += levels[i];
     }
+    if (aligning)
+        bandAlignment.push(modulator);
 
     // The harmonic bands' blur, before everything else that reads the levels.
     if (harmonicBlur.on()) {

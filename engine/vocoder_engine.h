@@ -1,5 +1,6 @@
 #pragma once
 
+#include "band_alignment.h"
 #include "block_path.h"
 #include "carrier_levelling.h"
 #include "clarity.h"
@@ -40,7 +41,8 @@ public:
     void setClearance(double c); // clamped to [0, 1]
     void setOutputGain(double gain); // used as given
     // Clamped to [0, 1]. With a layout designed at the recording's rate it also levels the
-    // carrier's bands (see carrier_levelling.h); the classic layout keeps its carrier as it is.
+    // carrier's bands (see carrier_levelling.h) and aligns the bands in time (see
+    // band_alignment.h); the classic layout keeps its carrier and its bands as they are.
     void setClarity(double c);
     void setVectorChoice(VectorChoice choice) { vectors = choice; }
 
@@ -53,6 +55,8 @@ public:
     std::span<const double> spreadWeights() const { return spread.layoutWeights(); }
     const FilterBank& bank() const { return filterBank; }
     const BandLayout& layout() const { return bandLayout; }
+    // Clarity's alignment of the bands in time (active only while it is on).
+    const BandAlignment& alignment() const { return bandAlignment; }
     VectorChoice vectorChoice() const { return vectors; }
 
     // Carrier in its integer sample units, modulator normalised to about +-1; result not clamped.
@@ -134,6 +138,7 @@ private:
     // Clarity 0 leaves every output bit as it was.
     ClarityStage clarityStage;
     CarrierLevelling carrierLevelling;
+    BandAlignment bandAlignment;
     // The levels of the latest frame, for bandLevels(); processSample also works in it.
     std::array<double, mostBands> levels {};
     std::unique_ptr<BlockPath> blockPath;

@@ -2,56 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
-#include <numbers>
 
 namespace lumivox::job {
-
-namespace {
-
-    using Complex = std::complex<double>;
-
-    // 1 + c1 z^-1 + c2 z^-2 at z = e^(j w), and the same with each term times its power of z^-1:
-    // their ratio's real part is the polynomial's own group delay.
-    struct Terms {
-        Complex value;
-        Complex weighted;
-    };
-
-    Terms terms(double c1, double c2, double w)
-    {
-        const Complex z1 = std::polar(1.0, -w);
-        const Complex z2 = std::polar(1.0, -2.0 * w);
-        return { 1.0 + c1 * z1 + c2 * z2, c1 * z1 + 2.0 * c2 * z2 };
-    }
-
-    double polynomialDelay(double c1, double c2, double w)
-    {
-        const Terms t = terms(c1, c2, w);
-        return std::real(t.weighted / t.value);
-    }
-
-} // namespace
-
-double groupDelaySamples(const engine::FilterCascade& cascade, double cycles)
-{
-    const double w = 2.0 * std::numbers::pi * cycles;
-    double delay = 0.0;
-    for (const engine::BiquadSection& section : cascade.sections)
-        delay += polynomialDelay(section.b1, section.b2, w)
-            - polynomialDelay(section.a1, section.a2, w);
-    return delay;
-}
-
-double magnitudeAt(const engine::FilterCascade& cascade, double cycles)
-{
-    const double w = 2.0 * std::numbers::pi * cycles;
-    double magnitude = std::abs(cascade.gain);
-    for (const engine::BiquadSection& section : cascade.sections)
-        magnitude *= std::abs(terms(section.b1, section.b2, w).value)
-            / std::abs(terms(section.a1, section.a2, w).value);
-    return magnitude;
-}
 
 double bandCentreHertz(const engine::FilterCascade& cascade, double sampleRate)
 {
@@ -79,7 +31,8 @@ double bandCentreHertz(const engine::FilterCascade& cascade, double sampleRate)
     return std::sqrt(hertz[low] * hertz[high]);
 }
 
-BandDelay bandDelayAt(std::span<const engine::FilterCascade> bands, double sampleRate, double hertz)
+BandDelay bandDelayAt(std::span<const engine::FilterCascade> bands, double sampleRate,
+    double hertz, std::span<const int> heldBack)
 {
     BandDelay result;
     result.hertz = hertz;
@@ -93,10 +46,11 @@ BandDelay bandDelayAt(std::span<const engine::FilterCascade> bands, double sampl
             result.centreHertz = centre;
         }
     }
-    if (result.band >= 0)
-        result.seconds
-            = groupDelaySamples(bands[static_cast<std::size_t>(result.band)], hertz / sampleRate)
-            / sampleRate;
+    if (result.band >= 0) {
+        const auto band = static_cast<std::size_t>(result.band);
+        const double held = band < heldBack.size() ? heldBack[band] : 0.0;
+        result.seconds = (groupDelaySamples(bands[band], hertz / sampleRate) + held) / sampleRate;
+    }
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/filter_primitives.h"
+#include "engine/filter_response.h"
 
 #include <span>
 #include <vector>
@@ -10,11 +11,8 @@ namespace lumivox::job {
 // How long a band holds a voice back: the group delay of a band-pass cascade, worked out from its
 // coefficients, at the sample rate the bank runs at (its bands move in proportion to the rate).
 
-// The group delay of a cascade at a frequency, in samples (cycles is the frequency over the rate).
-[[nodiscard]] double groupDelaySamples(const engine::FilterCascade& cascade, double cycles);
-
-// The magnitude of a cascade's response at a frequency (gain included).
-[[nodiscard]] double magnitudeAt(const engine::FilterCascade& cascade, double cycles);
+using engine::groupDelaySamples;
+using engine::magnitudeAt;
 
 // The frequency at which a band-pass cascade passes most, in hertz at sampleRate.
 [[nodiscard]] double bandCentreHertz(const engine::FilterCascade& cascade, double sampleRate);
@@ -26,8 +24,9 @@ struct BandDelay {
     double seconds = 0.0; // its group delay at hertz
 };
 
-// The delay a voice at hertz meets in the band whose centre is nearest to it.
-[[nodiscard]] BandDelay bandDelayAt(
-    std::span<const engine::FilterCascade> bands, double sampleRate, double hertz);
+// The delay a voice at hertz meets in the band whose centre is nearest to it; heldBack, when
+// given, the frames each band's input is held back by before it (Clarity's band alignment).
+[[nodiscard]] BandDelay bandDelayAt(std::span<const engine::FilterCascade> bands, double sampleRate,
+    double hertz, std::span<const int> heldBack = {});
 
 } // namespace lumivox::job

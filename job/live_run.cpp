@@ -114,8 +114,11 @@ LiveEnding runLive(const LiveSettings& settings, const std::atomic<bool>& stop, 
     start.audio = audio->describe();
     start.sampleRate = rate;
     start.periodFrames = audio->periodFrames();
-    start.lowDelay = bandDelayAt(session.bandFilters(), rate, 300.0);
-    start.highDelay = bandDelayAt(session.bandFilters(), rate, 1000.0);
+    // With Clarity on, a designed layout's bands above 300 Hz wait for the one there.
+    const std::span<const int> heldBack
+        = settings.sound.clarity > 0 ? session.bandsHeldBackByClarity() : std::span<const int> {};
+    start.lowDelay = bandDelayAt(session.bandFilters(), rate, 300.0, heldBack);
+    start.highDelay = bandDelayAt(session.bandFilters(), rate, 1000.0, heldBack);
 
     if (settings.bandLevels != nullptr)
         session.publishBandLevels(settings.bandLevels, rate);

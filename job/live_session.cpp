@@ -87,6 +87,11 @@ std::span<const engine::FilterCascade> LiveSession::bandFilters() const
     return engine->bank().modulatorBands;
 }
 
+std::span<const int> LiveSession::bandsHeldBackByClarity() const
+{
+    return { engine->alignment().delays(), static_cast<std::size_t>(engine->bandCount()) };
+}
+
 void LiveSession::publishBandLevels(BandLevelFeed* feed, double sampleRate)
 {
     levelFeed = feed;

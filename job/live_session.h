@@ -59,8 +59,10 @@ public:
     // window's meters), as heard at once.
     void publishBandLevels(BandLevelFeed* feed, double sampleRate);
 
-    // The engine's band-pass filters, for working out their delay before the run starts.
+    // The engine's band-pass filters, for working out their delay before the run starts, and the
+    // frames Clarity holds each band's input back by while it is on.
     [[nodiscard]] std::span<const engine::FilterCascade> bandFilters() const;
+    [[nodiscard]] std::span<const int> bandsHeldBackByClarity() const;
 
 private:
     void applySoundIfChanged();

@@ -1,5 +1,7 @@
 #include "band_delay.h"
 #include "engine/filter_bank.h"
+#include "engine/layout_choice.h"
+#include "engine/vocoder_engine.h"
 
 #include <cmath>
 #include <complex>
@@ -103,6 +105,26 @@ namespace {
         EXPECT_NEAR(
             at48.centreHertz, at44.centreHertz * 48000.0 / 44100.0, 0.01 * at44.centreHertz);
         EXPECT_NEAR(at48.seconds * 48000.0, at44.seconds * 44100.0, 1e-6 * at44.seconds * 44100.0);
+    }
+
+    // With Clarity's alignment on, the speech layout's bands from 300 Hz up hold a voice back as
+    // long as the band there does: 1 kHz comes out no earlier than 300 Hz, within a millisecond.
+    TEST(BandDelay, ClarityHoldsTheUpperBandsBackToThe300HzBand)
+    {
+        const auto speech = engine::designBands(
+            { engine::LayoutKind::Speech, engine::classicBandCount, std::nullopt }, 44100.0);
+        ASSERT_TRUE(speech);
+        engine::VocoderEngine vocoder(speech->bands);
+        const auto& bands = vocoder.bank().modulatorBands;
+        const std::span<const int> held(
+            vocoder.alignment().delays(), static_cast<std::size_t>(vocoder.bandCount()));
+        const BandDelay low = bandDelayAt(bands, 44100.0, 300.0, held);
+        const BandDelay high = bandDelayAt(bands, 44100.0, 1000.0, held);
+        const BandDelay highAlone = bandDelayAt(bands, 44100.0, 1000.0);
+        EXPECT_LT(highAlone.seconds, low.seconds - 0.002);
+        EXPECT_NEAR(high.seconds, low.seconds, 0.001);
+        EXPECT_EQ(low.seconds, bandDelayAt(bands, 44100.0, 300.0).seconds)
+            << "the band at 300 Hz itself is not held back";
     }
 
     TEST(BandDelay, NoBandsGiveNoDelay)
