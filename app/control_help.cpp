@@ -46,7 +46,8 @@ QString controlToolTip(int controlId)
     case id::claritySlider:
         return QStringLiteral("Clarity lets consonants such as s, t, f and sh through, so that "
                               "the words come through more clearly. With Speech or Custom bands it "
-                              "also evens out a noisy carrier's bands.");
+                              "also evens out a noisy carrier's bands and starts each syllable in "
+                              "every band at once.");
     case id::carrierKind:
         return QStringLiteral("Where the carrier comes from: a wave file, or a chord, noise or a "
                               "tone following the voice's pitch, made as long as the modulator.");
