@@ -1,5 +1,7 @@
 #include "follow_voice_sound.h"
 
+#include "block_path.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -15,12 +17,17 @@ namespace {
 } // namespace
 
 FollowVoiceSound::FollowVoiceSound(double rate, int semitones)
+    : FollowVoiceSound(rate, semitones, widestVectorUnit())
+{
+}
+
+FollowVoiceSound::FollowVoiceSound(double rate, int semitones, VectorUnit unit)
     : sampleRate(rate)
     , logRatio(semitones / 12.0)
     // Below 44 Hz of sample rate even 20 Hz is past the highest pitch: the range is that one.
     , logLowest(std::min(std::log2(lowestHertz / rate), std::log2(highestFraction)))
     , logHighest(std::log2(highestFraction))
-    , tracker(rate)
+    , tracker(rate, unit)
     , saw(220.0 / rate)
 {
     smoothing = 1.0 - std::exp(-chunkFrames / (glideSeconds * rate));

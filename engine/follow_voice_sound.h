@@ -18,7 +18,10 @@ namespace lumivox::engine {
 // analysis span (about 17 ms); listened to ahead, by a block or more, it lags by nothing.
 class FollowVoiceSound final : public CarrierSound {
 public:
-    FollowVoiceSound(double sampleRate, int semitones); // may throw std::bad_alloc
+    // Its pitch tracker runs on the widest unit of this machine, or on the one given (the same
+    // sound on every unit). May throw std::bad_alloc.
+    FollowVoiceSound(double sampleRate, int semitones);
+    FollowVoiceSound(double sampleRate, int semitones, VectorUnit unit);
 
     void listen(std::span<const double> modulator) override;
     void render(std::span<double> out) override;

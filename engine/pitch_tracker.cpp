@@ -1,5 +1,7 @@
 #include "pitch_tracker.h"
 
+#include "block_path.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -8,16 +10,6 @@
 namespace lumivox::engine {
 
 namespace {
-    // Two doubles side by side, which every x86-64 processor adds and multiplies in one step.
-    typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
-
-    Pair pairAt(const double* values)
-    {
-        Pair pair;
-        std::memcpy(&pair, values, sizeof pair);
-        return pair;
-    }
-
     // A Butterworth low-pass section by the bilinear transform, for a pole pair of quality q.
     template <typename Section> Section lowPassSection(double cutoffHertz, double rate, double q)
     {
@@ -34,6 +26,12 @@ namespace {
 } // namespace
 
 PitchTracker::PitchTracker(double sampleRate)
+    : PitchTracker(sampleRate, widestVectorUnit())
+{
+}
+
+PitchTracker::PitchTracker(double sampleRate, VectorUnit unit)
+    : correlate(pitchCorrelationFor(unit))
 {
     decimation = std::max(1, static_cast<int>(sampleRate / 6000.0));
     rate = sampleRate / decimation;
@@ -51,7 +49,10 @@ PitchTracker::PitchTracker(double sampleRate)
     lowPassFirst = lowPassSection<Section>(cutoff, rate, 0.54119610);
     lowPassSecond = lowPassSection<Section>(cutoff, rate, 1.30656296);
     averageScale = 1.0 / decimation;
-    history.assign(2 * static_cast<std::size_t>(window + longestLag), 0.0);
+    // Room past the newest frame for what the correlation reads beyond it.
+    history.assign(
+        2 * static_cast<std::size_t>(window + longestLag) + pitchCorrelationOverrun, 0.0);
+    correlations.assign(static_cast<std::size_t>(longestLag + pitchCorrelationOverrun), 0.0);
     difference.assign(static_cast<std::size_t>(longestLag) + 1, 0.0);
     normalised.assign(difference.size(), 1.0);
 }
@@ -59,7 +60,7 @@ PitchTracker::PitchTracker(double sampleRate)
 bool PitchTracker::pushDecimated(double sample)
 {
     const std::size_t span = static_cast<std::size_t>(window + longestLag);
-    if (filled == history.size()) {
+    if (filled == history.size() - pitchCorrelationOverrun) {
         std::memmove(history.data(), history.data() + filled - span, span * sizeof(double));
         filled = span;
     }
@@ -81,26 +82,17 @@ void PitchTracker::analyse(const double* frame)
 
     // The difference function as d(lag) = e(0) + e(lag) - 2 r(lag), with e(lag) the energy of the
     // window starting at lag (slid along) and r(lag) the window's correlation with itself shifted
-    // by lag, summed two terms at a time in four chains so that the additions overlap.
+    // by lag, all lags at once on the vector unit.
     double startEnergy = 0.0;
     for (int j = 0; j < w; ++j)
         startEnergy += frame[j] * frame[j];
+    correlate(frame, w, longestLag, correlations.data());
     double shiftedEnergy = startEnergy;
     for (int lag = 1; lag <= longestLag; ++lag) {
         const double leaving = frame[lag - 1];
         const double entering = frame[lag + w - 1];
         shiftedEnergy += entering * entering - leaving * leaving;
-        const double* shifted = frame + lag;
-        Pair sums[4] = {};
-        int j = 0;
-        for (; j + 8 <= w; j += 8) {
-            for (int k = 0; k < 4; ++k)
-                sums[k] = sums[k] + pairAt(frame + j + 2 * k) * pairAt(shifted + j + 2 * k);
-        }
-        const Pair pairs = (sums[0] + sums[1]) + (sums[2] + sums[3]);
-        double correlation = pairs[0] + pairs[1];
-        for (; j < w; ++j)
-            correlation += frame[j] * shifted[j];
+        const double correlation = correlations[static_cast<std::size_t>(lag - 1)];
         difference[static_cast<std::size_t>(lag)]
             = std::max(0.0, startEnergy + shiftedEnergy - 2.0 * correlation);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pitch_correlation.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -20,7 +22,10 @@ struct PitchEstimate {
 // the detail it needs, so it costs little beside the vocoder.
 class PitchTracker {
 public:
-    explicit PitchTracker(double sampleRate); // may throw std::bad_alloc
+    // On the widest unit of this machine, or on the one given (every unit finds the same pitch,
+    // bit for bit). May throw std::bad_alloc.
+    explicit PitchTracker(double sampleRate);
+    PitchTracker(double sampleRate, VectorUnit unit);
 
     // Takes the next input sample; true when it completed a frame, which latest() then describes.
     bool push(double sample)
@@ -85,6 +90,8 @@ private:
     std::vector<double> history; // decimated samples, the newest at filled - 1
     std::size_t filled = 0;
     int sinceFrame = 0;
+    PitchCorrelation correlate;
+    std::vector<double> correlations; // per lag from 1, reused by every frame
     std::vector<double> difference; // per lag, reused by every frame
     std::vector<double> normalised; // the same, divided by their running mean
     PitchEstimate estimate;

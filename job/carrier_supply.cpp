@@ -16,7 +16,8 @@ namespace {
     // Full scale 1 in 16-bit units, as a 16-bit modulator is normalised by it.
     constexpr double sixteenBitFullScale = 32767.0;
 
-    std::unique_ptr<engine::CarrierSound> makeSound(const CarrierChoice& choice, double sampleRate)
+    std::unique_ptr<engine::CarrierSound> makeSound(
+        const CarrierChoice& choice, double sampleRate, engine::VectorUnit unit)
     {
         switch (choice.kind) {
         case CarrierKind::Chord:
@@ -24,7 +25,8 @@ namespace {
                 sampleRate, choice.chordRoot, choice.chordType);
         case CarrierKind::FollowVoice:
             return std::make_unique<engine::FollowVoiceSound>(sampleRate,
-                std::clamp(choice.followSemitones, lowestFollowInterval, highestFollowInterval));
+                std::clamp(choice.followSemitones, lowestFollowInterval, highestFollowInterval),
+                unit);
         case CarrierKind::Noise:
         case CarrierKind::File:
             break;
@@ -80,9 +82,9 @@ namespace {
 } // namespace
 
 BuiltInCarrierSource::BuiltInCarrierSource(const CarrierChoice& choice, std::uint32_t sampleRate,
-    wave::OutputDepth depth, bool mayLookAhead)
+    wave::OutputDepth depth, bool mayLookAhead, engine::VectorUnit unit)
     : InputSource(sampleRate, depth)
-    , sound(makeSound(choice, static_cast<double>(sampleRate)))
+    , sound(makeSound(choice, static_cast<double>(sampleRate), unit))
     , ahead(mayLookAhead && choice.kind == CarrierKind::FollowVoice)
 {
 }

@@ -28,9 +28,11 @@ public:
 class BuiltInCarrierSource final : public InputSource, public ModulatorListener {
 public:
     // With mayLookAhead (Vocode) the follow sound listens a block ahead of what it renders;
-    // without (Preview) it keeps in step with what is heard. May throw std::bad_alloc.
+    // without (Preview) it keeps in step with what is heard. The follow sound's pitch tracker
+    // runs on the vector unit given (the same sound on every unit). May throw std::bad_alloc.
     BuiltInCarrierSource(const CarrierChoice& choice, std::uint32_t sampleRate,
-        wave::OutputDepth depth, bool mayLookAhead);
+        wave::OutputDepth depth, bool mayLookAhead,
+        engine::VectorUnit unit = engine::widestVectorUnit());
 
     [[nodiscard]] std::int64_t read(std::span<double> values) override;
     // Without an end of its own: the modulator sets the run's length.

@@ -281,7 +281,8 @@ void RunInputs::makeBuiltInCarrier()
 {
     auto made
         = std::make_unique<BuiltInCarrierSource>(settings.carrier, modulatorSource->sampleRate(),
-            builtInDepth(modulatorSource->depth()), settings.mode != JobMode::Preview);
+            builtInDepth(modulatorSource->depth()), settings.mode != JobMode::Preview,
+            settings.vectors.unit);
     builtInSound = made.get();
     carrierSource = std::move(made);
 }

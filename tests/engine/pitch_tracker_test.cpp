@@ -1,8 +1,12 @@
+#include "block_path.h"
+#include "pitch_correlation.h"
 #include "pitch_tracker.h"
 #include "white_noise.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
 #include <numbers>
 #include <vector>
@@ -64,6 +68,64 @@ namespace {
             // Noise louder than the tone: once voiced, the tracker holds the pitch near the last
             // period instead of flickering or jumping an octave.
             ToneCase { 150.0, 44100.0, 0.8, 50.0 }));
+
+    // Every unit finds the same pitches, bit for bit, in a gliding voice with breath in it: the
+    // correlations of every lag are summed in one order whatever the lanes.
+    TEST(PitchTracker, EveryUnitFindsTheSamePitchesBitForBit)
+    {
+        const double rate = 44100.0;
+        std::vector<std::vector<std::uint64_t>> found;
+        for (const VectorUnit unit : vectorUnitsOfThisMachine()) {
+            PitchTracker tracker(rate, unit);
+            WhiteNoise breath(11);
+            double phase = 0.0;
+            std::vector<std::uint64_t> bits;
+            int voicedFrames = 0;
+            for (std::size_t n = 0; n < static_cast<std::size_t>(rate); ++n) {
+                const double hertz = 90.0 + 160.0 * static_cast<double>(n) / rate;
+                phase += hertz / rate;
+                double voice = 0.05 * breath.next();
+                for (int k = 1; k * hertz < 4000.0; ++k)
+                    voice += 0.3 * std::sin(2.0 * std::numbers::pi * k * phase) / k;
+                if (!tracker.push(voice))
+                    continue;
+                voicedFrames += tracker.latest().voiced ? 1 : 0;
+                bits.push_back(std::bit_cast<std::uint64_t>(tracker.latest().hertz));
+                bits.push_back(tracker.latest().voiced ? 1 : 0);
+            }
+            ASSERT_GT(voicedFrames, 80);
+            found.push_back(std::move(bits));
+        }
+        for (std::size_t u = 1; u < found.size(); ++u)
+            EXPECT_EQ(found[u], found.front()) << vectorUnitName(vectorUnitsOfThisMachine()[u]);
+    }
+
+    // The correlations are the plain sums, lag by lag, in the order of the window's samples.
+    TEST(PitchCorrelation, SumsEachLagInTheWindowsOrderOnEveryUnit)
+    {
+        WhiteNoise noise(3);
+        for (const int lags : { 1, 17, 105, 240 }) {
+            const int window = lags + 3;
+            std::vector<double> samples(
+                static_cast<std::size_t>(window + lags + pitchCorrelationOverrun));
+            for (double& x : samples)
+                x = noise.next();
+            std::vector<double> want(static_cast<std::size_t>(lags));
+            for (int lag = 1; lag <= lags; ++lag) {
+                double sum = 0.0;
+                for (int j = 0; j < window; ++j)
+                    sum = sum + samples[static_cast<std::size_t>(j)]
+                            * samples[static_cast<std::size_t>(j + lag)];
+                want[static_cast<std::size_t>(lag - 1)] = sum;
+            }
+            for (const VectorUnit unit : vectorUnitsOfThisMachine()) {
+                std::vector<double> got(static_cast<std::size_t>(lags + pitchCorrelationOverrun));
+                pitchCorrelationFor(unit)(samples.data(), window, lags, got.data());
+                got.resize(static_cast<std::size_t>(lags));
+                EXPECT_EQ(got, want) << vectorUnitName(unit) << ", " << lags << " lags";
+            }
+        }
+    }
 
     TEST(PitchTracker, FindsNoPitchInNoiseOrSilence)
     {
