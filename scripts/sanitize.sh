@@ -15,7 +15,7 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Left out here, run in the plain build: the comparisons of whole recordings bit for bit, minutes of
 # arithmetic under the sanitizers whose every memory access the shorter block-path, Clarity and
-# adapter tests make too, and the 48-band layout's sound measures, whose 16- and 32-band rows run
-# the same code.
-long_arithmetic='^(engine\.Layouts/BandsOfALayout\.[A-Za-z]+/48 .*|engine\.BlockPath\.MatchesProcessSampleBitForBitOnMusicAtEverySetting|engine\.BlockPath\.FollowsParametersChangedBetweenBlocksOverMinutesOfAudio|engine\.Clarity\.BlockPathMatchesProcessSampleBitForBitOnEveryUnit|job\.BlockAdapters\.(UInt8MatchesPerSampleOnRecordingsAndNoise|Int16OnRecordingsMatchesPerSampleAtEverySliderCorner))$'
+# adapter tests make too, the 48-band layout's sound measures, whose 16- and 32-band rows run the
+# same code, and the longest sound measures and settings sweeps with shorter siblings here.
+long_arithmetic='^(engine\.Layouts/BandsOfALayout\.[A-Za-z]+/48 .*|engine\.ChordSound\.VocodesALoudVoiceHarmonicOnItsStrongestPartialBelowFullScale|engine\.Clarity\.BlockPathFollowsClarityMovedBetweenBlocks|job\.BlockAdapters\.Int16WithSlidersMovedEveryBlockMatchesPerSample|engine\.BlockPath\.MatchesProcessSampleBitForBitOnMusicAtEverySetting|engine\.BlockPath\.FollowsParametersChangedBetweenBlocksOverMinutesOfAudio|engine\.Clarity\.BlockPathMatchesProcessSampleBitForBitOnEveryUnit|job\.BlockAdapters\.(UInt8MatchesPerSampleOnRecordingsAndNoise|Int16OnRecordingsMatchesPerSampleAtEverySliderCorner))$'
 ctest --test-dir build-sanitize --output-on-failure -j 2 --timeout 900 -E "$long_arithmetic"

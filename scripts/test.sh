@@ -17,5 +17,5 @@ stage ctest --test-dir build --output-on-failure -j 2 --timeout 600
 stage scripts/check_install.sh
 stage scripts/sanitize.sh
 stage scripts/tsan.sh
-stage scripts/fuzz.sh 20
+stage scripts/fuzz.sh 15
 echo "test.sh: all stages passed in $SECONDS s"
