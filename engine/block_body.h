@@ -1,6 +1,6 @@
 #pragma once
 
-// The work of the block path, compiled once per instruction set (block_bodies.cpp). The arithmetic
+// The work of the block path, compiled once per instruction set (block_body_*.cpp). The arithmetic
 // of every entry is the same element by element, with no contraction anywhere.
 
 #include "band_lanes.h"
@@ -54,5 +54,11 @@ struct BlockBody {
 
 // The body for a unit; the portable one for a unit not compiled here.
 BlockBody bodyFor(VectorUnit unit);
+
+// Each unit's body, compiled in a file of its own (block_body_*.cpp); the x86 ones only there.
+BlockBody blockBodyPortable();
+BlockBody blockBodySse2();
+BlockBody blockBodyAvx2();
+BlockBody blockBodyAvx512();
 
 } // namespace lumivox::engine
