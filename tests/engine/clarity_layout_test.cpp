@@ -22,9 +22,7 @@ namespace {
 
 BandLayout designed(const LayoutChoice& choice, double rate)
 {
-    auto bands = designBands(choice, rate);
-    EXPECT_TRUE(bands);
-    return bands ? bands->bands : BandLayout::classic();
+    return lumivox::engine::testing::designedLayout(choice, rate);
 }
 
 const LayoutChoice speech { LayoutKind::Speech, classicBandCount, std::nullopt };

@@ -82,4 +82,11 @@ std::size_t differingSamples(const std::vector<double>& want, const std::vector<
     return differing;
 }
 
+BandLayout designedLayout(const LayoutChoice& choice, double rate)
+{
+    auto bands = designBands(choice, rate);
+    EXPECT_TRUE(bands) << "a layout was refused";
+    return bands ? bands->bands : BandLayout::classic();
+}
+
 } // namespace lumivox::engine::testing

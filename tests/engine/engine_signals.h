@@ -1,6 +1,7 @@
 #pragma once
 
 // Inputs and comparisons shared by the engine's block-path and two-thread tests.
+#include "layout_choice.h"
 #include "vocoder_engine.h"
 
 #include <cstddef>
@@ -35,6 +36,9 @@ void apply(VocoderEngine& engine, const Settings& settings);
 // Slider positions that change from block to block, as a preview moves them: every fifth block at
 // the defaults, and never a gain of 0.
 Settings settingsForBlock(std::size_t block);
+
+// The bands a choice makes at a rate; a choice refused fails the test and gives the classic ones.
+BandLayout designedLayout(const LayoutChoice& choice, double rate);
 
 // Counts outputs whose bits differ, so -0.0 against 0.0 counts too; reports the first.
 std::size_t differingSamples(const std::vector<double>& want, const std::vector<double>& got);
