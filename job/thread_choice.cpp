@@ -49,7 +49,8 @@ void ThreadChoice::record(
         = static_cast<double>(framesOnOne) * static_cast<double>(timeOnTwo.count());
     // A first round that is clear either way decides: a second would only cost time on the
     // slower way, which on a busy machine is two threads waiting for a core.
-    const bool clear = rateOnTwo < rateOnOne || rateOnTwo > (1.0 + clearMargin) * rateOnOne;
+    const bool clear
+        = rateOnTwo < clearlySlower * rateOnOne || rateOnTwo > (1.0 + clearMargin) * rateOnOne;
     if (trialSegment < 2 * trialRounds && !clear)
         return;
     trialSegment = 2 * trialRounds;

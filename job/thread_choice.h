@@ -21,8 +21,12 @@ public:
     static constexpr auto recheckAfter = std::chrono::seconds(1);
     // How much faster two threads must be, as a fraction of one thread's throughput.
     static constexpr double twoThreadsMargin = 0.05;
-    // A first round where two threads are slower, or faster by more than this, ends the trial.
+    // A first round where two threads are faster by more than this ends the trial...
     static constexpr double clearMargin = 0.25;
+    // ...as does one where they ran at less than this share of one thread's pace. A round where
+    // they were only a little slower is timed again: a trial segment lasts a few milliseconds,
+    // and one that the machine happened to hold up would otherwise settle the next second.
+    static constexpr double clearlySlower = 0.5;
 
     explicit ThreadChoice(bool twoThreadsAllowed);
 

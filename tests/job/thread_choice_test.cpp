@@ -52,7 +52,9 @@ namespace {
         { "TwoJustOverTheMargin", 106, 100, true, 4 },
         { "TwoFasterWithinTheMargin", 104, 100, false, 4 },
         { "Tie", 100, 100, false, 4 },
-        { "TwoSlower", 100, 101, false, 2 },
+        { "TwoALittleSlower", 100, 101, false, 4 },
+        { "TwoSlowerByHalf", 100, 199, false, 4 },
+        { "TwoClearlySlower", 100, 201, false, 2 },
         { "NoTimeMeasured", 0, 0, false, 4 },
     };
 
@@ -71,6 +73,45 @@ TEST_P(ThreadTrial, GoesOnWithTheFasterWayOnlyWhenTwoThreadsWinClearly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Trials, ThreadTrial, ::testing::ValuesIn(trialCases),
+    [](const auto& param) { return std::string(param.param.name); });
+
+namespace {
+
+    // Trial segments' times in the order they run (one thread first, then alternating), some
+    // held up by the machine: one such segment on two threads does not settle the choice.
+    struct HeldUpCase {
+        const char* name;
+        std::vector<int> segmentMs;
+        bool twoChosen;
+    };
+
+    void PrintTo(const HeldUpCase& heldUp, std::ostream* out) { *out << heldUp.name; }
+
+    const HeldUpCase heldUpCases[] = {
+        { "TwoHeldUpInTheFirstRound", { 100, 130, 100, 50 }, true },
+        { "OneHeldUpInTheSecondRound", { 100, 130, 180, 104 }, true },
+        { "TwoSlowerInBothRounds", { 100, 130, 100, 120 }, false },
+        { "TwoWinTheSecondRoundButNotOverall", { 100, 130, 100, 90 }, false },
+    };
+
+    class HeldUpTrial : public ::testing::TestWithParam<HeldUpCase> { };
+
+} // namespace
+
+TEST_P(HeldUpTrial, TimesASecondRoundAndJudgesBothTogether)
+{
+    ThreadChoice choice(true);
+    for (const int ms : GetParam().segmentMs) {
+        const Segment segment = choice.next();
+        ASSERT_EQ(segment.blockCount, ThreadChoice::trialBlocks) << "the trial ended early";
+        choice.record(segment, trialFrames, milliseconds(ms));
+    }
+    const Segment chosen = choice.next();
+    EXPECT_EQ(chosen.blockCount, ThreadChoice::stretchBlocks);
+    EXPECT_EQ(chosen.twoThreads, GetParam().twoChosen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trials, HeldUpTrial, ::testing::ValuesIn(heldUpCases),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(ThreadChoice, TimesBothWaysAgainAfterASecondAndFollowsTheLoad)
