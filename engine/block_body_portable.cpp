@@ -2,6 +2,12 @@
 
 namespace lumivox::engine {
 
+// On x86-64 every processor has SSE2 and the compiler's plain two-lane code is the SSE2 body's
+// machine code, so the portable unit runs that body rather than a second copy of it (the longest
+// file of the build to compile). Elsewhere it has a body of its own.
+#if defined(__x86_64__)
+BlockBody blockBodyPortable() { return blockBodySse2(); }
+#else
 namespace {
 
     using kernel::BlockSettings;
@@ -11,5 +17,6 @@ namespace {
 } // namespace
 
 BlockBody blockBodyPortable() { return bodyPortable(); }
+#endif
 
 } // namespace lumivox::engine
