@@ -1,5 +1,7 @@
 #include "thread_choice.h"
 
+#include <algorithm>
+
 namespace lumivox::job {
 
 ThreadChoice::ThreadChoice(bool twoThreadsAllowed)
@@ -28,7 +30,7 @@ void ThreadChoice::record(
         const bool fellBehind = segment.twoThreads
             && static_cast<double>(frameCount) * static_cast<double>(oneThreadTime.count())
                 < static_cast<double>(oneThreadFrames) * static_cast<double>(elapsed.count());
-        if (sinceTrial >= recheckAfter || fellBehind)
+        if (sinceTrial >= recheckIn || fellBehind)
             trialSegment = 0;
         return;
     }
@@ -54,7 +56,16 @@ void ThreadChoice::record(
     if (trialSegment < 2 * trialRounds && !clear)
         return;
     trialSegment = 2 * trialRounds;
+    const bool oneChosenBefore = decided && !twoChosen;
+    decided = true;
     twoChosen = rateOnTwo > (1.0 + twoThreadsMargin) * rateOnOne;
+    using Duration = std::chrono::steady_clock::duration;
+    if (twoChosen)
+        recheckIn = recheckAfter;
+    else if (oneChosenBefore)
+        recheckIn = std::min<Duration>(2 * recheckIn, recheckAfter);
+    else
+        recheckIn = firstRecheckOnOne;
     oneThreadFrames = framesOnOne;
     oneThreadTime = timeOnOne;
     framesOnOne = framesOnTwo = 0;

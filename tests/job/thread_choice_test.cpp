@@ -36,6 +36,21 @@ namespace {
         return chosen.twoThreads;
     }
 
+    // Records stretches of `each` until the next trial starts; how many there were. Each must be
+    // on two threads or one as said.
+    int stretchesUntilTrial(ThreadChoice& choice, milliseconds each, bool twoThreads)
+    {
+        int stretches = 0;
+        for (Segment segment = choice.next();
+             segment.blockCount == ThreadChoice::stretchBlocks && stretches < 100;
+             segment = choice.next()) {
+            EXPECT_EQ(segment.twoThreads, twoThreads);
+            choice.record(segment, stretchFrames, each);
+            ++stretches;
+        }
+        return stretches;
+    }
+
     struct TrialCase {
         const char* name;
         int oneThreadMs;
@@ -130,12 +145,28 @@ TEST(ThreadChoice, TimesBothWaysAgainAfterASecondAndFollowsTheLoad)
     choice.record(stillTwo, stretchFrames, milliseconds(50));
     // A busy machine now: the second thread has lost its core.
     EXPECT_FALSE(trialChoosesTwo(choice, milliseconds(10), milliseconds(14)));
-    for (int i = 0; i < 10; ++i) { // 1.1 s
-        const Segment segment = choice.next();
-        EXPECT_FALSE(segment.twoThreads);
-        choice.record(segment, stretchFrames, milliseconds(110));
-    }
+    EXPECT_EQ(stretchesUntilTrial(choice, milliseconds(110), false), 3); // 0.33 s
     EXPECT_TRUE(trialChoosesTwo(choice, milliseconds(10), milliseconds(6)));
+}
+
+TEST(ThreadChoice, TimesAgainSoonerAfterChoosingOneThreadThenLessOftenUpToASecond)
+{
+    ThreadChoice choice(true);
+    // A start the machine held up, or a machine that stays busy: one thread is chosen.
+    ASSERT_FALSE(trialChoosesTwo(choice, milliseconds(10), milliseconds(30)));
+    // In stretches of 0.1 s, the next trial after a quarter of a second, then half a second, then
+    // a second each time while one thread keeps winning.
+    for (const int stretches : { 3, 5, 10, 10 }) {
+        EXPECT_EQ(stretchesUntilTrial(choice, milliseconds(100), false), stretches);
+        ASSERT_FALSE(trialChoosesTwo(choice, milliseconds(10), milliseconds(30)));
+    }
+    // Two threads win: a second between trials, as ever.
+    EXPECT_EQ(stretchesUntilTrial(choice, milliseconds(100), false), 10);
+    ASSERT_TRUE(trialChoosesTwo(choice, milliseconds(10), milliseconds(6)));
+    EXPECT_EQ(stretchesUntilTrial(choice, milliseconds(50), true), 20);
+    // One thread wins again: the quarter of a second again.
+    ASSERT_FALSE(trialChoosesTwo(choice, milliseconds(10), milliseconds(30)));
+    EXPECT_EQ(stretchesUntilTrial(choice, milliseconds(100), false), 3);
 }
 
 TEST(ThreadChoice, TimesBothWaysAgainAtOnceWhenTwoThreadsFallBelowOneThreadsPace)
