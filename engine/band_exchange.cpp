@@ -26,7 +26,7 @@ namespace {
 BandExchange::BandExchange(int capacity)
     : frameCapacity(capacity)
     , values(3 * static_cast<std::size_t>(capacity))
-    , edges(2 * static_cast<std::size_t>(capacity) * maxSpread)
+    , edges(2 * static_cast<std::size_t>(capacity) * edgeValues / 8)
     , lastLevels(mostBands)
 {
 }

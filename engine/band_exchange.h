@@ -37,11 +37,12 @@ public:
     double* lowerShare() { return values.data(); }
     double* levelSums() { return values.data() + frameCapacity; }
     double* lowerOutput() { return values.data() + 2 * static_cast<std::ptrdiff_t>(frameCapacity); }
-    // The neighbours' levels, neighbours values per frame.
-    double* lowerEdge() { return edges.data(); }
+    // The levels next to the split, at most edgeValues per frame.
+    static constexpr int edgeValues = (maxSpread + 7) / 8 * 8;
+    double* lowerEdge() { return edges.front().values; }
     double* upperEdge()
     {
-        return edges.data() + static_cast<std::ptrdiff_t>(frameCapacity) * maxSpread;
+        return lowerEdge() + static_cast<std::ptrdiff_t>(frameCapacity) * edgeValues;
     }
     double* lowerLastLevels() { return lastLevels.data(); }
 
@@ -53,7 +54,11 @@ private:
 
     int frameCapacity;
     std::vector<double> values;
-    std::vector<double> edges;
+    // Whole cache lines, so that a frame's levels go in as whole vectors, none split across lines.
+    struct alignas(64) Line {
+        double values[8];
+    };
+    std::vector<Line> edges;
     std::vector<double> lastLevels;
     Counter counters[4];
     std::atomic<bool> stopped { false };

@@ -43,7 +43,7 @@ struct BlockBody {
     void (*lowerOutput)(FrameRows&, const kernel::BlockSettings&, int frameCount,
         const double* sums, const double* upperEdge, double* lowerOutput);
     void (*upperLevels)(BandLanes&, FrameRows&, const kernel::BlockSettings&,
-        const double* carrier, const double* modulator, int frameCount);
+        const double* carrier, const double* modulator, int frameCount, double* edge);
     void (*upperShare)(FrameRows&, const kernel::BlockSettings&, int frameCount,
         const double* lowerShare, double* sums, double* edge);
     void (*upperProducts)(FrameRows&, const kernel::BlockSettings&, int frameCount,

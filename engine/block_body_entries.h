@@ -86,10 +86,11 @@
     }                                                                                              \
     Attributes void upperLevels##Unit(BandLanes& lanes, FrameRows& rows,                           \
         const BlockSettings& settings, const double* carrier, const double* modulator,             \
-        int frameCount)                                                                            \
+        int frameCount, double* edge)                                                              \
     {                                                                                              \
         LUMIVOX_WITH_FIXED_ROWS(rows,                                                              \
-            (kernel::upperLevels<Width>(lanes, fixed, settings, carrier, modulator, frameCount))); \
+            (kernel::upperLevels<Width>(                                                           \
+                lanes, fixed, settings, carrier, modulator, frameCount, edge)));                   \
     }                                                                                              \
     Attributes void upperShare##Unit(FrameRows& rows, const BlockSettings& settings,               \
         int frameCount, const double* lowerShare, double* sums, double* edge)                      \

@@ -21,6 +21,8 @@
 namespace lumivox::engine {
 
 // Clarity's values per frame follow the kernel's, for the most bands.
+// The levels next to the split go across in whole groups of eight lanes.
+static_assert(BandExchange::edgeValues >= maxSpread && BandExchange::edgeValues % 8 == 0);
 static_assert(VocoderEngine::handOverValues
     == kernel::handOverStride(mostBands) + static_cast<int>(ClarityStage::handOverValues));
 
@@ -311,13 +313,13 @@ void BlockPath::lowerSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
     const BlockSettings settings = settingsFor(spread, noBlur, clearance, 0.0, nullptr, false);
     const BlockBody body = bodyFor(runsOnThisMachine(unit) ? unit : VectorUnit::Portable);
     const int lower = kernel::lowerBandCount(h.firstRows.bands());
-    const int neighbours = kernel::exchangedNeighbours(settings, h.firstRows.bands());
+    const int span = kernel::exchangedSpan(settings, h.firstRows.bands());
     FrameRows* areas[2] = { &h.firstRows, &h.lowerSpareRows };
     const auto finishChunk = [&](const Chunk& chunk, FrameRows& area) {
         if (!exchange.waitFor(Step::UpperLevels, chunk.end()))
             return false;
         body.lowerOutput(area, settings, chunk.frames, exchange.levelSums() + chunk.start,
-            exchange.upperEdge() + chunk.start * neighbours, exchange.lowerOutput() + chunk.start);
+            exchange.upperEdge() + chunk.start * span, exchange.lowerOutput() + chunk.start);
         exchange.announce(Step::LowerOutput, chunk.end());
         return true;
     };
@@ -329,7 +331,7 @@ void BlockPath::lowerSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
         chunk.frames = std::min(sharedChunkFrames, frameCount - chunk.start);
         body.lowerLevels(h.firstLanes, *areas[area], settings, carrier + chunk.start,
             modulator + chunk.start, chunk.frames, exchange.lowerShare() + chunk.start,
-            exchange.lowerEdge() + chunk.start * neighbours);
+            exchange.lowerEdge() + chunk.start * span);
         exchange.announce(Step::LowerLevels, chunk.end());
         if (previous.frames > 0)
             going = finishChunk(previous, *areas[1 - area]);
@@ -355,7 +357,7 @@ void BlockPath::upperSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
     const BlockBody body = bodyFor(runsOnThisMachine(unit) ? unit : VectorUnit::Portable);
     const int bands = h.secondRows.bands();
     const int lower = kernel::lowerBandCount(bands);
-    const int neighbours = kernel::exchangedNeighbours(settings, bands);
+    const int span = kernel::exchangedSpan(settings, bands);
     FrameRows* areas[2] = { &h.secondRows, &h.upperSpareRows };
     const auto addChunk = [&](const Chunk& chunk, FrameRows& area) {
         if (!exchange.waitFor(Step::LowerOutput, chunk.end()))
@@ -372,14 +374,14 @@ void BlockPath::upperSide(VectorUnit unit, FilterBank& bank, const Spread& sprea
         chunk.frames = std::min(sharedChunkFrames, frameCount - chunk.start);
         FrameRows& work = *areas[area];
         body.upperLevels(h.secondLanes, work, settings, carrier + chunk.start,
-            modulator + chunk.start, chunk.frames);
+            modulator + chunk.start, chunk.frames, exchange.upperEdge() + chunk.start * span);
         if (!exchange.waitFor(Step::LowerLevels, chunk.end()))
             break;
         body.upperShare(work, settings, chunk.frames, exchange.lowerShare() + chunk.start,
-            exchange.levelSums() + chunk.start, exchange.upperEdge() + chunk.start * neighbours);
+            exchange.levelSums() + chunk.start, exchange.upperEdge() + chunk.start * span);
         exchange.announce(Step::UpperLevels, chunk.end());
         body.upperProducts(work, settings, chunk.frames, exchange.levelSums() + chunk.start,
-            exchange.lowerEdge() + chunk.start * neighbours);
+            exchange.lowerEdge() + chunk.start * span);
         if (previous.frames > 0)
             going = addChunk(previous, *areas[1 - area]);
         previous = chunk;

@@ -38,41 +38,107 @@ LUMIVOX_INLINE void copyNeighbours(const double* from, int count, double* to)
         to[k] = from[k];
 }
 
-// Lower side, first step: the analysis of the lower bands of frameCount frames into the rows, then
-// for each frame its share of the level sum (from 0.0, in band order) in share[t] when clearing,
-// and its top `neighbours` levels in edge[t * neighbours + k].
+// Whether the levels next to the split go across as whole groups of the widest unit's lanes,
+// stored by the analysis as it makes them: when the neighbours Vagueness reaches fill at least
+// half a group. A pass over the rows afterwards that copies them one by one then costs more (a
+// quarter of the lower side's analysis at full Vagueness: it reads back rows 512 bytes apart)
+// than the unused values cost in the lines that cross between the cores; with fewer neighbours
+// they go one by one, packed, so that few lines cross.
+constexpr int edgeGroup = 8;
+constexpr bool edgeByGroups(const BlockSettings& settings, int paddedBands)
+{
+    return 2 * exchangedNeighbours(settings, paddedBands) >= edgeGroup;
+}
+
+// The levels a side hands across the split per frame: the neighbours, rounded up to whole groups
+// when they go by groups.
+constexpr int exchangedSpan(const BlockSettings& settings, int paddedBands)
+{
+    const int count = exchangedNeighbours(settings, paddedBands);
+    return edgeByGroups(settings, paddedBands) ? (count + edgeGroup - 1) / edgeGroup * edgeGroup
+                                               : count;
+}
+
+// What the analysis of a side leaves: the carrier bands in their rows, and the levels of the
+// groups next to the split also in the exchange (span values a frame from band edgeFirst).
+template <int Width, typename Rows> struct KeepCarrierBandsAndEdge {
+    const Rows& rows;
+    double* edge;
+    int edgeFirst;
+    int span;
+
+    LUMIVOX_INLINE void operator()(
+        int t, int firstBand, Lane<Width> carrierBands, Lane<Width> levels) const
+    {
+        store<Width>(rows.carrierBands(t) + firstBand, carrierBands);
+        const int offset = firstBand - edgeFirst;
+        if (offset >= 0 && offset < span)
+            store<Width>(edge + t * span + offset, levels);
+    }
+};
+
+// The analysis of a side's bands [firstBand, endBand), with the levels of the groups from band
+// edgeFirst into the exchange when they go by groups.
+template <int Width>
+LUMIVOX_INLINE void analyseSide(BandLanes& lanes, auto& rows, const BlockSettings& settings,
+    int firstBand, int endBand, const double* carrier, const double* modulator, int frameCount,
+    double* edge, int edgeFirst)
+{
+    using Rows = std::remove_cvref_t<decltype(rows)>;
+    if (edgeByGroups(settings, Rows::bands())) {
+        const KeepCarrierBandsAndEdge<Width, Rows> keep { rows, edge, edgeFirst,
+            exchangedSpan(settings, Rows::bands()) };
+        analyseBands<Width>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount, keep);
+    } else {
+        const KeepCarrierBands<Width, Rows> keep { rows };
+        analyseBands<Width>(lanes, rows, firstBand, endBand, carrier, modulator, frameCount, keep);
+    }
+}
+
+// Lower side, first step: the analysis of the lower bands of frameCount frames into the rows and
+// the top span levels (exchangedSpan) of each frame into edge[t * span + k], and for each frame
+// its share of the level sum (from 0.0, in band order) in share[t] when clearing.
 template <int Width>
 LUMIVOX_INLINE void lowerLevels(BandLanes& lanes, auto& rows, const BlockSettings& settings,
     const double* carrier, const double* modulator, int frameCount, double* share, double* edge)
 {
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
     constexpr int lower = lowerBandCount(bands);
-    const KeepCarrierBands<Width, std::remove_cvref_t<decltype(rows)>> keep { rows };
-    analyseBands<Width>(lanes, rows, 0, lower, carrier, modulator, frameCount, keep);
+    const int span = exchangedSpan(settings, bands);
+    analyseSide<Width>(
+        lanes, rows, settings, 0, lower, carrier, modulator, frameCount, edge, lower - span);
     if (settings.clearing)
         sumRows([&rows](int t) { return rows.levels(t); }, lower, 0, frameCount, share);
-    const int neighbours = exchangedNeighbours(settings, bands);
-    for (int t = 0; t < frameCount; ++t)
-        copyNeighbours(rows.levels(t) + lower - neighbours, neighbours, edge + t * neighbours);
+    if (!edgeByGroups(settings, bands)) {
+        for (int t = 0; t < frameCount; ++t)
+            copyNeighbours(rows.levels(t) + lower - span, span, edge + t * span);
+    }
 }
 
-// Upper side, first step: the analysis of the upper bands into the rows, the padding past the
-// layout's bands silenced for Vagueness.
+// Upper side, first step: the analysis of the upper bands into the rows (and, when they go by
+// groups, the bottom span levels of each frame into edge), the padding past the layout's bands
+// silenced for Vagueness in both.
 template <int Width>
 LUMIVOX_INLINE void upperLevels(BandLanes& lanes, auto& rows, const BlockSettings& settings,
-    const double* carrier, const double* modulator, int frameCount)
+    const double* carrier, const double* modulator, int frameCount, double* edge)
 {
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
-    const KeepCarrierBands<Width, std::remove_cvref_t<decltype(rows)>> keep { rows };
-    analyseBands<Width>(
-        lanes, rows, lowerBandCount(bands), bands, carrier, modulator, frameCount, keep);
+    constexpr int lower = lowerBandCount(bands);
+    analyseSide<Width>(
+        lanes, rows, settings, lower, bands, carrier, modulator, frameCount, edge, lower);
     if (settings.smoothing)
         silencePadding(rows, settings, 0, frameCount);
+    if (edgeByGroups(settings, bands)) {
+        const int span = exchangedSpan(settings, bands);
+        const int firstSilent = std::max(settings.bands - lower, 0);
+        for (int t = 0; firstSilent < span && t < frameCount; ++t)
+            std::fill(edge + t * span + firstSilent, edge + (t + 1) * span, -0.0);
+    }
 }
 
 // Upper side, second step, once the lower side's first step has handed over: the whole level sums
-// (the lower share, then the upper bands in order) into sums when clearing, and its bottom
-// `neighbours` levels into edge.
+// (the lower share, then the upper bands in order) into sums when clearing, and, unless the
+// analysis stored them by groups, its bottom span levels into edge.
 template <int Width>
 LUMIVOX_INLINE void upperShare(auto& rows, const BlockSettings& settings, int frameCount,
     const double* lowerShare, double* sums, double* edge)
@@ -84,27 +150,30 @@ LUMIVOX_INLINE void upperShare(auto& rows, const BlockSettings& settings, int fr
         addRows([&rows](int t) { return rows.levels(t); }, lower, settings.bands, 0, frameCount,
             sums);
     }
-    const int neighbours = exchangedNeighbours(settings, bands);
-    for (int t = 0; t < frameCount; ++t)
-        copyNeighbours(rows.levels(t) + lower, neighbours, edge + t * neighbours);
+    if (!edgeByGroups(settings, bands)) {
+        const int span = exchangedSpan(settings, bands);
+        for (int t = 0; t < frameCount; ++t)
+            copyNeighbours(rows.levels(t) + lower, span, edge + t * span);
+    }
 }
 
 // Either side, once the other's levels are in: the other side's neighbours into the level rows,
 // Vagueness and Instrument Clearance of the side's own bands [firstBand, firstBand + Groups *
 // Width) into the smoothed rows, and its carrier bands weighted by them. sums: the whole level
-// sums when clearing; neighbours: the other side's levels next to the split, starting at band
-// neighbourBand.
+// sums when clearing; neighbours: the other side's levels next to the split, span values a frame
+// (exchangedSpan), of which those from band neighbourBand on go in.
 template <int Width, int Groups>
 LUMIVOX_INLINE void weighSideBands(auto& rows, const BlockSettings& settings, int firstBand,
     int frameCount, const double* sums, const double* neighbours, int neighbourBand)
 {
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
     const int count = exchangedNeighbours(settings, bands);
+    const int span = exchangedSpan(settings, bands);
     double* means = rows.means();
     // The neighbours go in for every frame first: a vector load that takes in a value just stored
     // on its own would wait for the store to retire.
     for (int t = 0; t < frameCount; ++t) {
-        copyNeighbours(neighbours + t * count, count, rows.levels(t) + neighbourBand);
+        copyNeighbours(neighbours + t * span, count, rows.levels(t) + neighbourBand);
         means[t] = settings.clearing ? meanLevel(sums[t], settings) : 0.0;
     }
     for (int t = 0; t < frameCount; ++t) {
@@ -136,8 +205,9 @@ LUMIVOX_INLINE void upperProducts(auto& rows, const BlockSettings& settings, int
 {
     constexpr int bands = std::remove_cvref_t<decltype(rows)>::bands();
     constexpr int lower = lowerBandCount(bands);
+    const int count = exchangedNeighbours(settings, bands);
     weighSideBands<Width, (bands - lower) / Width>(rows, settings, lower, frameCount, sums,
-        lowerEdge, lower - exchangedNeighbours(settings, bands));
+        lowerEdge + (exchangedSpan(settings, bands) - count), lower - count);
 }
 
 // Upper side, last step, once the lower side's output share is in: its products added to it in
