@@ -17,13 +17,7 @@ using namespace lumivox::engine;
 
 namespace {
 
-struct AlignedLayout {
-    std::string name;
-    LayoutChoice choice;
-    double rate;
-};
-
-std::ostream& operator<<(std::ostream& out, const AlignedLayout& c) { return out << c.name; }
+using AlignedLayout = lumivox::engine::testing::LayoutAtRate;
 
 const AlignedLayout alignedLayouts[] = {
     { "speech_44100", { LayoutKind::Speech, classicBandCount, std::nullopt }, 44100.0 },

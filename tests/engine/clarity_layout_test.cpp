@@ -31,13 +31,7 @@ LayoutChoice custom(int count, std::optional<BandRange> range = std::nullopt)
     return { LayoutKind::Custom, count, range };
 }
 
-struct LayoutCase {
-    std::string name;
-    LayoutChoice choice;
-    double rate;
-};
-
-std::ostream& operator<<(std::ostream& out, const LayoutCase& c) { return out << c.name; }
+using LayoutCase = lumivox::engine::testing::LayoutAtRate;
 
 // Layouts designed at their recording's rate: the speech layout and custom ones, at three rates.
 const LayoutCase designedLayouts[] = {

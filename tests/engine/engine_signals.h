@@ -5,6 +5,8 @@
 #include "vocoder_engine.h"
 
 #include <cstddef>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace lumivox::engine::testing {
@@ -39,6 +41,15 @@ Settings settingsForBlock(std::size_t block);
 
 // The bands a choice makes at a rate; a choice refused fails the test and gives the classic ones.
 BandLayout designedLayout(const LayoutChoice& choice, double rate);
+
+// A layout choice at a recording's rate, named for the rows of a parameterised test.
+struct LayoutAtRate {
+    std::string name;
+    LayoutChoice choice;
+    double rate;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const LayoutAtRate& c) { return out << c.name; }
 
 // Counts outputs whose bits differ, so -0.0 against 0.0 counts too; reports the first.
 std::size_t differingSamples(const std::vector<double>& want, const std::vector<double>& got);
