@@ -35,9 +35,7 @@ FollowVoiceSound::FollowVoiceSound(double rate, int semitones, VectorUnit unit)
 
 void FollowVoiceSound::listen(std::span<const double> modulator)
 {
-    for (const double sample : modulator) {
-        if (!tracker.push(sample))
-            continue;
+    tracker.pushAll(modulator, [this] {
         if (frameCount == frames.size()) { // rendering lags far behind: the oldest is dropped
             firstFrame = (firstFrame + 1) % frames.size();
             --frameCount;
@@ -49,7 +47,7 @@ void FollowVoiceSound::listen(std::span<const double> modulator)
         frame.logCycles = found.voiced ? std::log2(found.hertz / sampleRate) : 0.0;
         ++frameCount;
         bridgeDropout();
-    }
+    });
 }
 
 // A single frame without pitch between two voiced frames at nearly the same pitch is a glitch in

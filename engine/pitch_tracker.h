@@ -3,6 +3,7 @@
 #include "pitch_correlation.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace lumivox::engine {
@@ -30,16 +31,40 @@ public:
     // Takes the next input sample; true when it completed a frame, which latest() then describes.
     bool push(double sample)
     {
-        // Each run of `decimation` samples is averaged into one, then low-passed at the lower
-        // rate: what the average lets fold back lies far above a voice's pitch and adds little.
-        pending += sample;
-        ++inputCount;
-        if (++decimationPhase < decimation)
-            return false;
-        decimationPhase = 0;
-        const double average = pending * averageScale;
-        pending = 0.0;
-        return pushDecimated(lowPassSecond.process(lowPassFirst.process(average)));
+        bool completed = false;
+        pushAll(std::span<const double>(&sample, 1), [&completed] { completed = true; });
+        return completed;
+    }
+
+    // Takes the next input samples as push() takes them one by one, and calls frameDone() after
+    // each frame they complete, while latest() describes it. The running sum and the counts stay
+    // in locals meanwhile: a store to them could be one to the input, so each sample would
+    // otherwise store and load them again, one after the other.
+    template <typename FrameDone> void pushAll(std::span<const double> input, FrameDone frameDone)
+    {
+        double sum = pending;
+        int phase = decimationPhase;
+        std::int64_t count = inputCount;
+        for (const double sample : input) {
+            // Each run of `decimation` samples is averaged into one, then low-passed at the lower
+            // rate: what the average lets fold back lies far above a voice's pitch and adds little.
+            sum += sample;
+            ++count;
+            if (++phase < decimation)
+                continue;
+            phase = 0;
+            const double average = sum * averageScale;
+            sum = 0.0;
+            inputCount = count; // the frame's place is worked out from it
+            if (pushDecimated(lowPassSecond.process(lowPassFirst.process(average)))) {
+                pending = sum;
+                decimationPhase = phase;
+                frameDone();
+            }
+        }
+        pending = sum;
+        decimationPhase = phase;
+        inputCount = count;
     }
 
     const PitchEstimate& latest() const { return estimate; }

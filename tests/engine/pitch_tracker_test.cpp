@@ -25,6 +25,30 @@ namespace {
 
     double cents(double hertz, double reference) { return 1200.0 * std::log2(hertz / reference); }
 
+    // A second of a voice gliding from 90 to 250 Hz with breath in it.
+    std::vector<double> glidingVoice(double rate)
+    {
+        WhiteNoise breath(11);
+        double phase = 0.0;
+        std::vector<double> voice(static_cast<std::size_t>(rate));
+        for (std::size_t n = 0; n < voice.size(); ++n) {
+            const double hertz = 90.0 + 160.0 * static_cast<double>(n) / rate;
+            phase += hertz / rate;
+            voice[n] = 0.05 * breath.next();
+            for (int k = 1; k * hertz < 4000.0; ++k)
+                voice[n] += 0.3 * std::sin(2.0 * std::numbers::pi * k * phase) / k;
+        }
+        return voice;
+    }
+
+    // What a frame found, bit for bit.
+    std::vector<std::uint64_t> frameBits(const PitchEstimate& e)
+    {
+        return { std::bit_cast<std::uint64_t>(e.hertz), e.voiced ? 1u : 0u,
+            std::bit_cast<std::uint64_t>(e.centreFrame),
+            std::bit_cast<std::uint64_t>(e.aperiodicity) };
+    }
+
     struct ToneCase {
         double hertz;
         double rate;
@@ -75,29 +99,52 @@ namespace {
     {
         const double rate = 44100.0;
         std::vector<std::vector<std::uint64_t>> found;
+        const std::vector<double> voice = glidingVoice(rate);
         for (const VectorUnit unit : vectorUnitsOfThisMachine()) {
             PitchTracker tracker(rate, unit);
-            WhiteNoise breath(11);
-            double phase = 0.0;
             std::vector<std::uint64_t> bits;
             int voicedFrames = 0;
-            for (std::size_t n = 0; n < static_cast<std::size_t>(rate); ++n) {
-                const double hertz = 90.0 + 160.0 * static_cast<double>(n) / rate;
-                phase += hertz / rate;
-                double voice = 0.05 * breath.next();
-                for (int k = 1; k * hertz < 4000.0; ++k)
-                    voice += 0.3 * std::sin(2.0 * std::numbers::pi * k * phase) / k;
-                if (!tracker.push(voice))
+            for (const double sample : voice) {
+                if (!tracker.push(sample))
                     continue;
                 voicedFrames += tracker.latest().voiced ? 1 : 0;
-                bits.push_back(std::bit_cast<std::uint64_t>(tracker.latest().hertz));
-                bits.push_back(tracker.latest().voiced ? 1 : 0);
+                const std::vector<std::uint64_t> frame = frameBits(tracker.latest());
+                bits.insert(bits.end(), frame.begin(), frame.end());
             }
             ASSERT_GT(voicedFrames, 80);
             found.push_back(std::move(bits));
         }
         for (std::size_t u = 1; u < found.size(); ++u)
             EXPECT_EQ(found[u], found.front()) << vectorUnitName(vectorUnitsOfThisMachine()[u]);
+    }
+
+    // A voice handed over in blocks of any length, a sample at a time or thousands, gives the
+    // same frames, bit for bit and each reported once, as the same voice pushed sample by sample.
+    TEST(PitchTracker, FindsTheSameFramesHowEverTheInputIsSplit)
+    {
+        const double rate = 48000.0;
+        const std::vector<double> voice = glidingVoice(rate);
+        PitchTracker bySample(rate);
+        std::vector<std::uint64_t> want;
+        for (const double sample : voice) {
+            if (!bySample.push(sample))
+                continue;
+            const std::vector<std::uint64_t> frame = frameBits(bySample.latest());
+            want.insert(want.end(), frame.begin(), frame.end());
+        }
+        ASSERT_GT(want.size(), 4u * 90u);
+        for (const std::size_t blockLength : { 1, 3, 7, 64, 480, 4096 }) {
+            PitchTracker tracker(rate);
+            std::vector<std::uint64_t> got;
+            for (std::size_t at = 0; at < voice.size(); at += blockLength) {
+                const std::size_t length = std::min(blockLength, voice.size() - at);
+                tracker.pushAll(std::span<const double>(voice.data() + at, length), [&] {
+                    const std::vector<std::uint64_t> frame = frameBits(tracker.latest());
+                    got.insert(got.end(), frame.begin(), frame.end());
+                });
+            }
+            EXPECT_EQ(got, want) << "blocks of " << blockLength;
+        }
     }
 
     // The correlations are the plain sums, lag by lag, in the order of the window's samples.
