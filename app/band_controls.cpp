@@ -32,7 +32,7 @@ QString bandLayoutHelp()
 {
     return QStringLiteral(
         "The bands the voice and the carrier are split into. Classic 32: the original sound, 32 "
-        "narrow bands from 18 Hz to 20 kHz. Speech: 16 wide bands from 100 Hz to 8 kHz, wider "
+        "narrow bands from 18 Hz to 20 kHz. Speech: 20 wide bands from 100 Hz to 8 kHz, wider "
         "where a voice's harmonics lie, for clearer words and a smoother, less ringing sound. "
         "Custom: the count and range you set, evenly on a log scale; fewer bands blur the words, "
         "more ring longer and take more time.");

@@ -406,7 +406,7 @@ Options (N is a slider position, a whole number from 0 to 100):
   --preview       play the result instead of writing a file
   --bands LAYOUT  the bands the sound is split into (default classic):
                     classic  32 narrow bands from 18 Hz to 20 kHz, the original sound
-                    speech   16 wide bands from 100 Hz to 8 kHz, wider where a voice's
+                    speech   20 wide bands from 100 Hz to 8 kHz, wider where a voice's
                              harmonics lie: clearer words, a smoother, less ringing sound
                     N        N bands from 4 to 64 over --band-range (default 22.5:20000, its
                              top brought down to 0.46 x the sample rate), evenly on a log

@@ -11,8 +11,8 @@ namespace lumivox::engine {
 
 namespace {
 
-    // The band whose delay the bands above it are brought to: the one nearest this on a musical
-    // scale, where a voice's first formant and most of its loudness begin.
+    // The bands whose centres lie from here up, where a voice's first formant and most of its
+    // loudness begin, are brought into step.
     constexpr double alignedFromHz = 300.0;
     // No band is held back longer than this, whatever the layout.
     constexpr double longestSeconds = 0.05;
@@ -25,23 +25,28 @@ BandAlignment::BandAlignment(const BandLayout& layout, const FilterBank& bank)
         return;
     const double rate = layout.designRate();
     const int bands = layout.bandCount();
+    // Each band's delay at its centre; the slowest band from alignedFromHz up sets the pace.
     std::array<double, mostBands> delays {};
-    int reference = 0;
+    int first = bands;
+    int slowest = -1;
     for (int band = 0; band < bands; ++band) {
+        const auto b = static_cast<std::size_t>(band);
         const double centre = layout.centreHz(band, rate);
-        delays[static_cast<std::size_t>(band)]
-            = groupDelaySamples(bank.modulatorBands[static_cast<std::size_t>(band)], centre / rate);
-        if (std::abs(std::log2(centre / alignedFromHz))
-            < std::abs(std::log2(layout.centreHz(reference, rate) / alignedFromHz)))
-            reference = band;
+        delays[b] = groupDelaySamples(bank.modulatorBands[b], centre / rate);
+        if (centre < alignedFromHz)
+            continue;
+        first = std::min(first, band);
+        if (slowest < 0 || delays[b] > delays[static_cast<std::size_t>(slowest)])
+            slowest = band;
     }
-    const double target = delays[static_cast<std::size_t>(reference)];
+    if (slowest < 0)
+        return;
+    const double target = delays[static_cast<std::size_t>(slowest)];
     const double cap = std::floor(longestSeconds * rate);
-    for (int band = reference + 1; band < bands; ++band) {
-        const double lag = std::clamp(
-            std::round(target - delays[static_cast<std::size_t>(band)]), 0.0, cap);
-        bandDelays[static_cast<std::size_t>(band)] = static_cast<int>(lag);
-        longest = std::max(longest, bandDelays[static_cast<std::size_t>(band)]);
+    for (int band = first; band < bands; ++band) {
+        const auto b = static_cast<std::size_t>(band);
+        bandDelays[b] = static_cast<int>(std::clamp(std::round(target - delays[b]), 0.0, cap));
+        longest = std::max(longest, bandDelays[b]);
     }
     past.assign(static_cast<std::size_t>(longest), 0.0);
 }

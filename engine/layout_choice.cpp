@@ -37,20 +37,19 @@ std::optional<BandLayout> BandLayout::withEdges(std::vector<BandEdges> edges, do
 double highestBandHz(double sampleRate) { return BandLayout::highestShareOfRate * sampleRate; }
 
 std::optional<BandLayout> kneeSpacedLayout(
-    int count, BandRange range, double kneeHz, double sampleRate)
+    int count, BandRange range, double kneeHz, double passShare, double sampleRate)
 {
     if (!(count >= BandLayout::fewestBands && count <= BandLayout::mostBands) || !(kneeHz > 0.0)
-        || !(range.lowHz < range.highHz))
+        || !(passShare > 0.0 && passShare < 1.0) || !(range.lowHz < range.highHz))
         return std::nullopt;
     const auto u = [kneeHz](double hertz) { return std::log1p(hertz / kneeHz); };
     const auto hertzAt = [kneeHz](double value) { return kneeHz * std::expm1(value); };
-    const double share = BandLayout::classicPassShare;
-    const double spacing = (u(range.highHz) - u(range.lowHz)) / (count - 1 + share);
+    const double spacing = (u(range.highHz) - u(range.lowHz)) / (count - 1 + passShare);
     std::vector<BandEdges> edges;
     for (int band = 0; band < count; ++band) {
         const double start = u(range.lowHz) + band * spacing;
         edges.push_back({ band == 0 ? range.lowHz : hertzAt(start),
-            band == count - 1 ? range.highHz : hertzAt(start + share * spacing) });
+            band == count - 1 ? range.highHz : hertzAt(start + passShare * spacing) });
     }
     return BandLayout::withEdges(std::move(edges), sampleRate);
 }
@@ -63,7 +62,8 @@ std::optional<DesignedBands> designBands(const LayoutChoice& choice, double samp
         return DesignedBands { BandLayout::classic(), 1.0 };
     case LayoutKind::Speech: {
         auto bands = kneeSpacedLayout(speechBandCount,
-            { speechRange.lowHz, std::min(speechRange.highHz, top) }, speechKneeHz, sampleRate);
+            { speechRange.lowHz, std::min(speechRange.highHz, top) }, speechKneeHz, speechPassShare,
+            sampleRate);
         if (!bands)
             return std::nullopt;
         return DesignedBands { std::move(*bands), speechLevelGain };

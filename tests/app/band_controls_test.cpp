@@ -120,13 +120,13 @@ TEST_F(BandControls, TheMetersShowOneBarABandOfTheRunsLayout)
     BandMeter& meter = *window->bandMeter();
     EXPECT_EQ(meter.model().barCount(), 32);
     meter.showLayout({ LayoutKind::Speech, 32, std::nullopt }, 48000.0);
-    EXPECT_EQ(meter.model().barCount(), 16);
-    // 1 kHz lies in the speech layout's fifth band (867 to 1102 Hz): between bars 4 and 5.
+    EXPECT_EQ(meter.model().barCount(), engine::speechBandCount);
+    // 1 kHz lies in the speech layout's sixth band (862 to 1060 Hz): between bars 5 and 6.
     const auto marks = frequencyMarks(meter.layout(), 48000.0);
     ASSERT_EQ(marks.size(), 1U); // 100 Hz lies below the lowest centre, 10 kHz past the top
     EXPECT_EQ(marks[0].hertz, 1000.0);
-    EXPECT_GT(marks[0].bandPosition, 4.0);
-    EXPECT_LT(marks[0].bandPosition, 5.0);
+    EXPECT_GT(marks[0].bandPosition, 5.0);
+    EXPECT_LT(marks[0].bandPosition, 6.0);
     meter.showLayout({ LayoutKind::Custom, 48, engine::BandRange { 100.0, 8000.0 } }, 48000.0);
     EXPECT_EQ(meter.model().barCount(), 48);
     EXPECT_LT(meter.barRect(47).right(), meter.width());
