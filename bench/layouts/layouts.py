@@ -1,10 +1,11 @@
 """Scores band layouts with the vocoder model of vocoder.py on the sentences make_speech.sh made:
 mean STOI against the clean sentence and the recogniser's word accuracy, for the sawtooth-chord
-and the white-noise carrier, on the tuning or the held-out half.
+and the white-noise carrier, on the tuning or the held-out half, or on the check half (other
+sentences and voices again, scored once a choice is made).
 
     layouts.py WORK HALF [--stoi-only] LAYOUT...
 
-HALF is tuning or heldout. A LAYOUT is `classic` (the program's 32 bands at 44.1 kHz) or
+HALF is tuning, heldout or check. A LAYOUT is `classic` (the program's 32 bands at 44.1 kHz) or
 COUNT:LOW:HIGH:SCALE:WIDTH[:GAIN], e.g. 24:100:8000:erb:0.9 (see vocoder.layout; SCALE is log,
 erb, mel or a knee in Hz; GAIN, in dB, scales the output before it is clamped, as a layout gain
 in the program would). Results are kept in WORK/results.json, so a layout scored once is not scored
@@ -138,7 +139,7 @@ def accuracy(rows, heard, prefix, voices=None, group=None):
         reference = text.split()
         errors += score.edit_distance(reference, heard.get(f"{prefix}/{name}", []))
         total += len(reference)
-    return 100.0 * (1.0 - errors / total)
+    return 100.0 * (1.0 - errors / total) if total else float("nan")
 
 
 def clean_accuracy(work, rows):
@@ -154,6 +155,7 @@ def clean_accuracy(work, rows):
 
 
 FLITE = ("slt", "awb", "rms", "kal16")
+HALVES = {"tuning": "T", "heldout": "H", "check": "C"}
 
 
 def measure(work, half, design, stoi_only):
@@ -193,7 +195,7 @@ def main():
     if half == "table":
         print_table(work, designs)
         return
-    assert half in ("tuning", "heldout"), half
+    assert half in HALVES, half
     (work / "rec").mkdir(exist_ok=True)
     results_path = work / "results.json"
     results = json.loads(results_path.read_text()) if results_path.exists() else {}
@@ -220,7 +222,7 @@ def print_table(work, designs):
     """Tuning against held-out figures of the layouts given, from WORK/results.json, as a
     Markdown table."""
     results = json.loads((work / "results.json").read_text())
-    for half in ("tuning", "heldout"):
+    for half in HALVES:
         clean = results.get(f"clean|{half}")
         if clean:
             print(f"clean {half}: words {clean[0]:.1f} % (flite {clean[1]:.1f} %)")
@@ -228,7 +230,7 @@ def print_table(work, designs):
           " (chord) | lowest band |")
     print("|---|---|---|---|---|---|---|---|")
     for design in designs:
-        for half, mark in (("tuning", "T"), ("heldout", "H")):
+        for half, mark in HALVES.items():
             entry = results.get(f"{design}|{half}")
             if not entry:
                 continue
@@ -245,7 +247,7 @@ def print_table(work, designs):
     print("| layout | half | sentences | chord STOI | chord words % | noise STOI | noise words % |")
     print("|---|---|---|---|---|---|---|")
     for design in designs:
-        for half, mark in (("tuning", "T"), ("heldout", "H")):
+        for half, mark in HALVES.items():
             entry = results.get(f"{design}|{half}")
             for group in GROUPS:
                 if not entry or f"stoi_{group}" not in entry["chord"]:

@@ -5,7 +5,10 @@
 # and espeak-ng's en-us, the even lines (held out) by flite's rms and kal16 and espeak-ng's
 # en-gb-x-rp. The forty of sentences_more.txt split the same way between voices used nowhere else:
 # espeak-ng's en-us+f2, flite's awb spoken slower and slt higher (tuning); espeak-ng's
-# en-gb-scotland+m3, flite's rms faster and lower and kal16 lower (held out). Every sentence is
+# en-gb-scotland+m3, flite's rms faster and lower and kal16 lower (held out). The forty of
+# sentences_check.txt are a third half, "check", scored once after a choice: seven voices used
+# nowhere else speak them in turn (flite's slt and awb faster, rms and kal16 slower, espeak-ng's
+# en-029, en-us+f4 and en-gb-x-gbcwmd+m2). Every sentence is
 # brought to 44.1 kHz 16-bit mono with a quarter second of silence around it and its peak at
 # -1 dBFS, as run.sh does. WORK/texts lists name|half|voice|text.
 #
@@ -34,17 +37,26 @@ speak() {
 
 : >"$work/texts.new"
 # speakList FILE PREFIX TUNING_VOICES... -- HELD_OUT_VOICES...
+# speakList FILE PREFIX --check VOICES...: every line in the check half, the voices in turn.
 speakList() {
     local file=$1 prefix=$2
     shift 2
-    local tuningVoices=() heldOutVoices=()
-    while [[ $1 != -- ]]; do tuningVoices+=("$1"); shift; done
-    shift
-    heldOutVoices=("$@")
+    local tuningVoices=() heldOutVoices=() checkVoices=()
+    if [[ $1 == --check ]]; then
+        shift
+        checkVoices=("$@")
+    else
+        while [[ $1 != -- ]]; do tuningVoices+=("$1"); shift; done
+        shift
+        heldOutVoices=("$@")
+    fi
     local line=0 text half voice name raw
     while IFS= read -r text; do
         [[ -z $text || $text == \#* ]] && continue
-        if ((line % 2 == 0)); then
+        if ((${#checkVoices[@]})); then
+            half=check
+            voice=${checkVoices[$((line % ${#checkVoices[@]}))]}
+        elif ((line % 2 == 0)); then
             half=tuning
             voice=${tuningVoices[$((line / 2 % 3))]}
         else
@@ -64,6 +76,8 @@ speakList() {
 speakList "$here/sentences.txt" "" slt awb espeak-ng:en-us -- rms kal16 espeak-ng:en-gb-x-rp
 speakList "$here/sentences_more.txt" m espeak-ng:en-us+f2 awb-slow slt-high \
     -- espeak-ng:en-gb-scotland+m3 rms-fast-low kal16-low
+speakList "$here/sentences_check.txt" c --check slt-fast awb-fast rms-slow kal16-slow \
+    espeak-ng:en-029 espeak-ng:en-us+f4 espeak-ng:en-gb-x-gbcwmd+m2
 mv "$work/texts.new" "$work/texts"
 
 # The carriers of run.sh: a C major sawtooth chord (C3 E3 G3 C4) and white noise, both peaking at
