@@ -116,6 +116,7 @@ void BandLanes::storeCarrierSideStates(FilterBank& bank, int envelopeSectionsDon
 FrameRows::FrameRows(int capacity, int paddedBands, int spreadReach)
     : frameCapacity(capacity)
     , bandCount(paddedBands)
+    , liveBandCount(paddedBands)
     // At least 16, and whole lines, so that every row starts on a line.
     , levelPad(levelPadFor(paddedBands))
     , levelStride(levelPad + paddedBands + levelPad)

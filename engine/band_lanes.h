@@ -93,6 +93,11 @@ public:
 
     int capacity() const { return frameCapacity; }
     int bands() const { return static_cast<int>(bandCount); }
+    // The bank's own bands, the rest of bands() being silent lanes. The one-thread analysis and
+    // levelling run only the groups that hold some of them; the silent lanes' rows keep the exact
+    // zeros they start with.
+    int liveBands() const { return liveBandCount; }
+    void setLiveBands(int bands) { liveBandCount = bands; }
     double* levels(int frame) { return levelsStart + frame * levelStride; }
     double* carrierBands(int frame) { return carrierStart + frame * bandCount; }
     double* smoothed(int frame) { return smoothedStart + frame * bandCount; }
@@ -104,6 +109,7 @@ private:
     };
     int frameCapacity;
     std::ptrdiff_t bandCount;
+    int liveBandCount;
     std::ptrdiff_t levelPad;
     std::ptrdiff_t levelStride;
     std::vector<Line> lines;

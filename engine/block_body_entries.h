@@ -67,7 +67,8 @@
         FrameRows& rows, CarrierLevelling& levelling, int frameCount)                              \
     {                                                                                              \
         LUMIVOX_WITH_FIXED_ROWS(                                                                   \
-            rows, (kernel::levelCarrierRows<Width>(fixed, levelling, fixed.bands(), frameCount))); \
+            rows, (kernel::levelCarrierRows<Width>(                                                 \
+                      fixed, levelling, fixed.template liveLanes<Width>(), frameCount)));           \
     }                                                                                              \
     Attributes void lowerLevels##Unit(BandLanes& lanes, FrameRows& rows,                           \
         const BlockSettings& settings, const double* carrier, const double* modulator,             \

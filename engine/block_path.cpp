@@ -112,6 +112,7 @@ BlockPath::BlockPath(const BandLayout& layout)
     : rows(chunkFrames, paddedBandCount(layout.bandCount()), layout.spreadReach())
     , spreadReach(layout.spreadReach())
 {
+    rows.setLiveBands(layout.bandCount());
 }
 
 BlockPath::~BlockPath() = default;

@@ -88,15 +88,15 @@ LUMIVOX_INLINE void analyseBands(BandLanes& lanes, auto& rows, int firstBand, in
         analyseGroup<Width>(lanes, rows, first, carrier, modulator, frameCount, leave);
 }
 
-// Analysis of every band of the padded bank, the count as a constant: the levels and the carrier
-// bands in their rows.
+// Analysis of the groups of the padded bank that hold its own bands: the levels and the carrier
+// bands in their rows (the silent lanes' rows stay the zeros they hold).
 template <int Width>
 LUMIVOX_INLINE void analyse(
     BandLanes& lanes, auto& rows, const double* carrier, const double* modulator, int frameCount)
 {
     const KeepCarrierBands<Width, std::remove_cvref_t<decltype(rows)>> keep { rows };
-    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
-        (analyseBands<Width>(lanes, rows, 0, Bands, carrier, modulator, frameCount, keep)));
+    analyseBands<Width>(lanes, rows, 0, rows.template liveLanes<Width>(), carrier, modulator,
+        frameCount, keep);
 }
 
 } // namespace lumivox::engine::kernel

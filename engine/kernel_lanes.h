@@ -175,7 +175,8 @@ public:
     static constexpr int levelStride = 2 * FrameRows::levelPadFor(Bands) + Bands;
 
     explicit FixedRows(FrameRows& rows)
-        : levelsBase(rows.levels(0))
+        : live(rows.liveBands())
+        , levelsBase(rows.levels(0))
         , carrierBase(rows.carrierBands(0))
         , smoothedBase(rows.smoothed(0))
         , meansBase(rows.means())
@@ -183,12 +184,18 @@ public:
     }
 
     static constexpr int bands() { return Bands; }
+    // The lanes that hold some of the bank's own bands, in whole groups of Width.
+    template <int Width> int liveLanes() const
+    {
+        return std::min(Bands, (live + Width - 1) / Width * Width);
+    }
     double* levels(int frame) const { return levelsBase + frame * levelStride; }
     double* carrierBands(int frame) const { return carrierBase + frame * Bands; }
     double* smoothed(int frame) const { return smoothedBase + frame * Bands; }
     double* means() const { return meansBase; }
 
 private:
+    int live;
     double* levelsBase;
     double* carrierBase;
     double* smoothedBase;

@@ -94,10 +94,10 @@ template <int Width>
 LUMIVOX_INLINE void analyseAndFinish(BandLanes& lanes, auto& rows, const double* carrier,
     const double* modulator, int frameCount, double outputGain, double* output)
 {
-    // The band count as a constant, so that the groups' loop is laid out as for a fixed bank.
-    LUMIVOX_WITH_PADDED_BANDS(rows.bands(),
-        (analyseIntoSums<Width, Width == 4>(
-            lanes, rows, Bands, carrier, modulator, frameCount, output)));
+    // Only the groups that hold the bank's own bands: the silent ones would add exact zeros to
+    // sums that start from +0.0, which leaves every sum's bits as they are.
+    analyseIntoSums<Width, Width == 4>(
+        lanes, rows, rows.template liveLanes<Width>(), carrier, modulator, frameCount, output);
     for (int t = 0; t < frameCount; ++t)
         output[t] = output[t] * outputGain;
 }
