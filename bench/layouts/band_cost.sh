@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # What the band count costs: lumivox-cli's processor time (user + system) on 120 s of 16-bit
-# 44.1 kHz noise carrier and a voice-like modulator, with --bands 16, 32 and 48 over the same
+# 44.1 kHz noise carrier and a voice-like modulator, with --bands 16, 20, 32 and 48 over the same
 # range (22.5 to 20000 Hz) and the classic layout, runs interleaved, the least of RUNS each.
 # Usage: bench/layouts/band_cost.sh [BUILD_DIR] [RUNS]. LUMIVOX_VECTOR_UNIT pins the vector unit.
 set -euo pipefail
@@ -21,7 +21,7 @@ cpu() { # processor milliseconds of one run (user + system)
     awk -v t="$times" 'BEGIN { split(t, p, " "); printf "%d", 1000 * (p[1] + p[2]) }'
 }
 declare -A least
-layouts=(classic 16 32 48)
+layouts=(classic 16 20 32 48)
 for ((i = 0; i < runs; i++)); do
     for layout in "${layouts[@]}"; do
         if [[ $layout == classic ]]; then
