@@ -9,7 +9,13 @@ delays up to 80 ms are tried, and a second share follows: that of the frames whe
 agree on REFERENCE's pitch within 50 cents, at the same delay. Where they disagree, one of them is
 wrong about the voice itself (yinfft takes a formant's period or the window's edge for the voice's
 on some voices), and no follower can agree with both.
-Usage: pitch_agreement.py [--yinfft] [--delayed] REFERENCE.wav FOLLOWER.wav SEMITONES"""
+With --window SECONDS both trackers look at that much of each file at a time (default 0.046 s,
+2048 samples at 44.1 kHz). yinfft's differences come from a circular correlation of its window, so
+a period near half the window is compared with the wrong samples: a voice moved down an octave to
+45-55 Hz is then read at three halves or three times its pitch, where a window twice as long reads
+it right.
+Usage: pitch_agreement.py [--yinfft] [--delayed] [--window SECONDS] REFERENCE.wav FOLLOWER.wav
+SEMITONES"""
 import math
 import sys
 
@@ -69,7 +75,7 @@ def agreement(wanted, got, semitones, lag, trusted=None):
 
 
 def main():
-    global METHOD, LONGEST_DELAY
+    global METHOD, LONGEST_DELAY, WINDOW_SECONDS
     arguments = sys.argv[1:]
     if arguments[0] == "--yinfft":
         METHOD, LONGEST_DELAY = "yinfft", 0.08
@@ -77,6 +83,9 @@ def main():
     delayed = arguments[0] == "--delayed"
     if delayed:
         arguments = arguments[1:]
+    if arguments[0] == "--window":
+        WINDOW_SECONDS = float(arguments[1])
+        arguments = arguments[2:]
     reference, follower, semitones = arguments[0], arguments[1], float(arguments[2])
     wanted, hop_seconds, wanted_by_yin = track(reference)
     got, _, _ = track(follower)

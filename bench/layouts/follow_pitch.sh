@@ -6,7 +6,8 @@
 # pitch (where they disagree, yinfft is wrong about the voice on most frames, see
 # bench/pitch_agreement.py).
 # Usage: bench/layouts/follow_pitch.sh [BUILD_DIR [LAYOUT...]] (layouts as --bands takes them;
-# default classic speech). Needs espeak-ng, flite, sox and python3-aubio (not linked).
+# default classic speech). PITCH_WINDOW=SECONDS sets the trackers' window (default 0.046 s; see
+# bench/pitch_agreement.py). Needs espeak-ng, flite, sox and python3-aubio (not linked).
 set -euo pipefail
 build=${1:-build}
 shift || true
@@ -42,7 +43,7 @@ for layout in "${layouts[@]}"; do
             "$cli" --quiet --bands "$layout" --carrier-sound "follow:$s" "$work/voice.wav" \
                 "$work/out.wav"
             share=$(/usr/bin/python3 "$here/../pitch_agreement.py" --yinfft --delayed \
-                "$work/voice.wav" "$work/out.wav" "$s")
+                ${PITCH_WINDOW:+--window "$PITCH_WINDOW"} "$work/voice.wav" "$work/out.wav" "$s")
             sure=${share##*; }
             sure=${sure%% %*}
             share=${share%% %*}
