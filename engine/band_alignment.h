@@ -12,7 +12,7 @@ struct FilterBank;
 
 // Clarity's step on the modulator for the layouts designed at the recording's rate. A band-pass
 // holds back what it passes the longer the narrower it is, so a voice's every sound reaches the
-// upper bands milliseconds before the lower ones (the speech layout at 44.1 kHz: about 1.3 ms at
+// upper bands milliseconds before the lower ones (the speech layout at 44.1 kHz: about 1.7 ms at
 // 7.5 kHz, 10 ms at 420 Hz) and each syllable's onset is smeared across the spectrum. The step
 // feeds each band whose centre lies from 300 Hz up the modulator as it was that much earlier, so
 // that they all reach the output together with the slowest of them; the bands below keep their
